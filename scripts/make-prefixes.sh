@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Makes the two test prefixes fresh: win32 (a 32-bit Windows) and win64 (a
+# 64-bit Windows where the 32-bit program runs under WOW64), both with the
+# "null" graphics driver, and keeps their wineservers running.
+# With --stop, ends the wineservers instead.
+set -euo pipefail
+stop=0
+if [ "${1:-}" = --stop ]; then stop=1; shift; fi
+root=${1:?usage: make-prefixes.sh [--stop] FOLDER [KEEPALIVE.EXE]}
+keepalive=${2:-}
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+for arch in win32 win64; do
+  export WINEPREFIX="$root/$arch"
+  if [ $stop -eq 1 ]; then
+    wineserver -k 2>/dev/null || true
+    continue
+  fi
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$root"
+  WINEARCH=$arch wineboot -i >/dev/null 2>&1
+  wineserver -w
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  wineserver -w
+  [ -f "$WINEPREFIX/system.reg" ] || { echo "make-prefixes: $arch was not made" >&2; exit 1; }
+  # One server for the whole run: a process start then costs a fraction of a second.
+  wineserver -p
+  if [ -n "$keepalive" ]; then
+    setsid wine "$keepalive" </dev/null >/dev/null 2>&1 &
+    wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+  fi
+done

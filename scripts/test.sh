@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the program and its tests and runs every test binary in a fresh
+# 32-bit and a fresh 64-bit Wine prefix. Ends with ctest's summary.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${VNX_BUILD_DIR:-$top/build}
+
+bash "$top/scripts/install-deps.sh"
+
+cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DVNX_WERROR=ON >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+bash "$top/scripts/make-prefixes.sh" "$build/prefixes" "$build/tests/vnx_keepalive.exe"
+trap 'bash "$top/scripts/make-prefixes.sh" --stop "$build/prefixes"' EXIT
+
+cd "$build"
+ctest -j2 --output-on-failure "$@"
