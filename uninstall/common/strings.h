@@ -1,0 +1,56 @@
+#pragma once
+// Bounded UTF-16 strings: every buffer has a capacity in characters,
+// terminator included; copy, append and format cut at capacity - 1 and always
+// terminate. Also case-insensitive comparison in the user's locale, ANSI and
+// UTF-8 conversions, 64-bit decimal conversions, a heap sort and a wipe.
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+void CopyString(wchar_t* dest, const wchar_t* src, size_t capacity);
+void AppendString(wchar_t* dest, const wchar_t* src, size_t capacity);
+
+// printf-style; "%s" takes a UTF-16 string. Returns the characters written,
+// or a negative value when the text was cut (or capacity is 0).
+int FormatString(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
+// Same formatting; returns the buffer so the text can be passed on directly.
+wchar_t* FormatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
+
+// -1 less, 0 equal, 1 greater; -2 when the comparison itself failed.
+int CompareNoCase(const wchar_t* a, const wchar_t* b);
+int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n);
+
+wchar_t UpperChar(wchar_t c);
+void UpperString(wchar_t* text);
+bool IsDigit(wchar_t c);
+
+// Conversions in the system's ANSI code page.
+bool AnsiToWide(const char* source, wchar_t* dest, size_t capacity);
+bool WideToAnsi(const wchar_t* source, char* dest, size_t capacityBytes);
+
+bool Utf8ToWide(const char* source, wchar_t* dest, size_t capacity);
+bool IsUtf8Text(const void* block, size_t length);
+
+int64_t ParseInt64(const wchar_t* text);
+void Int64ToText(int64_t value, wchar_t* buffer, size_t capacity);
+
+typedef int (*CompareFunction)(const void* a, const void* b);
+// Heap sort, ascending: compare returns > 0 when a belongs after b.
+void SortArray(void* array, size_t count, size_t size, CompareFunction compare);
+
+// Zeroes a block; the stores survive even when the block is freed right after.
+void WipeMemory(void* block, size_t length);
+
+// FILETIME ticks (100 ns since 1601-01-01 UTC) as nanoseconds.
+uint64_t FileTimeToNs(const FILETIME& time);
+
+// Capacity-carrying forms for fixed arrays.
+template <size_t N> inline void CopyString(wchar_t (&dest)[N], const wchar_t* src)
+{
+    CopyString(dest, src, N);
+}
+template <size_t N> inline void AppendString(wchar_t (&dest)[N], const wchar_t* src)
+{
+    AppendString(dest, src, N);
+}
