@@ -41,7 +41,7 @@ install_packages() {
 # The 32-bit half of Wine is a 32-bit Linux program. Some kernels are booted
 # without 32-bit support; there a user-mode emulator runs it instead. The
 # emulator of Debian 12 hangs in Wine's loader, the one of Debian 13 works.
-EMU_DIR=/usr/local/lib/vnx-bench
+EMU_DIR=${VNX_EMU_DIR:-/usr/local/lib/vnx-bench}
 EMU=$EMU_DIR/qemu-i386
 
 can_run_i386() {
