@@ -1,0 +1,195 @@
+#include "files/file_system.h"
+
+#include "common/strings.h"
+
+#include <shlobj.h>
+
+namespace
+{
+
+const wchar_t kArchiverFolder[] = L"Velnox";
+
+bool IsDotEntry(const wchar_t* name)
+{
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+HANDLE FindFirst(const wchar_t* mask, WIN32_FIND_DATAW& found)
+{
+    HANDLE handle = FindFirstFileW(mask, &found);
+    wchar_t longName[kPathChars];
+    if (handle == INVALID_HANDLE_VALUE && MakeLongPath(mask, longName))
+        handle = FindFirstFileW(longName, &found);
+    return handle;
+}
+
+void FillFindData(const wchar_t* mask, const WIN32_FIND_DATAW& found, FindData& data)
+{
+    CopyString(data.Name, mask);
+    SetName(data.Name, found.cFileName);
+    data.Size = (uint64_t(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    data.FileAttr = found.dwFileAttributes;
+    data.IsDir = IsDirAttr(found.dwFileAttributes);
+    data.IsLink = IsLinkAttr(found.dwFileAttributes);
+    data.CreationTime = found.ftCreationTime;
+    data.LastAccessTime = found.ftLastAccessTime;
+    data.LastWriteTime = found.ftLastWriteTime;
+    data.MTime = FileTimeToNs(found.ftLastWriteTime);
+    data.CTime = FileTimeToNs(found.ftCreationTime);
+    data.ATime = FileTimeToNs(found.ftLastAccessTime);
+}
+
+} // namespace
+
+bool DelFile(const wchar_t* name)
+{
+    if (DeleteFileW(name))
+        return true;
+    wchar_t longName[kPathChars];
+    return MakeLongPath(name, longName) && DeleteFileW(longName);
+}
+
+DWORD GetFileAttr(const wchar_t* name)
+{
+    DWORD attributes = GetFileAttributesW(name);
+    wchar_t longName[kPathChars];
+    if (attributes == INVALID_FILE_ATTRIBUTES && MakeLongPath(name, longName))
+        attributes = GetFileAttributesW(longName);
+    return attributes;
+}
+
+bool FileExists(const wchar_t* name)
+{
+    return GetFileAttr(name) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirAttr(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsLinkAttr(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+uint64_t GetFreeDiskSpace(const wchar_t* name)
+{
+    wchar_t folder[kPathChars];
+    GetFolderPart(name, folder);
+    ULARGE_INTEGER available, total, totalFree;
+    BOOL done =
+        GetDiskFreeSpaceExW(folder[0] != 0 ? folder : nullptr, &available, &total, &totalFree);
+    wchar_t longFolder[kPathChars];
+    if (!done && folder[0] != 0 && MakeLongPath(folder, longFolder))
+        done = GetDiskFreeSpaceExW(longFolder, &available, &total, &totalFree);
+    if (!done)
+        return 0;
+    // More free for us than on the whole volume is an answer not to trust.
+    if (available.HighPart > totalFree.HighPart)
+        return 0;
+    return available.QuadPart;
+}
+
+FindFile::FindFile() : first_(true), handle_(INVALID_HANDLE_VALUE)
+{
+    mask_[0] = 0;
+}
+
+FindFile::~FindFile()
+{
+    Close();
+}
+
+void FindFile::SetMask(const wchar_t* mask)
+{
+    // A new FindFirstFileW would otherwise orphan the old handle.
+    Close();
+    CopyString(mask_, mask);
+    first_ = true;
+}
+
+bool FindFile::Next(FindData& data)
+{
+    for (;;)
+    {
+        data.Error = false;
+        if (mask_[0] == 0)
+            return false;
+        WIN32_FIND_DATAW found;
+        if (first_)
+        {
+            HANDLE handle = FindFirst(mask_, found);
+            if (handle == INVALID_HANDLE_VALUE)
+            {
+                DWORD error = GetLastError();
+                data.Error = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+                             error != ERROR_NO_MORE_FILES;
+                return false;
+            }
+            handle_ = handle;
+        }
+        else if (!FindNextFileW(handle_, &found))
+        {
+            // The handle stays for Close.
+            data.Error = GetLastError() != ERROR_NO_MORE_FILES;
+            return false;
+        }
+        FillFindData(mask_, found, data);
+        first_ = false;
+        if (!IsDotEntry(found.cFileName))
+            return true;
+    }
+}
+
+void FindFile::Close()
+{
+    if (handle_ != INVALID_HANDLE_VALUE)
+    {
+        FindClose(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+}
+
+bool FastFind(const wchar_t* name, FindData& data)
+{
+    data.Error = false;
+    if (HasWildcards(name))
+        return false;
+    WIN32_FIND_DATAW found;
+    HANDLE handle = FindFirst(name, found);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(handle);
+    FillFindData(name, found, data);
+    return true;
+}
+
+bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity)
+{
+    if (capacity == 0)
+        return false;
+    folder[0] = 0;
+    IMalloc* allocator = nullptr;
+    if (FAILED(SHGetMalloc(&allocator)))
+        return false;
+    bool exists = false;
+    LPITEMIDLIST items = nullptr;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_APPDATA, &items)))
+    {
+        // SHGetPathFromIDListW writes up to MAX_PATH characters whatever the
+        // caller's capacity, so it gets a full path buffer of its own.
+        wchar_t appData[kPathChars];
+        if (SHGetPathFromIDListW(items, appData) && appData[0] != 0)
+        {
+            CopyString(folder, appData, capacity);
+            AddEndSlash(folder, capacity);
+            AppendString(folder, kArchiverFolder, capacity);
+            exists = FileExists(folder);
+        }
+        allocator->Free(items);
+    }
+    allocator->Release();
+    return exists;
+}

@@ -1,0 +1,80 @@
+#pragma once
+// Failure-tolerant wrappers of the Windows file functions. Each one that
+// takes a name calls Windows with the name as given and, only when that
+// fails, once more with its "\\?\" long form. Failures come back as false,
+// 0, INVALID_FILE_ATTRIBUTES or FindData::Error, never as a message.
+#include "files/path_names.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// True when deleted. Attributes are left alone, so a read-only file stays.
+bool DelFile(const wchar_t* name);
+// The attributes, or INVALID_FILE_ATTRIBUTES.
+DWORD GetFileAttr(const wchar_t* name);
+// Files and folders alike.
+bool FileExists(const wchar_t* name);
+bool IsDirAttr(DWORD attributes);
+// Invalid attributes are not a link.
+bool IsLinkAttr(DWORD attributes);
+// Bytes free to this user on the volume of the file's folder (the current
+// volume for a bare name); 0 when unknown.
+uint64_t GetFreeDiskSpace(const wchar_t* name);
+
+// One entry found by FindFile or FastFind.
+struct FindData
+{
+    // The searched mask with its name part replaced by the entry's name.
+    wchar_t Name[kPathChars];
+    uint64_t Size;
+    DWORD FileAttr;
+    bool IsDir;
+    bool IsLink;
+    // Nanoseconds since 1601-01-01 UTC.
+    uint64_t MTime;
+    uint64_t CTime;
+    uint64_t ATime;
+    // As the search returned them.
+    FILETIME CreationTime;
+    FILETIME LastAccessTime;
+    FILETIME LastWriteTime;
+    // The last fetch failed for a reason other than "nothing there".
+    bool Error;
+};
+
+// A directory search over a mask such as "folder\*". Never yields "." or "..".
+class FindFile
+{
+public:
+    FindFile();
+    ~FindFile();
+    FindFile(const FindFile&) = delete;
+    FindFile& operator=(const FindFile&) = delete;
+
+    // Starts over with a new mask; a search still open is closed first.
+    void SetMask(const wchar_t* mask);
+    // False at the end of the search, for an empty mask, or on failure
+    // (then data.Error is set).
+    bool Next(FindData& data);
+    void Close();
+
+private:
+    wchar_t mask_[kPathChars];
+    bool first_;
+    HANDLE handle_;
+};
+
+// The one entry of a name without wildcards; false when there is none or
+// the name holds wildcards.
+bool FastFind(const wchar_t* name, FindData& data);
+
+// The archiver's folder in the user's application data, "...\Velnox", in the
+// output whether or not it exists; true when it exists. It is not created.
+bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity);
+
+template <size_t N> inline bool GetDefaultAppDataFolder(wchar_t (&folder)[N])
+{
+    return GetDefaultAppDataFolder(folder, N);
+}
