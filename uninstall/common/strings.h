@@ -33,7 +33,10 @@ bool Utf8ToWide(const char* source, wchar_t* dest, size_t capacity);
 bool IsUtf8Text(const void* block, size_t length);
 
 int64_t ParseInt64(const wchar_t* text);
+// A value that does not fit the capacity leaves the buffer empty rather than
+// cut to a different number; kInt64TextCapacity holds every value.
 void Int64ToText(int64_t value, wchar_t* buffer, size_t capacity);
+const size_t kInt64TextCapacity = 21; // "-9223372036854775808" and terminator
 
 typedef int (*CompareFunction)(const void* a, const void* b);
 // Heap sort, ascending: compare returns > 0 when a belongs after b.
@@ -53,4 +56,18 @@ template <size_t N> inline void CopyString(wchar_t (&dest)[N], const wchar_t* sr
 template <size_t N> inline void AppendString(wchar_t (&dest)[N], const wchar_t* src)
 {
     AppendString(dest, src, N);
+}
+template <size_t N, class... Args>
+inline int FormatString(wchar_t (&buffer)[N], const wchar_t* format, Args... args)
+{
+    return FormatString(buffer, N, format, args...);
+}
+template <size_t N, class... Args>
+inline wchar_t* FormatInto(wchar_t (&buffer)[N], const wchar_t* format, Args... args)
+{
+    return FormatInto(buffer, N, format, args...);
+}
+template <size_t N> inline void Int64ToText(int64_t value, wchar_t (&buffer)[N])
+{
+    Int64ToText(value, buffer, N);
 }
