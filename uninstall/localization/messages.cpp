@@ -1,0 +1,135 @@
+#include "localization/messages.h"
+
+#include "common/strings.h"
+#include "files/file_system.h"
+#include "files/path_names.h"
+#include "localization/language_file.h"
+
+HINSTANCE ResourceModule = nullptr;
+HINSTANCE ProgramModule = nullptr;
+LanguageLibrary LanguageModule;
+
+namespace
+{
+
+wchar_t MessageRing[kMessageBuffers][kMessageChars];
+unsigned MessageIndex = 0;
+
+// Closes the key on every way out.
+class RegistryKey
+{
+public:
+    RegistryKey() = default;
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    ~RegistryKey()
+    {
+        if (Handle != nullptr)
+            RegCloseKey(Handle);
+    }
+    bool Open(HKEY root, const wchar_t* subkey, REGSAM access)
+    {
+        return RegOpenKeyExW(root, subkey, 0, access, &Handle) == ERROR_SUCCESS;
+    }
+    HKEY Handle = nullptr;
+};
+
+// Loading a language module as data keeps its code from running, where the
+// system supports that for resources (Windows XP SP2 and later).
+bool CanLoadAsDataFile()
+{
+    OSVERSIONINFOEXW info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)))
+        return false;
+    if (info.dwPlatformId != VER_PLATFORM_WIN32_NT)
+        return false;
+    return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.wServicePackMajor >= 2);
+}
+
+} // namespace
+
+void RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination, size_t capacity)
+{
+    if (destination != source)
+        CopyString(destination, source, capacity);
+
+    RegistryKey key;
+    if (!key.Open(HKEY_CURRENT_USER, L"Software\\Velnox\\General", KEY_QUERY_VALUE))
+        return;
+
+    // The folder may take only the room the source path leaves.
+    size_t sourceLength = wcslen(destination);
+    if (sourceLength >= kPathChars - 1)
+        return;
+    wchar_t folder[kPathChars];
+    DWORD size = static_cast<DWORD>(2 * (kPathChars - 1 - sourceLength));
+    DWORD type = 0;
+    if (RegQueryValueExW(key.Handle, L"LanguageFolder", nullptr, &type,
+                         reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS)
+        return;
+    // Registry strings need not be terminated.
+    folder[size / sizeof(wchar_t) < kPathChars ? size / sizeof(wchar_t) : kPathChars - 1] = 0;
+
+    wchar_t redirected[kPathChars];
+    DWORD expanded = ExpandEnvironmentStringsW(folder, redirected, kPathChars);
+    if (expanded == 0 || expanded > kPathChars)
+        return;
+    AddEndSlash(redirected);
+    AppendString(redirected, PointToName(destination));
+    if (FileExists(redirected))
+        CopyString(destination, redirected, capacity);
+}
+
+void LanguageLibrary::Open(HINSTANCE instance)
+{
+    wchar_t programPath[kPathChars];
+    DWORD length = GetModuleFileNameW(nullptr, programPath, kPathChars);
+    if (length == 0 || length >= kPathChars)
+        programPath[0] = 0;
+    OpenBeside(instance, programPath);
+}
+
+void LanguageLibrary::OpenBeside(HINSTANCE instance, const wchar_t* programPath)
+{
+    Release();
+    HMODULE library = nullptr;
+    if (programPath[0] != 0)
+    {
+        wchar_t path[kPathChars];
+        CopyString(path, programPath);
+        SetName(path, L"vnxlng.dll");
+        RedirectToLanguageFolder(path, path, kPathChars);
+        if (CanLoadAsDataFile())
+            library = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        else
+            library = LoadLibraryW(path);
+    }
+    Loaded = library != nullptr;
+    ResourceModule = Loaded ? library : instance;
+    ProgramModule = instance;
+}
+
+void LanguageLibrary::Release()
+{
+    if (!Loaded)
+        return;
+    FreeLibrary(ResourceModule);
+    ResourceModule = ProgramModule;
+    Loaded = false;
+}
+
+const wchar_t* MessageText(uint32_t number)
+{
+    MessageIndex = (MessageIndex + 1) % kMessageBuffers;
+    wchar_t* text = MessageRing[MessageIndex];
+    text[0] = 0;
+    // A language file translates the program's own texts, never a language
+    // module's, so with one loaded the program's table is the source.
+    if (LanguageFile.IsLoaded())
+        LoadStringW(ProgramModule, number, text, kMessageChars);
+    else if (LoadStringW(ResourceModule, number, text, kMessageChars) == 0)
+        LoadStringW(ProgramModule, number, text, kMessageChars);
+    LanguageFile.Translate(text, kMessageChars, TextKind::Message, nullptr);
+    return text;
+}

@@ -1,0 +1,42 @@
+#pragma once
+// Texts by message number, and the module that supplies resources: the
+// language module "vnxlng.dll" while one is loaded, else the program itself.
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// Module of dialogs, icons and string tables; the program's own module when
+// no language module is loaded.
+extern HINSTANCE ResourceModule;
+// The program's own module, as the entry point received it.
+extern HINSTANCE ProgramModule;
+
+class LanguageLibrary
+{
+public:
+    // Loads "vnxlng.dll" beside the program (or from the language folder).
+    void Open(HINSTANCE instance);
+    // The same, with the program's full file name given.
+    void OpenBeside(HINSTANCE instance, const wchar_t* programPath);
+    // Frees the language module so that it can be deleted; a second call
+    // does nothing.
+    void Release();
+    bool IsLoaded() const { return Loaded; }
+
+private:
+    bool Loaded = false;
+};
+extern LanguageLibrary LanguageModule;
+
+const size_t kMessageChars = 512;
+const size_t kMessageBuffers = 8;
+
+// The text of a message number, in one of eight rotating buffers: it stays
+// valid for eight further calls. An unknown number gives the empty text.
+const wchar_t* MessageText(uint32_t number);
+
+// The file of the same name in the user's language folder
+// (HKCU "Software\Velnox\General" "LanguageFolder") when it exists there,
+// else the source path. destination may be the source's own buffer.
+void RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination, size_t capacity);

@@ -1,0 +1,118 @@
+#include "startup/platform_probes.h"
+
+#include "files/path_names.h"
+
+ProbeCacheData ProbeCache = {-1, 0, -1, 0, 0};
+
+namespace
+{
+
+// Newer than the headers' Windows XP.
+const DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+
+FARPROC Kernel32Function(const char* name)
+{
+    HMODULE kernel = GetModuleHandleW(L"kernel32");
+    return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
+}
+
+template <typename Function> Function LookUp(const char* name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(Kernel32Function(name)));
+}
+
+} // namespace
+
+void HardenDllSearch(bool remove)
+{
+    if (GetModuleHandleW(L"kernel32") == nullptr)
+        return;
+    typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCWSTR);
+    SetDllDirectoryFn setDllDirectory = LookUp<SetDllDirectoryFn>("SetDllDirectoryW");
+    if (setDllDirectory != nullptr)
+        setDllDirectory(remove ? L"" : nullptr);
+    if (!remove)
+        return;
+    // SetDllDirectoryW("") still leaves the program's own folder in the
+    // search: a DLL planted beside the program could be picked up by a later
+    // dynamic load. Where the system can, keep plain loads to system32.
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    SetDefaultDllDirectoriesFn setDefault =
+        LookUp<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
+    if (setDefault != nullptr)
+        setDefault(kLoadLibrarySearchSystem32);
+}
+
+HMODULE LoadSystemDll(const wchar_t* name)
+{
+    wchar_t path[kPathChars];
+    UINT length = GetSystemDirectoryW(path, kPathChars);
+    if (length == 0 || length >= kPathChars)
+        return nullptr;
+    JoinPath(path, name, path);
+    return LoadLibraryW(path);
+}
+
+bool IsWow64()
+{
+    if (ProbeCache.Wow64 == -1)
+    {
+        typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+        IsWow64ProcessFn isWow64 = LookUp<IsWow64ProcessFn>("IsWow64Process");
+        BOOL wow64 = FALSE;
+        if (isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64))
+            ProbeCache.Wow64 = wow64;
+    }
+    return ProbeCache.Wow64 == 1;
+}
+
+bool IsNativeIa64()
+{
+    typedef void(WINAPI * GetNativeSystemInfoFn)(LPSYSTEM_INFO);
+    GetNativeSystemInfoFn getInfo = LookUp<GetNativeSystemInfoFn>("GetNativeSystemInfo");
+    if (getInfo == nullptr)
+        return false;
+    SYSTEM_INFO info = {};
+    getInfo(&info);
+    return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64;
+}
+
+int32_t ScaleForDpi(int32_t value)
+{
+    if (ProbeCache.ScreenDpi == 0)
+    {
+        HDC screen = GetDC(nullptr);
+        if (screen != nullptr)
+        {
+            ProbeCache.ScreenDpi = GetDeviceCaps(screen, LOGPIXELSY);
+            ReleaseDC(nullptr, screen);
+        }
+    }
+    return value * ProbeCache.ScreenDpi / 96;
+}
+
+uint32_t WindowsVersion()
+{
+    if (ProbeCache.PlatformId == -1)
+    {
+        OSVERSIONINFOW info = {};
+        info.dwOSVersionInfoSize = sizeof(info);
+        if (GetVersionExW(&info))
+        {
+            ProbeCache.PlatformId = static_cast<int>(info.dwPlatformId);
+            ProbeCache.Major = info.dwMajorVersion;
+            ProbeCache.Minor = info.dwMinorVersion;
+        }
+    }
+    if (ProbeCache.PlatformId == VER_PLATFORM_WIN32_NT)
+        return ProbeCache.Major * 256 + ProbeCache.Minor;
+    return 0x0501;
+}
+
+bool GetCurrentDir(wchar_t* buffer, size_t capacity)
+{
+    DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(capacity), buffer);
+    // A length of capacity or more is the size the folder would need: the
+    // buffer then holds nothing usable.
+    return length != 0 && length < capacity;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// Queries of the platform that several parts of the program share. Functions
+// that newer Windows added are looked up in kernel32 at run time, so the
+// program still starts where they are missing.
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// Filled on first use and never reset; tests may preset them.
+struct ProbeCacheData
+{
+    int Wow64;      // -1 unknown, else the BOOL IsWow64Process gave
+    int ScreenDpi;  // 0 unknown
+    int PlatformId; // -1 unknown
+    DWORD Major;
+    DWORD Minor;
+};
+extern ProbeCacheData ProbeCache;
+
+// Takes the current directory out of the DLL search order (remove true) or
+// restores the standard order (remove false).
+void HardenDllSearch(bool remove);
+// Loads a library from the system folder only; null when it cannot.
+HMODULE LoadSystemDll(const wchar_t* name);
+// True for this 32-bit program on 64-bit Windows.
+bool IsWow64();
+bool IsNativeIa64();
+// A length at 96 dpi scaled to the screen's vertical dpi.
+int32_t ScaleForDpi(int32_t value);
+// major * 256 + minor; 0x0501 when the platform is not NT. Never 0.
+uint32_t WindowsVersion();
+bool GetCurrentDir(wchar_t* buffer, size_t capacity);
+
+template <size_t N> inline bool GetCurrentDir(wchar_t (&buffer)[N])
+{
+    return GetCurrentDir(buffer, N);
+}

@@ -1,0 +1,197 @@
+#include "startup/run_state.h"
+
+#include "common/strings.h"
+#include "localization/language_file.h"
+#include "localization/messages.h"
+#include "resources/resource.h"
+
+RunStateData RunState = {};
+
+namespace
+{
+
+const DWORD kWaitMilliseconds = 2000;
+const size_t kWarningChars = 512;
+
+enum class Option
+{
+    Setup,
+    Msi,
+    Init,
+    Wait,
+    NoExplorer,
+    Warning,
+};
+
+struct OptionRow
+{
+    const wchar_t* Name;
+    size_t Compared; // a name must begin with this many of the row's letters
+    Option Id;
+};
+
+// Tested in this order; the first match applies.
+const OptionRow kOptionTable[] = {
+    {L"setup", 5, Option::Setup},
+    {L"msi", 3, Option::Msi},
+    {L"init", 4, Option::Init},
+    {L"wait", 4, Option::Wait},
+    {L"noexplorer", 4, Option::NoExplorer},
+    {L"warning", 7, Option::Warning},
+};
+
+bool IsBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+bool IsAsciiLetter(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+// "/S", "-s", "/S1": silent; "/setup" is not.
+bool IsSilentToken(const wchar_t* token)
+{
+    if (token[1] == 0)
+        return false;
+    return UpperChar(token[1]) == L'S' && !IsAsciiLetter(token[2]);
+}
+
+void ApplyOption(const OptionRow& row, const wchar_t* name, bool& setupRequested)
+{
+    switch (row.Id)
+    {
+    case Option::Setup:
+        setupRequested = true;
+        break;
+    case Option::Msi:
+        RunState.MsiMode = true;
+        break;
+    case Option::Init:
+        CopyString(RunState.InitOptions, name + row.Compared);
+        break;
+    case Option::Wait:
+        Sleep(kWaitMilliseconds);
+        break;
+    case Option::NoExplorer:
+        RunState.NoExplorer = true;
+        break;
+    case Option::Warning:
+        ShowWarning();
+        break;
+    }
+}
+
+} // namespace
+
+const wchar_t* NextToken(const wchar_t* text, wchar_t* token, size_t capacity)
+{
+    while (IsBlank(*text))
+        text++;
+    if (capacity > 0)
+        token[0] = 0;
+    if (*text == 0)
+        return nullptr;
+    size_t length = 0;
+    bool quoted = false;
+    for (; *text != 0 && (quoted || !IsBlank(*text)); text++)
+    {
+        wchar_t c = *text;
+        if (c == L'"')
+        {
+            if (text[1] != L'"')
+            {
+                quoted = !quoted;
+                continue;
+            }
+            text++;
+        }
+        if (length + 1 < capacity)
+            token[length++] = c;
+    }
+    if (capacity > 0)
+        token[length] = 0;
+    return text;
+}
+
+void ParseOptions(OptionSource source, const wchar_t* text, bool& setupRequested,
+                  bool& uninstallRequested)
+{
+    int count = 0;
+    wchar_t token[kTokenChars];
+    for (const wchar_t* next = NextToken(text, token, kTokenChars); next != nullptr;
+         next = NextToken(next, token, kTokenChars))
+    {
+        if (token[0] != L'/' && token[0] != L'-')
+            continue;
+        if (IsSilentToken(token))
+        {
+            RunState.Silent = true;
+            continue;
+        }
+        count++;
+        if (source != OptionSource::CommandLine)
+            continue;
+        const wchar_t* name = token + 1;
+        for (const OptionRow& row : kOptionTable)
+        {
+            if (CompareNoCasePrefix(name, row.Name, row.Compared) == 0)
+            {
+                ApplyOption(row, name, setupRequested);
+                break;
+            }
+        }
+    }
+    uninstallRequested = source == OptionSource::CommandLine && count == 0;
+}
+
+void ComposeWarningText(const wchar_t* programPath, wchar_t* text, size_t capacity)
+{
+    if (capacity == 0)
+        return;
+    CopyString(text, MessageText(MSG_NOT_REMOVED), capacity);
+    AppendString(text, L"\n", capacity);
+    // The format may come from a language module: only its first "%s" takes
+    // the path and "%%" stands for "%"; any other specifier is shown as it is
+    // instead of reading arguments that were never passed.
+    const wchar_t* format = MessageText(MSG_NOT_REMOVED_PATH);
+    size_t length = wcslen(text);
+    bool pathUsed = false;
+    for (const wchar_t* p = format; *p != 0 && length + 1 < capacity; p++)
+    {
+        if (p[0] == L'%' && p[1] == L'%')
+            p++;
+        else if (p[0] == L'%' && p[1] == L's' && !pathUsed)
+        {
+            pathUsed = true;
+            p++;
+            text[length] = 0;
+            AppendString(text, programPath, capacity);
+            length = wcslen(text);
+            continue;
+        }
+        text[length++] = *p;
+    }
+    text[length] = 0;
+}
+
+void ShowWarning()
+{
+    wchar_t programPath[kPathChars];
+    DWORD length = GetModuleFileNameW(nullptr, programPath, kPathChars);
+    if (length >= kPathChars)
+        length = 0;
+    programPath[length] = 0;
+    wchar_t text[kWarningChars];
+    ComposeWarningText(programPath, text, kWarningChars);
+    ShowMessageBox(nullptr, text, MessageText(MSG_UNINSTALL_CAPTION),
+                   MB_ICONINFORMATION | MB_SETFOREGROUND);
+}
+
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style)
+{
+    if (LanguageFile.RightToLeft)
+        style |= MB_RIGHT | MB_RTLREADING;
+    return MessageBoxW(owner, text, caption, style);
+}
