@@ -1,0 +1,400 @@
+#include "settings/portable_settings.h"
+
+#include "common/dyn_array.h"
+#include "common/error_sink.h"
+#include "common/strings.h"
+#include "files/disk_file.h"
+#include "files/file_system.h"
+#include "files/path_names.h"
+#include "settings/settings_store.h"
+#include "settings/text_file.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+PortableSettings Portable = {false, false, {0}, nullptr, true, true, true};
+
+namespace
+{
+
+const wchar_t kFileName[] = L"Velnox.ini";
+const wchar_t kQuote[] = L"\"";
+const wchar_t kBinPrefix[] = L"bin:";
+const size_t kBinPrefixLength = 4;
+
+wchar_t* DuplicateString(const wchar_t* text, size_t length)
+{
+    wchar_t* copy = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
+    if (copy == nullptr)
+        ReportMemoryError();
+    std::memcpy(copy, text, length * sizeof(wchar_t));
+    copy[length] = 0;
+    return copy;
+}
+
+void FreeEntry(PortableEntry* entry)
+{
+    std::free(entry->Name);
+    std::free(entry->Value);
+    std::free(entry);
+}
+
+void AppendEntry(wchar_t* name, wchar_t* value, PortableKind kind)
+{
+    PortableEntry* entry = static_cast<PortableEntry*>(std::malloc(sizeof(PortableEntry)));
+    if (entry == nullptr)
+    {
+        std::free(name);
+        std::free(value);
+        ReportMemoryError();
+    }
+    entry->Name = name;
+    entry->Value = value;
+    entry->Kind = kind;
+    entry->Next = nullptr;
+    PortableEntry** link = &Portable.First;
+    while (*link)
+        link = &(*link)->Next;
+    *link = entry;
+}
+
+bool IsAsciiLetter(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+void ParseLine(const wchar_t* line)
+{
+    if (!IsAsciiLetter(line[0]))
+        return;
+    const wchar_t* equals = std::wcschr(line, L'=');
+    if (equals == nullptr)
+        return;
+    const wchar_t* value = equals + 1;
+    size_t valueLength = std::wcslen(value);
+    PortableKind kind = Plain;
+    if (*value == L'"')
+    {
+        kind = Quoted;
+        ++value;
+        --valueLength;
+        if (valueLength > 0 && value[valueLength - 1] == L'"')
+            --valueLength;
+    }
+    else if (std::wcsncmp(value, kBinPrefix, kBinPrefixLength) == 0)
+    {
+        kind = BinValue;
+        value += kBinPrefixLength;
+        valueLength -= kBinPrefixLength;
+    }
+    wchar_t* name = DuplicateString(line, static_cast<size_t>(equals - line));
+    wchar_t* copy = nullptr;
+    try
+    {
+        copy = DuplicateString(value, valueLength);
+    }
+    catch (...)
+    {
+        std::free(name);
+        throw;
+    }
+    AppendEntry(name, copy, kind);
+}
+
+bool StartsWith(const wchar_t* text, const wchar_t* prefix, size_t prefixLength)
+{
+    return std::wcsncmp(text, prefix, prefixLength) == 0;
+}
+
+int CompareEntryNames(const void* a, const void* b)
+{
+    const PortableEntry* first = *static_cast<PortableEntry* const*>(a);
+    const PortableEntry* second = *static_cast<PortableEntry* const*>(b);
+    return std::wcscmp(first->Name, second->Name);
+}
+
+// A line break inside a stored text would end its line early and let the
+// rest read as an entry of its own.
+size_t SafeLength(const wchar_t* text)
+{
+    return std::wcscspn(text, L"\r\n");
+}
+
+bool WriteText(DiskFile& file, const wchar_t* text, size_t length)
+{
+    return file.Write(text, static_cast<DWORD>(length * sizeof(wchar_t)));
+}
+
+bool WriteEntry(DiskFile& file, const PortableEntry& entry)
+{
+    const size_t valueLength = SafeLength(entry.Value);
+    bool written = WriteText(file, entry.Name, std::wcslen(entry.Name)) && WriteText(file, L"=", 1);
+    if (written && entry.Kind == Quoted)
+        written = WriteText(file, kQuote, 1);
+    else if (written && entry.Kind == BinValue)
+        written = WriteText(file, kBinPrefix, kBinPrefixLength);
+    written = written && WriteText(file, entry.Value, valueLength);
+    if (written && entry.Kind == Quoted)
+        written = WriteText(file, kQuote, 1);
+    return written && WriteText(file, L"\r\n", 2);
+}
+
+// Replaces the settings file only with a complete new one.
+bool ReplaceFile(const wchar_t* source, const wchar_t* target)
+{
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExW(source, target, flags))
+        return true;
+    wchar_t longSource[kPathChars];
+    wchar_t longTarget[kPathChars];
+    return MakeLongPath(source, longSource) && MakeLongPath(target, longTarget) &&
+           MoveFileExW(longSource, longTarget, flags);
+}
+
+// Writes the image back and frees it when the process ends.
+struct PortableSettingsAtExit
+{
+    ~PortableSettingsAtExit()
+    {
+        SavePortableSettings();
+        FreePortableSettings();
+    }
+} portableSettingsAtExit;
+
+} // namespace
+
+bool GetProgramPath(wchar_t (&path)[SettingsPathCapacity])
+{
+    path[0] = 0;
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&GetProgramPath), &module))
+        return false;
+    const DWORD length = GetModuleFileNameW(module, path, SettingsPathCapacity);
+    // A cut name would point at some other folder.
+    if (length == 0 || length >= SettingsPathCapacity)
+    {
+        path[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+bool LocatePortableSettings(const wchar_t* programPath, wchar_t (&path)[SettingsPathCapacity])
+{
+    path[0] = 0;
+    if (programPath != nullptr && *programPath != 0)
+    {
+        CopyString(path, programPath);
+        SetName(path, kFileName);
+        if (FileExists(path))
+            return true;
+    }
+    wchar_t folder[SettingsPathCapacity];
+    if (GetDefaultAppDataFolder(folder))
+    {
+        JoinPath(folder, kFileName, path);
+        if (FileExists(path))
+            return true;
+    }
+    path[0] = 0;
+    return false;
+}
+
+bool LoadPortableSettingsFile(const wchar_t* path)
+{
+    Portable.Attempted = true;
+    CopyString(Portable.Path, path);
+    try
+    {
+        StringList lines;
+        if (!ReadTextFile(Portable.Path, lines))
+            return false;
+        const wchar_t* line = nullptr;
+        while (lines.NextString(&line))
+            ParseLine(line);
+    }
+    catch (...)
+    {
+        // Out of memory while reading: the error sink has recorded it; keep
+        // the entries read so far.
+    }
+    Portable.Loaded = true;
+    // Read the switches, then store them back so that the saved file holds them.
+    Portable.AppData = GetInt(NoRoot, L"Global", L"AppData", 1) != 0;
+    Portable.Integration = GetInt(NoRoot, L"Global", L"Integration", 1) != 0;
+    Portable.SaveSettings = GetInt(NoRoot, L"Global", L"SaveSettings", 1) != 0;
+    SetInt(NoRoot, L"Global", L"AppData", Portable.AppData ? 1 : 0);
+    SetInt(NoRoot, L"Global", L"Integration", Portable.Integration ? 1 : 0);
+    SetInt(NoRoot, L"Global", L"SaveSettings", Portable.SaveSettings ? 1 : 0);
+    return true;
+}
+
+void LoadPortableSettings()
+{
+    if (Portable.Loaded || Portable.Attempted)
+        return;
+    Portable.Attempted = true;
+    wchar_t program[SettingsPathCapacity];
+    wchar_t path[SettingsPathCapacity];
+    if (!GetProgramPath(program))
+        program[0] = 0;
+    if (LocatePortableSettings(program, path))
+        LoadPortableSettingsFile(path);
+}
+
+bool SavePortableSettings()
+{
+    if (!Portable.Loaded || !Portable.SaveSettings)
+        return false;
+    wchar_t temporary[SettingsPathCapacity];
+    if (std::wcslen(Portable.Path) + 5 > ARRAYSIZE(temporary))
+        return false;
+    CopyString(temporary, Portable.Path);
+    AppendString(temporary, L".new");
+
+    DynArray<PortableEntry*> sorted;
+    for (PortableEntry* entry = Portable.First; entry; entry = entry->Next)
+        sorted.Push(entry);
+    SortArray(sorted.Data(), sorted.Size(), sizeof(PortableEntry*), CompareEntryNames);
+
+    bool written = false;
+    {
+        DiskFile file;
+        if (!file.Create(temporary, DiskFile::ShareRead))
+        {
+            DelFile(temporary);
+            return false;
+        }
+        static const BYTE kMark[2] = {0xFF, 0xFE};
+        written = file.Write(kMark, sizeof(kMark));
+        for (uint32_t i = 0; written && i < sorted.Size(); ++i)
+        {
+            // A name with a line break could not be read back as itself.
+            if (sorted[i]->Name[SafeLength(sorted[i]->Name)] != 0)
+                continue;
+            written = WriteEntry(file, *sorted[i]);
+        }
+        // A failed close may mean the data never reached the disk.
+        written = file.Close() && written;
+    }
+    if (!written || !ReplaceFile(temporary, Portable.Path))
+    {
+        DelFile(temporary);
+        return false;
+    }
+    return true;
+}
+
+void FreePortableSettings()
+{
+    PortableEntry* entry = Portable.First;
+    while (entry)
+    {
+        PortableEntry* next = entry->Next;
+        FreeEntry(entry);
+        entry = next;
+    }
+    Portable.First = nullptr;
+    Portable.Loaded = false;
+    Portable.Attempted = false;
+}
+
+bool IsIntegrationEnabled()
+{
+    return !Portable.Loaded || Portable.Integration;
+}
+
+bool IsFileRouted(HKEY root, const wchar_t* subkey)
+{
+    LoadPortableSettings();
+    if (!Portable.Loaded)
+        return false;
+    if (root != HKEY_CURRENT_USER && root != HKEY_LOCAL_MACHINE && root != NoRoot)
+        return false;
+    return subkey == nullptr || subkey[0] != L'\\';
+}
+
+void ComposeEntryName(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+                      wchar_t (&name)[EntryNameCapacity])
+{
+    name[0] = 0;
+    if (root == HKEY_CURRENT_USER)
+        CopyString(name, L"HKCU\\");
+    else if (root == HKEY_LOCAL_MACHINE)
+        CopyString(name, L"HKLM\\");
+    AppendString(name, subkey ? subkey : L"");
+    const size_t length = std::wcslen(name);
+    if (length > 0 && name[length - 1] != L'\\')
+        AppendString(name, L"\\");
+    AppendString(name, valueName ? valueName : L"");
+}
+
+const wchar_t* FindPortableValue(const wchar_t* name)
+{
+    for (PortableEntry* entry = Portable.First; entry; entry = entry->Next)
+        if (std::wcscmp(entry->Name, name) == 0)
+            return entry->Value;
+    return nullptr;
+}
+
+void SetPortableValue(const wchar_t* name, const wchar_t* value, PortableKind kind)
+{
+    wchar_t* copy = DuplicateString(value, std::wcslen(value));
+    for (PortableEntry* entry = Portable.First; entry; entry = entry->Next)
+        if (std::wcscmp(entry->Name, name) == 0)
+        {
+            std::free(entry->Value);
+            entry->Value = copy;
+            entry->Kind = kind;
+            return;
+        }
+    wchar_t* nameCopy = nullptr;
+    try
+    {
+        nameCopy = DuplicateString(name, std::wcslen(name));
+    }
+    catch (...)
+    {
+        std::free(copy);
+        throw;
+    }
+    AppendEntry(nameCopy, copy, kind);
+}
+
+void RemovePortableValues(HKEY root, const wchar_t* subkey, const wchar_t* valueName)
+{
+    const bool wholeKey = valueName == nullptr || *valueName == 0;
+    wchar_t name[EntryNameCapacity];
+    ComposeEntryName(root, subkey, valueName, name);
+    const size_t length = std::wcslen(name);
+    PortableEntry** link = &Portable.First;
+    while (*link)
+    {
+        PortableEntry* entry = *link;
+        const bool matches =
+            wholeKey ? StartsWith(entry->Name, name, length) : std::wcscmp(entry->Name, name) == 0;
+        if (matches)
+        {
+            *link = entry->Next;
+            FreeEntry(entry);
+        }
+        else
+        {
+            link = &entry->Next;
+        }
+    }
+}
+
+bool AnyPortableValueUnder(HKEY root, const wchar_t* subkey)
+{
+    wchar_t name[EntryNameCapacity];
+    ComposeEntryName(root, subkey, L"", name);
+    const size_t length = std::wcslen(name);
+    for (PortableEntry* entry = Portable.First; entry; entry = entry->Next)
+        if (StartsWith(entry->Name, name, length))
+            return true;
+    return false;
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The portable settings file "Velnox.ini" and its in-memory image. While the
+// file is loaded, the settings store keeps the archiver's own settings in the
+// image instead of the registry; the image is written back at process exit.
+#include <windows.h>
+
+#include <cstddef>
+
+enum PortableKind
+{
+    Plain = 0,    // integers and hand-written text, unchanged
+    Quoted = 1,   // strings the program stores, between double quotes
+    BinValue = 2, // "bin:" text, kept as it was read
+};
+
+struct PortableEntry
+{
+    wchar_t* Name;
+    wchar_t* Value;
+    PortableKind Kind;
+    PortableEntry* Next;
+};
+
+const size_t SettingsPathCapacity = 2048;
+// An entry name: "HKCU\", "HKLM\" or nothing, subkey, "\", value name.
+const size_t EntryNameCapacity = 1024;
+
+struct PortableSettings
+{
+    bool Attempted;
+    bool Loaded;
+    wchar_t Path[SettingsPathCapacity];
+    PortableEntry* First;
+    bool AppData;
+    bool Integration;
+    bool SaveSettings;
+};
+
+// The one image of the process.
+extern PortableSettings Portable;
+
+// Looks for the file and loads it; only the first call of the process does
+// anything (until FreePortableSettings).
+void LoadPortableSettings();
+// The place of the settings file for a program at programPath: beside it, or
+// else in the per-user folder when that exists. False when neither holds one.
+bool LocatePortableSettings(const wchar_t* programPath, wchar_t (&path)[SettingsPathCapacity]);
+// Reads and parses one settings file into the image and marks it loaded.
+// False when the file cannot be opened.
+bool LoadPortableSettingsFile(const wchar_t* path);
+// Writes the image back; false when nothing was written and the old file is
+// left as it was.
+bool SavePortableSettings();
+void FreePortableSettings();
+
+// The full name of this program's module.
+bool GetProgramPath(wchar_t (&path)[SettingsPathCapacity]);
+
+// The store's side of the image.
+// True when (root, subkey) is served by the image; loads the file on first use.
+bool IsFileRouted(HKEY root, const wchar_t* subkey);
+void ComposeEntryName(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+                      wchar_t (&name)[EntryNameCapacity]);
+const wchar_t* FindPortableValue(const wchar_t* name);
+void SetPortableValue(const wchar_t* name, const wchar_t* value, PortableKind kind);
+// With the empty value name, removes the key's values and all its subkeys'.
+void RemovePortableValues(HKEY root, const wchar_t* subkey, const wchar_t* valueName);
+bool AnyPortableValueUnder(HKEY root, const wchar_t* subkey);

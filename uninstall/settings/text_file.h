@@ -1,0 +1,9 @@
+#pragma once
+// Reads a whole text file in the system's ANSI code page, UTF-8 with a mark,
+// or UTF-16 of either byte order, and appends its non-empty lines, without
+// trailing blanks, to a list.
+#include "common/dyn_array.h"
+
+// False when the file cannot be opened; the list is not emptied first. A read
+// that fails in the middle keeps the lines read so far.
+bool ReadTextFile(const wchar_t* name, StringList& lines);
