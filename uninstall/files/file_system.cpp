@@ -179,14 +179,15 @@ bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity)
     if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_APPDATA, &items)))
     {
         // SHGetPathFromIDListW writes up to MAX_PATH characters whatever the
-        // caller's capacity, so it gets a full path buffer of its own.
-        wchar_t appData[kPathChars];
-        if (SHGetPathFromIDListW(items, appData) && appData[0] != 0)
+        // caller's capacity, so the name is built in a full path buffer.
+        wchar_t path[kPathChars];
+        if (SHGetPathFromIDListW(items, path) && path[0] != 0)
         {
-            CopyString(folder, appData, capacity);
-            AddEndSlash(folder, capacity);
-            AppendString(folder, kArchiverFolder, capacity);
-            exists = FileExists(folder);
+            AddEndSlash(path);
+            AppendString(path, kArchiverFolder);
+            CopyString(folder, path, capacity);
+            // A name cut to the output could be some other, existing folder.
+            exists = wcslen(path) < capacity && FileExists(path);
         }
         allocator->Free(items);
     }

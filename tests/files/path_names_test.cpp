@@ -1,0 +1,269 @@
+// Path strings: the name and folder parts, joining and the long form, with
+// canaries behind every output to catch writes past a capacity.
+#include "common/strings.h"
+#include "files/path_names.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace
+{
+
+const wchar_t kCanary = wchar_t(0xBDBD);
+
+template <size_t N> void FillCanary(wchar_t (&buffer)[N])
+{
+    for (size_t i = 0; i < N; i++)
+        buffer[i] = kCanary;
+}
+
+// Index of the first canary-coloured character that was overwritten at or
+// after 'from', or -1.
+template <size_t N> int FirstTouched(const wchar_t (&buffer)[N], size_t from)
+{
+    for (size_t i = from; i < N; i++)
+    {
+        if (buffer[i] != kCanary)
+            return int(i);
+    }
+    return -1;
+}
+
+// Sets and restores the current directory around one test.
+class CurrentDirectory
+{
+public:
+    explicit CurrentDirectory(const wchar_t* folder)
+    {
+        GetCurrentDirectoryW(MAX_PATH + 1, saved_);
+        changed_ = SetCurrentDirectoryW(folder) != 0;
+    }
+    ~CurrentDirectory() { SetCurrentDirectoryW(saved_); }
+    bool Changed() const { return changed_; }
+
+private:
+    wchar_t saved_[MAX_PATH + 1];
+    bool changed_;
+};
+
+} // namespace
+
+TEST(PathNames, SeparatorDriveAndFullPath)
+{
+    struct Row
+    {
+        const wchar_t* path;
+        bool drive;
+        bool full;
+    } rows[] = {
+        {L"E:\\a", true, true},      {L"i:/a", true, true},         {L"e:", true, false},
+        {L"E:a", true, false},       {L"\\\\srv\\sh", false, true}, {L"\\a", false, false},
+        {L"//srv/sh", false, false}, {L"1:\\a", false, false},      {L"", false, false},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(rows); i++)
+    {
+        EXPECT_EQ(rows[i].drive, IsDriveLetter(rows[i].path)) << "row " << i;
+        EXPECT_EQ(rows[i].full, IsFullPath(rows[i].path)) << "row " << i;
+    }
+    EXPECT_TRUE(IsPathSeparator(L'/'));
+    EXPECT_FALSE(IsPathSeparator(L':'));
+}
+
+TEST(PathNames, Wildcards)
+{
+    struct Row
+    {
+        const wchar_t* path;
+        bool wild;
+    } rows[] = {
+        {L"\\\\?\\E:\\a", false}, {L"E:\\*.txt", true},   {L"a?b", true},
+        {L"\\\\?\\E:\\a?", true}, {L"E:\\dir\\a", false}, {L"", false},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(rows); i++)
+        EXPECT_EQ(rows[i].wild, HasWildcards(rows[i].path)) << "row " << i;
+    EXPECT_FALSE(HasWildcards(nullptr));
+}
+
+TEST(PathNames, NameFolderAndRemovedName)
+{
+    struct Row
+    {
+        const wchar_t* path;
+        const wchar_t* name;
+        const wchar_t* folder;
+        const wchar_t* withoutName;
+    } rows[] = {
+        {L"E:\\dir\\file", L"file", L"E:\\dir\\", L"E:\\dir"},
+        {L"E:\\x", L"x", L"E:\\", L"E:\\"},
+        {L"E:file", L"file", L"E:", L"E:"},
+        {L"\\file", L"file", L"\\", L"\\"},
+        {L"a\\b", L"b", L"a\\", L"a"},
+        {L"a/b", L"b", L"a/", L"a"},
+        {L"file.txt", L"file.txt", L"", L""},
+        {L"dir/", L"", L"dir/", L"dir"},
+        {L"", L"", L"", L""},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(rows); i++)
+    {
+        EXPECT_STREQ(rows[i].name, PointToName(rows[i].path)) << "row " << i;
+
+        wchar_t folder[64];
+        FillCanary(folder);
+        GetFolderPart(rows[i].path, folder);
+        EXPECT_STREQ(rows[i].folder, folder) << "row " << i;
+        EXPECT_EQ(-1, FirstTouched(folder, wcslen(folder) + 1)) << "row " << i;
+
+        wchar_t cut[64];
+        CopyString(cut, rows[i].path);
+        RemoveNameFromPath(cut);
+        EXPECT_STREQ(rows[i].withoutName, cut) << "row " << i;
+    }
+    EXPECT_STREQ(L"c", PointToLastChar(L"abc"));
+    const wchar_t* empty = L"";
+    EXPECT_EQ(empty, PointToLastChar(empty));
+}
+
+TEST(PathNames, FolderPartIsCutToTheOutput)
+{
+    wchar_t folder[6];
+    FillCanary(folder);
+    GetFolderPart(L"E:\\dir\\sub\\file", folder, 4);
+    EXPECT_STREQ(L"E:\\", folder);
+    EXPECT_EQ(-1, FirstTouched(folder, 4));
+}
+
+TEST(PathNames, AddEndSlash)
+{
+    struct Row
+    {
+        const wchar_t* path;
+        size_t capacity;
+        const wchar_t* expected;
+    } rows[] = {
+        {L"", 8, L""},       {L"E:", 8, L"E:\\"}, {L"E:\\", 8, L"E:\\"},
+        {L"a/", 8, L"a/\\"}, {L"abc", 4, L"abc"}, {L"abc", 5, L"abc\\"},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(rows); i++)
+    {
+        wchar_t buffer[8];
+        FillCanary(buffer);
+        CopyString(buffer, rows[i].path);
+        AddEndSlash(buffer, rows[i].capacity);
+        EXPECT_STREQ(rows[i].expected, buffer) << "row " << i;
+        EXPECT_EQ(-1, FirstTouched(buffer, wcslen(buffer) + 1)) << "row " << i;
+    }
+}
+
+TEST(PathNames, SetNameStaysInsideTheBuffer)
+{
+    wchar_t path[12];
+    FillCanary(path);
+    CopyString(path, L"E:\\d\\old");
+    SetName(path, L"new", 10);
+    EXPECT_STREQ(L"E:\\d\\new", path);
+
+    SetName(path, L"longername", 10);
+    EXPECT_STREQ(L"E:\\d\\long", path);
+    EXPECT_EQ(-1, FirstTouched(path, 10));
+
+    wchar_t bare[8];
+    CopyString(bare, L"old");
+    SetName(bare, L"new");
+    EXPECT_STREQ(L"new", bare);
+}
+
+TEST(PathNames, JoinPath)
+{
+    struct Row
+    {
+        const wchar_t* folder;
+        const wchar_t* name;
+        const wchar_t* expected;
+    } rows[] = {
+        {L"E:\\dir", L"file", L"E:\\dir\\file"},
+        {L"E:\\dir\\", L"file", L"E:\\dir\\file"},
+        {L"", L"file", L"file"},
+        {L"E:", L"file", L"E:\\file"},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(rows); i++)
+    {
+        // The folder's own buffer receives the result.
+        wchar_t buffer[32];
+        CopyString(buffer, rows[i].folder);
+        JoinPath(buffer, rows[i].name, buffer);
+        EXPECT_STREQ(rows[i].expected, buffer) << "row " << i;
+    }
+
+    wchar_t cut[16];
+    FillCanary(cut);
+    JoinPath(L"E:\\folder", L"name.txt", cut, 12);
+    EXPECT_STREQ(L"E:\\folder\\n", cut);
+    EXPECT_EQ(-1, FirstTouched(cut, 12));
+}
+
+TEST(PathNames, MakeLongPath)
+{
+    CurrentDirectory current(L"C:\\windows");
+    ASSERT_TRUE(current.Changed());
+    wchar_t actual[MAX_PATH + 1];
+    GetCurrentDirectoryW(MAX_PATH + 1, actual);
+    ASSERT_STREQ(L"C:\\windows", actual);
+
+    struct Row
+    {
+        const wchar_t* path;
+        size_t capacity;
+        const wchar_t* expected; // null: false and the output untouched
+    } rows[] = {
+        {L"E:\\a", 32, L"\\\\?\\E:\\a"},
+        {L"\\\\srv\\sh\\a", 32, L"\\\\?\\UNC\\srv\\sh\\a"},
+        {L".\\a", 32, L"\\\\?\\C:\\windows\\a"},
+        {L"./a", 32, L"\\\\?\\C:\\windows\\a"},
+        {L"a\\b", 32, L"\\\\?\\C:\\windows\\a\\b"},
+        {L"..\\a", 32, L"\\\\?\\C:\\windows\\..\\a"},
+        {L"\\a", 32, L"\\\\?\\C:\\a"},
+        {L"/a", 32, L"\\\\?\\C:/a"},
+        {L"", 32, nullptr},
+        // Drive form: len + 4 characters do not hold prefix, path and NUL.
+        {L"E:\\abc", 10, nullptr},
+        {L"E:\\abc", 11, L"\\\\?\\E:\\abc"},
+        // Network form: len + 6 versus len + 7.
+        {L"\\\\s\\h", 11, nullptr},
+        {L"\\\\s\\h", 12, L"\\\\?\\UNC\\s\\h"},
+        // Rooted on the current drive: len + 6 versus len + 7.
+        {L"\\ab", 9, nullptr},
+        {L"\\ab", 10, L"\\\\?\\C:\\ab"},
+        // Relative: "C:\windows\" (11) + len + 4 versus + 5, counted before
+        // ".\" is dropped.
+        {L"ab", 17, nullptr},
+        {L"ab", 18, L"\\\\?\\C:\\windows\\ab"},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(rows); i++)
+    {
+        wchar_t output[40];
+        FillCanary(output);
+        bool made = MakeLongPath(rows[i].path, output, rows[i].capacity);
+        if (rows[i].expected == nullptr)
+        {
+            EXPECT_FALSE(made) << "row " << i;
+            EXPECT_EQ(-1, FirstTouched(output, 0)) << "row " << i;
+            continue;
+        }
+        ASSERT_TRUE(made) << "row " << i;
+        EXPECT_STREQ(rows[i].expected, output) << "row " << i;
+        EXPECT_EQ(-1, FirstTouched(output, wcslen(output) + 1)) << "row " << i;
+    }
+}
+
+TEST(PathNames, MakeLongPathInTheRootFolder)
+{
+    CurrentDirectory current(L"C:\\");
+    ASSERT_TRUE(current.Changed());
+    wchar_t output[kPathChars];
+    ASSERT_TRUE(MakeLongPath(L".\\a", output));
+    EXPECT_STREQ(L"\\\\?\\C:\\a", output);
+}
