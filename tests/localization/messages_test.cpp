@@ -1,0 +1,224 @@
+// Message lookup over the program's real string table, and the language
+// module: beside the program, from the user's language folder, and released.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <string>
+
+#include "common/strings.h"
+#include "localization/messages.h"
+#include "resources/resource.h"
+#include "support/program_under_test.h"
+
+namespace
+{
+
+const wchar_t* kGeneralKey = L"Software\\Velnox\\General";
+
+class MessagesTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Program = LoadProgramResources();
+        ASSERT_NE(Program, nullptr) << "cannot load the program's resources";
+        RegDeleteKeyW(HKEY_CURRENT_USER, kGeneralKey);
+    }
+    void TearDown() override
+    {
+        LanguageModule.Release();
+        ResourceModule = nullptr;
+        ProgramModule = nullptr;
+        RegDeleteKeyW(HKEY_CURRENT_USER, kGeneralKey);
+        if (Program != nullptr)
+            FreeLibrary(Program);
+    }
+    // Opens the language module as a program living in folder would.
+    void OpenIn(const std::wstring& folder)
+    {
+        LanguageModule.OpenBeside(Program, (folder + L"\\uninstall.exe").c_str());
+    }
+    static void SetLanguageFolder(const std::wstring& value)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kGeneralKey, 0, nullptr, 0,
+                                                 KEY_SET_VALUE, nullptr, &key, nullptr));
+        RegSetValueExW(key, L"LanguageFolder", 0, REG_EXPAND_SZ,
+                       reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    static bool IsRightToLeftModule()
+    {
+        return FindResourceW(ResourceModule, L"RTL", RT_DIALOG) != nullptr;
+    }
+    static std::wstring OwnText(HMODULE module, UINT number)
+    {
+        wchar_t text[kMessageChars] = L"";
+        LoadStringW(module, number, text, kMessageChars);
+        return text;
+    }
+
+    HMODULE Program = nullptr;
+};
+
+TEST_F(MessagesTest, EveryNumberHasAnEnglishText)
+{
+    const struct
+    {
+        UINT Number;
+        int Placeholders; // "%s" the callers fill in
+    } rows[] = {
+        {5101, 0}, {5102, 0}, {5103, 0}, {5104, 0}, {5105, 0}, {5106, 0}, {5107, 0},
+        {5108, 1}, {5109, 0}, {5110, 1}, {5111, 0}, {5112, 0}, {5113, 0}, {5114, 0},
+        {5115, 0}, {5116, 0}, {5120, 0}, {5121, 0}, {5122, 0}, {5123, 0}, {5124, 0},
+        {5125, 0}, {5130, 0}, {5140, 0}, {5141, 0},
+    };
+    ScratchDir empty(L"msg");
+    OpenIn(empty.Path());
+    for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); row++)
+    {
+        std::wstring text = MessageText(rows[row].Number);
+        EXPECT_FALSE(text.empty()) << "row " << row;
+        int placeholders = 0;
+        for (size_t at = text.find(L'%'); at != std::wstring::npos; at = text.find(L'%', at + 2))
+        {
+            EXPECT_EQ(L's', text[at + 1]) << "row " << row << ": only %s is filled in";
+            placeholders++;
+        }
+        EXPECT_EQ(rows[row].Placeholders, placeholders) << "row " << row;
+    }
+    // The completion dialog opens 5114 with the shell; 5105 is a bare name.
+    EXPECT_EQ(0u, std::wstring(MessageText(MSG_WEB_ADDRESS)).find(L"https://"));
+    EXPECT_EQ(nullptr, wcspbrk(MessageText(MSG_LINK_FOURTH_FILE), L"\\/:"));
+}
+
+TEST_F(MessagesTest, RingOfEightBuffers)
+{
+    ScratchDir empty(L"msg");
+    OpenIn(empty.Path());
+    const wchar_t* results[9];
+    for (int call = 0; call < 9; call++)
+        results[call] = MessageText(5101 + call);
+    for (int a = 0; a < 8; a++)
+        for (int b = a + 1; b < 8; b++)
+            EXPECT_NE(results[a], results[b]) << "calls " << a << " and " << b;
+    EXPECT_EQ(results[0], results[8]);
+    EXPECT_EQ(OwnText(Program, 5109), results[0]) << "the ninth call overwrites the first";
+    EXPECT_EQ(OwnText(Program, 5102), results[1]) << "the second stays";
+
+    const wchar_t* unknown = MessageText(4999);
+    ASSERT_NE(unknown, nullptr);
+    EXPECT_STREQ(L"", unknown);
+}
+
+TEST_F(MessagesTest, ModuleBesideProgramThenReleased)
+{
+    ScratchDir folder(L"msg");
+    ASSERT_TRUE(CopyFileW(BesideTestBinary(L"langmodule\\plain\\vnxlng.dll").c_str(),
+                          (folder / L"vnxlng.dll").c_str(), FALSE));
+    OpenIn(folder.Path());
+    ASSERT_TRUE(LanguageModule.IsLoaded());
+    EXPECT_EQ(Program, ProgramModule);
+    EXPECT_NE(Program, ResourceModule);
+    EXPECT_STREQ(L"Velnox entfernen", MessageText(MSG_UNINSTALL_CAPTION));
+    // Not in the module: the program's own text.
+    EXPECT_EQ(OwnText(Program, MSG_ASK_UNINSTALL), MessageText(MSG_ASK_UNINSTALL));
+    EXPECT_FALSE(IsRightToLeftModule());
+
+    // Dialogs come from the module too.
+    HWND dialog = CreateDialogParamW(ResourceModule, L"DONEDLG", nullptr, nullptr, 0);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(L"Velnox-Installation", WindowText(dialog));
+    DestroyWindow(dialog);
+
+    LanguageModule.Release();
+    EXPECT_FALSE(LanguageModule.IsLoaded());
+    EXPECT_EQ(Program, ResourceModule);
+    EXPECT_EQ(OwnText(Program, MSG_UNINSTALL_CAPTION), MessageText(MSG_UNINSTALL_CAPTION));
+    LanguageModule.Release();
+    EXPECT_EQ(Program, ResourceModule) << "a second release does nothing";
+}
+
+TEST_F(MessagesTest, LanguageFolderWinsWhenItHoldsTheModule)
+{
+    ScratchDir folder(L"msg");
+    CreateDirectoryW((folder / L"lang").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(BesideTestBinary(L"langmodule\\plain\\vnxlng.dll").c_str(),
+                          (folder / L"vnxlng.dll").c_str(), FALSE));
+    SetEnvironmentVariableW(L"VNX_LANG_TEST", folder.Path().c_str());
+    SetLanguageFolder(L"%VNX_LANG_TEST%\\lang");
+
+    // Set but empty there: the module beside the program.
+    OpenIn(folder.Path());
+    ASSERT_TRUE(LanguageModule.IsLoaded());
+    EXPECT_FALSE(IsRightToLeftModule());
+
+    ASSERT_TRUE(CopyFileW(BesideTestBinary(L"langmodule\\rtl\\vnxlng.dll").c_str(),
+                          (folder / L"lang\\vnxlng.dll").c_str(), FALSE));
+    OpenIn(folder.Path());
+    ASSERT_TRUE(LanguageModule.IsLoaded());
+    EXPECT_TRUE(IsRightToLeftModule()) << "the folder's module replaces the one beside";
+    SetEnvironmentVariableW(L"VNX_LANG_TEST", nullptr);
+}
+
+TEST_F(MessagesTest, LanguageFolderMustFitBesideTheSourcePath)
+{
+    ScratchDir folder(L"msg");
+    CreateDirectoryW((folder / L"lang").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(BesideTestBinary(L"langmodule\\rtl\\vnxlng.dll").c_str(),
+                          (folder / L"lang\\vnxlng.dll").c_str(), FALSE));
+    const std::wstring source = folder / L"vnxlng.dll";
+    // The value, terminator included, may take 2047 characters less the
+    // source's. "\." steps keep it naming the same folder at any length.
+    const size_t room = 2047 - source.size();
+    std::wstring fits = folder / L"lang";
+    while (fits.size() + 2 <= room - 1)
+        fits += L"\\.";
+    if (fits.size() < room - 1)
+        fits += L"\\";
+    ASSERT_EQ(room - 1, fits.size());
+
+    wchar_t result[2048];
+    SetLanguageFolder(fits);
+    RedirectToLanguageFolder(source.c_str(), result, 2048);
+    if (std::wstring(result) == source)
+        GTEST_SKIP() << "this system does not resolve a folder name of " << fits.size()
+                     << " characters";
+
+    SetLanguageFolder(fits + L".");
+    wmemset(result, 0xBDBD, 2048);
+    RedirectToLanguageFolder(source.c_str(), result, 2048);
+    EXPECT_EQ(source, result) << "one character more is ignored";
+}
+
+TEST_F(MessagesTest, RedirectKeepsTheSourceWithoutAFolder)
+{
+    ScratchDir folder(L"msg");
+    const std::wstring source = folder / L"license.txt";
+    wchar_t result[2048];
+    RedirectToLanguageFolder(source.c_str(), result, 2048);
+    EXPECT_EQ(source, result) << "no key";
+
+    // A short destination cuts the copy and keeps it terminated.
+    wchar_t shortResult[8];
+    wmemset(shortResult, 0xBDBD, 8);
+    RedirectToLanguageFolder(source.c_str(), shortResult, 8);
+    EXPECT_EQ(source.substr(0, 7), shortResult);
+
+    // In place, with a folder that holds the file.
+    CreateDirectoryW((folder / L"lang").c_str(), nullptr);
+    HANDLE file = CreateFileW((folder / L"lang\\license.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    SetLanguageFolder(folder / L"lang");
+    wchar_t inPlace[2048];
+    CopyString(inPlace, source.c_str());
+    RedirectToLanguageFolder(inPlace, inPlace, 2048);
+    EXPECT_EQ(folder / L"lang\\license.txt", inPlace);
+}
+
+} // namespace

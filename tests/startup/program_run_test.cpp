@@ -1,0 +1,154 @@
+// uninstall.exe run as its own process, from a copy in a scratch folder that
+// also holds a list of installed files: options that neither set up nor
+// uninstall must leave everything in place.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+#include "support/program_under_test.h"
+
+namespace
+{
+
+class ProgramRun : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE));
+        WriteFile(Folder / L"Uninstall.lst", "keep.txt\r\n");
+        WriteFile(Folder / L"keep.txt", "kept");
+        Resources = LoadProgramResources();
+        ASSERT_NE(Resources, nullptr);
+    }
+    void TearDown() override
+    {
+        if (Resources != nullptr)
+            FreeLibrary(Resources);
+    }
+    static void WriteFile(const std::wstring& path, const char* text)
+    {
+        HANDLE file =
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD written = 0;
+        ::WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+        CloseHandle(file);
+    }
+    bool Start(const wchar_t* options)
+    {
+        return Child.Start(L"\"" + Exe + L"\" " + options, Folder.Path().c_str());
+    }
+    void ExpectNothingRemoved()
+    {
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Exe.c_str()));
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((Folder / L"keep.txt").c_str()));
+    }
+    std::wstring Text(UINT number) const
+    {
+        wchar_t text[512] = L"";
+        LoadStringW(Resources, number, text, 512);
+        return text;
+    }
+
+    ScratchDir Folder{L"run"};
+    std::wstring Exe = Folder / L"uninstall.exe";
+    HMODULE Resources = nullptr;
+    ChildProcess Child;
+};
+
+struct Controls
+{
+    std::vector<HWND> Buttons;
+    std::wstring Text;
+    HWND Icon = nullptr;
+};
+
+BOOL CALLBACK CollectControl(HWND control, LPARAM context)
+{
+    Controls* controls = reinterpret_cast<Controls*>(context);
+    wchar_t className[32] = L"";
+    GetClassNameW(control, className, 32);
+    if (!IsWindowVisible(control))
+        return TRUE;
+    if (lstrcmpiW(className, L"Button") == 0)
+        controls->Buttons.push_back(control);
+    else if (lstrcmpiW(className, L"Static") == 0)
+    {
+        if ((GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+            controls->Icon = control;
+        else if (!WindowText(control).empty())
+            controls->Text = WindowText(control);
+    }
+    return TRUE;
+}
+
+TEST_F(ProgramRun, WaitSleepsAndUninstallsNothing)
+{
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(Start(L"/wait"));
+    EXPECT_EQ(0, Child.Wait(30000));
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 1900u);
+    ExpectNothingRemoved();
+}
+
+TEST_F(ProgramRun, UnknownOptionsDoNothing)
+{
+    ASSERT_TRUE(Start(L"/Sx /foo"));
+    EXPECT_EQ(0, Child.Wait(30000));
+    ExpectNothingRemoved();
+}
+
+TEST_F(ProgramRun, WarningShowsOneBox)
+{
+    ASSERT_TRUE(Start(L"/warning"));
+    HWND box = Child.FindDialog(30000);
+    ASSERT_NE(box, nullptr) << "no message box";
+    EXPECT_EQ(Text(MSG_UNINSTALL_CAPTION), WindowText(box));
+
+    Controls controls;
+    EnumChildWindows(box, CollectControl, reinterpret_cast<LPARAM>(&controls));
+    std::wstring second = Text(MSG_NOT_REMOVED_PATH);
+    second.replace(second.find(L"%s"), 2, Exe);
+    EXPECT_EQ(Text(MSG_NOT_REMOVED) + L"\n" + second, controls.Text);
+    ASSERT_EQ(1u, controls.Buttons.size()) << "only OK";
+    EXPECT_EQ(IDOK, GetDlgCtrlID(controls.Buttons[0]));
+    // Which icon it is can only be told in-process (see WarningText).
+    EXPECT_NE(controls.Icon, nullptr);
+    EXPECT_EQ(box, GetForegroundWindow());
+
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(0, Child.Wait(30000));
+    ExpectNothingRemoved();
+}
+
+TEST_F(ProgramRun, WarningComesBeforeTheSetupDialog)
+{
+    ASSERT_TRUE(Start(L"/setup /warning"));
+    HWND box = Child.FindDialog(30000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(Text(MSG_UNINSTALL_CAPTION), WindowText(box));
+    EXPECT_EQ(nullptr, GetDlgItem(box, IDC_SETUP_INFO));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+
+    HWND setup = nullptr;
+    for (int attempt = 0; attempt < 100 && setup == nullptr; attempt++)
+    {
+        HWND found = Child.FindDialog(30000);
+        if (found != nullptr && found != box)
+            setup = found;
+        else
+            Sleep(100);
+    }
+    ASSERT_NE(setup, nullptr) << "no settings dialog after the warning";
+    EXPECT_NE(nullptr, GetDlgItem(setup, IDC_SETUP_INFO));
+    PostMessageW(setup, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(1, Child.Wait(30000)) << "a cancelled setup exits with 1";
+}
+
+} // namespace

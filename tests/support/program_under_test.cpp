@@ -1,0 +1,140 @@
+#include "support/program_under_test.h"
+
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <vector>
+
+std::wstring ProgramPath()
+{
+    const char* linuxPath = std::getenv("VNX_PROGRAM");
+    if (linuxPath == nullptr)
+        return std::wstring();
+    std::wstring path = L"Z:";
+    for (const char* p = linuxPath; *p != 0; p++)
+        path += *p == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    return path;
+}
+
+HMODULE LoadProgramResources()
+{
+    return LoadLibraryExW(ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+}
+
+std::wstring BesideTestBinary(const wchar_t* relative)
+{
+    wchar_t self[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+    std::wstring path(self, length);
+    path.erase(path.find_last_of(L"\\/") + 1);
+    return path + relative;
+}
+
+bool IsWin64Prefix()
+{
+    const char* prefix = std::getenv("VNX_PREFIX");
+    return prefix != nullptr && std::string(prefix) == "win64";
+}
+
+ScratchDir::ScratchDir(const wchar_t* tag)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    Folder = std::wstring(temp) + L"vnx_" + tag + L"_" + std::to_wstring(GetCurrentProcessId()) +
+             L"_" + std::to_wstring(GetTickCount());
+    CreateDirectoryW(Folder.c_str(), nullptr);
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::vector<wchar_t> from(Folder.begin(), Folder.end());
+    from.push_back(0);
+    from.push_back(0);
+    SHFILEOPSTRUCTW operation = {};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.data();
+    operation.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+    SHFileOperationW(&operation);
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (Info.hProcess != nullptr)
+    {
+        if (WaitForSingleObject(Info.hProcess, 0) == WAIT_TIMEOUT)
+        {
+            TerminateProcess(Info.hProcess, 99);
+            WaitForSingleObject(Info.hProcess, 5000);
+        }
+        CloseHandle(Info.hProcess);
+        CloseHandle(Info.hThread);
+    }
+}
+
+bool ChildProcess::Start(const std::wstring& commandLine, const wchar_t* directory)
+{
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
+                          &startup, &Info) != FALSE;
+}
+
+long ChildProcess::Wait(DWORD milliseconds)
+{
+    if (WaitForSingleObject(Info.hProcess, milliseconds) != WAIT_OBJECT_0)
+        return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(Info.hProcess, &code);
+    return static_cast<long>(code);
+}
+
+namespace
+{
+
+struct DialogSearch
+{
+    DWORD ProcessId;
+    HWND Found;
+};
+
+BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
+{
+    DialogSearch* search = reinterpret_cast<DialogSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[64] = L"";
+    GetClassNameW(window, className, 64);
+    if (owner == search->ProcessId && IsWindowVisible(window) &&
+        std::wstring(className) == L"#32770")
+    {
+        search->Found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+HWND ChildProcess::FindDialog(DWORD milliseconds) const
+{
+    DWORD start = GetTickCount();
+    do
+    {
+        DialogSearch search = {Info.dwProcessId, nullptr};
+        EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.Found != nullptr)
+            return search.Found;
+        if (WaitForSingleObject(Info.hProcess, 100) == WAIT_OBJECT_0)
+            return nullptr;
+    } while (GetTickCount() - start < milliseconds);
+    return nullptr;
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[2048] = L"";
+    GetWindowTextW(window, text, 2048);
+    return text;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The built uninstall.exe as the tests reach it, a scratch folder per test,
+// and starting the program (or this test binary) as a separate process.
+#include <windows.h>
+
+#include <string>
+
+// "Z:\...\uninstall.exe": the Linux path from VNX_PROGRAM as Wine sees it.
+std::wstring ProgramPath();
+// The program's own resources, loaded as data; null when it cannot be.
+HMODULE LoadProgramResources();
+// A folder next to this test binary's own path, e.g. "langmodule\plain".
+std::wstring BesideTestBinary(const wchar_t* relative);
+bool IsWin64Prefix();
+
+// A fresh folder under the prefix's temporary folder, removed with all it
+// holds at the end of the test.
+class ScratchDir
+{
+public:
+    explicit ScratchDir(const wchar_t* tag);
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::wstring& Path() const { return Folder; }
+    std::wstring operator/(const wchar_t* name) const { return Folder + L"\\" + name; }
+
+private:
+    std::wstring Folder;
+};
+
+// A started process and its main thread; killed at the end if still running.
+class ChildProcess
+{
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    // commandLine holds the program's quoted path first.
+    bool Start(const std::wstring& commandLine, const wchar_t* directory = nullptr);
+    // The exit code, or -1 when it did not end within the time.
+    long Wait(DWORD milliseconds);
+    // A visible top-level dialog window of the child, or null after the time.
+    HWND FindDialog(DWORD milliseconds) const;
+    DWORD Id() const { return Info.dwProcessId; }
+
+private:
+    PROCESS_INFORMATION Info = {};
+};
+
+std::wstring WindowText(HWND window);
