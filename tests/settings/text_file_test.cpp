@@ -1,8 +1,7 @@
 // The text file reader: encodings told apart by their marks and contents,
 // line splitting, and the list it appends to.
+#include "settings/settings_fixtures.h"
 #include "settings/text_file.h"
-
-#include "settings/scratch_files.h"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +13,16 @@ namespace
 
 using Lines = std::vector<std::wstring>;
 
-std::vector<std::wstring> ReadLines(const std::string& bytes, bool* opened = nullptr)
+Lines ReadLines(const std::string& bytes, const wchar_t* before = nullptr)
 {
-    const std::wstring path = ScratchFolder(L"VelnoxTextFileTest") + L"text.txt";
+    const std::wstring path = ScratchFolder() + L"text.txt";
     EXPECT_TRUE(WriteBytes(path, bytes));
     StringList list;
-    const bool result = ReadTextFile(path.c_str(), list);
-    if (opened)
-        *opened = result;
+    if (before)
+        list.AddString(before);
+    EXPECT_TRUE(ReadTextFile(path.c_str(), list));
     DeleteFileW(path.c_str());
-    std::vector<std::wstring> lines;
+    Lines lines;
     const wchar_t* line = nullptr;
     while (list.NextString(&line))
         lines.push_back(line);
@@ -33,7 +32,7 @@ std::vector<std::wstring> ReadLines(const std::string& bytes, bool* opened = nul
 std::wstring Ansi(const std::string& bytes)
 {
     wchar_t wide[64] = {0};
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide, 63);
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), wide, 63);
     return wide;
 }
 
@@ -55,7 +54,7 @@ TEST(TextFile, EncodingsAndLineSplitting)
                      12),
          {L"ab", L"c"}},
         {std::string("\xFE\xFF\0a\0b\0\n\0c", 10), {L"ab", L"c"}},
-        // Every high byte at or above 0x20 (or a line end): not UTF-16.
+        // Every high byte at or above 0x20, or a line end: not UTF-16.
         {"\xFF\xFE"
          "ABCD",
          {Ansi("\xFF\xFE"
@@ -82,41 +81,22 @@ TEST(TextFile, EncodingsAndLineSplitting)
         {std::string("a\r\nb\0c\r\nd", 9), {L"a", L"b"}},
     };
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i)
-    {
-        bool opened = false;
-        EXPECT_EQ(rows[i].expected, ReadLines(rows[i].bytes, &opened)) << "row " << i;
-        EXPECT_TRUE(opened) << "row " << i;
-    }
+        EXPECT_EQ(rows[i].expected, ReadLines(rows[i].bytes)) << "row " << i;
 }
 
-TEST(TextFile, LongFileAcrossManyBlocks)
+TEST(TextFile, LongFileAppendedToTheList)
 {
-    // UTF-16, so a character pair straddles every 4096-byte block edge.
+    // UTF-16, so a character straddles block edges of 4096 bytes.
     std::wstring text;
     for (int i = 0; i < 3000; ++i)
         text += L"line " + std::to_wstring(i) + L"\r\n";
-    const Lines lines = ReadLines("\xFF\xFE" + Utf16Bytes(text));
-    ASSERT_EQ(3000u, lines.size());
-    EXPECT_EQ(L"line 0", lines[0]);
-    EXPECT_EQ(L"line 2047", lines[2047]);
-    EXPECT_EQ(L"line 2999", lines[2999]);
-}
+    const Lines lines = ReadLines("\xFF\xFE" + Utf16Bytes(text), L"before");
+    ASSERT_EQ(3001u, lines.size());
+    EXPECT_EQ(L"before", lines[0]);
+    EXPECT_EQ(L"line 2047", lines[2048]);
+    EXPECT_EQ(L"line 2999", lines[3000]);
 
-TEST(TextFile, AppendsToTheListAndFailsOnlyWhenNotOpened)
-{
-    const std::wstring folder = ScratchFolder(L"VelnoxTextFileTest");
     StringList list;
-    list.AddString(L"before");
-    EXPECT_FALSE(ReadTextFile((folder + L"missing.txt").c_str(), list));
-    EXPECT_EQ(1u, list.Count());
-
-    const std::wstring path = folder + L"two.txt";
-    ASSERT_TRUE(WriteBytes(path, "one\ntwo\n"));
-    EXPECT_TRUE(ReadTextFile(path.c_str(), list));
-    DeleteFileW(path.c_str());
-    const wchar_t* line = nullptr;
-    std::vector<std::wstring> lines;
-    while (list.NextString(&line))
-        lines.push_back(line);
-    EXPECT_EQ((std::vector<std::wstring>{L"before", L"one", L"two"}), lines);
+    EXPECT_FALSE(ReadTextFile((ScratchFolder() + L"missing.txt").c_str(), list));
+    EXPECT_EQ(0u, list.Count());
 }
