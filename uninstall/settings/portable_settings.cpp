@@ -141,7 +141,7 @@ bool WriteEntry(DiskFile& file, const PortableEntry& entry)
 }
 
 // Replaces the settings file only with a complete new one.
-bool ReplaceFile(const wchar_t* source, const wchar_t* target)
+bool MoveOverSettingsFile(const wchar_t* source, const wchar_t* target)
 {
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     if (MoveFileExW(source, target, flags))
@@ -280,7 +280,7 @@ bool SavePortableSettings()
         // A failed close may mean the data never reached the disk.
         written = file.Close() && written;
     }
-    if (!written || !ReplaceFile(temporary, Portable.Path))
+    if (!written || !MoveOverSettingsFile(temporary, Portable.Path))
     {
         DelFile(temporary);
         return false;
