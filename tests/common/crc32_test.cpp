@@ -5,7 +5,8 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
 uint32_t FullCrc(const void* data, size_t length)
 {
