@@ -125,16 +125,6 @@ TEST(Options, Tokens)
     EXPECT_STREQ(L" next", rest);
 }
 
-TEST(Options, LongCommandLineTokensAreCut)
-{
-    // Tokens beyond the parser's room still read as the option they start with.
-    std::wstring line = L"uninstall.exe /noexplorer" + std::wstring(3000, L'x') + L" /msi";
-    Parsed parsed = ParseBoth(L"", line.c_str());
-    EXPECT_TRUE(RunState.NoExplorer);
-    EXPECT_TRUE(RunState.MsiMode);
-    EXPECT_FALSE(parsed.Uninstall);
-}
-
 class WarningText : public testing::Test
 {
 protected:
