@@ -7,28 +7,11 @@
 
 TEST(ErrorSink, RecordsReportsWithoutAsking)
 {
-    const uint32_t before = g_errorSink.ReportCount;
     ReportText(L"%s: %u", L"Velnox.ini", 12u);
-    EXPECT_EQ(SinkReport::Text, g_errorSink.LastReport);
     EXPECT_STREQ(L"Velnox.ini: 12", g_errorSink.LastText);
-
-    struct Row
-    {
-        void (*Report)(const wchar_t*);
-        SinkReport Kind;
-    };
-    const Row rows[] = {
-        {ReportCloseError, SinkReport::Close},          {ReportReadError, SinkReport::Read},
-        {ReportWriteError, SinkReport::Write},          {ReportSeekError, SinkReport::Seek},
-        {ReportFileTooLarge, SinkReport::FileTooLarge},
-    };
-    for (size_t i = 0; i < ARRAYSIZE(rows); i++)
-    {
-        rows[i].Report(L"C:\\Velnox\\Uninstall.lst");
-        EXPECT_EQ(rows[i].Kind, g_errorSink.LastReport) << "row " << i;
-        EXPECT_STREQ(L"C:\\Velnox\\Uninstall.lst", g_errorSink.LastText) << "row " << i;
-    }
-    EXPECT_EQ(before + 1 + ARRAYSIZE(rows), g_errorSink.ReportCount);
+    ReportSeekError(L"C:\\Velnox\\Uninstall.lst");
+    EXPECT_EQ(SinkReport::Seek, g_errorSink.LastReport);
+    EXPECT_STREQ(L"C:\\Velnox\\Uninstall.lst", g_errorSink.LastText);
     EXPECT_FALSE(AskRetryRead(L"a"));
     EXPECT_FALSE(AskRetryWrite(L"a"));
 }

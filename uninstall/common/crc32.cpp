@@ -1,6 +1,7 @@
 #include "common/crc32.h"
 
-namespace {
+namespace
+{
 
 const uint32_t kPolynomial = 0xEDB88320;
 
@@ -54,8 +55,8 @@ uint32_t Crc32(uint32_t crc, const void* data, size_t length)
         crc ^= ReadLe32(p);
         const uint32_t d = ReadLe32(p + 4);
         crc = T[7][crc & 0xFF] ^ T[6][(crc >> 8) & 0xFF] ^ T[5][(crc >> 16) & 0xFF] ^
-              T[4][crc >> 24] ^ T[3][d & 0xFF] ^ T[2][(d >> 8) & 0xFF] ^
-              T[1][(d >> 16) & 0xFF] ^ T[0][d >> 24];
+              T[4][crc >> 24] ^ T[3][d & 0xFF] ^ T[2][(d >> 8) & 0xFF] ^ T[1][(d >> 16) & 0xFF] ^
+              T[0][d >> 24];
     }
     for (; length != 0; length--)
         crc = UpdateByte(crc, *p++);

@@ -43,7 +43,8 @@ public:
         else
             m_size = size;
     }
-    void Push(const T& value)
+    // By value: the element may come from this array, which Add can move.
+    void Push(T value)
     {
         Add(1);
         m_data[m_size - 1] = value;

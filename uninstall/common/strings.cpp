@@ -165,7 +165,7 @@ bool Utf8ToWide(const char* source, wchar_t* dest, size_t capacity)
 {
     if (dest == nullptr || capacity == 0)
         return false;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(source);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(source ? source : "");
     bool result = true;
     size_t room = capacity - 1;
     size_t written = 0;
@@ -241,6 +241,8 @@ bool Utf8ToWide(const char* source, wchar_t* dest, size_t capacity)
 
 bool IsUtf8Text(const void* block, size_t length)
 {
+    if (block == nullptr)
+        return length == 0;
     const unsigned char* p = static_cast<const unsigned char*>(block);
     size_t i = 0;
     while (i < length)
