@@ -87,6 +87,19 @@ BOOL CALLBACK CollectControl(HWND control, LPARAM context)
     return TRUE;
 }
 
+// The next dialog of the child once the one before has gone.
+HWND NextDialog(const ChildProcess& child, HWND before)
+{
+    for (int attempt = 0; attempt < 300; attempt++)
+    {
+        HWND found = child.FindDialog(30000);
+        if (found != before)
+            return found;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
 TEST_F(ProgramRun, WaitSleepsAndUninstallsNothing)
 {
     DWORD start = GetTickCount();
@@ -136,19 +149,50 @@ TEST_F(ProgramRun, WarningComesBeforeTheSetupDialog)
     EXPECT_EQ(nullptr, GetDlgItem(box, IDC_SETUP_INFO));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
 
-    HWND setup = nullptr;
-    for (int attempt = 0; attempt < 100 && setup == nullptr; attempt++)
-    {
-        HWND found = Child.FindDialog(30000);
-        if (found != nullptr && found != box)
-            setup = found;
-        else
-            Sleep(100);
-    }
+    HWND setup = NextDialog(Child, box);
     ASSERT_NE(setup, nullptr) << "no settings dialog after the warning";
     EXPECT_NE(nullptr, GetDlgItem(setup, IDC_SETUP_INFO));
     PostMessageW(setup, WM_COMMAND, IDCANCEL, 0);
     EXPECT_EQ(1, Child.Wait(30000)) << "a cancelled setup exits with 1";
+}
+
+TEST_F(ProgramRun, SetupRoadAfterOk)
+{
+    const struct
+    {
+        const wchar_t* Options;
+        bool Completion; // the completion dialog and, on 64-bit Windows, the notice
+    } rows[] = {{L"/setup", true}, {L"/setup /msi", false}};
+    for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); row++)
+    {
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(L"\"" + Exe + L"\" " + rows[row].Options, Folder.Path().c_str()));
+        HWND dialog = child.FindDialog(30000);
+        ASSERT_NE(dialog, nullptr) << "row " << row;
+        ASSERT_NE(nullptr, GetDlgItem(dialog, IDC_SETUP_INFO)) << "row " << row;
+        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        if (rows[row].Completion)
+        {
+            dialog = NextDialog(child, dialog);
+            ASSERT_NE(dialog, nullptr) << "row " << row;
+            EXPECT_NE(nullptr, GetDlgItem(dialog, IDC_DONE_HEADING)) << "row " << row;
+            PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+            if (IsWin64Prefix())
+            {
+                dialog = NextDialog(child, dialog);
+                ASSERT_NE(dialog, nullptr) << "row " << row << ": no 64-bit notice";
+                EXPECT_EQ(Text(MSG_WOW64_CAPTION), WindowText(dialog)) << "row " << row;
+                PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+            }
+        }
+        EXPECT_EQ(0, child.Wait(30000)) << "row " << row;
+    }
+}
+
+TEST_F(ProgramRun, SilentSetupShowsNothing)
+{
+    ASSERT_TRUE(Start(L"/setup /S"));
+    EXPECT_EQ(0, Child.Wait(30000));
 }
 
 } // namespace
