@@ -62,7 +62,8 @@ int RunProgram(HINSTANCE instance)
     HardenDllSearch(true);
     LanguageModule.Open(instance);
     LoadLanguageFile();
-    OleInitialize(nullptr);
+    // Only a successful start is balanced at the end.
+    const bool oleStarted = SUCCEEDED(OleInitialize(nullptr));
     // The settings dialog holds a rich edit control.
     HMODULE richEdit = LoadSystemDll(L"riched20.dll");
     RunState.AppIcon = LoadAppIcon();
@@ -86,7 +87,8 @@ int RunProgram(HINSTANCE instance)
 
     if (richEdit != nullptr)
         FreeLibrary(richEdit);
-    OleUninitialize();
+    if (oleStarted)
+        OleUninitialize();
     if (RunState.BoldFont != nullptr)
         DeleteObject(RunState.BoldFont);
     LanguageModule.Release();
