@@ -8,6 +8,8 @@ stop=0
 if [ "${1:-}" = --stop ]; then stop=1; shift; fi
 root=${1:?usage: make-prefixes.sh [--stop] FOLDER [KEEPALIVE.EXE]}
 keepalive=${2:-}
+# Wine needs an absolute prefix path.
+root=$(realpath -m "$root")
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
