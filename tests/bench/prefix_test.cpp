@@ -8,14 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 bool RunsUnderWow64()
 {
     BOOL wow64 = FALSE;
     typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-    IsWow64ProcessFn isWow64 = reinterpret_cast<IsWow64ProcessFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
+    IsWow64ProcessFn isWow64 = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
     return isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64;
 }
 
@@ -37,9 +38,9 @@ TEST(TestBench, SixtyFourBitViewIsSeparateOnlyUnderWow64)
     const wchar_t* key = L"Software\\VelnoxTestBenchView";
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
     HKEY handle = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &handle,
-                                             nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0,
+                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &handle, nullptr));
     RegCloseKey(handle);
     HKEY seen = nullptr;
     LONG inOwnView = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &seen);

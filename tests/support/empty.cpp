@@ -1,4 +1,8 @@
 // Keeps the support library non-empty before any helper exists.
-namespace vnx_test_support {
-int Unused() { return 0; }
+namespace vnx_test_support
+{
+int Unused()
+{
+    return 0;
+}
 } // namespace vnx_test_support
