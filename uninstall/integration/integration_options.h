@@ -49,8 +49,9 @@ const size_t kAssociationRowIso = 12;
 const size_t kExtensionGroupChars = 50;
 struct ExtensionList
 {
-    wchar_t Text[kExtensionGroupChars];
-    const wchar_t* Items[kExtensionGroupChars / 2];
+    // Each extension with its own terminator: at most twice the group.
+    wchar_t Text[2 * kExtensionGroupChars];
+    const wchar_t* Items[kExtensionGroupChars];
     size_t Count;
 };
 // Each "." that is not the first character of the remaining text starts the
