@@ -14,6 +14,10 @@ struct IntegrationOptions;
 // the archiver's own shortcuts; null gives the target's icon.
 void UpdateShortcuts(const IntegrationOptions& options, wchar_t* groupPath,
                      size_t groupPathCapacity, const wchar_t* iconFile);
+// The same for a program at programPath: the archiver and the program group's
+// targets are looked for in its folder.
+void UpdateShortcutsFor(const wchar_t* programPath, const IntegrationOptions& options,
+                        wchar_t* groupPath, size_t groupPathCapacity, const wchar_t* iconFile);
 
 // Writes a shortcut through the shell's link object, loading an existing one
 // first so that properties not set here (such as a hotkey) are kept. True when
