@@ -53,11 +53,6 @@ const SingleFlag kSingleFlags[] = {
     {kSetupKey, L"MenuIcons", 1, &IntegrationOptions::MenuIcons},
 };
 
-bool IsOwnClass(const wchar_t* className)
-{
-    return CompareNoCase(className, kArchiverClass) == 0 ||
-           CompareNoCase(className, kZipClass) == 0;
-}
 } // namespace
 
 void SplitExtensionGroup(const wchar_t* group, ExtensionList& list)
@@ -84,11 +79,17 @@ void SplitExtensionGroup(const wchar_t* group, ExtensionList& list)
     list.Text[out] = 0;
 }
 
+bool IsArchiverClass(const wchar_t* className)
+{
+    return CompareNoCase(className, kArchiverClass) == 0 ||
+           CompareNoCase(className, kZipClass) == 0;
+}
+
 bool IsOwnAssociation(const wchar_t* extension)
 {
     wchar_t className[kClassChars];
     GetString(HKEY_CLASSES_ROOT, extension, nullptr, className, L"");
-    return IsOwnClass(className);
+    return IsArchiverClass(className);
 }
 
 void LoadIntegrationOptions(IntegrationOptions& options)

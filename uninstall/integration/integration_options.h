@@ -68,3 +68,5 @@ void StoreIntegrationOptions(const IntegrationOptions& options);
 // True when the extension's class under HKEY_CLASSES_ROOT is "Velnox" or
 // "Velnox.ZIP", in any letter case.
 bool IsOwnAssociation(const wchar_t* extension);
+// The same comparison for a class name already read.
+bool IsArchiverClass(const wchar_t* className);

@@ -1,0 +1,106 @@
+#include "integration/new_file_templates.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "common/strings.h"
+#include "files/disk_file.h"
+#include "files/file_system.h"
+#include "files/path_names.h"
+#include "integration/associations.h"
+#include "integration/integration_options.h"
+#include "settings/settings_store.h"
+
+namespace
+{
+// Stored with the first byte cleared and completed just before writing, so
+// that no whole archive signature stands in the program file.
+const uint8_t kOwnTemplate[kOwnTemplateSize] = {0x00, 0x6E, 0x78, 0x21, 0x1A, 0x07, 0x01, 0x00,
+                                                0xC1, 0xDF, 0x5F, 0x56, 0x03, 0x01, 0x04, 0x00,
+                                                0x1D, 0x77, 0x56, 0x51, 0x03, 0x05, 0x04, 0x00};
+const uint8_t kZipTemplate[kZipTemplateSize] = {0x00, 0x4B, 0x05, 0x06};
+const uint8_t kOwnTemplateFirst = 0x56; // "V"
+const uint8_t kZipTemplateFirst = 0x50; // "P"
+
+const unsigned kVolumesAssociated = 30;
+const unsigned kVolumesRestored = 100;
+
+void ComposeVolumeExtension(unsigned number, wchar_t (&extension)[32])
+{
+    FormatInto(extension, L".v%02u", number);
+}
+
+void ProgramFolderFile(const wchar_t* name, wchar_t (&path)[kPathChars])
+{
+    const DWORD length = GetModuleFileNameW(nullptr, path, kPathChars);
+    if (length == 0 || length >= kPathChars)
+        path[0] = 0;
+    SetName(path, name);
+}
+
+void EnsureTemplateFile(const wchar_t* path, const uint8_t* bytes, unsigned size, uint8_t first)
+{
+    FindData found;
+    if (FastFind(path, found) && !found.IsDir && found.Size == size)
+        return;
+    uint8_t content[kOwnTemplateSize > kZipTemplateSize ? kOwnTemplateSize : kZipTemplateSize];
+    CopyMemory(content, bytes, size);
+    content[0] = first;
+    DiskFile file;
+    if (!file.Create(path))
+        return;
+    file.Write(content, size);
+    // Closed explicitly: the object would delete a file it made.
+    file.Close();
+}
+} // namespace
+
+void WriteNewFileTemplate(const wchar_t* extension, bool zip)
+{
+    wchar_t shellNewKey[kPathChars];
+    FormatInto(shellNewKey, L"%s\\ShellNew", extension);
+    // Whatever a previous owner left there ("NullFile", "Command") goes.
+    DeleteKey(HKEY_CLASSES_ROOT, shellNewKey);
+    wchar_t path[kPathChars];
+    if (zip)
+    {
+        ProgramFolderFile(kZipTemplateName, path);
+        EnsureTemplateFile(path, kZipTemplate, kZipTemplateSize, kZipTemplateFirst);
+    }
+    else
+    {
+        ProgramFolderFile(kOwnTemplateName, path);
+        EnsureTemplateFile(path, kOwnTemplate, kOwnTemplateSize, kOwnTemplateFirst);
+    }
+    SetString(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", path);
+}
+
+void AssociateVolumeExtensions()
+{
+    for (unsigned number = 0; number < kVolumesAssociated; number++)
+    {
+        wchar_t extension[32];
+        ComposeVolumeExtension(number, extension);
+        SetString(HKEY_CLASSES_ROOT, extension, nullptr, kArchiverClass);
+    }
+}
+
+void RestoreVolumeExtensions(bool exist, const wchar_t* type)
+{
+    // Wider than what association writes: older versions took more of them.
+    for (unsigned number = 0; number < kVolumesRestored; number++)
+    {
+        wchar_t extension[32];
+        ComposeVolumeExtension(number, extension);
+        if (exist && type[0] != 0)
+            SetString(HKEY_CLASSES_ROOT, extension, nullptr, type);
+        else
+            DeleteKey(HKEY_CLASSES_ROOT, extension);
+    }
+}
+
+void GiveBackAce()
+{
+    SetExtensionAssociation(L".ace", false, false, false, false);
+}

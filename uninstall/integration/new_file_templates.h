@@ -1,0 +1,23 @@
+#pragma once
+// Explorer's "New" entries for an empty archive of the own format and an empty
+// ZIP archive, the old-style volume extensions ".v00"... of the own format,
+// and the give-back of ".ace", which is no longer offered.
+
+const wchar_t kOwnTemplateName[] = L"vnxnew.dat";
+const wchar_t kZipTemplateName[] = L"zipnew.dat";
+const unsigned kOwnTemplateSize = 24;
+const unsigned kZipTemplateSize = 22;
+
+// Replaces the extension's "ShellNew" entry by one naming the template file in
+// this program's folder, writing that file first unless it already has the
+// template's size.
+void WriteNewFileTemplate(const wchar_t* extension, bool zip);
+
+// ".v00" to ".v29" opened by the archiver; their owners are not saved.
+void AssociateVolumeExtensions();
+// ".v00" to ".v99" set to the own format's previous class, or deleted when
+// there was none.
+void RestoreVolumeExtensions(bool exist, const wchar_t* type);
+
+// Gives ".ace" back to its previous owner while it still opens in the archiver.
+void GiveBackAce();
