@@ -1,0 +1,29 @@
+#include "integration/apply_integration.h"
+
+#include "files/file_system.h"
+#include "files/path_names.h"
+#include "integration/app_registration.h"
+#include "integration/associations.h"
+#include "integration/integration_options.h"
+#include "integration/shell_extension.h"
+#include "integration/shortcuts.h"
+#include "settings/settings_store.h"
+
+bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
+                      size_t groupPathCapacity)
+{
+    // Refused here means no rights to the machine's settings: writing the
+    // rest would leave a half integration behind.
+    if (!RegisterAppPath())
+        return false;
+    UpdateShellExtensions(false, options);
+    AssociateExtensions(options);
+    if (!RegisterProgIds())
+        return false;
+
+    wchar_t iconFile[kPathChars];
+    GetUserString(L"Interface\\Themes", L"ShellExtIcon", iconFile, L"");
+    const bool haveIcon = iconFile[0] != 0 && FileExists(iconFile);
+    UpdateShortcuts(options, groupPath, groupPathCapacity, haveIcon ? iconFile : nullptr);
+    return true;
+}

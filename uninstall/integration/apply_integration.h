@@ -1,0 +1,13 @@
+#pragma once
+// Writes the chosen integration into the registry and the shell, in one fixed
+// order: App Paths, the shell extension, the associations, the classes, the
+// shortcuts.
+#include <cstddef>
+
+struct IntegrationOptions;
+
+// False when the first App Paths write or the first class write was refused
+// with access denied: the sequence stops there and what was written stays.
+// groupPath receives the program-group folder.
+bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
+                      size_t groupPathCapacity);
