@@ -1,0 +1,134 @@
+#include "integration/app_registration.h"
+#include "integration/integration_options.h"
+#include "integration/shell_extension.h"
+#include "registration/registry_probe.h"
+#include "startup/platform_probes.h"
+#include "support/program_under_test.h"
+#include "support/registry_denial.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+const wchar_t kAppPaths[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
+const wchar_t kRegistered[] = L"Software\\RegisteredApplications";
+const wchar_t kMachineSettings[] = L"Software\\Velnox";
+const wchar_t kFileAssociations[] = L"Software\\Velnox\\Capabilities\\FileAssociations";
+
+class AppRegistrationTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        savedProbes = ProbeCache;
+        Clean();
+    }
+    void TearDown() override
+    {
+        ProbeCache = savedProbes;
+        Clean();
+    }
+    void Clean()
+    {
+        for (REGSAM view : Views(IsWin64Prefix()))
+            RawDeleteTree(HKEY_LOCAL_MACHINE, kAppPaths, view);
+        RawDeleteTree(HKEY_LOCAL_MACHINE, kMachineSettings);
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRegistered, 0, KEY_WRITE, &key) == ERROR_SUCCESS)
+        {
+            RegDeleteValueW(key, L"Velnox");
+            RegCloseKey(key);
+        }
+    }
+    void PretendWindows(DWORD major, DWORD minor)
+    {
+        ProbeCache.PlatformId = VER_PLATFORM_WIN32_NT;
+        ProbeCache.Major = major;
+        ProbeCache.Minor = minor;
+    }
+    void Update(bool remove)
+    {
+        IntegrationOptions none = {};
+        UpdateShellExtensions(remove, none, L"C:\\Velnox\\uninstall.exe");
+    }
+
+    ProbeCacheData savedProbes = ProbeCache;
+};
+
+TEST_F(AppRegistrationTest, AppPathInEveryView)
+{
+    const struct
+    {
+        const wchar_t* Program;
+        const wchar_t* Folder;
+    } rows[] = {
+        {L"C:\\Program Files\\Velnox\\uninstall.exe", L"C:\\Program Files\\Velnox"},
+        {L"C:\\uninstall.exe", L"C:\\"},
+    };
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        std::wstring archiver =
+            std::wstring(rows[row].Folder) + (row == 1 ? L"" : L"\\") + L"Velnox.exe";
+        ASSERT_TRUE(RegisterAppPath(rows[row].Program)) << row;
+        for (REGSAM view : Views(IsWin64Prefix()))
+        {
+            EXPECT_EQ(archiver, RawValue(HKEY_LOCAL_MACHINE, kAppPaths, L"", view)) << row;
+            EXPECT_EQ(rows[row].Folder, RawValue(HKEY_LOCAL_MACHINE, kAppPaths, L"Path", view))
+                << row;
+        }
+        EXPECT_EQ(archiver, RawValue(HKEY_LOCAL_MACHINE, kMachineSettings, L"exe32")) << row;
+    }
+}
+
+TEST_F(AppRegistrationTest, RefusedAppPathWritesNothing)
+{
+    {
+        DenyRegistryAccess deny(L"App Paths");
+        ASSERT_TRUE(deny.Active());
+        EXPECT_FALSE(RegisterAppPath(L"C:\\Velnox\\uninstall.exe"));
+        EXPECT_EQ(1, deny.Refusals()) << "stops at the first write";
+    }
+    EXPECT_FALSE(RawKeyIn(HKEY_LOCAL_MACHINE, kMachineSettings));
+    for (REGSAM view : Views(IsWin64Prefix()))
+        EXPECT_FALSE(RawKeyIn(HKEY_LOCAL_MACHINE, kAppPaths, view));
+}
+
+TEST_F(AppRegistrationTest, CapabilitiesListEveryExtensionWhateverIsAssociated)
+{
+    PretendWindows(6, 1);
+    Update(false);
+    EXPECT_EQ(L"Software\\Velnox\\Capabilities",
+              RawValue(HKEY_LOCAL_MACHINE, kRegistered, L"Velnox"));
+    EXPECT_EQ(L"Velnox", RawValue(HKEY_LOCAL_MACHINE, L"Software\\Velnox\\Capabilities",
+                                  L"ApplicationDescription"));
+    EXPECT_EQ(kAssociationExtensions, RawValueCount(HKEY_LOCAL_MACHINE, kFileAssociations));
+    const struct
+    {
+        const wchar_t* Extension;
+        const wchar_t* Class;
+    } rows[] = {{L".zip", L"Velnox.ZIP"}, {L".vnx", L"Velnox"}, {L".tbz", L"Velnox"},
+                {L".tgz", L"Velnox"},     {L".uu", L"Velnox"},  {L".001", L"Velnox"}};
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+        EXPECT_EQ(rows[row].Class,
+                  RawValue(HKEY_LOCAL_MACHINE, kFileAssociations, rows[row].Extension))
+            << row;
+
+    Update(true);
+    EXPECT_EQ(kMissing, RawValue(HKEY_LOCAL_MACHINE, kRegistered, L"Velnox"));
+    EXPECT_FALSE(RawKeyIn(HKEY_LOCAL_MACHINE, kMachineSettings));
+}
+
+TEST_F(AppRegistrationTest, NoCapabilitiesBeforeVistaButRemovalStillClears)
+{
+    PretendWindows(5, 1);
+    ASSERT_TRUE(RegisterAppPath(L"C:\\Velnox\\uninstall.exe"));
+    Update(false);
+    EXPECT_EQ(kMissing, RawValue(HKEY_LOCAL_MACHINE, kRegistered, L"Velnox"));
+    EXPECT_FALSE(RawKeyIn(HKEY_LOCAL_MACHINE, L"Software\\Velnox\\Capabilities"));
+    ASSERT_TRUE(RawKeyIn(HKEY_LOCAL_MACHINE, kMachineSettings));
+    Update(true);
+    EXPECT_FALSE(RawKeyIn(HKEY_LOCAL_MACHINE, kMachineSettings));
+}
+
+} // namespace

@@ -1,0 +1,104 @@
+#include "localization/messages.h"
+#include "registration/registry_probe.h"
+#include "removal/uninstall_entry.h"
+#include "resources/resource.h"
+#include "support/program_under_test.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+const wchar_t kEntry[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
+
+class UninstallEntryTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        program = LoadProgramResources();
+        ASSERT_NE(nullptr, program);
+        ResourceModule = program;
+        RawDeleteTree(HKEY_LOCAL_MACHINE, kEntry);
+    }
+    void TearDown() override
+    {
+        ResourceModule = nullptr;
+        FreeLibrary(program);
+        RawDeleteTree(HKEY_LOCAL_MACHINE, kEntry);
+    }
+    std::wstring Message(UINT number)
+    {
+        wchar_t text[512] = {};
+        LoadStringW(program, number, text, ARRAYSIZE(text));
+        return text;
+    }
+    // "<major>.<minor, at least two digits>"
+    std::wstring ShortVersion()
+    {
+        std::wstring minor = std::to_wstring(VNX_VERSION_MINOR);
+        return std::to_wstring(VNX_VERSION_MAJOR) + L"." + (minor.size() < 2 ? L"0" : L"") + minor;
+    }
+
+    HMODULE program = nullptr;
+};
+
+TEST_F(UninstallEntryTest, EveryValueWithItsTypeAndTheSameOnASecondRun)
+{
+    const wchar_t* path = L"C:\\Program Files\\Velnox\\uninstall.exe";
+    const std::wstring build = std::to_wstring(VNX_VERSION_BUILD);
+    const struct
+    {
+        const wchar_t* Name;
+        DWORD Type;
+        std::wstring Data;
+    } rows[] = {
+        {L"DisplayName", REG_SZ,
+         L"Velnox " + ShortVersion() + L" " + Message(MSG_VERSION_LABEL) + L" " + build + L" (" +
+             Message(MSG_NAME_SUFFIX) + L")"},
+        {L"DisplayVersion", REG_SZ, ShortVersion() + L"." + build},
+        {L"VersionMajor", REG_DWORD, std::to_wstring(VNX_VERSION_MAJOR)},
+        {L"VersionMinor", REG_DWORD, std::to_wstring(VNX_VERSION_MINOR)},
+        {L"UninstallString", REG_SZ, L"\"C:\\Program Files\\Velnox\\uninstall.exe\""},
+        {L"DisplayIcon", REG_SZ, L"C:\\Program Files\\Velnox\\Velnox.exe"},
+        {L"InstallLocation", REG_SZ, L"C:\\Program Files\\Velnox\\"},
+        {L"NoModify", REG_DWORD, L"1"},
+        {L"NoRepair", REG_DWORD, L"1"},
+        {L"Language", REG_DWORD, L"0"},
+        {L"Publisher", REG_SZ, L"Korvane"},
+    };
+    ASSERT_FALSE(Message(MSG_VERSION_LABEL).empty());
+    for (int run = 1; run <= 2; ++run)
+    {
+        WriteUninstallEntry(path);
+        EXPECT_EQ(ARRAYSIZE(rows), RawValueCount(HKEY_LOCAL_MACHINE, kEntry)) << "run " << run;
+        for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+        {
+            DWORD type = 0;
+            EXPECT_EQ(rows[row].Data,
+                      RawValue(HKEY_LOCAL_MACHINE, kEntry, rows[row].Name, 0, &type))
+                << "run " << run << " row " << row;
+            EXPECT_EQ(rows[row].Type, type) << "run " << run << " row " << row;
+        }
+    }
+}
+
+TEST_F(UninstallEntryTest, VersionTextSpacingAndBound)
+{
+    wchar_t empty[100] = L"";
+    AppendVersionText(empty);
+    EXPECT_EQ(0, wcsncmp(empty, ShortVersion().c_str(), ShortVersion().size()))
+        << "no leading space";
+
+    // Cut at the capacity, terminated, nothing written past it.
+    wchar_t small[12];
+    wmemset(small, 0xBDBD, ARRAYSIZE(small));
+    wmemcpy(small, L"Velnox", 7);
+    AppendVersionText(small, 9);
+    EXPECT_EQ(std::wstring(L"Velnox " + ShortVersion()).substr(0, 8), small);
+    for (size_t i = 9; i < ARRAYSIZE(small); ++i)
+        EXPECT_EQ(wchar_t(0xBDBD), small[i]) << i;
+}
+
+} // namespace

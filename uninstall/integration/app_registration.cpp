@@ -1,0 +1,82 @@
+#include "integration/app_registration.h"
+
+#include "common/strings.h"
+#include "files/path_names.h"
+#include "integration/integration_options.h"
+#include "integration/shell_extension.h"
+#include "settings/settings_store.h"
+#include "startup/platform_probes.h"
+
+namespace
+{
+
+const wchar_t kAppPathKey[] =
+    L"\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
+const wchar_t kRegisteredApplicationsKey[] = L"\\Software\\RegisteredApplications";
+
+} // namespace
+
+void ProgramFilePath(const wchar_t* programPath, const wchar_t* fileName, wchar_t* path,
+                     size_t capacity)
+{
+    if (capacity == 0)
+        return;
+    if (programPath)
+        CopyString(path, programPath, capacity);
+    else
+    {
+        DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(capacity));
+        // A cut name would put the file into a wrong folder: use a bare name.
+        if (length == 0 || length >= capacity)
+            path[0] = 0;
+    }
+    SetName(path, fileName, capacity);
+}
+
+bool RegisterAppPath(const wchar_t* programPath)
+{
+    wchar_t archiver[kPathChars];
+    ProgramFilePath(programPath, L"Velnox.exe", archiver);
+    if (SetString(HKEY_LOCAL_MACHINE, kAppPathKey, L"", archiver) == ERROR_ACCESS_DENIED)
+        return false;
+    SetString(HKEY_LOCAL_MACHINE, L"", L"exe32", archiver);
+    wchar_t folder[kPathChars];
+    CopyString(folder, archiver);
+    RemoveNameFromPath(folder);
+    SetString(HKEY_LOCAL_MACHINE, kAppPathKey, L"Path", folder);
+    // 64-bit programs look the archiver up in their own view.
+    SelectRegistryView(true);
+    SetString(HKEY_LOCAL_MACHINE, kAppPathKey, L"", archiver);
+    SetString(HKEY_LOCAL_MACHINE, kAppPathKey, L"Path", folder);
+    SelectRegistryView(false);
+    return true;
+}
+
+void UpdateCapabilities(bool remove)
+{
+    if (WindowsVersion() < 0x0600)
+        return;
+    if (remove)
+    {
+        DeleteValue(HKEY_LOCAL_MACHINE, kRegisteredApplicationsKey, L"Velnox");
+        return;
+    }
+    SetString(HKEY_LOCAL_MACHINE, kRegisteredApplicationsKey, L"Velnox",
+              L"Software\\Velnox\\Capabilities");
+    SetString(HKEY_LOCAL_MACHINE, L"Capabilities", L"ApplicationDescription", L"Velnox");
+    // Every archive type is offered, whether or not the user associated it.
+    for (size_t row = 0; row < kAssociationRows; ++row)
+    {
+        ExtensionList extensions;
+        SplitExtensionGroup(AssociationTable[row].Group, extensions);
+        const wchar_t* className = row == kAssociationRowZip ? kZipClass : kArchiverClass;
+        for (size_t i = 0; i < extensions.Count; ++i)
+            SetString(HKEY_LOCAL_MACHINE, L"Capabilities\\FileAssociations", extensions.Items[i],
+                      className);
+    }
+}
+
+void DeleteMachineSettings()
+{
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, L"");
+}

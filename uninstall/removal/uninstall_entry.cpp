@@ -1,0 +1,69 @@
+#include "removal/uninstall_entry.h"
+
+#include "common/strings.h"
+#include "files/path_names.h"
+#include "localization/messages.h"
+#include "resources/resource.h"
+#include "settings/settings_store.h"
+
+namespace
+{
+
+const wchar_t kEntryKey[] =
+    L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
+const size_t kEntryTextChars = 2148;
+const size_t kVersionPartChars = 100;
+
+} // namespace
+
+void AppendVersionText(wchar_t* text, size_t capacity)
+{
+    if (capacity == 0)
+        return;
+    wchar_t part[kVersionPartChars];
+    if (*text)
+        AppendString(text, L" ", capacity);
+    AppendString(text, FormatInto(part, L"%d.%02d", VNX_VERSION_MAJOR, VNX_VERSION_MINOR),
+                 capacity);
+    AppendString(text,
+                 FormatInto(part, L" %s %d", MessageText(MSG_VERSION_LABEL), VNX_VERSION_BUILD),
+                 capacity);
+    AppendString(text, FormatInto(part, L" (%s)", MessageText(MSG_NAME_SUFFIX)), capacity);
+}
+
+void WriteUninstallEntry(const wchar_t* programPath)
+{
+    wchar_t text[kEntryTextChars];
+    CopyString(text, L"Velnox");
+    AppendVersionText(text);
+    SetString(HKEY_LOCAL_MACHINE, kEntryKey, L"DisplayName", text);
+    FormatInto(text, L"%d.%02d.%d", VNX_VERSION_MAJOR, VNX_VERSION_MINOR, VNX_VERSION_BUILD);
+    SetString(HKEY_LOCAL_MACHINE, kEntryKey, L"DisplayVersion", text);
+    SetInt(HKEY_LOCAL_MACHINE, kEntryKey, L"VersionMajor", VNX_VERSION_MAJOR);
+    SetInt(HKEY_LOCAL_MACHINE, kEntryKey, L"VersionMinor", VNX_VERSION_MINOR);
+
+    wchar_t program[kEntryTextChars];
+    if (programPath)
+        CopyString(program, programPath);
+    else
+    {
+        DWORD length = GetModuleFileNameW(nullptr, program, ARRAYSIZE(program));
+        if (length == 0 || length >= ARRAYSIZE(program))
+            program[0] = 0;
+    }
+    // Quoted, so that a path with spaces cannot be read as a shorter program
+    // ("C:\Program.exe") followed by arguments.
+    FormatInto(text, L"\"%s\"", program);
+    SetString(HKEY_LOCAL_MACHINE, kEntryKey, L"UninstallString", text);
+
+    CopyString(text, program);
+    SetName(text, L"Velnox.exe");
+    SetString(HKEY_LOCAL_MACHINE, kEntryKey, L"DisplayIcon", text);
+    *PointToName(text) = 0;
+    SetString(HKEY_LOCAL_MACHINE, kEntryKey, L"InstallLocation", text);
+
+    SetInt(HKEY_LOCAL_MACHINE, kEntryKey, L"NoModify", 1);
+    SetInt(HKEY_LOCAL_MACHINE, kEntryKey, L"NoRepair", 1);
+    SetInt(HKEY_LOCAL_MACHINE, kEntryKey, L"Language", 0);
+    SetString(HKEY_LOCAL_MACHINE, kEntryKey, L"Publisher", L"Korvane");
+}
