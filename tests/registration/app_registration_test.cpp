@@ -1,4 +1,6 @@
+#include "files/path_names.h"
 #include "integration/app_registration.h"
+#include "integration/apply_integration.h"
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
 #include "registration/registry_probe.h"
@@ -81,17 +83,29 @@ TEST_F(AppRegistrationTest, AppPathInEveryView)
     }
 }
 
-TEST_F(AppRegistrationTest, RefusedAppPathWritesNothing)
+TEST_F(AppRegistrationTest, RefusedAppPathStopsTheWholeApply)
 {
+    const std::wstring zipBefore = RawValue(HKEY_CLASSES_ROOT, L".zip", L"");
+    IntegrationOptions all = {};
+    for (bool& flag : all.Associate)
+        flag = true;
+    all.Desktop = all.StartMenu = all.Programs = all.ShellExt = true;
+    wchar_t groupPath[kPathChars] = L"untouched";
     {
         DenyRegistryAccess deny(L"App Paths");
         ASSERT_TRUE(deny.Active());
         EXPECT_FALSE(RegisterAppPath(L"C:\\Velnox\\uninstall.exe"));
         EXPECT_EQ(1, deny.Refusals()) << "stops at the first write";
+        EXPECT_FALSE(ApplyIntegration(all, groupPath, kPathChars));
     }
     EXPECT_FALSE(RawKeyIn(HKEY_LOCAL_MACHINE, kMachineSettings));
     for (REGSAM view : Views(IsWin64Prefix()))
         EXPECT_FALSE(RawKeyIn(HKEY_LOCAL_MACHINE, kAppPaths, view));
+    EXPECT_FALSE(RawKeyIn(HKEY_CLASSES_ROOT, L"*\\shellex\\ContextMenuHandlers\\Velnox"));
+    EXPECT_FALSE(RawKeyIn(HKEY_CLASSES_ROOT, L"Velnox"));
+    EXPECT_EQ(zipBefore, RawValue(HKEY_CLASSES_ROOT, L".zip", L""));
+    EXPECT_FALSE(RawKeyIn(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\.zip"));
+    EXPECT_STREQ(L"untouched", groupPath) << "no shortcuts";
 }
 
 TEST_F(AppRegistrationTest, CapabilitiesListEveryExtensionWhateverIsAssociated)
