@@ -1,0 +1,333 @@
+// The common dialog handler over the program's real templates, and the layout
+// of a scaled test dialog with its exact rectangles.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "localization/dialog_handler.h"
+#include "localization/help.h"
+#include "localization/lng_fixtures.h"
+#include "resources/resource.h"
+#include "support/program_under_test.h"
+
+namespace
+{
+
+struct HelpCall
+{
+    std::wstring File;
+    UINT Command;
+};
+std::vector<HelpCall> HelpCalls;
+
+HWND WINAPI RecordHelp(HWND, const wchar_t* file, UINT command, DWORD_PTR)
+{
+    HelpCalls.push_back({file, command});
+    return reinterpret_cast<HWND>(1);
+}
+
+// What the real dialogs pass to the handler.
+struct DialogRole
+{
+    const wchar_t* Name;
+    const wchar_t* Topic;
+};
+
+INT_PTR CALLBACK TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG)
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+    auto role = reinterpret_cast<const DialogRole*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    const wchar_t* name = role != nullptr ? role->Name : L"";
+    const wchar_t* topic = role != nullptr ? role->Topic : nullptr;
+    if (message == WM_INITDIALOG)
+    {
+        name = reinterpret_cast<const DialogRole*>(lParam)->Name;
+        topic = reinterpret_cast<const DialogRole*>(lParam)->Topic;
+    }
+    if (HandleDialogMessage(dialog, message, wParam, lParam, name, topic, 0))
+        return TRUE;
+    return message == WM_INITDIALOG;
+}
+
+class DialogTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Program = LoadProgramResources();
+        ASSERT_NE(Program, nullptr);
+        RichEdit = LoadLibraryW(L"riched20.dll");
+        ResetHelp();
+        HtmlHelpStandIn = RecordHelp;
+        HelpCalls.clear();
+    }
+    void TearDown() override
+    {
+        for (HWND window : Windows)
+            DestroyWindow(window);
+        ResetLanguage();
+        HtmlHelpStandIn = nullptr;
+        ResetHelp();
+        FreeLibrary(Program);
+        if (RichEdit != nullptr)
+            FreeLibrary(RichEdit);
+    }
+    void LoadLanguage(const std::string& entries)
+    {
+        const std::wstring path = Scratch / L"uninstall.lng";
+        WriteFileBytes(path, "***messages***\r\n" + entries);
+        ASSERT_TRUE(LanguageFile.Load(path.c_str()));
+    }
+    HWND Open(const DialogRole& role)
+    {
+        HWND dialog = CreateDialogParamW(Program, role.Name, nullptr, TestDialogProc,
+                                         reinterpret_cast<LPARAM>(&role));
+        EXPECT_NE(dialog, nullptr) << "cannot create " << testing::PrintToString(role.Name);
+        Windows.push_back(dialog);
+        return dialog;
+    }
+    static std::wstring ItemText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
+
+    HMODULE Program = nullptr;
+    HMODULE RichEdit = nullptr;
+    std::vector<HWND> Windows;
+    ScratchDir Scratch{L"dlg"};
+};
+
+const DialogRole kSetup = {L"SETUPDLG", L"HELPIntegrationSettings"};
+const DialogRole kDone = {L"DONEDLG", nullptr};
+
+TEST_F(DialogTest, TextsAreTranslatedInTheContextOfTheirDialog)
+{
+    LoadLanguage(Entry(L"Velnox setup", "Velnox einrichten", TextKind::Dialog, L"SETUPDLG") +
+                 "\r\n" + Entry(L"Velnox setup", "Fertig", TextKind::Dialog, L"DONEDLG") + "\r\n" +
+                 Entry(L"Help", "Hilfe", TextKind::Dialog, L"SETUPDLG") + "\r\n" +
+                 Entry(L"&Licence", "&Lizenz", TextKind::Dialog, L"DONEDLG") + "\r\n" +
+                 // The size entry is the empty text: empty controls are never looked up.
+                 Entry(L"", "100*100", TextKind::Dialog, L"DONEDLG") + "\r\n");
+    HWND setup = Open(kSetup);
+    HWND done = Open(kDone);
+    ASSERT_TRUE(setup && done);
+    EXPECT_EQ(L"Velnox einrichten", WindowText(setup));
+    EXPECT_EQ(L"Hilfe", ItemText(setup, IDHELP));
+    EXPECT_EQ(L"Cancel", ItemText(setup, IDCANCEL));
+    EXPECT_EQ(L"Fertig", WindowText(done));
+    EXPECT_EQ(L"&Lizenz", ItemText(done, IDC_DONE_LICENSE));
+    EXPECT_EQ(L"", ItemText(done, IDC_DONE_FOLDER));
+}
+
+TEST_F(DialogTest, HelpRequestsReachTheHelpOnlyWithATopic)
+{
+    HWND setup = Open(kSetup);
+    HWND done = Open(kDone);
+    ASSERT_TRUE(setup && done);
+    HELPINFO info = {};
+    info.cbSize = sizeof(info);
+    const LPARAM help = reinterpret_cast<LPARAM>(&info);
+
+    EXPECT_TRUE(HandleDialogMessage(done, WM_HELP, 0, help, L"DONEDLG", nullptr, 0));
+    EXPECT_FALSE(HandleDialogMessage(done, WM_COMMAND, IDHELP, 0, L"DONEDLG", nullptr, 0));
+    EXPECT_TRUE(HelpCalls.empty()) << "the completion dialog opens nothing here";
+
+    SendMessageW(setup, WM_HELP, 0, help);
+    SendMessageW(setup, WM_COMMAND, IDHELP, 0);
+    ASSERT_EQ(2u, HelpCalls.size());
+    const std::wstring expected =
+        std::wstring(HelpFilePath) + L"::/html/HELPIntegrationSettings.htm";
+    for (const HelpCall& call : HelpCalls)
+    {
+        EXPECT_EQ(expected, call.File);
+        EXPECT_EQ(0u, call.Command);
+    }
+}
+
+TEST_F(DialogTest, RightToLeftMirrorsEveryDialog)
+{
+    for (int rtl = 0; rtl < 2; rtl++)
+    {
+        LanguageFile.RightToLeft = rtl != 0;
+        for (const DialogRole* role : {&kSetup, &kDone})
+        {
+            HWND dialog = Open(*role);
+            ASSERT_NE(dialog, nullptr);
+            const bool mirrored = (GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+            EXPECT_EQ(rtl != 0, mirrored) << testing::PrintToString(role->Name) << " rtl " << rtl;
+        }
+    }
+}
+
+TEST_F(DialogTest, ScaleComesFromTheSizeEntry)
+{
+    const struct
+    {
+        const char* Entry;
+        int Width, Height;
+        bool Active;
+    } rows[] = {
+        {"150*100", 150, 100, true},
+        {"100*100", 100, 100, false},
+        {"120", 100, 100, false},
+        {"90*", 90, 0, true},
+    };
+    for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); row++)
+    {
+        LoadLanguage(Entry(L"", rows[row].Entry, TextKind::Dialog, L"TESTDLG") + "\r\n");
+        const DialogScale scale = GetDialogScale(L"TESTDLG");
+        EXPECT_EQ(rows[row].Width, scale.Width) << "row " << row;
+        EXPECT_EQ(rows[row].Height, scale.Height) << "row " << row;
+        EXPECT_EQ(rows[row].Active, scale.Active) << "row " << row;
+    }
+}
+
+// A bare dialog whose children record the rectangle they are given.
+class ScaledDialogTest : public DialogTest
+{
+protected:
+    static LRESULT CALLBACK Recorder(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto old = reinterpret_cast<WNDPROC>(GetPropW(window, L"vnxOldProc"));
+        if (message == WM_WINDOWPOSCHANGING)
+        {
+            const WINDOWPOS* pos = reinterpret_cast<const WINDOWPOS*>(lParam);
+            // The combo box follows with a resize of its own, in place.
+            if ((pos->flags & (SWP_NOSIZE | SWP_NOMOVE)) == 0)
+            {
+                RECT asked = {pos->x, pos->y, pos->cx, pos->cy};
+                Asked[window] = asked;
+            }
+        }
+        return CallWindowProcW(old, window, message, wParam, lParam);
+    }
+    HWND MakeDialog(DWORD style)
+    {
+        struct alignas(4)
+        {
+            DLGTEMPLATE Header;
+            WORD Menu, Class, Title;
+        } bare = {{style | WS_POPUP | WS_CAPTION, 0, 0, 0, 0, 200, 100}, 0, 0, 0};
+        HWND dialog = CreateDialogIndirectParamW(nullptr, &bare.Header, nullptr, TestDialogProc,
+                                                 reinterpret_cast<LPARAM>(&kTest));
+        Windows.push_back(dialog);
+        return dialog;
+    }
+    HWND AddChild(HWND dialog, const wchar_t* className, DWORD style, RECT r)
+    {
+        HWND child = CreateWindowW(className, L"", WS_CHILD | WS_VISIBLE | style, r.left, r.top,
+                                   r.right, r.bottom, dialog, nullptr, nullptr, nullptr);
+        SetPropW(child, L"vnxOldProc",
+                 reinterpret_cast<HANDLE>(
+                     SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Recorder))));
+        return child;
+    }
+    static RECT WindowRect(HWND window)
+    {
+        RECT r = {};
+        GetWindowRect(window, &r);
+        return r;
+    }
+    struct Map
+    {
+        HWND Keys[8];
+        RECT Values[8];
+        int Count = 0;
+        RECT& operator[](HWND key)
+        {
+            for (int i = 0; i < Count; i++)
+                if (Keys[i] == key)
+                    return Values[i];
+            Keys[Count] = key;
+            return Values[Count++];
+        }
+    };
+    static Map Asked;
+    static const DialogRole kTest;
+};
+ScaledDialogTest::Map ScaledDialogTest::Asked;
+const DialogRole ScaledDialogTest::kTest = {L"TESTDLG", nullptr};
+
+TEST_F(ScaledDialogTest, DialogAndControlsFollowTheSizeEntry)
+{
+    const struct
+    {
+        DWORD Style;
+        int Left; // where the dialog starts
+        const char* Size;
+        int Width, Height;
+    } rows[] = {
+        {0, 300, "150*100", 150, 100},
+        {DS_CENTER, 300, "150*100", 150, 100},
+        {DS_CENTER, 10, "150*100", 150, 100}, // would leave the screen: x 0
+        {0, 300, "130*110", 130, 110},
+    };
+    for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); row++)
+    {
+        LoadLanguage(Entry(L"", rows[row].Size, TextKind::Dialog, L"TESTDLG") + "\r\n");
+        HWND dialog = MakeDialog(rows[row].Style);
+        ASSERT_NE(dialog, nullptr) << "row " << row;
+        SetWindowPos(dialog, nullptr, rows[row].Left, 200, 300, 200, SWP_NOZORDER);
+        HWND button = AddChild(dialog, L"BUTTON", BS_PUSHBUTTON, {20, 30, 80, 24});
+        HWND dropDown = AddChild(dialog, L"COMBOBOX", CBS_DROPDOWNLIST, {20, 70, 120, 150});
+        HWND simple = AddChild(dialog, L"combobox", CBS_SIMPLE, {150, 70, 100, 60});
+        const RECT w = WindowRect(dialog);
+        RECT k = {};
+        GetClientRect(dialog, &k);
+        const int frameX = (w.right - w.left + 1) - k.right;
+        const int frameY = (w.bottom - w.top + 1) - k.bottom;
+        RECT dropped = {};
+        SendMessageW(dropDown, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+        const RECT before[] = {WindowRect(button), WindowRect(dropDown), WindowRect(simple)};
+
+        Asked = Map();
+        LocalizeDialog(dialog, L"TESTDLG", false);
+
+        const int sx = rows[row].Width, sy = rows[row].Height;
+        const int newW = k.right * sx / 100 + frameX;
+        const int newH = k.bottom * sy / 100 + frameY;
+        int left = w.left;
+        if (rows[row].Style & DS_CENTER)
+        {
+            left = w.left + ((w.right - w.left + 1) - newW) / 2;
+            left = left < 0 ? 0 : left;
+        }
+        const RECT after = WindowRect(dialog);
+        EXPECT_EQ(left, after.left) << "row " << row;
+        EXPECT_EQ(newW, after.right - after.left) << "row " << row;
+        EXPECT_EQ(newH, after.bottom - after.top) << "row " << row;
+
+        // Children keep their place relative to the dialog's corner.
+        const int top = frameY - GetSystemMetrics(SM_CYDLGFRAME);
+        HWND children[] = {button, dropDown, simple};
+        for (int c = 0; c < 3; c++)
+        {
+            const RECT& r = before[c];
+            int h = (r.bottom - r.top + 1) * sy / 100;
+            if (c == 1)
+                h += (dropped.bottom - dropped.top + 1) * sy / 100;
+            const RECT asked = Asked[children[c]];
+            EXPECT_EQ((r.left - frameX / 2 - w.left) * sx / 100, asked.left) << row << "/" << c;
+            EXPECT_EQ((r.top - top - w.top) * sy / 100, asked.top) << row << "/" << c;
+            EXPECT_EQ((r.right - r.left + 1) * sx / 100, asked.right) << row << "/" << c;
+            EXPECT_EQ(h, asked.bottom) << row << "/" << c;
+        }
+    }
+}
+
+TEST_F(ScaledDialogTest, NoSizeEntryLeavesTheLayout)
+{
+    LoadLanguage(Entry(L"", "120", TextKind::Dialog, L"TESTDLG") + "\r\n");
+    HWND dialog = MakeDialog(DS_CENTER);
+    ASSERT_NE(dialog, nullptr);
+    AddChild(dialog, L"BUTTON", BS_PUSHBUTTON, {20, 30, 80, 24});
+    const RECT w = WindowRect(dialog);
+    Asked = Map();
+    LocalizeDialog(dialog, L"TESTDLG", false);
+    const RECT after = WindowRect(dialog);
+    EXPECT_TRUE(EqualRect(&w, &after));
+    EXPECT_EQ(0, Asked.Count) << "no control was moved";
+}
+
+} // namespace

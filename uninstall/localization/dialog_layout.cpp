@@ -1,0 +1,110 @@
+#include "localization/dialog_layout.h"
+
+#include "common/strings.h"
+#include "files/path_names.h"
+#include "localization/language_file.h"
+
+#include <cwchar>
+
+namespace
+{
+
+const size_t kDialogTextChars = 1024;
+const unsigned kMaxChildren = 512;
+
+void TranslateWindowText(HWND window, const wchar_t* dialogName, bool skipEmpty)
+{
+    wchar_t text[kDialogTextChars];
+    if (GetWindowTextW(window, text, kDialogTextChars) == 0)
+        text[0] = 0;
+    if (skipEmpty && text[0] == 0)
+        return;
+    LanguageFile.Translate(text, kDialogTextChars, TextKind::Dialog, dialogName);
+    SetWindowTextW(window, text);
+}
+
+} // namespace
+
+DialogScale GetDialogScale(const wchar_t* dialogName)
+{
+    DialogScale scale;
+    wchar_t text[512];
+    LanguageFile.Translate(L"", text, 512, TextKind::Dialog, dialogName);
+    const wchar_t* star = std::wcschr(text, L'*');
+    if (star != nullptr)
+    {
+        scale.Width = static_cast<int>(ParseInt64(text));
+        scale.Height = static_cast<int>(ParseInt64(star + 1));
+    }
+    scale.Active = scale.Width != 100 || scale.Height != 100;
+    return scale;
+}
+
+void MirrorWindow(HWND window)
+{
+    if (LanguageFile.RightToLeft)
+        SetWindowLongW(window, GWL_EXSTYLE, GetWindowLongW(window, GWL_EXSTYLE) | WS_EX_LAYOUTRTL);
+}
+
+void LocalizeDialog(HWND dialog, const wchar_t* dialogName, bool page)
+{
+    const DialogScale scale = GetDialogScale(dialogName);
+    RECT w = {};
+    RECT k = {};
+    GetWindowRect(dialog, &w);
+    GetClientRect(dialog, &k);
+    const int frameX = (w.right - w.left + 1) - k.right;
+    const int frameY = (w.bottom - w.top + 1) - k.bottom;
+
+    if (scale.Active && !page)
+    {
+        const int newW = k.right * scale.Width / 100 + frameX;
+        const int newH = k.bottom * scale.Height / 100 + frameY;
+        int x = w.left + ((w.right - w.left + 1) - newW) / 2;
+        int y = w.top + ((w.bottom - w.top + 1) - newH) / 2;
+        if (x < 0)
+            x = 0;
+        if (y < 0)
+            y = 0;
+        UINT flags = SWP_NOZORDER | SWP_NOOWNERZORDER;
+        // Only a centred dialog keeps its centre; others grow right and down.
+        if ((GetWindowLongW(dialog, GWL_STYLE) & DS_CENTER) == 0)
+            flags |= SWP_NOMOVE;
+        SetWindowPos(dialog, nullptr, x, y, newW, newH, flags);
+        GetWindowRect(dialog, &w);
+    }
+    if (!page)
+        TranslateWindowText(dialog, dialogName, false);
+
+    const int top = frameY - GetSystemMetrics(SM_CYDLGFRAME);
+    HWND first = GetWindow(dialog, GW_CHILD);
+    HWND child = first;
+    for (unsigned count = 0; child != nullptr && count < kMaxChildren; count++)
+    {
+        TranslateWindowText(child, dialogName, true);
+        if (scale.Active)
+        {
+            RECT r = {};
+            GetWindowRect(child, &r);
+            const int x = (r.left - frameX / 2 - w.left) * scale.Width / 100;
+            const int y = (r.top - top - w.top) * scale.Height / 100;
+            const int cx = (r.right - r.left + 1) * scale.Width / 100;
+            int cy = (r.bottom - r.top + 1) * scale.Height / 100;
+            wchar_t className[kPathChars];
+            if (GetClassNameW(child, className, kPathChars) != 0 &&
+                CompareNoCase(className, L"COMBOBOX") == 0 &&
+                (GetWindowLongW(child, GWL_STYLE) & 3) != CBS_SIMPLE)
+            {
+                // The list of a drop-down combo box needs its room too.
+                RECT dropped = {};
+                SendMessageW(child, CB_GETDROPPEDCONTROLRECT, 0,
+                             reinterpret_cast<LPARAM>(&dropped));
+                cy += (dropped.bottom - dropped.top + 1) * scale.Height / 100;
+            }
+            SetWindowPos(child, nullptr, x, y, cx, cy, SWP_NOZORDER | SWP_NOOWNERZORDER);
+        }
+        child = GetWindow(child, GW_HWNDNEXT);
+        if (child == first)
+            break;
+    }
+}
