@@ -25,8 +25,6 @@ namespace
 
 const wchar_t kUserShellFolders[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-const wchar_t kDllOverrides[] = L"Software\\Wine\\DllOverrides";
-const wchar_t kMenuBuilder[] = L"winemenubuilder.exe";
 
 std::wstring Folder(int csidl)
 {
@@ -48,20 +46,6 @@ void WriteFile(const std::wstring& path)
     CloseHandle(file);
 }
 
-void RemoveTree(const std::wstring& path)
-{
-    if (!Exists(path))
-        return;
-    std::vector<wchar_t> from(path.begin(), path.end());
-    from.push_back(0);
-    from.push_back(0);
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.data();
-    operation.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
-    SHFileOperationW(&operation);
-}
-
 std::vector<std::wstring> FilesIn(const std::wstring& folder)
 {
     std::vector<std::wstring> names;
@@ -78,45 +62,64 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder)
     return names;
 }
 
-struct LinkProperties
+// The shell's link object over one shortcut file.
+struct ShellLinkFile
 {
-    bool Loaded = false;
-    std::wstring Target, WorkingDir, Description, Icon;
-    WORD Hotkey = 0;
+    ShellLinkFile()
+    {
+        if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IShellLinkW, reinterpret_cast<void**>(&Link))))
+            Link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&File));
+    }
+    ~ShellLinkFile()
+    {
+        if (File)
+            File->Release();
+        if (Link)
+            Link->Release();
+    }
+    IShellLinkW* Link = nullptr;
+    IPersistFile* File = nullptr;
 };
 
-LinkProperties ReadLink(const std::wstring& path)
+// "target | working folder | icon | description", or "missing".
+std::wstring Properties(const std::wstring& target, const std::wstring& workingDir,
+                        const std::wstring& icon, const std::wstring& description)
 {
-    LinkProperties properties;
-    IShellLinkW* link = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&link))))
-        return properties;
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))))
-    {
-        if (SUCCEEDED(file->Load(path.c_str(), STGM_READ)))
-        {
-            properties.Loaded = true;
-            wchar_t text[MAX_PATH * 2] = {};
-            link->GetPath(text, MAX_PATH * 2, nullptr, SLGP_RAWPATH);
-            properties.Target = text;
-            text[0] = 0;
-            link->GetWorkingDirectory(text, MAX_PATH * 2);
-            properties.WorkingDir = text;
-            text[0] = 0;
-            link->GetDescription(text, MAX_PATH * 2);
-            properties.Description = text;
-            text[0] = 0;
-            int index = -1;
-            link->GetIconLocation(text, MAX_PATH * 2, &index);
-            properties.Icon = text;
-            link->GetHotkey(&properties.Hotkey);
-        }
-        file->Release();
-    }
-    link->Release();
-    return properties;
+    return target + L" | " + workingDir + L" | " + icon + L" | " + description;
+}
+
+std::wstring ReadLink(const std::wstring& path, WORD* hotkey = nullptr)
+{
+    ShellLinkFile object;
+    if (!object.File || FAILED(object.File->Load(path.c_str(), STGM_READ)))
+        return L"missing";
+    wchar_t target[MAX_PATH] = {}, folder[MAX_PATH] = {}, icon[MAX_PATH] = {},
+            description[MAX_PATH] = {};
+    int index = 0;
+    object.Link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    object.Link->GetWorkingDirectory(folder, MAX_PATH);
+    object.Link->GetIconLocation(icon, MAX_PATH, &index);
+    object.Link->GetDescription(description, MAX_PATH);
+    if (hotkey)
+        object.Link->GetHotkey(hotkey);
+    return Properties(target, folder, icon, description);
+}
+
+// Writes a string value under HKEY_CURRENT_USER; returns the one it replaces.
+std::wstring SwapUserValue(const wchar_t* subkey, const wchar_t* name, DWORD type,
+                           const std::wstring& value)
+{
+    wchar_t old[MAX_PATH] = {};
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
+    DWORD size = sizeof(old) - sizeof(wchar_t);
+    RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size);
+    RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return old;
 }
 
 // The prefix's user desktop is a link to the Linux home, shared by both
@@ -131,41 +134,17 @@ public:
         ResourceModule = ProgramModule = LoadProgramResources();
         FreePortableSettings();
         Portable.Attempted = true;
-
-        HKEY key = nullptr;
-        RegCreateKeyExW(HKEY_CURRENT_USER, kDllOverrides, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr);
-        RegSetValueExW(key, kMenuBuilder, 0, REG_SZ, reinterpret_cast<const BYTE*>(L""),
-                       sizeof(wchar_t));
-        RegCloseKey(key);
-
+        SwapUserValue(L"Software\\Wine\\DllOverrides", L"winemenubuilder.exe", REG_SZ, L"");
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
         Desktop = std::wstring(temp) + L"vnx_user_desktop";
         CreateDirectoryW(Desktop.c_str(), nullptr);
-        RegOpenKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_ALL_ACCESS, &key);
-        DWORD size = sizeof(SavedDesktop);
-        if (RegQueryValueExW(key, L"Desktop", nullptr, nullptr,
-                             reinterpret_cast<BYTE*>(SavedDesktop), &size) != ERROR_SUCCESS)
-            SavedDesktop[0] = 0;
-        RegSetValueExW(key, L"Desktop", 0, REG_EXPAND_SZ,
-                       reinterpret_cast<const BYTE*>(Desktop.c_str()),
-                       static_cast<DWORD>((Desktop.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
+        SavedDesktop = SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, Desktop);
     }
     void TearDown() override
     {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_ALL_ACCESS, &key) ==
-            ERROR_SUCCESS)
-        {
-            if (SavedDesktop[0])
-                RegSetValueExW(key, L"Desktop", 0, REG_EXPAND_SZ,
-                               reinterpret_cast<const BYTE*>(SavedDesktop),
-                               static_cast<DWORD>((wcslen(SavedDesktop) + 1) * sizeof(wchar_t)));
-            RegCloseKey(key);
-        }
-        RemoveTree(Desktop);
+        SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, SavedDesktop);
+        ShellDeleteFolder(Desktop.c_str());
         ResourceModule = ProgramModule = nullptr;
         OleUninitialize();
     }
@@ -173,7 +152,7 @@ public:
     static std::wstring Desktop;
 
 private:
-    wchar_t SavedDesktop[MAX_PATH] = {};
+    std::wstring SavedDesktop;
 };
 std::wstring ShellSandbox::Desktop;
 [[maybe_unused]] ::testing::Environment* const sandbox =
@@ -210,8 +189,8 @@ protected:
         for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_STARTMENU,
                           CSIDL_COMMON_STARTMENU})
             DeleteFileW((Folder(csidl) + L"\\Velnox.lnk").c_str());
-        RemoveTree(Group(CSIDL_PROGRAMS));
-        RemoveTree(Group(CSIDL_COMMON_PROGRAMS));
+        for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
+            ShellDeleteFolder(Group(csidl).c_str());
     }
     static std::wstring Group(int csidl) { return Folder(csidl) + L"\\Velnox"; }
     static std::wstring Link(int csidl) { return Folder(csidl) + L"\\Velnox.lnk"; }
@@ -244,41 +223,29 @@ TEST_F(ShortcutsTest, SetupMakesAllUsersLinksAndBothGroups)
     Update(true, true, true, icon);
 
     EXPECT_FALSE(Exists(userLink)) << "a link on the user's own desktop is an older setup's";
+    EXPECT_FALSE(Exists(Link(CSIDL_STARTMENU)));
     const std::wstring archiver = Install / L"Velnox.exe";
     const std::wstring comment = MessageText(MSG_LINK_COMMENT);
-    LinkProperties desktop = ReadLink(Link(CSIDL_COMMON_DESKTOPDIRECTORY));
-    ASSERT_TRUE(desktop.Loaded);
-    EXPECT_EQ(archiver, desktop.Target);
-    EXPECT_EQ(L"", desktop.WorkingDir);
-    EXPECT_EQ(comment, desktop.Description);
-    EXPECT_EQ(icon, desktop.Icon);
-    LinkProperties start = ReadLink(Link(CSIDL_COMMON_STARTMENU));
-    ASSERT_TRUE(start.Loaded);
-    EXPECT_EQ(archiver, start.Target);
-    EXPECT_EQ(ShellSandbox::Desktop, start.WorkingDir);
-    EXPECT_EQ(icon, start.Icon);
-    EXPECT_FALSE(Exists(Link(CSIDL_STARTMENU)));
+    const std::wstring desktop = ShellSandbox::Desktop;
+    EXPECT_EQ(Properties(archiver, L"", icon, comment),
+              ReadLink(Link(CSIDL_COMMON_DESKTOPDIRECTORY)));
+    EXPECT_EQ(Properties(archiver, desktop, icon, comment), ReadLink(Link(CSIDL_COMMON_STARTMENU)));
 
     EXPECT_STREQ(Group(CSIDL_COMMON_PROGRAMS).c_str(), GroupPath);
     const struct
     {
-        std::wstring Name, Target, Icon;
+        std::wstring Name, Properties;
     } expected[] = {
-        {L"Velnox.lnk", archiver, icon},
-        {Named(MSG_LINK_HELP), Install / L"Velnox.chm", L""},
-        {Named(MSG_LINK_README), Install / L"Vnx.txt", L""},
-        {Named(MSG_LINK_FOURTH), Install / MessageText(MSG_LINK_FOURTH_FILE), L""},
+        {L"Velnox.lnk", Properties(archiver, desktop, icon, comment)},
+        {Named(MSG_LINK_HELP), Properties(Install / L"Velnox.chm", desktop, L"", comment)},
+        {Named(MSG_LINK_README), Properties(Install / L"Vnx.txt", desktop, L"", comment)},
+        {Named(MSG_LINK_FOURTH),
+         Properties(Install / MessageText(MSG_LINK_FOURTH_FILE), desktop, L"", comment)},
     };
     for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
         for (size_t i = 0; i < 4; ++i)
-        {
-            LinkProperties link = ReadLink(Group(csidl) + L"\\" + expected[i].Name);
-            ASSERT_TRUE(link.Loaded) << "csidl " << csidl << " row " << i;
-            EXPECT_EQ(expected[i].Target, link.Target) << "csidl " << csidl << " row " << i;
-            EXPECT_EQ(expected[i].Icon, link.Icon) << "csidl " << csidl << " row " << i;
-            EXPECT_EQ(ShellSandbox::Desktop, link.WorkingDir) << "csidl " << csidl << " row " << i;
-            EXPECT_EQ(comment, link.Description) << "csidl " << csidl << " row " << i;
-        }
+            EXPECT_EQ(expected[i].Properties, ReadLink(Group(csidl) + L"\\" + expected[i].Name))
+                << "csidl " << csidl << " row " << i;
 }
 
 TEST_F(ShortcutsTest, AllZeroRecordRemovesLinksAndGroups)
@@ -326,52 +293,43 @@ TEST_F(ShortcutsTest, OlderGroupIsEmptiedOfFilesAndMissingTargetsAreSkipped)
 
 TEST_F(ShortcutsTest, RewrittenLinkKeepsHotkeyAndDropsIcon)
 {
-    // An earlier link of the user's, pointing elsewhere, with a hotkey and an icon.
+    // The user's earlier link, pointing elsewhere, with a hotkey and an icon.
     const std::wstring path = Link(CSIDL_COMMON_DESKTOPDIRECTORY);
     const WORD hotkey = MAKEWORD('V', HOTKEYF_CONTROL | HOTKEYF_ALT);
     {
-        IShellLinkW* link = nullptr;
-        ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                                  IID_IShellLinkW,
-                                                  reinterpret_cast<void**>(&link)));
-        IPersistFile* file = nullptr;
-        link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
-        link->SetPath((Install / L"Vnx.txt").c_str());
-        link->SetHotkey(hotkey);
-        link->SetIconLocation(L"C:\\old.ico", 2);
-        EXPECT_HRESULT_SUCCEEDED(file->Save(path.c_str(), TRUE));
-        file->Release();
-        link->Release();
+        ShellLinkFile object;
+        ASSERT_NE(nullptr, object.File);
+        object.Link->SetPath((Install / L"Vnx.txt").c_str());
+        object.Link->SetHotkey(hotkey);
+        object.Link->SetIconLocation(L"C:\\old.ico", 2);
+        ASSERT_HRESULT_SUCCEEDED(object.File->Save(path.c_str(), TRUE));
     }
 
-    // The program's own folder: the archiver is expected beside it.
+    // This binary's own folder is where the archiver is looked for.
     IntegrationOptions options = {};
     options.Desktop = true;
     UpdateShortcuts(options, nullptr, 0, nullptr);
 
-    wchar_t self[kPathChars];
-    GetModuleFileNameW(nullptr, self, kPathChars);
-    std::wstring archiver(self);
-    archiver = archiver.substr(0, archiver.find_last_of(L'\\') + 1) + L"Velnox.exe";
-    LinkProperties rewritten = ReadLink(path);
-    ASSERT_TRUE(rewritten.Loaded);
-    EXPECT_EQ(archiver, rewritten.Target);
-    EXPECT_EQ(hotkey, rewritten.Hotkey);
-    EXPECT_EQ(L"", rewritten.Icon);
+    wchar_t archiver[kPathChars];
+    GetModuleFileNameW(nullptr, archiver, kPathChars);
+    SetName(archiver, L"Velnox.exe");
+    WORD kept = 0;
+    EXPECT_EQ(Properties(archiver, L"", L"", MessageText(MSG_LINK_COMMENT)), ReadLink(path, &kept));
+    EXPECT_EQ(hotkey, kept);
 }
 
 TEST_F(ShortcutsTest, OlderWindowsUsesTheUsersOwnFolders)
 {
     PresetWindows(5, 1);
     Update(true, true, false);
-
-    EXPECT_EQ(Install / L"Velnox.exe", ReadLink(ShellSandbox::Desktop + L"\\Velnox.lnk").Target);
-    EXPECT_TRUE(ReadLink(Link(CSIDL_STARTMENU)).Loaded);
+    const std::wstring userLink = ShellSandbox::Desktop + L"\\Velnox.lnk";
+    EXPECT_TRUE(Exists(userLink));
+    EXPECT_TRUE(Exists(Link(CSIDL_STARTMENU)));
     EXPECT_FALSE(Exists(Link(CSIDL_COMMON_DESKTOPDIRECTORY)));
     EXPECT_FALSE(Exists(Link(CSIDL_COMMON_STARTMENU)));
 
     Update(false, false, false);
-    EXPECT_FALSE(Exists(ShellSandbox::Desktop + L"\\Velnox.lnk"));
+    EXPECT_FALSE(Exists(userLink));
     EXPECT_FALSE(Exists(Link(CSIDL_STARTMENU)));
 }
 
