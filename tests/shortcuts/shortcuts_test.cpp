@@ -268,6 +268,20 @@ TEST_F(ShortcutsTest, AllZeroRecordRemovesLinksAndGroups)
     EXPECT_EQ(L'\xBDBD', GroupPath[0]) << "no group, nothing reported";
 }
 
+TEST_F(ShortcutsTest, PortableRunWithoutIntegrationTouchesNothing)
+{
+    Update(true, false, false);
+    Portable.Loaded = true;
+    Portable.Integration = false;
+    Update(false, true, true);
+    Portable.Loaded = false;
+
+    EXPECT_TRUE(Exists(Link(CSIDL_COMMON_DESKTOPDIRECTORY)));
+    EXPECT_FALSE(Exists(Link(CSIDL_COMMON_STARTMENU)));
+    EXPECT_FALSE(Exists(Group(CSIDL_COMMON_PROGRAMS)));
+    EXPECT_EQ(L'\xBDBD', GroupPath[0]);
+}
+
 TEST_F(ShortcutsTest, OlderGroupIsEmptiedOfFilesAndMissingTargetsAreSkipped)
 {
     for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
