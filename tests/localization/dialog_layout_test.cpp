@@ -202,13 +202,13 @@ protected:
         }
         return CallWindowProcW(old, window, message, wParam, lParam);
     }
-    HWND MakeDialog(DWORD style)
+    HWND MakeDialog(DWORD style, DWORD exStyle = 0)
     {
         struct alignas(4)
         {
             DLGTEMPLATE Header;
             WORD Menu, Class, Title;
-        } bare = {{style | WS_POPUP | WS_CAPTION, 0, 0, 0, 0, 200, 100}, 0, 0, 0};
+        } bare = {{style | WS_POPUP | WS_CAPTION, exStyle, 0, 0, 0, 200, 100}, 0, 0, 0};
         HWND dialog = CreateDialogIndirectParamW(nullptr, &bare.Header, nullptr, TestDialogProc,
                                                  reinterpret_cast<LPARAM>(&kTest));
         Windows.push_back(dialog);
@@ -254,19 +254,21 @@ TEST_F(ScaledDialogTest, DialogAndControlsFollowTheSizeEntry)
     const struct
     {
         DWORD Style;
+        DWORD ExStyle;
         int Left; // where the dialog starts
         const char* Size;
         int Width, Height;
     } rows[] = {
-        {0, 300, "150*100", 150, 100},
-        {DS_CENTER, 300, "150*100", 150, 100},
-        {DS_CENTER, 10, "150*100", 150, 100}, // would leave the screen: x 0
-        {0, 300, "130*110", 130, 110},
+        {0, 0, 300, "150*100", 150, 100},
+        {DS_CENTER, 0, 300, "150*100", 150, 100},
+        {DS_CENTER, 0, 10, "150*100", 150, 100}, // would leave the screen: x 0
+        {0, 0, 300, "130*110", 130, 110},
+        {DS_CENTER, WS_EX_LAYOUTRTL, 300, "130*110", 130, 110},
     };
     for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); row++)
     {
         LoadLanguage(Entry(L"", rows[row].Size, TextKind::Dialog, L"TESTDLG") + "\r\n");
-        HWND dialog = MakeDialog(rows[row].Style);
+        HWND dialog = MakeDialog(rows[row].Style, rows[row].ExStyle);
         ASSERT_NE(dialog, nullptr) << "row " << row;
         SetWindowPos(dialog, nullptr, rows[row].Left, 200, 300, 200, SWP_NOZORDER);
         HWND button = AddChild(dialog, L"BUTTON", BS_PUSHBUTTON, {20, 30, 80, 24});
@@ -308,7 +310,9 @@ TEST_F(ScaledDialogTest, DialogAndControlsFollowTheSizeEntry)
             if (c == 1)
                 h += (dropped.bottom - dropped.top + 1) * sy / 100;
             const RECT asked = Asked[children[c]];
-            EXPECT_EQ((r.left - frameX / 2 - w.left) * sx / 100, asked.left) << row << "/" << c;
+            // In a mirrored dialog x runs from the right edge.
+            const int fromEdge = rows[row].ExStyle ? w.right - r.right : r.left - w.left;
+            EXPECT_EQ((fromEdge - frameX / 2) * sx / 100, asked.left) << row << "/" << c;
             EXPECT_EQ((r.top - top - w.top) * sy / 100, asked.top) << row << "/" << c;
             EXPECT_EQ((r.right - r.left + 1) * sx / 100, asked.right) << row << "/" << c;
             EXPECT_EQ(h, asked.bottom) << row << "/" << c;

@@ -77,6 +77,8 @@ void LocalizeDialog(HWND dialog, const wchar_t* dialogName, bool page)
         TranslateWindowText(dialog, dialogName, false);
 
     const int top = frameY - GetSystemMetrics(SM_CYDLGFRAME);
+    // A mirrored dialog counts its children's x from its right edge.
+    const bool mirrored = (GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
     HWND first = GetWindow(dialog, GW_CHILD);
     HWND child = first;
     for (unsigned count = 0; child != nullptr && count < kMaxChildren; count++)
@@ -86,7 +88,8 @@ void LocalizeDialog(HWND dialog, const wchar_t* dialogName, bool page)
         {
             RECT r = {};
             GetWindowRect(child, &r);
-            const int x = (r.left - frameX / 2 - w.left) * scale.Width / 100;
+            const int fromEdge = mirrored ? w.right - r.right : r.left - w.left;
+            const int x = (fromEdge - frameX / 2) * scale.Width / 100;
             const int y = (r.top - top - w.top) * scale.Height / 100;
             const int cx = (r.right - r.left + 1) * scale.Width / 100;
             int cy = (r.bottom - r.top + 1) * scale.Height / 100;
