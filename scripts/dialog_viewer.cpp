@@ -1,6 +1,11 @@
 // Shows one dialog of uninstall.exe's resources for a picture, filled the
-// way the program fills it: dialog_viewer PROGRAM DIALOGNAME.
+// way the program fills it, through the program's own dialog handler and
+// language file: dialog_viewer PROGRAM DIALOGNAME [LANGUAGE_FILE].
 #include <windows.h>
+
+#include "localization/dialog_handler.h"
+#include "localization/language_file.h"
+#include "localization/messages.h"
 
 #include <richedit.h>
 
@@ -11,16 +16,17 @@ namespace
 
 HMODULE Resources;
 HFONT Bold;
+const wchar_t* DialogName = L"";
 
 std::wstring Text(UINT number)
 {
-    wchar_t text[512] = L"";
-    LoadStringW(Resources, number, text, 512);
-    return text;
+    return MessageText(number);
 }
 
-INT_PTR CALLBACK ViewProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK ViewProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (HandleDialogMessage(dialog, message, wParam, lParam, DialogName, nullptr, 0))
+        return TRUE;
     if (message == WM_INITDIALOG)
     {
         HICON icon = LoadIconW(Resources, L"VNXICON");
@@ -63,6 +69,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (count < 3)
         return 2;
     Resources = LoadLibraryExW(args[1], nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ResourceModule = ProgramModule = Resources;
+    DialogName = args[2];
+    if (count > 3)
+        LanguageFile.Load(args[3]);
     LoadLibraryW(L"riched20.dll");
     HDC screen = GetDC(nullptr);
     int height = -12 * GetDeviceCaps(screen, LOGPIXELSY) / 96;

@@ -109,11 +109,15 @@ std::vector<std::wstring> DialogTexts(const void* data)
     for (WORD item = 0; item < count; item++)
     {
         p = AlignDword(p);
+        const DWORD itemStyle = *reinterpret_cast<const DWORD*>(extended ? p + 4 : p);
         p += extended ? 12 : 9;
+        const bool isStatic = p[0] == 0xFFFF && p[1] == 0x0082;
         p = ReadText(p, nullptr); // class
         std::wstring text;
         p = ReadText(p, &text);
-        texts.push_back(text);
+        // An icon's text names its resource: nothing to translate.
+        if (!(isStatic && (itemStyle & SS_TYPEMASK) == SS_ICON))
+            texts.push_back(text);
         const WORD extra = *p++;
         p = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(p) + extra);
     }
