@@ -4,6 +4,7 @@
 
 #include "common/strings.h"
 #include "files/path_names.h"
+#include "integration/app_registration.h"
 #include "integration/integration_options.h"
 #include "integration/new_file_templates.h"
 #include "localization/messages.h"
@@ -144,10 +145,7 @@ void AssociateExtensions(const IntegrationOptions& options)
 bool RegisterProgIds()
 {
     wchar_t archiverPath[kPathChars];
-    const DWORD length = GetModuleFileNameW(nullptr, archiverPath, kPathChars);
-    if (length == 0 || length >= kPathChars)
-        archiverPath[0] = 0;
-    SetName(archiverPath, L"Velnox.exe");
+    ProgramFilePath(nullptr, L"Velnox.exe", archiverPath);
     wchar_t openCommand[kCommandChars];
     FormatInto(openCommand, L"\"%s\" \"%%1\"", archiverPath);
 

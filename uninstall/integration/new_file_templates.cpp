@@ -8,6 +8,7 @@
 #include "files/disk_file.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
+#include "integration/app_registration.h"
 #include "integration/associations.h"
 #include "integration/integration_options.h"
 #include "settings/settings_store.h"
@@ -31,14 +32,6 @@ void ComposeVolumeExtension(unsigned number, wchar_t (&extension)[32])
     FormatInto(extension, L".v%02u", number);
 }
 
-void ProgramFolderFile(const wchar_t* name, wchar_t (&path)[kPathChars])
-{
-    const DWORD length = GetModuleFileNameW(nullptr, path, kPathChars);
-    if (length == 0 || length >= kPathChars)
-        path[0] = 0;
-    SetName(path, name);
-}
-
 void EnsureTemplateFile(const wchar_t* path, const uint8_t* bytes, unsigned size, uint8_t first)
 {
     FindData found;
@@ -56,7 +49,7 @@ void EnsureTemplateFile(const wchar_t* path, const uint8_t* bytes, unsigned size
 }
 } // namespace
 
-void WriteNewFileTemplate(const wchar_t* extension, bool zip)
+void WriteNewFileTemplate(const wchar_t* extension, bool zip, const wchar_t* programPath)
 {
     wchar_t shellNewKey[kPathChars];
     FormatInto(shellNewKey, L"%s\\ShellNew", extension);
@@ -65,12 +58,12 @@ void WriteNewFileTemplate(const wchar_t* extension, bool zip)
     wchar_t path[kPathChars];
     if (zip)
     {
-        ProgramFolderFile(kZipTemplateName, path);
+        ProgramFilePath(programPath, kZipTemplateName, path);
         EnsureTemplateFile(path, kZipTemplate, kZipTemplateSize, kZipTemplateFirst);
     }
     else
     {
-        ProgramFolderFile(kOwnTemplateName, path);
+        ProgramFilePath(programPath, kOwnTemplateName, path);
         EnsureTemplateFile(path, kOwnTemplate, kOwnTemplateSize, kOwnTemplateFirst);
     }
     SetString(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", path);

@@ -10,8 +10,9 @@ const unsigned kZipTemplateSize = 22;
 
 // Replaces the extension's "ShellNew" entry by one naming the template file in
 // this program's folder, writing that file first unless it already has the
-// template's size.
-void WriteNewFileTemplate(const wchar_t* extension, bool zip);
+// template's size. programPath is this program's full path; null means the
+// running module.
+void WriteNewFileTemplate(const wchar_t* extension, bool zip, const wchar_t* programPath = nullptr);
 
 // ".v00" to ".v29" opened by the archiver; their owners are not saved.
 void AssociateVolumeExtensions();

@@ -1,0 +1,143 @@
+// Taking extensions over and giving them back to their previous owners, and
+// the archiver's classes, against the prefix's real registry.
+#include "integration/associations.h"
+#include "integration/integration_fixture.h"
+#include "integration/integration_options.h"
+#include "settings/settings_store.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace
+{
+using AssociationsTest = IntegrationTest;
+
+std::wstring SavedString(const wchar_t* extension, const wchar_t* name)
+{
+    wchar_t value[2048];
+    GetUserString((std::wstring(L"Setup\\") + extension).c_str(), name, value, L"<none>");
+    return value;
+}
+} // namespace
+
+TEST_F(AssociationsTest, PreviousOwnersAreSavedAndGivenBack)
+{
+    struct Row
+    {
+        const wchar_t* extension;
+        const wchar_t* oldClass; // null: the key did not exist
+        const wchar_t* shellNewName;
+        const wchar_t* shellNewValue;
+        const wchar_t* savedShellNew;
+        const wchar_t* ourClass;
+    } rows[] = {
+        {L".zip", L"OldZip", L"FileName", L"C:\\old\\empty.zip", L"C:\\old\\empty.zip",
+         L"Velnox.ZIP"},
+        {L".cab", L"OldCab", L"NullFile", L"", L"*", L"Velnox"},
+        {L".tbz", L"OldTbz", nullptr, nullptr, L"", L"Velnox"},
+        {L".7z", nullptr, nullptr, nullptr, L"", L"Velnox"},
+    };
+    for (const Row& row : rows)
+    {
+        if (row.oldClass)
+            SetClassValue(row.extension, nullptr, row.oldClass);
+        if (row.shellNewName)
+            SetClassValue((std::wstring(row.extension) + L"\\ShellNew").c_str(), row.shellNewName,
+                          row.shellNewValue);
+    }
+    // Twice: the second setup finds the extensions ours and saves nothing.
+    AssociateExtensions(AllRows(true));
+    AssociateExtensions(AllRows(true));
+    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
+    {
+        const Row& row = rows[i];
+        EXPECT_EQ(row.ourClass, ClassValue(row.extension)) << "row " << i;
+        EXPECT_EQ(row.oldClass ? 1u : 0u,
+                  GetUserInt((std::wstring(L"Setup\\") + row.extension).c_str(), L"Exist", 7))
+            << "row " << i;
+        EXPECT_EQ(row.oldClass ? row.oldClass : L"", SavedString(row.extension, L"Type"))
+            << "row " << i;
+        EXPECT_EQ(row.savedShellNew, SavedString(row.extension, L"ShellNew")) << "row " << i;
+    }
+
+    // Giving back writes the null-file entry anew.
+    RemoveRegistryTree(HKEY_CLASSES_ROOT, L".cab\\ShellNew");
+    IntegrationOptions none = {};
+    AssociateExtensions(none);
+    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
+    {
+        const Row& row = rows[i];
+        const std::wstring shellNew = std::wstring(row.extension) + L"\\ShellNew";
+        if (!row.oldClass)
+        {
+            EXPECT_EQ(L"<no key>", ClassValue(row.extension)) << "row " << i;
+            continue;
+        }
+        EXPECT_EQ(row.oldClass, ClassValue(row.extension)) << "row " << i;
+        if (!row.shellNewName)
+        {
+            EXPECT_EQ(L"<no key>", ClassValue(shellNew.c_str())) << "row " << i;
+            continue;
+        }
+        EXPECT_EQ(wcscmp(row.shellNewName, L"FileName") == 0 ? row.shellNewValue : L"<no value>",
+                  ClassValue(shellNew.c_str(), L"FileName"))
+            << "row " << i;
+        EXPECT_EQ(wcscmp(row.shellNewName, L"NullFile") == 0 ? L"" : L"<no value>",
+                  ClassValue(shellNew.c_str(), L"NullFile"))
+            << "row " << i;
+    }
+    // The records stay for a later setup.
+    EXPECT_EQ(L"OldZip", SavedString(L".zip", L"Type"));
+}
+
+TEST_F(AssociationsTest, GivingBackLeavesWhatIsNoLongerOursOrStillInUse)
+{
+    AssociateExtensions(AllRows(false));
+    // Taken by another program after setup.
+    SetClassValue(L".gz", nullptr, L"OtherGz");
+    // A key that did not exist before but gained a subkey meanwhile.
+    SetClassValue(L".tar\\OpenWithProgids", L"Other.tar", L"");
+    // Saved by an older installation with its own class.
+    SetUserString(L"Setup\\.lzh", L"Type", L"velnox");
+    SetUserInt(L"Setup\\.lzh", L"Exist", 1);
+
+    IntegrationOptions none = {};
+    AssociateExtensions(none);
+    EXPECT_EQ(L"OtherGz", ClassValue(L".gz"));
+    EXPECT_EQ(L"", ClassValue(L".tar"));
+    EXPECT_EQ(L"", ClassValue(L".tar\\OpenWithProgids", L"Other.tar"));
+    EXPECT_EQ(L"", ClassValue(L".lzh"));
+    EXPECT_EQ(L"<no key>", ClassValue(L".tgz"));
+}
+
+TEST_F(AssociationsTest, ClearedRowLeavesAllItsExtensionsAlone)
+{
+    SetUserInt(L"Setup\\.gz", L"Set", 0);
+    IntegrationOptions options = {};
+    LoadIntegrationOptions(options);
+    AssociateExtensions(options);
+    EXPECT_EQ(L"<no key>", ClassValue(L".gz"));
+    EXPECT_EQ(L"<no key>", ClassValue(L".tgz"));
+    EXPECT_EQ(L"Velnox", ClassValue(L".taz"));
+    EXPECT_EQ(L"<no key>", ClassValue(L".jar"));
+}
+
+TEST_F(AssociationsTest, ClassesKeepAChosenIconAndAlwaysTakeRev)
+{
+    SetClassValue(L"Velnox\\DefaultIcon", nullptr, L"C:\\icons\\mine.ico,3");
+    SetClassValue(L"Velnox.REV\\DefaultIcon", nullptr, L"");
+    for (int run = 0; run < 2; ++run)
+    {
+        SetClassValue(L".rev", nullptr, L"SomeoneElse");
+        ASSERT_TRUE(RegisterProgIds()) << "run " << run;
+        EXPECT_EQ(L"Velnox.REV", ClassValue(L".rev")) << "run " << run;
+        EXPECT_EQ(L"C:\\icons\\mine.ico,3", ClassValue(L"Velnox\\DefaultIcon")) << "run " << run;
+    }
+    const std::wstring archiver = BesideThisBinary(L"Velnox.exe");
+    EXPECT_EQ(archiver + L",0", ClassValue(L"Velnox.ZIP\\DefaultIcon"));
+    EXPECT_EQ(archiver + L",1", ClassValue(L"Velnox.REV\\DefaultIcon"));
+    for (const wchar_t* key : {L"Velnox\\shell\\open\\command", L"Velnox.ZIP\\shell\\open\\command",
+                               L"Velnox.REV\\shell\\open\\command"})
+        EXPECT_EQ(L"\"" + archiver + L"\" \"%1\"", ClassValue(key)) << key;
+}

@@ -1,0 +1,137 @@
+// The integration choices: the extension table, loading with its defaults and
+// the ".jar"/".iso" rules, storing, and what counts as the archiver's own.
+#include "integration/integration_options.h"
+#include "integration/integration_fixture.h"
+#include "settings/settings_store.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace
+{
+using OptionsTest = IntegrationTest;
+}
+
+TEST(ExtensionGroups, TwentySevenExtensionsEachKeepingItsDot)
+{
+    std::wstring all;
+    size_t count = 0;
+    for (size_t row = 0; row < kAssociationRows; ++row)
+    {
+        ExtensionList list;
+        SplitExtensionGroup(AssociationTable[row].Group, list);
+        EXPECT_STREQ(AssociationTable[row].PrimaryExtension, list.Items[0]) << "row " << row;
+        for (size_t i = 0; i < list.Count; ++i)
+            all += std::wstring(list.Items[i]) + L" ";
+        count += list.Count;
+    }
+    EXPECT_EQ(kAssociationExtensions, count);
+    EXPECT_NE(std::wstring::npos, all.find(L" .bz2 .tbz2 .bz .tbz .jar "));
+    EXPECT_NE(std::wstring::npos, all.find(L" .uue .xxe .uu .bz2 "));
+
+    // A group longer than 49 characters is cut before splitting; a lone dot
+    // after another is an extension of its own.
+    ExtensionList list;
+    SplitExtensionGroup((std::wstring(48, L'a') + L".b.c").c_str(), list);
+    ASSERT_EQ(2u, list.Count);
+    EXPECT_STREQ(L".", list.Items[1]);
+}
+
+TEST_F(OptionsTest, NoSettingsAndNoAssociationsLoadTheDefaults)
+{
+    IntegrationOptions options;
+    memset(&options, 0xBD, sizeof(options));
+    LoadIntegrationOptions(options);
+    for (size_t row = 0; row < kAssociationRows; ++row)
+        EXPECT_EQ(row != kAssociationRowJar, options.Associate[row]) << "row " << row;
+    // The spare flags are the caller's.
+    for (size_t row = kAssociationRows; row < kAssociateFlags; ++row)
+        EXPECT_EQ(0xBD, *reinterpret_cast<unsigned char*>(&options.Associate[row])) << row;
+    EXPECT_FALSE(options.Desktop);
+    EXPECT_FALSE(options.StartMenu);
+    EXPECT_TRUE(options.Programs);
+    EXPECT_TRUE(options.ShellExt);
+    EXPECT_FALSE(options.CascadedMenu);
+    EXPECT_TRUE(options.MenuIcons);
+}
+
+TEST_F(OptionsTest, JarAndIsoFollowTheirCurrentOwner)
+{
+    struct Row
+    {
+        const wchar_t* jarClass; // null: no key
+        const wchar_t* isoClass;
+        DWORD set;
+        bool jar;
+        bool iso;
+    } rows[] = {
+        {nullptr, nullptr, 1, false, true},
+        {L"jarfile", L"Other.Iso", 1, false, false},
+        {L"Velnox", L"Velnox", 1, true, true},
+        {L"Velnox", L"velnox.zip", 0, false, false},
+        {L"", L"", 1, false, true},
+        {L"Velnox.REV", L"Velnox.REV", 1, false, false},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
+    {
+        Clean();
+        if (rows[i].jarClass)
+            SetClassValue(L".jar", nullptr, rows[i].jarClass);
+        if (rows[i].isoClass)
+            SetClassValue(L".iso", nullptr, rows[i].isoClass);
+        SetUserInt(L"Setup\\.jar", L"Set", rows[i].set);
+        SetUserInt(L"Setup\\.iso", L"Set", rows[i].set);
+        IntegrationOptions options = {};
+        LoadIntegrationOptions(options);
+        EXPECT_EQ(rows[i].jar, options.Associate[kAssociationRowJar]) << "row " << i;
+        EXPECT_EQ(rows[i].iso, options.Associate[kAssociationRowIso]) << "row " << i;
+    }
+}
+
+TEST_F(OptionsTest, OwnClassInAnyCaseButNotTheRecoveryClass)
+{
+    const struct
+    {
+        const wchar_t* className;
+        bool own;
+    } rows[] = {{L"Velnox", true},       {L"VELNOX.zip", true}, {L"Velnox.REV", false},
+                {L"Velnox.ZIPX", false}, {L"", false},          {L"7-Velnox", false}};
+    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
+    {
+        SetClassValue(L".cab", nullptr, rows[i].className);
+        EXPECT_EQ(rows[i].own, IsOwnAssociation(L".cab")) << "row " << i;
+    }
+    EXPECT_FALSE(IsOwnAssociation(L".arj")) << "missing key";
+}
+
+TEST_F(OptionsTest, StoreThenLoadKeepsTheUsedFlagsAndTheSpareOnes)
+{
+    // ".jar" already ours, so its stored value decides.
+    SetClassValue(L".jar", nullptr, L"Velnox");
+    for (int pattern = 0; pattern < 2; ++pattern)
+    {
+        IntegrationOptions stored = {};
+        for (size_t row = 0; row < kAssociateFlags; ++row)
+            stored.Associate[row] = (row + pattern) % 3 == 0;
+        stored.Desktop = pattern == 0;
+        stored.StartMenu = pattern == 1;
+        stored.Programs = pattern == 0;
+        stored.ShellExt = pattern == 1;
+        stored.CascadedMenu = pattern == 0;
+        stored.MenuIcons = pattern == 1;
+        StoreIntegrationOptions(stored);
+
+        IntegrationOptions loaded = stored;
+        for (size_t row = kAssociationRows; row < kAssociateFlags; ++row)
+            loaded.Associate[row] = !stored.Associate[row];
+        LoadIntegrationOptions(loaded);
+        for (size_t row = 0; row < kAssociationRows; ++row)
+            EXPECT_EQ(stored.Associate[row], loaded.Associate[row]) << pattern << " row " << row;
+        for (size_t row = kAssociationRows; row < kAssociateFlags; ++row)
+            EXPECT_NE(stored.Associate[row], loaded.Associate[row]) << pattern << " row " << row;
+        EXPECT_EQ(0, memcmp(&stored.Desktop, &loaded.Desktop, 6)) << pattern;
+        EXPECT_EQ(pattern == 0 ? 0u : 1u, GetUserInt(L"Setup", L"ShellExt", 7));
+        EXPECT_EQ(pattern == 0 ? 1u : 0u, GetUserInt(L"Setup\\Links", L"Programs", 7));
+    }
+}
