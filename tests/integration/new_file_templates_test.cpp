@@ -108,13 +108,17 @@ TEST_F(TemplatesTest, VolumeExtensionsFollowTheOwnFormat)
     for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
     {
         SetClassValue(L".vnx", nullptr, L"Velnox");
-        SetClassValue(L".v77", nullptr, L"Other");
+        // Older versions took volumes beyond ".v29".
+        for (unsigned n : {0u, 29u, 77u, 99u})
+            SetClassValue(VolumeExtension(n).c_str(), nullptr, n == 77 ? L"velnox" : L"Velnox");
+        SetClassValue(L".v78", nullptr, L"Other");
         SetUserInt(L"Setup\\.vnx", L"Exist", rows[i].exist);
         SetUserString(L"Setup\\.vnx", L"Type", rows[i].type);
         SetExtensionAssociation(L".vnx", false, false, true, false);
         for (unsigned n : {0u, 29u, 77u, 99u})
             EXPECT_EQ(rows[i].expected, ClassValue(VolumeExtension(n).c_str()))
                 << "row " << i << " volume " << n;
+        EXPECT_EQ(L"Other", ClassValue(L".v78")) << "row " << i << ": another program's";
     }
 }
 

@@ -82,10 +82,14 @@ void AssociateVolumeExtensions()
 void RestoreVolumeExtensions(bool exist, const wchar_t* type)
 {
     // Wider than what association writes: older versions took more of them.
+    // A volume extension another program has taken since is not ours to
+    // change or delete.
     for (unsigned number = 0; number < kVolumesRestored; number++)
     {
         wchar_t extension[32];
         ComposeVolumeExtension(number, extension);
+        if (!IsOwnAssociation(extension))
+            continue;
         if (exist && type[0] != 0)
             SetString(HKEY_CLASSES_ROOT, extension, nullptr, type);
         else

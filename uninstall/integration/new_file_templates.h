@@ -16,8 +16,8 @@ void WriteNewFileTemplate(const wchar_t* extension, bool zip, const wchar_t* pro
 
 // ".v00" to ".v29" opened by the archiver; their owners are not saved.
 void AssociateVolumeExtensions();
-// ".v00" to ".v99" set to the own format's previous class, or deleted when
-// there was none.
+// Those of ".v00" to ".v99" still opened by the archiver set to the own
+// format's previous class, or deleted when there was none.
 void RestoreVolumeExtensions(bool exist, const wchar_t* type);
 
 // Gives ".ace" back to its previous owner while it still opens in the archiver.
