@@ -2,6 +2,8 @@
 // of a scaled test dialog with its exact rectangles.
 #include <windows.h>
 
+#include <prsht.h>
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -179,6 +181,54 @@ TEST_F(DialogTest, ScaleComesFromTheSizeEntry)
         EXPECT_EQ(rows[row].Height, scale.Height) << "row " << row;
         EXPECT_EQ(rows[row].Active, scale.Active) << "row " << row;
     }
+}
+
+INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (HandleDialogMessage(page, message, wParam, lParam, L"TESTPAGE", L"HELPPage",
+                            PropertyPage | ClearApplyText))
+        return TRUE;
+    return message == WM_INITDIALOG;
+}
+
+TEST_F(DialogTest, PropertyPageClearsApplyAndAnswersHelp)
+{
+    LanguageFile.RightToLeft = true;
+    struct alignas(4)
+    {
+        DLGTEMPLATE Header;
+        WORD Menu, Class, Title, Points;
+        wchar_t Face[13];
+    } bare = {
+        {DS_SETFONT | WS_CHILD | WS_CAPTION, 0, 0, 0, 0, 200, 100}, 0, 0, 0, 8, L"MS Shell Dlg"};
+    PROPSHEETPAGEW page = {};
+    page.dwSize = sizeof(page);
+    page.dwFlags = PSP_DLGINDIRECT;
+    page.pResource = &bare.Header;
+    page.pfnDlgProc = PageProc;
+    PROPSHEETHEADERW header = {};
+    header.dwSize = sizeof(header);
+    header.dwFlags = PSH_PROPSHEETPAGE | PSH_MODELESS;
+    header.pszCaption = L"Sheet";
+    header.nPages = 1;
+    header.ppsp = &page;
+    HWND sheet = reinterpret_cast<HWND>(PropertySheetW(&header));
+    ASSERT_NE(sheet, nullptr);
+    Windows.push_back(sheet);
+    HWND apply = GetDlgItem(sheet, 0x3021);
+    ASSERT_NE(apply, nullptr);
+    EXPECT_EQ(L"", WindowText(apply));
+    EXPECT_NE(0, GetWindowLongW(sheet, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) << "the sheet is mirrored";
+
+    HWND pageWindow = PropSheet_GetCurrentPageHwnd(sheet);
+    NMHDR help = {sheet, 0, static_cast<UINT>(PSN_HELP)};
+    EXPECT_FALSE(HandleDialogMessage(pageWindow, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&help),
+                                     L"TESTPAGE", L"HELPPage", PropertyPage));
+    EXPECT_FALSE(HandleDialogMessage(pageWindow, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&help),
+                                     L"TESTPAGE", L"HELPPage", 0))
+        << "not a page: no help";
+    ASSERT_EQ(1u, HelpCalls.size());
+    EXPECT_EQ(std::wstring(HelpFilePath) + L"::/html/HELPPage.htm", HelpCalls[0].File);
 }
 
 // A bare dialog whose children record the rectangle they are given.
