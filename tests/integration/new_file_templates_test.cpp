@@ -50,10 +50,6 @@ TEST_F(TemplatesTest, TemplateFilesAreWrittenOnlyWhenTheirSizeIsWrong)
     EXPECT_EQ("Vnx!", own.substr(0, 4));
     DeleteFileW(zipTemplate.c_str());
     DeleteFileW(ownTemplate.c_str());
-
-    // Through the association: the entry names the file beside the program.
-    SetExtensionAssociation(L".vnx", true, true, true, false);
-    EXPECT_EQ(BesideThisBinary(kOwnTemplateName), ClassValue(L".vnx\\ShellNew", L"FileName"));
 }
 
 TEST_F(TemplatesTest, ShellNewIsReplacedWholeOnlyWithTheShellExtension)
