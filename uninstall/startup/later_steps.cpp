@@ -69,4 +69,3 @@ void RunCompletionDialog()
     DialogBoxParamW(ResourceModule, L"DONEDLG", nullptr, PlainCompletionDialog, 0);
 }
 
-void RunUninstall() {}

@@ -3,6 +3,8 @@
 // carry out. Each does what exists of its part so far.
 #include <windows.h>
 
+#include "removal/uninstall_procedure.h"
+
 // Loads the language file "uninstall.lng".
 void LoadLanguageFile();
 // The integration settings dialog "SETUPDLG": 1 when setup goes on, 0 when
@@ -12,5 +14,3 @@ INT_PTR RunIntegrationSettings();
 void CopySetupFiles();
 // The completion dialog "DONEDLG".
 void RunCompletionDialog();
-// The uninstall procedure.
-void RunUninstall();

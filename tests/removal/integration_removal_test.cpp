@@ -1,0 +1,84 @@
+// Setup's integration taken back: previous owners restored, nothing of the
+// archiver left in the registry; an installer package keeps its own keys.
+#include "files/path_names.h"
+#include "integration/apply_integration.h"
+#include "integration/app_registration.h"
+#include "integration/integration_fixture.h"
+#include "removal/integration_removal.h"
+#include "removal/uninstall_entry.h"
+#include "settings/settings_store.h"
+#include "startup/run_state.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+const wchar_t kAppPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
+const wchar_t kEntry[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
+
+bool MachineKeyExists(const wchar_t* path, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+class RemovalTest : public IntegrationTest
+{
+protected:
+    void TearDown() override
+    {
+        RunState.MsiMode = false;
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kEntry);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kAppPath);
+        IntegrationTest::TearDown();
+    }
+};
+
+TEST_F(RemovalTest, SetupThenRemovalGivesEverythingBack)
+{
+    SetClassValue(L".cab", nullptr, L"OldCab");
+    SetClassValue(L".7z", nullptr, L"Other.7z");
+    wchar_t groupPath[kPathChars] = {0};
+    ASSERT_TRUE(ApplyIntegration(AllRows(true), groupPath, kPathChars));
+    WriteUninstallEntry();
+    SetRegistryView(0);
+    ASSERT_EQ(L"Velnox.ZIP", ClassValue(L".zip"));
+    ASSERT_TRUE(MachineKeyExists(kAppPath, 0));
+
+    RemoveIntegration();
+
+    EXPECT_EQ(L"OldCab", ClassValue(L".cab"));
+    EXPECT_EQ(L"Other.7z", ClassValue(L".7z"));
+    EXPECT_EQ(L"<no key>", ClassValue(L".zip"));
+    for (const wchar_t* key : {L"Velnox", L"Velnox.ZIP", L"Velnox.REV", L".rev"})
+        EXPECT_EQ(L"<no key>", ClassValue(key)) << key;
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
+    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)})
+    {
+        EXPECT_FALSE(MachineKeyExists(L"SOFTWARE\\Velnox", view)) << view;
+        EXPECT_FALSE(MachineKeyExists(kAppPath, view)) << view;
+        EXPECT_FALSE(MachineKeyExists(kEntry, view)) << view;
+    }
+    EXPECT_EQ(0u, RegistryView());
+}
+
+TEST_F(RemovalTest, InstallerPackageKeepsItsEntriesAndNothingToRemoveIsQuiet)
+{
+    RemoveIntegration(); // never set up: nothing to find, nothing shown
+    EXPECT_EQ(L"<no key>", ClassValue(L".zip"));
+
+    ASSERT_TRUE(RegisterAppPath());
+    WriteUninstallEntry();
+    SetRegistryView(0);
+    RunState.MsiMode = true;
+    RemoveIntegration();
+    EXPECT_TRUE(MachineKeyExists(kAppPath, 0));
+    EXPECT_TRUE(MachineKeyExists(kEntry, 0));
+}
+
+} // namespace

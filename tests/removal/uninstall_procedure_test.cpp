@@ -1,0 +1,278 @@
+// The list of installed files read and removed in passes, files in use
+// scheduled for the next restart, and the cleanup batch file.
+#include "removal/uninstall_procedure.h"
+#include "support/program_under_test.h"
+
+#include <gtest/gtest.h>
+
+#include <share.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void MakeFile(const std::wstring& path, DWORD attributes = 0)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << std::string(path.begin(), path.end());
+    CloseHandle(file);
+    if (attributes)
+        SetFileAttributesW(path.c_str(), attributes);
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    std::string bytes;
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (!file)
+        return "<none>";
+    char block[4096];
+    size_t got;
+    while ((got = fread(block, 1, sizeof(block), file)) > 0)
+        bytes.append(block, got);
+    fclose(file);
+    return bytes;
+}
+
+// An installation folder "inst" with a canary tree beside it.
+class ListTest : public ::testing::Test
+{
+protected:
+    ListTest() : scratch(L"uninstall_list") {}
+    void SetUp() override
+    {
+        folder = scratch / L"inst\\";
+        CreateDirectoryW((scratch / L"inst").c_str(), nullptr);
+        CreateDirectoryW((scratch / L"canary").c_str(), nullptr);
+        MakeFile(scratch / L"canary\\keep.txt");
+        MakeFile(scratch / L"keep.txt");
+        program = folder + L"uninstall.exe";
+    }
+    ListRemoval Run(const std::string& listText)
+    {
+        const std::wstring listPath = folder + L"Uninstall.lst";
+        FILE* out = _wfopen(listPath.c_str(), L"wb");
+        fwrite(listText.data(), 1, listText.size(), out);
+        fclose(out);
+        FILE* list = _wfsopen(listPath.c_str(), L"rb", _SH_DENYNO);
+        const ListRemoval result = RemoveListedFiles(list, folder.c_str(), program.c_str());
+        fclose(list);
+        return result;
+    }
+    ScratchDir scratch;
+    std::wstring folder;
+    std::wstring program;
+};
+
+TEST(ListEntryTest, OnlyNamesInsideTheFolderPass)
+{
+    const wchar_t* const hostile[] = {
+        L"",
+        L"\\Windows\\win.ini",
+        L"/Windows/win.ini",
+        L"C:x.txt",
+        L"C:\\Windows\\win.ini",
+        L"z:/keep.txt",
+        L"\\\\server\\share\\x",
+        L"\\\\?\\C:\\x",
+        L"\\\\.\\C:\\x",
+        L"//?/C:/x",
+        L"..",
+        L"..\\keep.txt",
+        L"../keep.txt",
+        L"..\\..\\Windows\\system32\\x.dll",
+        L"a\\..\\..\\keep.txt",
+        L"a/../../keep.txt",
+        L"a\\b\\..",
+        L".",
+        L".\\",
+        L"./.",
+        L"...",
+        L"... \\keep.txt",
+        L" ..\\keep.txt",
+        L".. \\keep.txt",
+        L"a\\. .\\..\\..",
+        L"\\",
+        L"/",
+    };
+    for (size_t i = 0; i < ARRAYSIZE(hostile); ++i)
+        EXPECT_FALSE(IsSafeListEntry(hostile[i])) << "row " << i;
+    const wchar_t* const inside[] = {L"a.txt",     L"sub\\b.dll", L"sub/c", L".\\d.txt",
+                                     L" lead.txt", L"a..b",       L"..a",   L"sub\\.hidden"};
+    for (size_t i = 0; i < ARRAYSIZE(inside); ++i)
+        EXPECT_TRUE(IsSafeListEntry(inside[i])) << "row " << i;
+}
+
+TEST_F(ListTest, HostileLinesLeaveTheCanaryTreeAlone)
+{
+    std::string text;
+    const std::wstring canary = scratch / L"canary\\keep.txt";
+    text += std::string(canary.begin(), canary.end()) + "\r\n";
+    text += std::string(canary.begin() + 2, canary.end()) + "\r\n"; // rooted
+    for (const char* line :
+         {"..\\canary\\keep.txt", "..\\canary", "../keep.txt", "..", "sub\\..\\..\\keep.txt", ".",
+          ".\\", "...\\canary\\keep.txt", "C:..\\keep.txt", "\\\\?\\Z:\\canary"})
+        text += std::string(line) + "\n";
+    text += "own.txt\n";
+    MakeFile(folder + L"own.txt");
+    const ListRemoval result = Run(text);
+    EXPECT_EQ(1, result.Removed);
+    EXPECT_TRUE(Exists(canary));
+    EXPECT_TRUE(Exists(scratch / L"keep.txt"));
+    EXPECT_TRUE(Exists(scratch / L"inst"));
+    EXPECT_FALSE(Exists(folder + L"own.txt"));
+}
+
+TEST_F(ListTest, FoldersBeforeContentsGoInALaterPass)
+{
+    CreateDirectoryW((folder + L"sub").c_str(), nullptr);
+    CreateDirectoryW((folder + L"sub\\deep").c_str(), nullptr);
+    MakeFile(folder + L"sub\\deep\\r.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    MakeFile(folder + L"sub\\lf.txt");
+    MakeFile(folder + L"blank.txt");
+    MakeFile(folder + L"tab.txt");
+    SetFileAttributesW((folder + L"sub").c_str(), FILE_ATTRIBUTE_READONLY);
+    // Line ends and trailing blanks of every kind; a missing name is skipped.
+    const ListRemoval result = Run("sub\r\nsub\\deep\nsub\\deep\\r.txt\r\nsub\\lf.txt\n"
+                                   "blank.txt  \r\n\r\ntab.txt\t \r\nmissing.txt\n");
+    EXPECT_FALSE(Exists(folder + L"tab.txt"));
+    EXPECT_FALSE(Exists(folder + L"sub"));
+    EXPECT_FALSE(Exists(folder + L"blank.txt"));
+    // Files and the contents in the first pass, then "deep", then "sub", then
+    // a pass that removes nothing.
+    EXPECT_EQ(4, result.Passes);
+    EXPECT_FALSE(result.RestartNeeded);
+}
+
+TEST_F(ListTest, APassThatRemovesNothingEndsAndLongLinesSplit)
+{
+    CreateDirectoryW((folder + L"full").c_str(), nullptr);
+    MakeFile(folder + L"full\\unlisted.txt");
+    MakeFile(folder + L"b.txt");
+    // 2047 bytes fill one read; the rest of the line is read as its own line.
+    const ListRemoval result = Run("full\n" + std::string(2047, 'a') + "b.txt\n");
+    EXPECT_EQ(1, result.Removed);
+    EXPECT_EQ(2, result.Passes);
+    EXPECT_TRUE(Exists(folder + L"full"));
+    EXPECT_FALSE(Exists(folder + L"b.txt"));
+}
+
+std::vector<std::wstring> PendingRenames()
+{
+    std::vector<std::wstring> names;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    std::vector<wchar_t> data(65536);
+    DWORD size = DWORD(data.size() * sizeof(wchar_t) - 4);
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(data.data()), &size) == ERROR_SUCCESS)
+    {
+        for (const wchar_t* p = data.data(); *p || p[1]; p += wcslen(p) + 1)
+            if (*p)
+                names.push_back(p);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+bool IsPending(const std::wstring& name)
+{
+    for (const std::wstring& pending : PendingRenames())
+        if (pending.size() >= name.size() &&
+            _wcsicmp(pending.c_str() + pending.size() - name.size(), name.c_str()) == 0)
+            return true;
+    return false;
+}
+
+TEST_F(ListTest, FilesInUseAreScheduledButNeverTheProgramOrTheList)
+{
+    CreateDirectoryW((folder + L"sub").c_str(), nullptr);
+    const std::wstring busy = folder + L"busy.dll";
+    const std::wstring namedLikeProgram = folder + L"sub\\UNINSTALL.EXE";
+    const std::wstring otherList = folder + L"sub\\uninstall.LST";
+    std::vector<HANDLE> held;
+    for (const std::wstring& path : {busy, namedLikeProgram, otherList})
+    {
+        MakeFile(path);
+        held.push_back(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(INVALID_HANDLE_VALUE, held.back());
+    }
+    MakeFile(busy + L".0.tmp"); // taken: the next free number is used
+
+    const ListRemoval result = Run("busy.dll\nsub\\UNINSTALL.EXE\nsub\\uninstall.LST\n");
+    for (HANDLE file : held)
+        CloseHandle(file);
+
+    EXPECT_TRUE(result.RestartNeeded);
+    // A move of a file held without share-delete fails on Windows; either way
+    // the name it is left under is scheduled.
+    const bool moved = !Exists(busy);
+    EXPECT_TRUE(IsPending(moved ? busy + L".1.tmp" : busy)) << moved;
+    EXPECT_TRUE(Exists(namedLikeProgram));
+    EXPECT_FALSE(IsPending(namedLikeProgram));
+    EXPECT_FALSE(IsPending(namedLikeProgram + L".0.tmp"));
+    EXPECT_FALSE(IsPending(otherList));
+}
+
+TEST(CleanupBatchTest, LineForLine)
+{
+    ScratchDir scratch(L"uninstall_batch");
+    const std::wstring batch = scratch / L"Uninstall_Vnx.Bat";
+    const std::string b(batch.begin(), batch.end());
+    std::string rounds;
+    for (int i = 0; i < 5; ++i)
+        rounds += "del \"C:\\Vx\\uninstall.exe\"\r\nrd \"C:\\Vx\"\r\n"
+                  "if not exist \"C:\\Vx\\uninstall.exe\" goto done\r\n";
+    const std::string head = "\"C:\\Vx\\uninstall.exe\" /wait\r\n" + rounds + ":done\r\n";
+    const std::string warning =
+        "if exist \"C:\\Vx\\uninstall.exe\" \"C:\\Vx\\uninstall.exe\" /warning\r\n";
+
+    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"C:\\Vx\\uninstall.exe", L"C:\\Vx", false));
+    EXPECT_EQ(head + warning + "del \"" + b + "\"\r\n", ReadBytes(batch));
+    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"C:\\Vx\\uninstall.exe", L"C:\\Vx", true));
+    EXPECT_EQ(head + "del \"" + b + "\"\r\n", ReadBytes(batch));
+
+    // A drive root keeps its backslash.
+    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"X:\\uninstall.exe", L"X:\\", true));
+    EXPECT_NE(std::string::npos, ReadBytes(batch).find("rd \"X:\\\"\r\n"));
+}
+
+TEST(CleanupBatchTest, NamesTheCodePageCannotHoldAreShortenedOrLeftOut)
+{
+    ScratchDir scratch(L"uninstall_batch_cp");
+    // Characters no single-byte code page holds together.
+    const std::wstring folder = scratch / L"\x4E2D\x0416\x05D0\x03A9";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring program = folder + L"\\uninstall.exe";
+    MakeFile(program);
+    const std::wstring batch = scratch / L"Uninstall_Vnx.Bat";
+    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), program.c_str(), folder.c_str(), false));
+    const std::string bytes = ReadBytes(batch);
+    EXPECT_EQ(std::string::npos, bytes.find('?')) << bytes;
+    // What is written must name the real folder.
+    const size_t rd = bytes.find("rd \"");
+    if (rd != std::string::npos)
+    {
+        const std::string named = bytes.substr(rd + 4, bytes.find('"', rd + 4) - rd - 4);
+        const DWORD attributes = GetFileAttributesA(named.c_str());
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes) << named;
+        EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY) << named;
+    }
+    wchar_t safe[1024];
+    EXPECT_TRUE(BatchSafePath(L"C:\\plain\\name.exe", safe, 1024));
+    EXPECT_STREQ(L"C:\\plain\\name.exe", safe);
+}
+
+} // namespace

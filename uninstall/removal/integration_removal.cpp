@@ -1,0 +1,52 @@
+#include "removal/integration_removal.h"
+
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include "integration/associations.h"
+#include "integration/integration_options.h"
+#include "integration/shell_extension.h"
+#include "integration/shortcuts.h"
+#include "settings/settings_store.h"
+#include "startup/platform_probes.h"
+#include "startup/run_state.h"
+
+namespace
+{
+
+const wchar_t* const kClassKeys[] = {L"Velnox", L"Velnox.ZIP", L"Velnox.REV", L".rev"};
+
+const wchar_t kUninstallKey[] =
+    L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
+const wchar_t kAppPathKey[] =
+    L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
+
+} // namespace
+
+void RemoveIntegration()
+{
+    const IntegrationOptions cleared = {};
+    AssociateExtensions(cleared);
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
+    UpdateShellExtensions(true, cleared);
+    UpdateShortcuts(cleared, nullptr, 0, nullptr);
+
+    SetRegistryView(0);
+    for (const wchar_t* key : kClassKeys)
+        DeleteKeyTree(HKEY_CLASSES_ROOT, key);
+    DeleteKeyTree(HKEY_CURRENT_USER, L"");
+
+    if (RunState.MsiMode)
+        return;
+    DeleteKey(HKEY_LOCAL_MACHINE, kUninstallKey);
+    DeleteKey(HKEY_LOCAL_MACHINE, kAppPathKey);
+    // Setup wrote App Paths into both views; where they are kept apart the
+    // 64-bit entry would outlive the program it points at.
+    if (IsWow64())
+    {
+        SetRegistryView(KEY_WOW64_64KEY);
+        DeleteKey(HKEY_LOCAL_MACHINE, kAppPathKey);
+        SetRegistryView(0);
+    }
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The uninstall mode: after the user agrees, the integration is removed, the
+// files named in "Uninstall.lst" are deleted (those in use at the next
+// restart), and a hidden command processor deletes the program and its folder
+// through a batch file once the program has ended.
+#include <cstddef>
+#include <cstdio>
+
+// True when a line of the list names something strictly inside the program's
+// folder: not empty, not rooted or drive-qualified, no UNC, device or
+// long-path form, no ".." component, not the folder itself.
+bool IsSafeListEntry(const wchar_t* entry);
+
+struct ListRemoval
+{
+    int Passes;
+    int Removed;
+    bool RestartNeeded; // some file in use was scheduled for the next restart
+};
+
+// The deletion passes over an open list. folder ends with a backslash;
+// programPath is the running program, never moved or scheduled.
+ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* programPath);
+
+// The cleanup batch file for the program at programPath in folder (no end
+// slash except at a drive root). A path that would not read back the same in
+// the batch file is written in its short form, or its line is left out.
+bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, const wchar_t* folder,
+                       bool silent);
+
+// The form of a path that survives the ANSI code page of the batch file and
+// the console's code page unchanged; false when none does.
+bool BatchSafePath(const wchar_t* path, wchar_t* safe, size_t capacity);
+
+void RunUninstall();
