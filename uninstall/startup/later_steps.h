@@ -3,14 +3,14 @@
 // carry out. Each does what exists of its part so far.
 #include <windows.h>
 
-#include "removal/uninstall_procedure.h"
+#include "removal/completion_dialog.h"
 
 // Loads the language file "uninstall.lng".
 void LoadLanguageFile();
 // The integration settings dialog "SETUPDLG": 1 when setup goes on, 0 when
 // the user cancelled (ExitCode is then 1).
 INT_PTR RunIntegrationSettings();
-// Copies a portable settings file from beside the installer archive.
-void CopySetupFiles();
 // The completion dialog "DONEDLG".
 void RunCompletionDialog();
+// The uninstall procedure.
+void RunUninstall();

@@ -1,0 +1,292 @@
+// The setup dialogs driven for real: a thread timer runs one scripted step at
+// a time against the dialog that currently takes input.
+#include <functional>
+#include <vector>
+
+#include "common/strings.h"
+#include "integration/context_items_dialog.h"
+#include "integration/integration_fixture.h"
+#include "integration/settings_dialog.h"
+#include "localization/messages.h"
+#include "support/program_under_test.h"
+#include "removal/completion_dialog.h"
+#include "resources/resource.h"
+#include "settings/settings_store.h"
+#include "startup/run_state.h"
+
+namespace
+{
+
+using Step = std::function<void(HWND)>;
+std::vector<Step> Steps;
+size_t NextStep;
+int IdleTicks;
+
+BOOL CALLBACK FindInputDialog(HWND window, LPARAM result)
+{
+    wchar_t className[16];
+    GetClassNameW(window, className, 16);
+    if (lstrcmpW(className, L"#32770") == 0 && IsWindowEnabled(window))
+    {
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK RunNextStep(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindInputDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (dialog == nullptr)
+        return;
+    // Taken before it runs: a step may open a nested dialog whose loop
+    // calls back in here.
+    if (NextStep < Steps.size())
+        Steps[NextStep++](dialog);
+    else if (++IdleTicks > 40)
+        EndDialog(dialog, 99); // a script that left its dialog open
+}
+
+INT_PTR Drive(const wchar_t* name, DLGPROC procedure, std::vector<Step> steps)
+{
+    Steps = std::move(steps);
+    NextStep = 0;
+    IdleTicks = 0;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 30, RunNextStep);
+    const INT_PTR result = DialogBoxParamW(ResourceModule, name, nullptr, procedure, 0);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(Steps.size(), NextStep) << "steps left undone";
+    return result;
+}
+
+Step Click(int id)
+{
+    return [id](HWND dialog) { SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0); };
+}
+Step Command(int id)
+{
+    return [id](HWND dialog) { SendMessageW(dialog, WM_COMMAND, id, 0); };
+}
+bool Checked(HWND dialog, int id)
+{
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+
+const int kRowControls[kAssociationRows] = {5101, 5102, 5103, 5104, 5115, 5105, 5106, 5107, 5108,
+                                            5109, 5110, 5111, 5112, 5114, 5113, 5116, 5117};
+
+class SetupDialogTest : public IntegrationTest
+{
+protected:
+    void SetUp() override
+    {
+        IntegrationTest::SetUp();
+        RichEdit = LoadLibraryW(L"riched20.dll");
+        ResourceModule = ProgramModule = LoadProgramResources();
+        ASSERT_NE(nullptr, ResourceModule);
+        RunState = RunStateData{};
+    }
+    void TearDown() override
+    {
+        RunState = RunStateData{};
+        FreeLibrary(RichEdit);
+        IntegrationTest::TearDown();
+    }
+    // Links stay off: the tests do not touch the shell folders.
+    void SetInit(const wchar_t* text) { CopyString(RunState.InitOptions, text); }
+    static IntegrationOptions Stored()
+    {
+        IntegrationOptions options = {};
+        LoadIntegrationOptions(options);
+        return options;
+    }
+    HMODULE RichEdit = nullptr;
+};
+
+} // namespace
+
+TEST(ApplyInitStringTest, CodesChangeOnlyTheFlagsTheyName)
+{
+    struct Case
+    {
+        const wchar_t* Text;
+        const char* Rows; // expected rows 0..16, '1' set
+        bool Desktop, StartMenu, Programs, ShellExt, Cascaded, Icons;
+    };
+    // Every row starts set, StartMenu, ShellExt and CascadedMenu too; the 21st
+    // digit of the last row is a code of its own, skipped with the "D".
+    const Case cases[] = {
+        {L"A11111111111111111D1M0P1S1C0I1", "11111111111111111", 1, 0, 1, 1, 0, 1},
+        {L"a11111111111111111d1m0p1s1c0i1", "11111111111111111", 1, 0, 1, 1, 0, 1},
+        {L"A10", "10111111111111111", 0, 1, 0, 1, 1, 0},
+        {L"A", "11111111111111111", 0, 1, 0, 1, 1, 0},
+        {L"D", "11111111111111111", 0, 1, 0, 1, 1, 0},
+        {L"X1D1", "11111111111111111", 1, 1, 0, 1, 1, 0},
+        {L"A0x0S0", "01111111111111111", 0, 1, 0, 0, 1, 0},
+        {L"A000000000000000000001D1", "00000000000000000", 0, 1, 0, 1, 1, 0},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(cases); ++i)
+    {
+        IntegrationOptions options = {};
+        for (size_t row = 0; row < kAssociationRows; ++row)
+            options.Associate[row] = true;
+        options.StartMenu = options.ShellExt = options.CascadedMenu = true;
+        ApplyInitString(cases[i].Text, options);
+        for (size_t row = 0; row < kAssociationRows; ++row)
+            EXPECT_EQ(cases[i].Rows[row] == '1', options.Associate[row]) << i << " row " << row;
+        EXPECT_EQ(cases[i].Desktop, options.Desktop) << i;
+        EXPECT_EQ(cases[i].StartMenu, options.StartMenu) << i;
+        EXPECT_EQ(cases[i].Programs, options.Programs) << i;
+        EXPECT_EQ(cases[i].ShellExt, options.ShellExt) << i;
+        EXPECT_EQ(cases[i].Cascaded, options.CascadedMenu) << i;
+        EXPECT_EQ(cases[i].Icons, options.MenuIcons) << i;
+    }
+}
+
+TEST_F(SetupDialogTest, SelectAllTogglesAndShellExtensionEnablesTheMenuBoxes)
+{
+    SetInit(L"A10D0M0P0S1C1I1");
+    std::vector<bool> seen;
+    const INT_PTR result =
+        Drive(L"SETUPDLG", IntegrationSettingsDialog,
+              {[&](HWND dialog)
+               {
+                   EXPECT_TRUE(Checked(dialog, 5101));
+                   EXPECT_FALSE(Checked(dialog, 5102));
+                   wchar_t info[64];
+                   GetDlgItemTextW(dialog, IDC_SETUP_INFO, info, 64);
+                   EXPECT_EQ(0, wcsncmp(info, L"    ", 4))
+                       << "three blanks and one before the text";
+               },
+               Click(IDC_SELECT_ALL),
+               [&](HWND dialog)
+               {
+                   for (int id : kRowControls)
+                       EXPECT_TRUE(Checked(dialog, id)) << id;
+               },
+               Click(IDC_SELECT_ALL),
+               [&](HWND dialog)
+               {
+                   for (int id : kRowControls)
+                       EXPECT_FALSE(Checked(dialog, id)) << id;
+                   CheckDlgButton(dialog, 5112, BST_CHECKED);
+               },
+               Click(IDC_SHELL_EXT),
+               [&](HWND dialog)
+               {
+                   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_CASCADED_MENU)));
+                   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_MENU_ICONS)));
+                   EXPECT_TRUE(Checked(dialog, IDC_MENU_ICONS));
+               },
+               Command(IDOK)});
+    EXPECT_EQ(1, result);
+    const IntegrationOptions stored = Stored();
+    for (size_t row = 0; row < kAssociationRows; ++row)
+        EXPECT_EQ(row == kAssociationRowIso, stored.Associate[row]) << row;
+    EXPECT_FALSE(stored.ShellExt);
+    EXPECT_TRUE(stored.CascadedMenu);
+    EXPECT_TRUE(stored.MenuIcons);
+    EXPECT_EQ(L"Velnox", ClassValue(L".iso"));
+    EXPECT_EQ(L"<no key>", ClassValue(L".zip"));
+}
+
+TEST_F(SetupDialogTest, SilentRunStoresAndAppliesTheLoadedOptionsWithTheInitChanges)
+{
+    RunState.Silent = true;
+    SetInit(L"A01D0M0P0S0");
+    EXPECT_EQ(1, Drive(L"SETUPDLG", IntegrationSettingsDialog, {}));
+    const IntegrationOptions stored = Stored();
+    EXPECT_FALSE(stored.Associate[0]);
+    EXPECT_TRUE(stored.Associate[1]);
+    EXPECT_EQ(L"Velnox.ZIP", ClassValue(L".zip"));
+    EXPECT_EQ(0, RunState.ExitCode);
+}
+
+TEST_F(SetupDialogTest, CancelWritesNothingAndSetsTheExitCode)
+{
+    SetInit(L"A1111S1");
+    EXPECT_EQ(0, Drive(L"SETUPDLG", IntegrationSettingsDialog,
+                       {Click(IDC_SELECT_ALL), Command(IDCANCEL)}));
+    EXPECT_EQ(1, RunState.ExitCode);
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
+    EXPECT_EQ(L"<no key>", ClassValue(L".vnx"));
+}
+
+TEST_F(SetupDialogTest, ContextItemsKeepDefaultsAnEmptyMaskAndIgnoreCancel)
+{
+    SetInit(L"D0M0P0");
+    // Opened from the settings dialog, which is then cancelled.
+    Drive(L"SETUPDLG", IntegrationSettingsDialog,
+          {Command(IDC_CONTEXT_ITEMS),
+           [](HWND dialog)
+           {
+               for (const ContextItem& item : ContextItemTable)
+                   EXPECT_EQ(item.Default != 0, Checked(dialog, item.Control)) << item.ValueName;
+               wchar_t masks[kAlwaysArcChars];
+               GetDlgItemTextW(dialog, IDC_ALWAYS_ARC, masks, kAlwaysArcChars);
+               EXPECT_STREQ(L"*.iso", masks);
+               SetDlgItemTextW(dialog, IDC_ALWAYS_ARC, L"");
+               CheckDlgButton(dialog, IDC_ITEM_TEST, BST_CHECKED);
+               CheckDlgButton(dialog, IDC_ITEM_DRAGEXTR, BST_UNCHECKED);
+           },
+           Command(IDOK), Command(IDCANCEL)});
+    EXPECT_EQ(1u, GetUserInt(kMenuItemsKey, L"Test", 0));
+    EXPECT_EQ(0u, GetUserInt(kMenuItemsKey, L"DragExtr", 1));
+    EXPECT_EQ(1u, GetUserInt(kMenuItemsKey, L"ExtrTo", 0));
+
+    Drive(L"SETUPCONTEXTITEMS", ContextItemsDialog,
+          {[](HWND dialog)
+           {
+               wchar_t masks[kAlwaysArcChars] = L"x";
+               GetDlgItemTextW(dialog, IDC_ALWAYS_ARC, masks, kAlwaysArcChars);
+               EXPECT_STREQ(L"", masks);
+               EXPECT_TRUE(Checked(dialog, IDC_ITEM_TEST));
+               SetDlgItemTextW(dialog, IDC_ALWAYS_ARC, L"*.img");
+               CheckDlgButton(dialog, IDC_ITEM_TEST, BST_UNCHECKED);
+           },
+           Command(IDCANCEL)});
+    EXPECT_EQ(1u, GetUserInt(kMenuItemsKey, L"Test", 0));
+    wchar_t masks[kAlwaysArcChars];
+    GetUserString(kMenuItemsKey, kAlwaysArcValue, masks, L"<none>");
+    EXPECT_STREQ(L"", masks);
+}
+
+TEST_F(SetupDialogTest, CompletionDialogShowsTheFolderAndClosesItselfWhenSilent)
+{
+    wchar_t folder[kPathChars];
+    GetCurrentDirectoryW(kPathChars, folder);
+    Drive(L"DONEDLG", CompletionDialog,
+          {[&](HWND dialog)
+           {
+               wchar_t shown[kPathChars];
+               GetDlgItemTextW(dialog, IDC_DONE_FOLDER, shown, kPathChars);
+               EXPECT_STREQ(folder, shown);
+           },
+           Command(IDCANCEL)});
+    RunState.Silent = true;
+    EXPECT_EQ(1, Drive(L"DONEDLG", CompletionDialog, {}));
+}
+
+TEST_F(SetupDialogTest, SetupFilesCopiedFromBesideTheArchiveButNeverOverAnExistingOne)
+{
+    ScratchDir archive(L"sfx"), install(L"install");
+    wchar_t previous[kPathChars];
+    GetCurrentDirectoryW(kPathChars, previous);
+    SetCurrentDirectoryW(install.Path().c_str());
+    WriteBytes(archive / L"Velnox.ini", "[a]\r\n");
+
+    SetEnvironmentVariableW(L"sfxname", nullptr);
+    CopySetupFiles();
+    EXPECT_FALSE(PathExists(install / L"velnox.ini"));
+
+    SetEnvironmentVariableW(L"sfxname", (archive / L"setup.exe").c_str());
+    CopySetupFiles();
+    EXPECT_EQ("[a]\r\n", ReadBytes(install / L"velnox.ini"));
+    WriteBytes(archive / L"Velnox.ini", "[b]\r\n");
+    CopySetupFiles();
+    EXPECT_EQ("[a]\r\n", ReadBytes(install / L"velnox.ini"));
+
+    SetEnvironmentVariableW(L"sfxname", nullptr);
+    SetCurrentDirectoryW(previous);
+}
