@@ -7,6 +7,7 @@
 #include "resources/resource.h"
 #include "settings/portable_settings.h"
 #include "startup/platform_probes.h"
+#include "support/import_patch.h"
 #include "support/program_under_test.h"
 
 #include <gtest/gtest.h>
@@ -388,37 +389,7 @@ DWORD WINAPI AttributesWithJunction(LPCWSTR name)
 
 void* SwapKernelImport(const char* function, void* replacement)
 {
-    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    IMAGE_NT_HEADERS* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    auto* descriptor = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-    for (; imports.VirtualAddress && descriptor->Name; ++descriptor)
-    {
-        if (_stricmp(reinterpret_cast<const char*>(base + descriptor->Name), "kernel32.dll") != 0 ||
-            descriptor->OriginalFirstThunk == 0)
-            continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + descriptor->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + descriptor->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots)
-        {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0)
-                continue;
-            DWORD protection = 0;
-            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE,
-                           &protection);
-            void* previous = reinterpret_cast<void*>(slots->u1.Function);
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), protection,
-                           &protection);
-            return previous;
-        }
-    }
-    return nullptr;
+    return SwapImport("kernel32.dll", function, replacement);
 }
 
 TEST(ShellDeleteFolder, DeletesFoldersOnlyAndNeverAJunction)

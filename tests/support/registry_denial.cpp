@@ -1,5 +1,7 @@
 #include "support/registry_denial.h"
 
+#include "support/import_patch.h"
+
 #include <cwchar>
 #include <cwctype>
 
@@ -88,49 +90,9 @@ struct Patch
     void** Original;
 };
 
-// Writes the replacement into this module's import slot of the named
-// registry function and returns the address it held, or null when the module
-// does not import it.
-void* SwapImport(const char* functionName, void* replacement)
+void* SwapRegistryImport(const char* functionName, void* replacement)
 {
-    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    IMAGE_DOS_HEADER* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    IMAGE_NT_HEADERS* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (directory.VirtualAddress == 0)
-        return nullptr;
-    IMAGE_IMPORT_DESCRIPTOR* descriptor =
-        reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
-    for (; descriptor->Name; ++descriptor)
-    {
-        const char* library = reinterpret_cast<const char*>(base + descriptor->Name);
-        if (_stricmp(library, "advapi32.dll") != 0 || descriptor->OriginalFirstThunk == 0)
-            continue;
-        IMAGE_THUNK_DATA* names =
-            reinterpret_cast<IMAGE_THUNK_DATA*>(base + descriptor->OriginalFirstThunk);
-        IMAGE_THUNK_DATA* slots =
-            reinterpret_cast<IMAGE_THUNK_DATA*>(base + descriptor->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots)
-        {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            IMAGE_IMPORT_BY_NAME* byName =
-                reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<const char*>(byName->Name), functionName) != 0)
-                continue;
-            DWORD oldProtection = 0;
-            if (!VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE,
-                                &oldProtection))
-                return nullptr;
-            void* previous = reinterpret_cast<void*>(slots->u1.Function);
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), oldProtection,
-                           &oldProtection);
-            return previous;
-        }
-    }
-    return nullptr;
+    return SwapImport("advapi32.dll", functionName, replacement);
 }
 
 Patch* Patches()
@@ -164,7 +126,7 @@ DenyRegistryAccess::DenyRegistryAccess(const wchar_t* pathPart, HKEY root)
     bool patched = false;
     for (size_t i = 0; i < kPatchCount; ++i)
     {
-        *patches[i].Original = SwapImport(patches[i].Name, patches[i].Replacement);
+        *patches[i].Original = SwapRegistryImport(patches[i].Name, patches[i].Replacement);
         if (i == 0)
             patched = *patches[i].Original != nullptr;
     }
@@ -173,7 +135,7 @@ DenyRegistryAccess::DenyRegistryAccess(const wchar_t* pathPart, HKEY root)
     if (!patched)
         for (size_t i = 0; i < kPatchCount; ++i)
             if (*patches[i].Original)
-                SwapImport(patches[i].Name, *patches[i].Original);
+                SwapRegistryImport(patches[i].Name, *patches[i].Original);
 }
 
 DenyRegistryAccess::~DenyRegistryAccess()
@@ -183,7 +145,7 @@ DenyRegistryAccess::~DenyRegistryAccess()
     Patch* patches = Patches();
     for (size_t i = 0; i < kPatchCount; ++i)
         if (*patches[i].Original)
-            SwapImport(patches[i].Name, *patches[i].Original);
+            SwapRegistryImport(patches[i].Name, *patches[i].Original);
     state.Active = false;
 }
 
