@@ -20,5 +20,3 @@ void RunCompletionDialog()
 {
     DialogBoxParamW(ResourceModule, L"DONEDLG", nullptr, CompletionDialog, 0);
 }
-
-void RunUninstall() {}

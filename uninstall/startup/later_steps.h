@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "removal/completion_dialog.h"
+#include "removal/uninstall_procedure.h"
 
 // Loads the language file "uninstall.lng".
 void LoadLanguageFile();
@@ -12,5 +13,3 @@ void LoadLanguageFile();
 INT_PTR RunIntegrationSettings();
 // The completion dialog "DONEDLG".
 void RunCompletionDialog();
-// The uninstall procedure.
-void RunUninstall();
