@@ -68,6 +68,20 @@ TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
     EXPECT_TRUE(Exists(scratch / L"canary.txt"));
 }
 
+TEST_F(UninstallRoad, NoAtTheQuestionChangesNothing)
+{
+    WriteText(folder + L"\\Uninstall.lst", "uninstall.exe\r\n");
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(L"\"" + exe + L"\"", folder.c_str()));
+    HWND box = child.FindDialog(30000);
+    ASSERT_NE(nullptr, box);
+    PostMessageW(box, WM_COMMAND, IDNO, 0);
+    EXPECT_EQ(0, child.Wait(30000));
+    EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
+    EXPECT_TRUE(Exists(folder + L"\\Uninstall.lst"));
+    EXPECT_FALSE(Exists(batch));
+}
+
 TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
 {
     ChildProcess child;
