@@ -10,6 +10,8 @@
 #include "localization/messages.h"
 #include "localization/lng_fixtures.h"
 #include "resources/resource.h"
+#include "startup/run_state.h"
+#include "support/import_patch.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -176,6 +178,43 @@ TEST_F(LanguageFileTest, DirectionComesFromTheEntryOrTheModuleMarker)
     EXPECT_TRUE(LanguageFile.RightToLeft);
     ResourceModule = nullptr;
     FreeLibrary(module);
+}
+
+// Wine's message box keeps no trace of the reading-order styles, so the style
+// is taken where the program hands it to the system.
+UINT lastBoxStyle = 0;
+int WINAPI RecordMessageBox(HWND, LPCWSTR, LPCWSTR, UINT style)
+{
+    lastBoxStyle = style;
+    return IDOK;
+}
+
+TEST_F(LanguageFileTest, RightToLeftLanguageMakesMessageBoxesReadRightToLeft)
+{
+    void* real =
+        SwapImport("user32.dll", "MessageBoxW", reinterpret_cast<void*>(&RecordMessageBox));
+    ASSERT_NE(real, nullptr);
+    const UINT rtl = MB_RIGHT | MB_RTLREADING;
+
+    ShowMessageBox(nullptr, L"text", L"caption", MB_ICONINFORMATION);
+    EXPECT_EQ(UINT(MB_ICONINFORMATION), lastBoxStyle) << "left to right by default";
+
+    ASSERT_TRUE(LoadBytes("***messages***\r\n50a17ae8=\"RTL\"\r\n"));
+    ShowMessageBox(nullptr, L"text", L"caption", MB_ICONINFORMATION);
+    EXPECT_EQ(UINT(MB_ICONINFORMATION) | rtl, lastBoxStyle);
+    ResetLanguage();
+
+    HMODULE module = LoadLibraryExW(BesideTestBinary(L"langmodule\\rtl\\vnxlng.dll").c_str(),
+                                    nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    ResourceModule = module;
+    LanguageFile.Load((Scratch / L"missing.lng").c_str());
+    ShowMessageBox(nullptr, L"text", L"caption", MB_OK);
+    EXPECT_EQ(rtl, lastBoxStyle) << "an RTL dialog in the language module";
+    ResourceModule = nullptr;
+    FreeLibrary(module);
+
+    SwapImport("user32.dll", "MessageBoxW", real);
 }
 
 TEST_F(LanguageFileTest, MessageTextUsesTheProgramsTableAsSource)
