@@ -91,6 +91,8 @@ protected:
     {
         RunState = RunStateData{};
         FreeLibrary(RichEdit);
+        // What the accepted dialogs applied for the whole machine.
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox");
         IntegrationTest::TearDown();
     }
     // Links stay off: the tests do not touch the shell folders.

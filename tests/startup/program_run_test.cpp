@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "resources/resource.h"
+#include "settings/settings_fixtures.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -29,6 +30,9 @@ protected:
     {
         if (Resources != nullptr)
             FreeLibrary(Resources);
+        // An accepted setup integrated the copy; later tests expect none.
+        RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox");
     }
     static void WriteFile(const std::wstring& path, const char* text)
     {
@@ -162,7 +166,7 @@ TEST_F(ProgramRun, SetupRoadAfterOk)
     {
         const wchar_t* Options;
         bool Completion; // the completion dialog and, on 64-bit Windows, the notice
-    } rows[] = {{L"/setup", true}, {L"/setup /msi", false}};
+    } rows[] = {{L"/setup /noexplorer /initD0M0P0S0", true}, {L"/setup /msi /initD0M0P0S0", false}};
     for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); row++)
     {
         ChildProcess child;
@@ -191,7 +195,7 @@ TEST_F(ProgramRun, SetupRoadAfterOk)
 
 TEST_F(ProgramRun, SilentSetupShowsNothing)
 {
-    ASSERT_TRUE(Start(L"/setup /S"));
+    ASSERT_TRUE(Start(L"/setup /S /initD0M0P0S0"));
     EXPECT_EQ(0, Child.Wait(30000));
 }
 

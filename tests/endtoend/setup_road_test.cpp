@@ -1,0 +1,148 @@
+// uninstall.exe /setup run as its own process from a scratch installation
+// folder, its dialogs answered from here.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "resources/resource.h"
+#include "settings/settings_fixtures.h"
+#include "support/program_under_test.h"
+
+namespace
+{
+
+const wchar_t kEntryKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
+const wchar_t kMenuItemsKey[] = L"Software\\Velnox\\Setup\\MenuItems";
+
+DWORD RawNumber(HKEY root, const wchar_t* path, const wchar_t* name)
+{
+    DWORD value = 0xFFFFFFFF, size = sizeof(value);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS)
+    {
+        RegQueryValueExW(key, name, nullptr, nullptr, (BYTE*)&value, &size);
+        RegCloseKey(key);
+    }
+    return value;
+}
+
+class SetupRoad : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Clean();
+        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE));
+        Resources = LoadProgramResources();
+        ASSERT_NE(Resources, nullptr);
+    }
+    void TearDown() override
+    {
+        SetEnvironmentVariableW(L"sfxname", nullptr);
+        if (Resources != nullptr)
+            FreeLibrary(Resources);
+        Clean();
+    }
+    static void Clean()
+    {
+        for (const wchar_t* key : {L".vnx", L".zip", L"Velnox", L"Velnox.ZIP"})
+            RemoveRegistryTree(HKEY_CLASSES_ROOT, key);
+        RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox");
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kEntryKey);
+    }
+    // Links and the program group stay out of the shell folders.
+    bool Start(ChildProcess& child, const wchar_t* options)
+    {
+        return child.Start(L"\"" + Exe + L"\" /setup /noexplorer " + options,
+                           Folder.Path().c_str());
+    }
+    std::wstring Text(UINT number) const
+    {
+        wchar_t text[512] = L"";
+        LoadStringW(Resources, number, text, 512);
+        return text;
+    }
+
+    ScratchDir Folder{L"setup"};
+    std::wstring Exe = Folder / L"uninstall.exe";
+    HMODULE Resources = nullptr;
+};
+
+HWND NextDialog(const ChildProcess& child, HWND before)
+{
+    for (int attempt = 0; attempt < 300; attempt++)
+    {
+        HWND found = child.FindDialog(30000);
+        if (found != before && found != nullptr)
+            return found;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+TEST_F(SetupRoad, DialogsDrivenThroughToTheEnd)
+{
+    ChildProcess child;
+    ASSERT_TRUE(Start(child, L"/initA10D0M0P0S0"));
+    HWND settings = child.FindDialog(30000);
+    ASSERT_NE(nullptr, settings);
+    ASSERT_NE(nullptr, GetDlgItem(settings, IDC_SETUP_INFO));
+    EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(settings, IDC_ASSOC_VNX));
+    EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(settings, IDC_ASSOC_ZIP));
+    SendDlgItemMessageW(settings, IDC_ASSOC_ZIP, BM_CLICK, 0, 0);
+
+    PostMessageW(settings, WM_COMMAND, IDC_CONTEXT_ITEMS, 0);
+    HWND items = NextDialog(child, settings);
+    ASSERT_NE(nullptr, items);
+    ASSERT_NE(nullptr, GetDlgItem(items, IDC_ALWAYS_ARC));
+    SendDlgItemMessageW(items, IDC_ITEM_TEST, BM_CLICK, 0, 0);
+    SetDlgItemTextW(items, IDC_ALWAYS_ARC, L"*.img");
+    PostMessageW(items, WM_COMMAND, IDOK, 0);
+    for (int wait = 0; wait < 100 && IsWindow(items); ++wait)
+        Sleep(100);
+
+    PostMessageW(settings, WM_COMMAND, IDOK, 0);
+    HWND done = NextDialog(child, settings);
+    ASSERT_NE(nullptr, done);
+    ASSERT_NE(nullptr, GetDlgItem(done, IDC_DONE_HEADING));
+    wchar_t shown[MAX_PATH] = L"";
+    GetDlgItemTextW(done, IDC_DONE_FOLDER, shown, MAX_PATH);
+    EXPECT_EQ(0, lstrcmpiW(Folder.Path().c_str(), shown)) << "shown: " << shown;
+    PostMessageW(done, WM_COMMAND, IDOK, 0);
+    if (IsWin64Prefix())
+    {
+        HWND notice = NextDialog(child, done);
+        ASSERT_NE(nullptr, notice) << "no 64-bit notice";
+        EXPECT_EQ(Text(MSG_WOW64_CAPTION), WindowText(notice));
+        PostMessageW(notice, WM_COMMAND, IDOK, 0);
+    }
+    EXPECT_EQ(0, child.Wait(30000));
+
+    EXPECT_EQ(L"Velnox", RawString(HKEY_CLASSES_ROOT, L".vnx", nullptr));
+    EXPECT_EQ(L"Velnox.ZIP", RawString(HKEY_CLASSES_ROOT, L".zip", nullptr));
+    EXPECT_EQ(1u, RawNumber(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\.zip", L"Set"));
+    EXPECT_EQ(1u, RawNumber(HKEY_CURRENT_USER, kMenuItemsKey, L"Test"));
+    EXPECT_EQ(L"*.img", RawString(HKEY_CURRENT_USER, kMenuItemsKey, L"AlwaysArc"));
+    EXPECT_NE(L"<no key>", RawString(HKEY_LOCAL_MACHINE, kEntryKey, L"DisplayName"));
+}
+
+TEST_F(SetupRoad, SilentMsiSetupShowsNothingWritesNoEntryAndCopiesTheSettingsFile)
+{
+    ScratchDir archive(L"sfx");
+    WriteBytes(archive / L"Velnox.ini", "[first]\r\n");
+    SetEnvironmentVariableW(L"sfxname", (archive / L"setup.exe").c_str());
+    {
+        ChildProcess child;
+        ASSERT_TRUE(Start(child, L"/msi /S /initA1D0M0P0S0"));
+        EXPECT_EQ(0, child.Wait(30000)) << "a dialog or a notice was left open";
+    }
+    EXPECT_EQ(L"Velnox", RawString(HKEY_CLASSES_ROOT, L".vnx", nullptr));
+    EXPECT_EQ(L"<no key>", RawString(HKEY_LOCAL_MACHINE, kEntryKey, L"DisplayName"));
+    EXPECT_EQ("[first]\r\n", ReadBytes(Folder / L"velnox.ini"));
+}
+
+} // namespace
