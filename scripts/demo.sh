@@ -3,7 +3,8 @@
 # makes a sandbox 64-bit prefix, lays out an installation folder as the
 # archiver's installer leaves it, runs "uninstall.exe /setup" there
 # (interactively with a display, silently without) and prints what changed
-# in the registry (both views) and on disk.
+# in the registry (both views) and on disk; then uninstalls silently, waits
+# for the cleanup batch file and prints what still differs from before setup.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${VNX_BUILD_DIR:-$top/build-demo}
@@ -42,7 +43,9 @@ for name in Velnox.exe vnxext.dll vnxext64.dll Velnox.chm; do
 done
 printf 'Velnox archiver\r\n' > "$install_dir/Vnx.txt"
 printf 'Licence text of the Velnox archiver.\r\n' > "$install_dir/license.txt"
-( cd "$install_dir" && ls -1 | sed 's/$/\r/' ) > "$install_dir/Uninstall.lst"
+# The installer's list also names the new-file templates that setup writes.
+( cd "$install_dir" && ls -1 && echo vnxnew.dat && echo zipnew.dat ) | sed 's/$/\r/' \
+  > "$install_dir/Uninstall.lst"
 
 snapshot() {
   local out=$1
@@ -82,4 +85,27 @@ echo "Added (registry: view, key, value; disk: path under C:):"
 comm -13 "$before" "$after" | sed 's/^/  + /'
 echo "Removed or changed before:"
 comm -23 "$before" "$after" | sed 's/^/  - /'
-rm -f "$before" "$after"
+
+echo
+echo "Uninstalling silently ..."
+(cd "$install_dir" && wine uninstall.exe /S) || true
+# The cleanup batch file runs in cmd.exe after the program has ended.
+wineserver -w
+removed=$(mktemp)
+snapshot "$removed"
+echo "Compared with before setup:"
+install_rel="./Program Files (x86)/Velnox"
+if [ -e "$install_dir" ]; then
+  echo "  the installation folder is still there"
+else
+  echo "  the installation folder is gone, as uninstall intends"
+fi
+left=$(comm -3 "$before" "$removed" | sed 's/^\t//' | grep -v -F "disk $install_rel" || true)
+if [ -z "$left" ]; then
+  echo "  registry (both views) and the rest of the disk are as they were"
+else
+  echo "  still different (+ only now, - only before):"
+  comm -13 "$before" "$removed" | grep -v -F "disk $install_rel" | sed 's/^/  + /' || true
+  comm -23 "$before" "$removed" | grep -v -F "disk $install_rel" | sed 's/^/  - /' || true
+fi
+rm -f "$before" "$after" "$removed"
