@@ -7,8 +7,11 @@
 #include "integration/context_items_dialog.h"
 #include "integration/integration_fixture.h"
 #include "integration/settings_dialog.h"
+#include "localization/help.h"
+#include "localization/lng_fixtures.h"
 #include "localization/messages.h"
 #include "support/program_under_test.h"
+#include "tools/shell_recorder.h"
 #include "removal/completion_dialog.h"
 #include "resources/resource.h"
 #include "settings/settings_store.h"
@@ -46,6 +49,34 @@ void CALLBACK RunNextStep(HWND, UINT, UINT_PTR, DWORD)
         Steps[NextStep++](dialog);
     else if (++IdleTicks > 40)
         EndDialog(dialog, 99); // a script that left its dialog open
+}
+
+// The help engine's stand-in: what the completion dialog asked it for.
+std::vector<std::pair<std::wstring, UINT>> HelpCalls;
+HWND WINAPI RecordHelp(HWND, const wchar_t* file, UINT command, DWORD_PTR)
+{
+    HelpCalls.push_back({file, command});
+    return reinterpret_cast<HWND>(1);
+}
+
+// A right-to-left translation marks its controls to read right to left; the
+// test puts that mark on the mask field and on one check box before the
+// dialog's own first look.
+INT_PTR CALLBACK MarkedContextItems(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG)
+        for (int id : {IDC_ALWAYS_ARC, IDC_ITEM_TEST})
+        {
+            HWND control = GetDlgItem(dialog, id);
+            SetWindowLongW(control, GWL_EXSTYLE,
+                           GetWindowLongW(control, GWL_EXSTYLE) | WS_EX_RTLREADING);
+        }
+    return ContextItemsDialog(dialog, message, wParam, lParam);
+}
+
+bool ReadsRightToLeft(HWND dialog, int id)
+{
+    return (GetWindowLongW(GetDlgItem(dialog, id), GWL_EXSTYLE) & WS_EX_RTLREADING) != 0;
 }
 
 INT_PTR Drive(const wchar_t* name, DLGPROC procedure, std::vector<Step> steps)
@@ -90,6 +121,7 @@ protected:
     void TearDown() override
     {
         RunState = RunStateData{};
+        ResetLanguage();
         FreeLibrary(RichEdit);
         // What the accepted dialogs applied for the whole machine.
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox");
@@ -252,6 +284,76 @@ TEST_F(SetupDialogTest, ContextItemsKeepDefaultsAnEmptyMaskAndIgnoreCancel)
     wchar_t masks[kAlwaysArcChars];
     GetUserString(kMenuItemsKey, kAlwaysArcValue, masks, L"<none>");
     EXPECT_STREQ(L"", masks);
+}
+
+TEST_F(SetupDialogTest, MaskFieldReadsLeftToRightInARightToLeftLanguage)
+{
+    ScratchDir language(L"rtl");
+    const std::wstring file = language / L"uninstall.lng";
+    WriteFileBytes(file, "***messages***\r\n50a17ae8=\"RTL\"\r\n");
+    for (int rtl = 0; rtl < 2; ++rtl)
+    {
+        if (rtl)
+        {
+            ASSERT_TRUE(LanguageFile.Load(file.c_str()) && LanguageFile.RightToLeft);
+        }
+        Drive(L"SETUPCONTEXTITEMS", MarkedContextItems,
+              {[rtl](HWND dialog)
+               {
+                   const bool mirrored =
+                       (GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+                   EXPECT_EQ(rtl != 0, mirrored) << "rtl " << rtl;
+                   EXPECT_EQ(rtl == 0, ReadsRightToLeft(dialog, IDC_ALWAYS_ARC)) << "rtl " << rtl;
+                   EXPECT_TRUE(ReadsRightToLeft(dialog, IDC_ITEM_TEST)) << "rtl " << rtl;
+                   wchar_t masks[kAlwaysArcChars];
+                   GetDlgItemTextW(dialog, IDC_ALWAYS_ARC, masks, kAlwaysArcChars);
+                   EXPECT_STREQ(L"*.iso", masks) << "rtl " << rtl;
+               },
+               Command(IDCANCEL)});
+    }
+}
+
+TEST_F(SetupDialogTest, CompletionDialogOpensTheLicenceTheWebAddressAndTheHelp)
+{
+    ScratchDir install(L"install"), language(L"lang"), bare(L"bare");
+    WriteBytes(install / L"license.txt", "licence\r\n");
+    WriteBytes(language / L"license.txt", "Lizenz\r\n");
+    wchar_t previous[kPathChars];
+    GetCurrentDirectoryW(kPathChars, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(install.Path().c_str()));
+    ShellRecorder shell;
+    ResetHelp();
+    HtmlHelpStandIn = RecordHelp;
+    HelpCalls.clear();
+
+    // The language folder's licence wins only when it has one.
+    const std::wstring expected[] = {install / L"license.txt", language / L"license.txt",
+                                     install / L"license.txt"};
+    const std::wstring folders[] = {L"", language.Path(), bare.Path()};
+    for (size_t row = 0; row < 3; ++row)
+    {
+        if (!folders[row].empty())
+            RawSet(HKEY_CURRENT_USER, L"Software\\Velnox\\General", L"LanguageFolder", REG_SZ,
+                   folders[row].c_str(), DWORD((folders[row].size() + 1) * sizeof(wchar_t)));
+        Drive(L"DONEDLG", CompletionDialog, {Click(IDC_DONE_LICENSE), Command(IDOK)});
+        const std::vector<std::wstring> opened = shell.Opened(row + 1);
+        ASSERT_EQ(row + 1, opened.size()) << "row " << row;
+        EXPECT_EQ(0, lstrcmpiW(expected[row].c_str(), opened[row].c_str()))
+            << "row " << row << " opened " << testing::PrintToString(opened[row]);
+    }
+
+    Drive(L"DONEDLG", CompletionDialog,
+          {Click(IDC_DONE_WEBSITE), Click(IDC_DONE_HELP), Command(IDOK)});
+    const std::vector<std::wstring> opened = shell.Opened(4);
+    ASSERT_EQ(4u, opened.size());
+    EXPECT_EQ(std::wstring(MessageText(MSG_WEB_ADDRESS)), opened[3]);
+    ASSERT_EQ(1u, HelpCalls.size());
+    EXPECT_EQ(std::wstring(HelpFilePath), HelpCalls[0].first) << "the help file itself";
+    EXPECT_EQ(1u, HelpCalls[0].second) << "opened at its contents";
+
+    HtmlHelpStandIn = nullptr;
+    ResetHelp();
+    SetCurrentDirectoryW(previous);
 }
 
 TEST_F(SetupDialogTest, CompletionDialogShowsTheFolderAndClosesItselfWhenSilent)

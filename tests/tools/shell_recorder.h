@@ -1,0 +1,138 @@
+#pragma once
+// What the shell opened, for real: while a ShellRecorder lives, ".txt"
+// documents, folders and web addresses open with vnx_record, which writes the
+// path or address it was given to a file of this prefix. Every class key it
+// changes is put back when it ends.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "settings/settings_fixtures.h"
+#include "support/program_under_test.h"
+
+class ShellRecorder
+{
+public:
+    ShellRecorder()
+    {
+        const std::wstring command =
+            L"\"" + BesideTestBinary(L"tools\\vnx_record.exe") + L"\" \"" + Record + L"\" \"%1\"";
+        for (const wchar_t* key :
+             {L"VnxRecorded\\shell\\open\\command", L"Folder\\shell\\open\\command",
+              L"http\\shell\\open\\command", L"https\\shell\\open\\command"})
+            Swap(key, command);
+        Swap(L".txt", L"VnxRecorded");
+    }
+    ~ShellRecorder()
+    {
+        for (auto undo = Undo.rbegin(); undo != Undo.rend(); ++undo)
+            if (undo->Created.empty())
+                RestoreDefault(undo->Path, undo->Had, undo->Old);
+            else
+                RemoveRegistryTree(HKEY_CLASSES_ROOT, undo->Created.c_str());
+        DeleteFileW(Record.c_str());
+    }
+    ShellRecorder(const ShellRecorder&) = delete;
+    ShellRecorder& operator=(const ShellRecorder&) = delete;
+
+    // The openings so far, one line each; waits up to the time for at least
+    // count of them, since the recorder runs as its own process.
+    std::vector<std::wstring> Opened(size_t count = 0, DWORD milliseconds = 20000) const
+    {
+        std::vector<std::wstring> lines;
+        const DWORD start = GetTickCount();
+        for (;;)
+        {
+            lines = ReadLines();
+            if (lines.size() >= count || GetTickCount() - start > milliseconds)
+                return lines;
+            Sleep(100);
+        }
+    }
+    void Forget() const { DeleteFileW(Record.c_str()); }
+
+private:
+    struct Change
+    {
+        std::wstring Path;
+        std::wstring Created; // the topmost key it made, removed at the end
+        bool Had = false;     // the key's default value before
+        std::wstring Old;
+    };
+
+    void Swap(const std::wstring& path, const std::wstring& value)
+    {
+        Change change;
+        change.Path = path;
+        for (size_t end = path.find(L'\\');; end = path.find(L'\\', end + 1))
+        {
+            const std::wstring part = path.substr(0, end);
+            HKEY key = nullptr;
+            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, part.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            {
+                change.Created = part;
+                break;
+            }
+            RegCloseKey(key);
+            if (end == std::wstring::npos)
+                break;
+        }
+        if (change.Created.empty())
+            change.Had = ReadDefault(path, change.Old);
+        Undo.push_back(change);
+        RawSet(HKEY_CLASSES_ROOT, path.c_str(), nullptr, REG_SZ, value.c_str(),
+               DWORD((value.size() + 1) * sizeof(wchar_t)));
+    }
+    static bool ReadDefault(const std::wstring& path, std::wstring& value)
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return false;
+        wchar_t text[2048] = {0};
+        DWORD size = sizeof(text) - sizeof(wchar_t);
+        const LONG status =
+            RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+        RegCloseKey(key);
+        value = text;
+        return status == ERROR_SUCCESS;
+    }
+    static void RestoreDefault(const std::wstring& path, bool had, const std::wstring& old)
+    {
+        if (had)
+        {
+            RawSet(HKEY_CLASSES_ROOT, path.c_str(), nullptr, REG_SZ, old.c_str(),
+                   DWORD((old.size() + 1) * sizeof(wchar_t)));
+            return;
+        }
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS)
+        {
+            RegDeleteValueW(key, nullptr);
+            RegCloseKey(key);
+        }
+    }
+    std::vector<std::wstring> ReadLines() const
+    {
+        std::vector<std::wstring> lines;
+        const std::string bytes = ReadBytes(Record);
+        size_t begin = 0;
+        for (size_t end; (end = bytes.find("\r\n", begin)) != std::string::npos; begin = end + 2)
+        {
+            const std::string line = bytes.substr(begin, end - begin);
+            std::wstring wide(line.size(), L'\0');
+            const int length =
+                MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()),
+                                    line.empty() ? nullptr : &wide[0], int(wide.size()));
+            wide.resize(length > 0 ? size_t(length) : 0);
+            lines.push_back(wide);
+        }
+        return lines;
+    }
+
+    ScratchDir Folder{L"opened"};
+    std::wstring Record = Folder / L"record.txt";
+    std::vector<Change> Undo;
+};
