@@ -1,0 +1,151 @@
+#include "bench_support.h"
+
+#include <algorithm>
+#include <cstdio>
+
+double NowSeconds()
+{
+    static LARGE_INTEGER frequency = {};
+    if (frequency.QuadPart == 0)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return double(now.QuadPart) / double(frequency.QuadPart);
+}
+
+double Median(std::vector<double> samples)
+{
+    if (samples.empty())
+        return 0;
+    std::sort(samples.begin(), samples.end());
+    const size_t middle = samples.size() / 2;
+    return samples.size() % 2 ? samples[middle] : (samples[middle - 1] + samples[middle]) / 2;
+}
+
+ChildRun RunChild(const std::wstring& commandLine, const std::wstring& directory, DWORD flags,
+                  DWORD timeoutMs)
+{
+    ChildRun run;
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    const double start = NowSeconds();
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &process))
+        return run;
+    const DWORD waited = WaitForSingleObject(process.hProcess, timeoutMs);
+    run.Seconds = NowSeconds() - start;
+    if (waited == WAIT_OBJECT_0)
+    {
+        run.Finished = true;
+        GetExitCodeProcess(process.hProcess, &run.ExitCode);
+    }
+    else
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return run;
+}
+
+namespace
+{
+
+std::string FormatSeconds(double seconds)
+{
+    char text[32];
+    if (seconds < 0.001)
+        std::snprintf(text, sizeof(text), "%.1f us", seconds * 1e6);
+    else if (seconds < 1)
+        std::snprintf(text, sizeof(text), "%.1f ms", seconds * 1e3);
+    else
+        std::snprintf(text, sizeof(text), "%.2f s", seconds);
+    return text;
+}
+
+} // namespace
+
+void PrintTableHeader()
+{
+    std::printf("%-46s %4s %10s  %-34s %10s %7s  %s\n", "measured", "runs", "median", "floor",
+                "median", "ratio", "note");
+    std::fflush(stdout);
+}
+
+void PrintRow(const BenchRow& row)
+{
+    std::string ratio = "-";
+    if (!row.Floor.empty() && row.FloorSeconds > 0)
+    {
+        char text[16];
+        std::snprintf(text, sizeof(text), "%.2fx", row.Seconds / row.FloorSeconds);
+        ratio = text;
+    }
+    std::printf("%-46s %4d %10s  %-34s %10s %7s  %s\n", row.What.c_str(), row.Runs,
+                FormatSeconds(row.Seconds).c_str(), row.Floor.empty() ? "-" : row.Floor.c_str(),
+                row.Floor.empty() ? "-" : FormatSeconds(row.FloorSeconds).c_str(), ratio.c_str(),
+                row.Note.c_str());
+    std::fflush(stdout);
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text)
+        out += c < 128 ? char(c) : '?';
+    return out;
+}
+
+std::wstring Quoted(const std::wstring& path)
+{
+    return L"\"" + path + L"\"";
+}
+
+std::wstring FolderOf(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::wstring OwnPath()
+{
+    wchar_t path[MAX_PATH * 4];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+    return std::wstring(path, length < MAX_PATH * 4 ? length : 0);
+}
+
+bool WriteWholeFile(const std::wstring& path, const void* data, size_t size)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(file, data, DWORD(size), &written, nullptr) && written == size;
+    CloseHandle(file);
+    return ok;
+}
+
+void DeleteTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE)
+    {
+        do
+        {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                DeleteTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(path.c_str());
+}

@@ -1,0 +1,45 @@
+#pragma once
+// What every benchmark program shares: a clock, the median, child processes
+// timed from start to exit, and the one table all rows are printed in.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+double NowSeconds();
+// Median of the samples; 0 for none.
+double Median(std::vector<double> samples);
+
+struct ChildRun
+{
+    bool Finished = false; // started and ended within the time limit
+    DWORD ExitCode = 0;
+    double Seconds = 0;
+};
+// Starts commandLine with directory as its current directory and waits for
+// it to end; the clock runs from just before CreateProcessW to the end.
+// flags go to CreateProcessW (DETACHED_PROCESS: no console, as when the shell
+// starts a program).
+ChildRun RunChild(const std::wstring& commandLine, const std::wstring& directory, DWORD flags = 0,
+                  DWORD timeoutMs = 120000);
+
+struct BenchRow
+{
+    std::string What;
+    int Runs = 0;
+    double Seconds = 0;
+    std::string Floor;       // empty: no floor for this row
+    double FloorSeconds = 0; // median of the floor, over the same number of runs
+    std::string Note;
+};
+void PrintTableHeader();
+// Ratio is the row's median over the floor's median: 1.00x is the floor itself.
+void PrintRow(const BenchRow& row);
+
+std::string Narrow(const std::wstring& text);
+std::wstring Quoted(const std::wstring& path);
+std::wstring FolderOf(const std::wstring& path);
+std::wstring OwnPath();
+bool WriteWholeFile(const std::wstring& path, const void* data, size_t size);
+// Deletes a folder and everything in it (attributes cleared first).
+void DeleteTree(const std::wstring& path);

@@ -1,0 +1,320 @@
+// The program run as its own process: start and exit, a silent setup and a
+// silent uninstall, each against a floor started the same way.
+#include "bench_sections.h"
+#include "bench_support.h"
+#include "registry_replay.h"
+
+#include <shlobj.h>
+
+#include <cstdio>
+#include <map>
+
+namespace
+{
+
+const wchar_t kProgramName[] = L"uninstall.exe";
+// The archiver's own files, as its installer leaves them beside the program;
+// only their names matter here.
+const wchar_t* const kStandIns[] = {L"Velnox.exe", L"vnxext.dll", L"vnxext64.dll",
+                                    L"Velnox.chm", L"Vnx.txt",    L"license.txt"};
+// Setup writes these beside the program; the installer's list names them.
+const wchar_t* const kTemplates[] = {L"vnxnew.dat", L"zipnew.dat"};
+
+bool Check(bool ok, const char* what)
+{
+    if (!ok)
+        std::fprintf(stderr, "bench: %s\n", what);
+    return ok;
+}
+
+// Path to "is a folder", below the given roots.
+typedef std::map<std::wstring, bool> FileTree;
+
+void ListTree(const std::wstring& folder, FileTree& tree)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do
+    {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const std::wstring path = folder + L"\\" + name;
+        const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        tree[path] = isFolder;
+        if (isFolder && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            ListTree(path, tree);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// Removes what a run added below the roots, deepest first.
+void RemoveNewFiles(const FileTree& before, const FileTree& after)
+{
+    for (auto entry = after.rbegin(); entry != after.rend(); ++entry)
+    {
+        if (before.count(entry->first))
+            continue;
+        SetFileAttributesW(entry->first.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (entry->second)
+            RemoveDirectoryW(entry->first.c_str());
+        else
+            DeleteFileW(entry->first.c_str());
+    }
+}
+
+std::wstring ShellFolder(int id)
+{
+    wchar_t path[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+// Where links, templates and the program group land.
+FileTree FilesOfInterest(const std::wstring& installFolder)
+{
+    FileTree tree;
+    wchar_t drive[16] = L"C:";
+    GetEnvironmentVariableW(L"SystemDrive", drive, 16);
+    for (const std::wstring& root :
+         {std::wstring(drive) + L"\\users", std::wstring(drive) + L"\\ProgramData", installFolder})
+        ListTree(root, tree);
+    return tree;
+}
+
+// The installation folder as the archiver's installer leaves it.
+bool LayOutInstallation(const BenchConfig& config, const std::wstring& folder)
+{
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    bool ok = CopyFileW(config.Program.c_str(), (folder + L"\\" + kProgramName).c_str(), FALSE);
+    std::string list = "uninstall.exe\r\nUninstall.lst\r\n";
+    for (const wchar_t* name : kStandIns)
+    {
+        const std::string text = "stand-in for " + Narrow(name) + "\r\n";
+        ok &= WriteWholeFile(folder + L"\\" + name, text.data(), text.size());
+        list += Narrow(name) + "\r\n";
+    }
+    for (const wchar_t* name : kTemplates)
+        list += Narrow(name) + "\r\n";
+    ok &= WriteWholeFile(folder + L"\\Uninstall.lst", list.data(), list.size());
+    return ok;
+}
+
+// Without a console, as the shell starts programs: the cleanup batch file's
+// command processor then gets a console of its own, not the benchmark's.
+ChildRun RunProgram(const std::wstring& program, const wchar_t* options)
+{
+    return RunChild(Quoted(program) + L" " + options, FolderOf(program), DETACHED_PROCESS);
+}
+
+bool Succeeded(const ChildRun& run, const char* what)
+{
+    if (run.Finished && run.ExitCode == 0)
+        return true;
+    std::fprintf(stderr, "bench: %s %s (exit code %lu)\n", what,
+                 run.Finished ? "failed" : "did not end", static_cast<unsigned long>(run.ExitCode));
+    return false;
+}
+
+// The cleanup batch file goes on after the program: the folder and the batch
+// file itself are gone when it is done.
+bool WaitForCleanup(const std::wstring& installFolder, double limitSeconds)
+{
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring batch = std::wstring(temp) + L"Uninstall_Vnx.Bat";
+    const double start = NowSeconds();
+    while (NowSeconds() - start < limitSeconds)
+    {
+        if (GetFileAttributesW(installFolder.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesW(batch.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+double g_emptySeconds = -1;
+
+} // namespace
+
+double EmptyProgramSeconds(const BenchConfig& config)
+{
+    if (g_emptySeconds >= 0)
+        return g_emptySeconds;
+    const std::wstring folder = config.Scratch + L"\\start";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring empty = folder + L"\\empty_program.exe";
+    CopyFileW(config.EmptyProgram.c_str(), empty.c_str(), FALSE);
+    RunProgram(empty, L""); // the first start of any program pays for more
+    std::vector<double> samples;
+    for (int run = 0; run < config.Runs; run++)
+    {
+        const ChildRun child = RunProgram(empty, L"");
+        if (Succeeded(child, "the empty program"))
+            samples.push_back(child.Seconds);
+    }
+    g_emptySeconds = Median(samples);
+    return g_emptySeconds;
+}
+
+void BenchStartAndExit(const BenchConfig& config)
+{
+    const std::wstring folder = config.Scratch + L"\\start";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring program = folder + L"\\" + kProgramName;
+    if (!Check(CopyFileW(config.Program.c_str(), program.c_str(), FALSE),
+               "cannot copy the program"))
+        return;
+    const double floor = EmptyProgramSeconds(config);
+    RunProgram(program, L"/noexplorer");
+
+    // An option of neither mode: the program starts, does nothing and ends.
+    std::vector<double> plain, waited;
+    for (int run = 0; run < config.Runs; run++)
+    {
+        const ChildRun child = RunProgram(program, L"/noexplorer");
+        if (Succeeded(child, "uninstall.exe /noexplorer"))
+            plain.push_back(child.Seconds);
+    }
+    for (int run = 0; run < config.Runs; run++)
+    {
+        const ChildRun child = RunProgram(program, L"/wait");
+        if (Succeeded(child, "uninstall.exe /wait"))
+            waited.push_back(child.Seconds - 2.0);
+    }
+    BenchRow row;
+    row.What = "start and exit: /noexplorer (no mode)";
+    row.Runs = int(plain.size());
+    row.Seconds = Median(plain);
+    row.Floor = "empty Win32 program";
+    row.FloorSeconds = floor;
+    PrintRow(row);
+    row.What = "start and exit: /wait minus 2000 ms";
+    row.Runs = int(waited.size());
+    row.Seconds = Median(waited);
+    PrintRow(row);
+}
+
+void BenchSetupAndUninstall(const BenchConfig& config)
+{
+    const std::wstring installFolder = ShellFolder(CSIDL_PROGRAM_FILES) + L"\\Velnox";
+    const std::wstring program = installFolder + L"\\" + kProgramName;
+    DeleteTree(installFolder);
+    if (!Check(LayOutInstallation(config, installFolder), "cannot lay out the installation"))
+        return;
+
+    double start = NowSeconds();
+    const RegSnapshot before = TakeSoftwareSnapshot();
+    const double snapshotSeconds = NowSeconds() - start;
+    const FileTree filesBefore = FilesOfInterest(installFolder);
+    // The first run gives the writes; it also pays for the first start.
+    if (!Succeeded(RunProgram(program, L"/setup /S /noexplorer"), "setup"))
+        return;
+    const RegSnapshot after = TakeSoftwareSnapshot();
+    const FileTree filesAfter = FilesOfInterest(installFolder);
+    const std::vector<RegWrite> writes = DeriveWrites(before, after);
+    size_t newFiles = 0;
+    for (const auto& entry : filesAfter)
+        newFiles += filesBefore.count(entry.first) == 0;
+
+    const std::wstring writesPath = config.Scratch + L"\\setup-writes.txt";
+    std::wstring readable;
+    for (const RegWrite& write : writes)
+        readable += DescribeWrite(write) + L"\r\n";
+    for (const auto& entry : filesAfter)
+        if (filesBefore.count(entry.first) == 0)
+            readable += L"new " + std::wstring(entry.second ? L"folder  " : L"file  ") +
+                        entry.first + L"\r\n";
+    const std::string readableBytes = Narrow(readable);
+    WriteWholeFile(config.Scratch + L"\\setup-changes.txt", readableBytes.data(),
+                   readableBytes.size());
+    if (!Check(SaveWrites(writes, writesPath), "cannot save the list of writes"))
+        return;
+    auto undo = [&]
+    {
+        UndoWrites(before, after);
+        RemoveNewFiles(filesBefore, FilesOfInterest(installFolder));
+    };
+    undo();
+    // The floor must make every write the setup made.
+    size_t failed = 0;
+    for (const RegWrite& write : writes)
+        if (!ReplayWrite(write) && failed++ < 5)
+            std::fprintf(stderr, "bench: cannot replay %s\n", Narrow(DescribeWrite(write)).c_str());
+    undo();
+    const size_t leftOver = DeriveWrites(before, TakeSoftwareSnapshot()).size();
+    std::fprintf(stderr,
+                 "bench: setup makes %u registry writes and %u files or folders; reading the "
+                 "registry took %.1f s; after undoing them %u differences remain\n",
+                 unsigned(writes.size()), unsigned(newFiles), snapshotSeconds, unsigned(leftOver));
+
+    // Outside the folders whose new files are undone.
+    const std::wstring replay = config.Scratch + L"\\start\\replay_writes.exe";
+    CreateDirectoryW((config.Scratch + L"\\start").c_str(), nullptr);
+    CopyFileW(config.ReplayProgram.c_str(), replay.c_str(), FALSE);
+    const std::wstring replayOptions = Quoted(writesPath);
+    RunProgram(replay, replayOptions.c_str());
+    undo();
+    std::vector<double> setupTimes, replayTimes;
+    for (int run = 0; run < config.Runs; run++)
+    {
+        const ChildRun setup = RunProgram(program, L"/setup /S /noexplorer");
+        if (Succeeded(setup, "setup"))
+            setupTimes.push_back(setup.Seconds);
+        undo();
+        const ChildRun floor = RunProgram(replay, replayOptions.c_str());
+        if (Succeeded(floor, "the replay of the writes"))
+            replayTimes.push_back(floor.Seconds);
+        undo();
+    }
+    BenchRow row;
+    row.What = "silent setup: /setup /S /noexplorer";
+    row.Runs = int(setupTimes.size());
+    row.Seconds = Median(setupTimes);
+    char text[96];
+    std::snprintf(text, sizeof(text), "replay of its %u registry writes", unsigned(writes.size()));
+    row.Floor = text;
+    row.FloorSeconds = Median(replayTimes);
+    std::snprintf(text, sizeof(text), "setup also makes %u files/folders", unsigned(newFiles));
+    row.Note = text;
+    PrintRow(row);
+
+    // Uninstall: each run on a freshly set-up demo installation.
+    std::vector<double> uninstallTimes, cleanupTimes;
+    for (int run = 0; run < config.Runs; run++)
+    {
+        if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            !Check(LayOutInstallation(config, installFolder), "cannot lay out the installation"))
+            break;
+        if (!Succeeded(RunProgram(program, L"/setup /S /noexplorer"), "setup"))
+            break;
+        start = NowSeconds();
+        const ChildRun uninstall = RunProgram(program, L"/S");
+        const bool cleaned = WaitForCleanup(installFolder, 60);
+        const double cleanupSeconds = NowSeconds() - start;
+        if (Succeeded(uninstall, "uninstall") &&
+            Check(cleaned, "the cleanup batch file left the installation folder"))
+        {
+            uninstallTimes.push_back(uninstall.Seconds);
+            cleanupTimes.push_back(cleanupSeconds);
+        }
+        undo();
+        DeleteTree(installFolder);
+    }
+    row = BenchRow();
+    row.What = "silent uninstall of the demo installation /S";
+    row.Runs = int(uninstallTimes.size());
+    row.Seconds = Median(uninstallTimes);
+    row.Floor = "empty Win32 program";
+    row.FloorSeconds = EmptyProgramSeconds(config);
+    std::snprintf(text, sizeof(text), "folder gone after %.2f s (batch waits 2 s)",
+                  Median(cleanupTimes));
+    row.Note = text;
+    PrintRow(row);
+    std::fprintf(stderr,
+                 "bench: after the setup and uninstall runs %u registry differences remain\n",
+                 unsigned(DeriveWrites(before, TakeSoftwareSnapshot()).size()));
+}

@@ -1,0 +1,243 @@
+// Removal of a 10,000-file installation (200 folders of 50 files) through the
+// program's list passes, against a bare loop of the same calls over the same
+// names and against the command processor's "rd /s /q".
+#include "bench_sections.h"
+#include "bench_support.h"
+
+#include "removal/uninstall_procedure.h"
+
+#include <share.h>
+
+#include <cstdio>
+
+namespace
+{
+
+const int kFolders = 200;
+const int kFilesPerFolder = 50;
+
+struct TreeList
+{
+    std::string Text;                // the list file's bytes, CRLF lines
+    std::vector<std::wstring> Names; // full names, in list order
+};
+
+std::wstring EntryName(int folder, int file)
+{
+    wchar_t name[32];
+    if (file < 0)
+        std::swprintf(name, 32, L"folder%03d", folder);
+    else
+        std::swprintf(name, 32, L"folder%03d\\file%02d.dat", folder, file);
+    return name;
+}
+
+TreeList MakeList(const std::wstring& root, bool foldersFirst)
+{
+    TreeList list;
+    for (int folder = 0; folder < kFolders; folder++)
+    {
+        if (foldersFirst)
+        {
+            list.Text += Narrow(EntryName(folder, -1)) + "\r\n";
+            list.Names.push_back(root + L"\\" + EntryName(folder, -1));
+        }
+        for (int file = 0; file < kFilesPerFolder; file++)
+        {
+            list.Text += Narrow(EntryName(folder, file)) + "\r\n";
+            list.Names.push_back(root + L"\\" + EntryName(folder, file));
+        }
+        if (!foldersFirst)
+        {
+            list.Text += Narrow(EntryName(folder, -1)) + "\r\n";
+            list.Names.push_back(root + L"\\" + EntryName(folder, -1));
+        }
+    }
+    return list;
+}
+
+bool BuildTree(const std::wstring& root)
+{
+    DeleteTree(root);
+    if (!CreateDirectoryW(root.c_str(), nullptr))
+        return false;
+    static const char kContents[] = "file of the benchmark tree\r\n";
+    for (int folder = 0; folder < kFolders; folder++)
+    {
+        if (!CreateDirectoryW((root + L"\\" + EntryName(folder, -1)).c_str(), nullptr))
+            return false;
+        for (int file = 0; file < kFilesPerFolder; file++)
+            if (!WriteWholeFile(root + L"\\" + EntryName(folder, file), kContents,
+                                sizeof(kContents) - 1))
+                return false;
+    }
+    return true;
+}
+
+bool IsGoneOrEmpty(const std::wstring& root)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((root + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    bool empty = true;
+    do
+        empty =
+            empty && (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0);
+    while (empty && FindNextFileW(search, &found));
+    FindClose(search);
+    return empty;
+}
+
+struct Removal
+{
+    bool Ok = false;
+    double Seconds = 0;
+    int Passes = 0;
+};
+
+Removal ProgramRemoval(const std::wstring& root, const std::wstring& listPath)
+{
+    Removal result;
+    FILE* list = _wfsopen(listPath.c_str(), L"rb", _SH_DENYNO);
+    if (list == nullptr)
+        return result;
+    const std::wstring folder = root + L"\\";
+    const std::wstring self = OwnPath();
+    const double start = NowSeconds();
+    const ListRemoval removal = RemoveListedFiles(list, folder.c_str(), self.c_str());
+    result.Seconds = NowSeconds() - start;
+    fclose(list);
+    result.Passes = removal.Passes;
+    result.Ok = removal.Removed == kFolders * (kFilesPerFolder + 1) && !removal.RestartNeeded;
+    return result;
+}
+
+// The least any list removal must do: the same calls on names already made.
+Removal BareLoop(const std::vector<std::wstring>& names)
+{
+    Removal result;
+    int total = 0;
+    const double start = NowSeconds();
+    for (;;)
+    {
+        result.Passes++;
+        int removed = 0;
+        for (const std::wstring& name : names)
+        {
+            const DWORD attributes = GetFileAttributesW(name.c_str());
+            SetFileAttributesW(name.c_str(), 0);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                removed += RemoveDirectoryW(name.c_str()) ? 1 : 0;
+            else
+                removed += DeleteFileW(name.c_str()) ? 1 : 0;
+        }
+        total += removed;
+        if (removed == 0)
+            break;
+    }
+    result.Seconds = NowSeconds() - start;
+    result.Ok = total == kFolders * (kFilesPerFolder + 1);
+    return result;
+}
+
+Removal CommandProcessorRemoval(const std::wstring& root)
+{
+    Removal result;
+    wchar_t comspec[MAX_PATH] = L"";
+    if (GetEnvironmentVariableW(L"COMSPEC", comspec, MAX_PATH) == 0)
+        return result;
+    const ChildRun run =
+        RunChild(Quoted(comspec) + L" /c rd /s /q " + Quoted(root), FolderOf(root), 0, 600000);
+    result.Seconds = run.Seconds;
+    result.Passes = 1;
+    result.Ok = run.Finished && GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES;
+    return result;
+}
+
+struct Series
+{
+    std::vector<double> Seconds;
+    int Passes = 0;
+    bool Failed = false;
+    void Add(const Removal& removal, const std::wstring& root, const char* what)
+    {
+        if (!removal.Ok || !IsGoneOrEmpty(root))
+        {
+            if (!Failed)
+                std::fprintf(stderr, "bench: %s did not remove the whole tree\n", what);
+            Failed = true;
+            return;
+        }
+        Seconds.push_back(removal.Seconds);
+        Passes = removal.Passes;
+    }
+};
+
+std::string PassNote(const Series& measured, const Series& floor)
+{
+    char text[64];
+    std::snprintf(text, sizeof(text), "passes %d vs %d", measured.Passes, floor.Passes);
+    return text;
+}
+
+} // namespace
+
+void BenchRemoval(const BenchConfig& config)
+{
+    const std::wstring root = config.Scratch + L"\\tree";
+    const TreeList contentsFirst = MakeList(root, false);
+    const TreeList foldersFirst = MakeList(root, true);
+    const std::wstring contentsList = config.Scratch + L"\\contents-first.lst";
+    const std::wstring foldersList = config.Scratch + L"\\folders-first.lst";
+    if (!WriteWholeFile(contentsList, contentsFirst.Text.data(), contentsFirst.Text.size()) ||
+        !WriteWholeFile(foldersList, foldersFirst.Text.data(), foldersFirst.Text.size()))
+    {
+        std::fprintf(stderr, "bench: cannot write the lists\n");
+        return;
+    }
+
+    Series program[2], bare[2], rd;
+    std::vector<double> buildTimes;
+    // Interleaved, so that a busy spell of the machine hits every series alike.
+    for (int run = 0; run < config.RemovalRuns; run++)
+    {
+        for (int order = 0; order < 2; order++)
+        {
+            const TreeList& list = order == 0 ? contentsFirst : foldersFirst;
+            const double start = NowSeconds();
+            if (!BuildTree(root))
+            {
+                std::fprintf(stderr, "bench: cannot build the tree\n");
+                return;
+            }
+            buildTimes.push_back(NowSeconds() - start);
+            program[order].Add(ProgramRemoval(root, order == 0 ? contentsList : foldersList), root,
+                               "RemoveListedFiles");
+            BuildTree(root);
+            bare[order].Add(BareLoop(list.Names), root, "the bare loop");
+        }
+        BuildTree(root);
+        rd.Add(CommandProcessorRemoval(root), root, "rd /s /q");
+    }
+    DeleteTree(root);
+
+    char note[96];
+    std::snprintf(note, sizeof(note), "; making the tree %.2f s", Median(buildTimes));
+    const char* const kOrders[] = {"contents first", "folders first"};
+    for (int order = 0; order < 2; order++)
+    {
+        BenchRow row;
+        row.What = std::string("10,000 files, ") + kOrders[order] + ": RemoveListedFiles";
+        row.Runs = int(program[order].Seconds.size());
+        row.Seconds = Median(program[order].Seconds);
+        row.Floor = "bare Get/SetAttributes+Delete loop";
+        row.FloorSeconds = Median(bare[order].Seconds);
+        row.Note = PassNote(program[order], bare[order]);
+        PrintRow(row);
+        row.Floor = "cmd /c rd /s /q";
+        row.FloorSeconds = Median(rd.Seconds);
+        row.Note = PassNote(program[order], rd) + (order == 1 ? note : "");
+        PrintRow(row);
+    }
+}
