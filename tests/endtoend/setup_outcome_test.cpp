@@ -1,0 +1,784 @@
+// What a whole setup run leaves behind, from a separate process: the
+// registry before and after (classes, machine and user software keys, both
+// views on 64-bit Windows) compared with the exact set of entries the chosen
+// integration calls for, the shortcut files with their targets, and what the
+// shell was asked to open. Links are made in shell folders of this prefix.
+#include <windows.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+#include "settings/settings_fixtures.h"
+#include "support/program_under_test.h"
+#include "support/registry_snapshot.h"
+#include "tools/shell_recorder.h"
+
+namespace
+{
+
+const wchar_t kUserShellFolders[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const wchar_t kClsid32[] = L"{6F2C1A40-5A17-4E59-A1C8-2B9E7D04F513}";
+const wchar_t kClsid64[] = L"{6F2C1A40-3D7B-4E59-A1C8-2B9E7D04F513}";
+const wchar_t* const kExtensions[] = {
+    L".vnx", L".zip", L".cab", L".arj", L".lz",  L".tlz", L".lzh", L".lha",  L".7z",
+    L".tar", L".gz",  L".tgz", L".uue", L".xxe", L".uu",  L".bz2", L".tbz2", L".bz",
+    L".tbz", L".jar", L".iso", L".z",   L".taz", L".xz",  L".txz", L".zipx", L".001"};
+const wchar_t* const kRowKeys[] = {L".vnx", L".zip", L".cab", L".arj",  L".lz",  L".lzh",
+                                   L".7z",  L".tar", L".gz",  L".uue",  L".bz2", L".jar",
+                                   L".iso", L".z",   L".xz",  L".zipx", L".001"};
+const wchar_t* const kMenuItems[] = {
+    L"ExtrTo",   L"ExtrHere",   L"Extr",     L"ExtrSep",  L"OpenSFX", L"OpenArc",
+    L"AddTo",    L"AddArc",     L"EmailArc", L"EmailOpt", L"Test",    L"Convert",
+    L"SFXLocal", L"SFXNetwork", L"SFXOther", L"DragAdd",  L"DragExtr"};
+
+std::wstring Upper(std::wstring text)
+{
+    if (!text.empty())
+        CharUpperBuffW(&text[0], DWORD(text.size()));
+    return text;
+}
+
+// Data as the snapshot shows it.
+std::wstring Text(const std::wstring& text)
+{
+    std::wstring quoted = L"REG_SZ \"";
+    for (wchar_t c : text)
+    {
+        if (c == L'"' || c == L'\\')
+            quoted += L'\\';
+        quoted += c;
+    }
+    return quoted + L"\"";
+}
+std::wstring Number(DWORD value)
+{
+    wchar_t text[32];
+    swprintf(text, 32, L"REG_DWORD 0x%08lx", static_cast<unsigned long>(value));
+    return text;
+}
+
+// One registry area read at one moment. Machine software is read key by key
+// below "Software" so that the classes, read once as HKCR, and the 32-bit
+// node, read in its own view, are not read twice.
+struct Area
+{
+    HKEY Root;
+    std::wstring Path;
+    REGSAM View;
+};
+
+class RegistryState
+{
+public:
+    void Take()
+    {
+        Parts.clear();
+        Add(L"HKCR", {HKEY_CLASSES_ROOT, L"", 0});
+        Add(L"HKCU\\Software", {HKEY_CURRENT_USER, L"Software", 0});
+        std::vector<REGSAM> views = {0};
+        if (IsWin64Prefix())
+        {
+            views.push_back(KEY_WOW64_64KEY);
+            Add(L"HKCR64\\CLSID", {HKEY_CLASSES_ROOT, L"CLSID", KEY_WOW64_64KEY});
+        }
+        for (REGSAM view : views)
+            for (const std::wstring& name : SoftwareKeys(view))
+                Add((view ? L"HKLM64\\Software\\" : L"HKLM\\Software\\") + name,
+                    {HKEY_LOCAL_MACHINE, L"Software\\" + name, view});
+    }
+
+    std::map<std::wstring, Area> Areas;
+    std::map<std::wstring, RegistrySnapshot> Parts;
+
+private:
+    void Add(const std::wstring& label, const Area& area)
+    {
+        Areas[label] = area;
+        Parts[label] = TakeRegistrySnapshot(area.Root, area.Path.c_str(), area.View, label.c_str());
+    }
+    static std::vector<std::wstring> SoftwareKeys(REGSAM view)
+    {
+        std::vector<std::wstring> names;
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_READ | view, &key) !=
+            ERROR_SUCCESS)
+            return names;
+        wchar_t name[256];
+        DWORD length = 256;
+        for (DWORD i = 0; RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr,
+                                        nullptr) == ERROR_SUCCESS;
+             ++i, length = 256)
+            if (lstrcmpiW(name, L"Classes") != 0 && lstrcmpiW(name, L"Wow6432Node") != 0)
+                names.push_back(name);
+        RegCloseKey(key);
+        // Where the program's own machine settings appear, also before setup.
+        names.push_back(L"Velnox");
+        return names;
+    }
+};
+
+struct Change
+{
+    std::wstring Label;
+    Area Where;
+    RegistryDifference Difference;
+};
+
+std::vector<Change> Differences(const RegistryState& before, const RegistryState& after)
+{
+    std::vector<Change> changes;
+    std::set<std::wstring> labels;
+    for (const auto& part : before.Parts)
+        labels.insert(part.first);
+    for (const auto& part : after.Parts)
+        labels.insert(part.first);
+    for (const std::wstring& label : labels)
+    {
+        RegistrySnapshot none;
+        none.Label = label;
+        auto b = before.Parts.find(label);
+        auto a = after.Parts.find(label);
+        const Area where = a != after.Parts.end() ? after.Areas.at(label) : before.Areas.at(label);
+        for (const RegistryDifference& difference :
+             CompareRegistrySnapshots(b != before.Parts.end() ? b->second : none,
+                                      a != after.Parts.end() ? a->second : none))
+            changes.push_back({label, where, difference});
+    }
+    return changes;
+}
+
+std::wstring Joined(const std::wstring& label, const std::wstring& key)
+{
+    return key.empty() ? label : label + L"\\" + key;
+}
+
+// The expected entries: "label\key" or "label\key[name]" in upper case, to
+// the data as the snapshot shows it ("" for a key).
+class ExpectedRegistry
+{
+public:
+    void Value(const std::wstring& key, const std::wstring& name, const std::wstring& data)
+    {
+        Values[Upper(key) + L"[" + Upper(name) + L"]"] = data;
+        std::wstring k = Upper(key);
+        for (;;)
+        {
+            Keys.insert(k);
+            const size_t cut = k.rfind(L'\\');
+            if (cut == std::wstring::npos)
+                break;
+            k.resize(cut);
+        }
+    }
+    void Default(const std::wstring& key, const std::wstring& data) { Value(key, L"", data); }
+    void Without(const std::wstring& prefix)
+    {
+        for (auto it = Values.begin(); it != Values.end();)
+            it = it->first.compare(0, prefix.size(), Upper(prefix)) == 0 ? Values.erase(it)
+                                                                         : std::next(it);
+        for (auto it = Keys.begin(); it != Keys.end();)
+            it = it->compare(0, prefix.size(), Upper(prefix)) == 0 ? Keys.erase(it) : std::next(it);
+    }
+
+    // Every change is expected, and every expected value is there with its
+    // data; one line per fault.
+    std::vector<std::string> Check(const RegistryState& before, const RegistryState& after) const
+    {
+        std::vector<std::string> faults;
+        std::set<std::wstring> seen;
+        for (const Change& change : Differences(before, after))
+        {
+            const RegistryEntry& entry = change.Difference.Entry();
+            const std::wstring key = Upper(Joined(change.Label, entry.Key));
+            if (IsWineState(key))
+                continue;
+            bool fine = false;
+            if (change.Difference.What != RegistryDifference::Removed)
+            {
+                if (!entry.IsValue)
+                    fine = Keys.count(key) != 0;
+                else
+                {
+                    const std::wstring id = key + L"[" + Upper(entry.Name) + L"]";
+                    auto expected = Values.find(id);
+                    const RegistryEntry& now = change.Difference.After;
+                    fine = expected != Values.end() &&
+                           expected->second == TypeName(now.Type) + L" " + now.Data;
+                }
+            }
+            if (!fine)
+                faults.push_back("unexpected: " +
+                                 WideToUtf8(DescribeDifference(change.Difference, change.Label)));
+        }
+        for (const auto& value : Values)
+            if (!Holds(after, value.first, value.second))
+                faults.push_back("missing: " + WideToUtf8(value.first) + " = " +
+                                 WideToUtf8(value.second));
+        return faults;
+    }
+
+private:
+    // Settings the system keeps for any process that starts, not the program's.
+    static bool IsWineState(const std::wstring& key)
+    {
+        const std::wstring wine = L"HKCU\\SOFTWARE\\WINE\\TEMPORARY SYSTEM PARAMETERS";
+        return key.compare(0, wine.size(), wine) == 0;
+    }
+    static std::wstring TypeName(DWORD type)
+    {
+        return type == REG_SZ ? L"REG_SZ" : type == REG_DWORD ? L"REG_DWORD" : L"type";
+    }
+    // Looked up in the reading of the area that holds the key.
+    static bool Holds(const RegistryState& state, const std::wstring& id, const std::wstring& data)
+    {
+        const size_t open = id.rfind(L'[');
+        const std::wstring key = id.substr(0, open);
+        const std::wstring name = id.substr(open + 1, id.size() - open - 2);
+        const RegistrySnapshot* best = nullptr;
+        std::wstring relative;
+        for (const auto& part : state.Parts)
+        {
+            const std::wstring label = Upper(part.first);
+            const bool within = key.compare(0, label.size(), label) == 0 &&
+                                (key.size() == label.size() || key[label.size()] == L'\\');
+            if (within && (best == nullptr || label.size() > Upper(best->Label).size()))
+            {
+                best = &part.second;
+                relative = key.size() == label.size() ? L"" : key.substr(label.size() + 1);
+            }
+        }
+        if (best == nullptr)
+            return false;
+        auto found = best->Entries.find(relative + L'\x01' + name);
+        return found != best->Entries.end() &&
+               TypeName(found->second.Type) + L" " + found->second.Data == data;
+    }
+
+    std::map<std::wstring, std::wstring> Values;
+    std::set<std::wstring> Keys;
+};
+
+// Puts the registry back as it was before: what was added goes, what was
+// changed gets its old text or number again.
+void Restore(const RegistryState& before, const RegistryState& after)
+{
+    typedef LONG(WINAPI * DeleteInView)(HKEY, const wchar_t*, REGSAM, DWORD);
+    const auto deleteInView = reinterpret_cast<DeleteInView>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
+    std::vector<Change> changes = Differences(before, after);
+    // Deepest first, so a key is empty when its turn comes.
+    std::sort(changes.begin(), changes.end(),
+              [](const Change& a, const Change& b)
+              { return a.Difference.Entry().Key.size() > b.Difference.Entry().Key.size(); });
+    for (const Change& change : changes)
+    {
+        const RegistryEntry& entry = change.Difference.Entry();
+        std::wstring path = change.Where.Path;
+        if (!entry.Key.empty())
+            path = path.empty() ? entry.Key : path + L"\\" + entry.Key;
+        const REGSAM view = change.Where.View;
+        if (!entry.IsValue)
+        {
+            if (change.Difference.What == RegistryDifference::Added)
+            {
+                if (deleteInView != nullptr)
+                    deleteInView(change.Where.Root, path.c_str(), view, 0);
+                else
+                    RegDeleteKeyW(change.Where.Root, path.c_str());
+            }
+            continue;
+        }
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(change.Where.Root, path.c_str(), 0, KEY_SET_VALUE | view, &key) !=
+            ERROR_SUCCESS)
+            continue;
+        const wchar_t* name = entry.Name.empty() ? nullptr : entry.Name.c_str();
+        if (change.Difference.What == RegistryDifference::Added)
+            RegDeleteValueW(key, name);
+        else if (entry.Type == REG_DWORD)
+        {
+            const DWORD number = wcstoul(change.Difference.Before.Data.c_str(), nullptr, 16);
+            RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
+        }
+        else
+        {
+            // Quoted with backslash escapes, as the snapshot shows text.
+            const std::wstring& shown = change.Difference.Before.Data;
+            std::wstring text;
+            for (size_t i = 1; i + 1 < shown.size(); ++i)
+                text += shown[i] == L'\\' ? shown[++i] : shown[i];
+            RegSetValueExW(key, name, 0, change.Difference.Before.Type,
+                           reinterpret_cast<const BYTE*>(text.c_str()),
+                           DWORD((text.size() + 1) * sizeof(wchar_t)));
+        }
+        RegCloseKey(key);
+    }
+}
+
+std::wstring ShellFolder(int csidl)
+{
+    wchar_t path[MAX_PATH] = L"?";
+    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+// The target of a shortcut file, or "missing".
+std::wstring LinkTarget(const std::wstring& path)
+{
+    std::wstring target = L"missing";
+    IShellLinkW* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&link))))
+        return L"no link object";
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))))
+    {
+        wchar_t found[MAX_PATH] = L"";
+        if (SUCCEEDED(file->Load(path.c_str(), STGM_READ)) &&
+            SUCCEEDED(link->GetPath(found, MAX_PATH, nullptr, SLGP_RAWPATH)))
+            target = found;
+        file->Release();
+    }
+    link->Release();
+    return target;
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(Upper(found.cFileName));
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void DeleteFolder(const std::wstring& folder)
+{
+    for (const std::wstring& name : FilesIn(folder))
+        DeleteFileW((folder + L"\\" + name).c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+// Writes a string under HKEY_CURRENT_USER and returns the one it replaced.
+std::wstring SwapUserValue(const wchar_t* subkey, const wchar_t* name, DWORD type,
+                           const std::wstring& value)
+{
+    wchar_t old[MAX_PATH] = {};
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return L"";
+    DWORD size = sizeof(old) - sizeof(wchar_t);
+    RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size);
+    RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                   DWORD((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return old;
+}
+
+HWND NextDialog(const ChildProcess& child, HWND before)
+{
+    for (int attempt = 0; attempt < 300; attempt++)
+    {
+        HWND found = child.FindDialog(30000);
+        if (found != before && found != nullptr)
+            return found;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+class SetupOutcome : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        // The user's desktop is shared with the Linux home; links go to a
+        // folder of this prefix, and none is mirrored into the Linux menus.
+        SavedMenuBuilder =
+            SwapUserValue(L"Software\\Wine\\DllOverrides", L"winemenubuilder.exe", REG_SZ, L"");
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        Desktop = std::wstring(temp) + L"vnx_setup_desktop";
+        CreateDirectoryW(Desktop.c_str(), nullptr);
+        SavedDesktop = SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, Desktop);
+        // The shell notes the new folder in its own cache at the first look.
+        ShellFolder(CSIDL_DESKTOPDIRECTORY);
+        Shell = new ShellRecorder;
+        // One reading before any setup serves every test: each puts back what
+        // its runs changed.
+        Pristine = new RegistryState;
+        Pristine->Take();
+    }
+    static void TearDownTestSuite()
+    {
+        delete Pristine;
+        delete Shell;
+        SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, SavedDesktop);
+        SwapUserValue(L"Software\\Wine\\DllOverrides", L"winemenubuilder.exe", REG_SZ,
+                      SavedMenuBuilder);
+        DeleteFolder(Desktop);
+    }
+    void SetUp() override
+    {
+        OleInitialize(nullptr);
+        Shell->Forget();
+        Resources = LoadProgramResources();
+        ASSERT_NE(Resources, nullptr);
+        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE));
+        for (const wchar_t* name : {L"Velnox.exe", L"vnxext.dll", L"vnxext64.dll", L"Velnox.chm",
+                                    L"Vnx.txt", L"license.txt"})
+            WriteBytes(Install / name, "x");
+        WriteBytes(Install / Message(MSG_LINK_FOURTH_FILE).c_str(), "x");
+        for (const wchar_t* extension : {L".vnx", L".zip"})
+            Owners[extension] = RawString(HKEY_CLASSES_ROOT, extension, nullptr);
+    }
+    void TearDown() override
+    {
+        // The last reading serves while nothing ran since and all went well.
+        if (!AfterIsCurrent || HasFailure())
+            After.Take();
+        Restore(Before, After);
+        RemoveLinks();
+        SetEnvironmentVariableW(L"sfxname", nullptr);
+        FreeLibrary(Resources);
+        OleUninitialize();
+    }
+    static void RemoveLinks()
+    {
+        for (int csidl : {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY,
+                          CSIDL_COMMON_STARTMENU, CSIDL_STARTMENU})
+            DeleteFileW((ShellFolder(csidl) + L"\\Velnox.lnk").c_str());
+        for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
+            DeleteFolder(ShellFolder(csidl) + L"\\Velnox");
+    }
+    std::wstring Message(UINT number) const
+    {
+        wchar_t text[512] = L"";
+        LoadStringW(Resources, number, text, 512);
+        return text;
+    }
+    bool Start(ChildProcess& child, const wchar_t* options)
+    {
+        return child.Start(L"\"" + Exe + L"\" /setup " + options, Install.Path().c_str());
+    }
+    // The 64-bit notice after the completion dialog, on 64-bit Windows only.
+    void AnswerNotice(ChildProcess& child, HWND done)
+    {
+        if (!IsWin64Prefix())
+            return;
+        HWND notice = NextDialog(child, done);
+        ASSERT_NE(nullptr, notice) << "no 64-bit notice";
+        EXPECT_EQ(Message(MSG_WOW64_CAPTION), WindowText(notice));
+        PostMessageW(notice, WM_COMMAND, IDOK, 0);
+    }
+
+    // All the registry holds after a setup with rows ".vnx" and ".zip", the
+    // shell extension and every link, as the chosen integration calls for it.
+    ExpectedRegistry Expected(bool cascaded)
+    {
+        const std::wstring folder = Install.Path() + L"\\";
+        const std::wstring archiver = folder + L"Velnox.exe";
+        const std::wstring command = L"\"" + archiver + L"\" \"%1\"";
+        const bool win64 = IsWin64Prefix();
+        ExpectedRegistry e;
+
+        const std::wstring classes[][3] = {{L"Velnox", Message(MSG_TYPE_VELNOX), L",0"},
+                                           {L"Velnox.ZIP", Message(MSG_TYPE_ZIP), L",0"},
+                                           {L"Velnox.REV", Message(MSG_TYPE_REV), L",1"}};
+        for (const auto& c : classes)
+        {
+            e.Default(L"HKCR\\" + c[0], Text(c[1]));
+            e.Default(L"HKCR\\" + c[0] + L"\\shell\\open\\command", Text(command));
+            e.Default(L"HKCR\\" + c[0] + L"\\DefaultIcon", Text(archiver + c[2]));
+        }
+        e.Default(L"HKCR\\.rev", Text(L"Velnox.REV"));
+        e.Default(L"HKCR\\.vnx", Text(L"Velnox"));
+        e.Value(L"HKCR\\.vnx\\ShellNew", L"FileName", Text(folder + L"vnxnew.dat"));
+        e.Default(L"HKCR\\.zip", Text(L"Velnox.ZIP"));
+        e.Value(L"HKCR\\.zip\\ShellNew", L"FileName", Text(folder + L"zipnew.dat"));
+        for (int n = 0; n < 30; ++n)
+        {
+            wchar_t volume[8];
+            swprintf(volume, 8, L".v%02d", n);
+            e.Default(std::wstring(L"HKCR\\") + volume, Text(L"Velnox"));
+        }
+
+        struct Library
+        {
+            const wchar_t *Clsid, *File, *Handler, *ClassRoot;
+        };
+        std::vector<Library> libraries = {
+            {kClsid32, L"vnxext.dll", win64 ? L"Velnox32" : L"Velnox", L"HKCR\\CLSID\\"}};
+        if (win64)
+        {
+            // The 32-bit classes node shows also under its own name.
+            libraries.push_back(
+                {kClsid32, L"vnxext.dll", L"Velnox32", L"HKCR\\Wow6432Node\\CLSID\\"});
+            libraries.push_back({kClsid64, L"vnxext64.dll", L"Velnox", L"HKCR64\\CLSID\\"});
+        }
+        const wchar_t* approved =
+            L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+        for (const Library& library : libraries)
+        {
+            const std::wstring clsid = library.Clsid;
+            e.Default(library.ClassRoot + clsid, Text(L"Velnox"));
+            e.Default(library.ClassRoot + clsid + L"\\InProcServer32", Text(folder + library.File));
+            e.Value(library.ClassRoot + clsid + L"\\InProcServer32", L"ThreadingModel",
+                    Text(L"Apartment"));
+            for (const wchar_t* key : {L"Velnox\\shellex\\ContextMenuHandlers\\",
+                                       L"Velnox\\shellex\\PropertySheetHandlers\\",
+                                       L"Velnox.ZIP\\shellex\\ContextMenuHandlers\\",
+                                       L"Velnox.ZIP\\shellex\\PropertySheetHandlers\\",
+                                       L"exefile\\shellex\\PropertySheetHandlers\\"})
+                e.Default(L"HKCR\\" + std::wstring(key) + clsid, Text(L""));
+            for (const wchar_t* key :
+                 {L"*\\shellex\\ContextMenuHandlers\\", L"Folder\\shellex\\ContextMenuHandlers\\",
+                  L"Folder\\shellex\\DragDropHandlers\\", L"Drive\\shellex\\DragDropHandlers\\",
+                  L"lnkfile\\shellex\\ContextMenuHandlers\\"})
+                e.Default(L"HKCR\\" + std::wstring(key) + library.Handler, Text(clsid));
+            e.Value(approved, clsid, Text(L"Velnox shell extension"));
+        }
+        // The library registered last holds the drop handlers.
+        for (const wchar_t* key :
+             {L"Velnox\\shellex\\DropHandler", L"Velnox.ZIP\\shellex\\DropHandler"})
+            e.Default(L"HKCR\\" + std::wstring(key), Text(libraries.back().Clsid));
+
+        for (const wchar_t* view : {L"HKLM", L"HKLM64"})
+        {
+            if (!win64 && view[4] != 0)
+                continue;
+            const std::wstring appPath = std::wstring(view) +
+                                         L"\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+                                         L"App Paths\\Velnox.exe";
+            e.Default(appPath, Text(archiver));
+            e.Value(appPath, L"Path", Text(Install.Path()));
+        }
+        e.Value(L"HKLM\\Software\\Velnox", L"exe32", Text(archiver));
+        e.Value(L"HKLM\\Software\\RegisteredApplications", L"Velnox",
+                Text(L"Software\\Velnox\\Capabilities"));
+        e.Value(L"HKLM\\Software\\Velnox\\Capabilities", L"ApplicationDescription",
+                Text(L"Velnox"));
+        for (const wchar_t* extension : kExtensions)
+            e.Value(L"HKLM\\Software\\Velnox\\Capabilities\\FileAssociations", extension,
+                    Text(lstrcmpW(extension, L".zip") == 0 ? L"Velnox.ZIP" : L"Velnox"));
+
+        const std::wstring entry =
+            L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
+        wchar_t version[64];
+        swprintf(version, 64, L"%d.%02d", VNX_VERSION_MAJOR, VNX_VERSION_MINOR);
+        e.Value(entry, L"DisplayName",
+                Text(L"Velnox " + std::wstring(version) + L" " + Message(MSG_VERSION_LABEL) + L" " +
+                     std::to_wstring(VNX_VERSION_BUILD) + L" (" + Message(MSG_NAME_SUFFIX) + L")"));
+        e.Value(entry, L"DisplayVersion",
+                Text(std::wstring(version) + L"." + std::to_wstring(VNX_VERSION_BUILD)));
+        e.Value(entry, L"VersionMajor", Number(VNX_VERSION_MAJOR));
+        e.Value(entry, L"VersionMinor", Number(VNX_VERSION_MINOR));
+        // Quoted: a path with spaces must not read as a shorter program.
+        e.Value(entry, L"UninstallString", Text(L"\"" + Exe + L"\""));
+        e.Value(entry, L"DisplayIcon", Text(archiver));
+        e.Value(entry, L"InstallLocation", Text(folder));
+        e.Value(entry, L"NoModify", Number(1));
+        e.Value(entry, L"NoRepair", Number(1));
+        e.Value(entry, L"Language", Number(0));
+        e.Value(entry, L"Publisher", Text(L"Korvane"));
+
+        const std::wstring setup = L"HKCU\\Software\\Velnox\\Setup";
+        for (const wchar_t* row : kRowKeys)
+            e.Value(setup + L"\\" + row, L"Set",
+                    Number(lstrcmpW(row, L".vnx") == 0 || lstrcmpW(row, L".zip") == 0));
+        for (const wchar_t* link : {L"Desktop", L"StartMenu", L"Programs"})
+            e.Value(setup + L"\\Links", link, Number(1));
+        e.Value(setup, L"ShellExt", Number(1));
+        e.Value(setup, L"CascadedMenu", Number(cascaded));
+        e.Value(setup, L"MenuIcons", Number(1));
+        // The owners the two extensions had before, kept to give them back.
+        for (const auto& owner : Owners)
+        {
+            const std::wstring& was = owner.second;
+            e.Value(setup + L"\\" + owner.first, L"Exist", Number(was != L"<no key>"));
+            e.Value(setup + L"\\" + owner.first, L"Type",
+                    Text(was == L"<no key>" || was == L"<no value>" ? L"" : was));
+            e.Value(setup + L"\\" + owner.first, L"ShellNew", Text(L""));
+        }
+        return e;
+    }
+
+    // The links every flag asks for, each to its file in the installation.
+    void ExpectLinks()
+    {
+        const std::wstring archiver = Install / L"Velnox.exe";
+        EXPECT_EQ(archiver,
+                  LinkTarget(ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Velnox.lnk"));
+        EXPECT_EQ(archiver, LinkTarget(ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Velnox.lnk"));
+        EXPECT_TRUE(FilesIn(Desktop).empty()) << "the user's own desktop stays empty";
+        const std::wstring group[][2] = {
+            {L"Velnox.lnk", archiver},
+            {Message(MSG_LINK_HELP) + L".lnk", Install / L"Velnox.chm"},
+            {Message(MSG_LINK_README) + L".lnk", Install / L"Vnx.txt"},
+            {Message(MSG_LINK_FOURTH) + L".lnk", Install / Message(MSG_LINK_FOURTH_FILE).c_str()}};
+        for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
+        {
+            const std::wstring folder = ShellFolder(csidl) + L"\\Velnox";
+            std::vector<std::wstring> names;
+            for (const auto& link : group)
+            {
+                names.push_back(Upper(link[0]));
+                EXPECT_EQ(link[1], LinkTarget(folder + L"\\" + link[0])) << WideToUtf8(link[0]);
+            }
+            std::sort(names.begin(), names.end());
+            EXPECT_EQ(names, FilesIn(folder)) << "csidl " << csidl;
+        }
+        std::vector<std::wstring> files = {L"UNINSTALL.EXE", L"VELNOX.EXE",
+                                           L"VNXEXT.DLL",    L"VNXEXT64.DLL",
+                                           L"VELNOX.CHM",    L"VNX.TXT",
+                                           L"LICENSE.TXT",   L"VNXNEW.DAT",
+                                           L"ZIPNEW.DAT",    Upper(Message(MSG_LINK_FOURTH_FILE))};
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, FilesIn(Install.Path())) << "the installation folder";
+    }
+
+    static std::wstring Desktop, SavedDesktop, SavedMenuBuilder;
+    static ShellRecorder* Shell;
+    static RegistryState* Pristine;
+    ScratchDir Install{L"install"};
+    std::wstring Exe = Install / L"uninstall.exe";
+    HMODULE Resources = nullptr;
+    const RegistryState& Before = *Pristine;
+    RegistryState After;
+    bool AfterIsCurrent = false;
+    std::map<std::wstring, std::wstring> Owners; // the classes of ".vnx" and ".zip" before
+};
+std::wstring SetupOutcome::Desktop, SetupOutcome::SavedDesktop, SetupOutcome::SavedMenuBuilder;
+ShellRecorder* SetupOutcome::Shell = nullptr;
+RegistryState* SetupOutcome::Pristine = nullptr;
+
+std::string Lines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+TEST_F(SetupOutcome, DialogsLeaveExactlyTheChosenIntegration)
+{
+    ChildProcess child;
+    ASSERT_TRUE(Start(child, L"/initA10000000000000000D0M1P1S1C0I1"));
+    HWND settings = child.FindDialog(30000);
+    ASSERT_NE(nullptr, settings);
+    ASSERT_NE(nullptr, GetDlgItem(settings, IDC_SETUP_INFO));
+    for (int id : {IDC_ASSOC_ZIP, IDC_LINK_DESKTOP, IDC_CASCADED_MENU})
+        SendDlgItemMessageW(settings, id, BM_CLICK, 0, 0);
+
+    PostMessageW(settings, WM_COMMAND, IDC_CONTEXT_ITEMS, 0);
+    HWND items = NextDialog(child, settings);
+    ASSERT_NE(nullptr, items);
+    SendDlgItemMessageW(items, IDC_ITEM_TEST, BM_CLICK, 0, 0);
+    SetDlgItemTextW(items, IDC_ALWAYS_ARC, L"*.img;*.iso");
+    PostMessageW(items, WM_COMMAND, IDOK, 0);
+    for (int wait = 0; wait < 100 && IsWindow(items); ++wait)
+        Sleep(100);
+
+    PostMessageW(settings, WM_COMMAND, IDOK, 0);
+    HWND done = NextDialog(child, settings);
+    ASSERT_NE(nullptr, done);
+    ASSERT_NE(nullptr, GetDlgItem(done, IDC_DONE_HEADING));
+    PostMessageW(done, WM_COMMAND, IDC_DONE_LICENSE, 0);
+    ASSERT_EQ(1u, Shell->Opened(1).size()) << "the licence was not opened";
+    PostMessageW(done, WM_COMMAND, IDOK, 0);
+    AnswerNotice(child, done);
+    EXPECT_EQ(0, child.Wait(30000));
+
+    // The licence, then the program group.
+    const std::vector<std::wstring> opened = Shell->Opened(2);
+    ASSERT_EQ(2u, opened.size());
+    EXPECT_EQ(0, lstrcmpiW((Install / L"license.txt").c_str(), opened[0].c_str()))
+        << WideToUtf8(opened[0]);
+    EXPECT_EQ(
+        0, lstrcmpiW((ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Velnox").c_str(), opened[1].c_str()))
+        << WideToUtf8(opened[1]);
+
+    After.Take();
+    AfterIsCurrent = true;
+    ExpectedRegistry expected = Expected(true);
+    const std::wstring menu = L"HKCU\\Software\\Velnox\\Setup\\MenuItems";
+    for (size_t i = 0; i < sizeof(kMenuItems) / sizeof(kMenuItems[0]); ++i)
+    {
+        const bool off = lstrcmpW(kMenuItems[i], L"Convert") == 0; // "Test" was turned on
+        expected.Value(menu, kMenuItems[i], Number(!off));
+    }
+    expected.Value(menu, L"AlwaysArc", Text(L"*.img;*.iso"));
+    const std::vector<std::string> faults = expected.Check(Before, After);
+    EXPECT_TRUE(faults.empty()) << Lines(faults);
+    ExpectLinks();
+}
+
+// The same choices given silently; then, over that setup, a run that must not
+// open the group folder and an installer-package run.
+TEST_F(SetupOutcome, SilentRunDoesTheSameAndOnlyAPlainRunOpensTheGroup)
+{
+    const wchar_t* const choices = L" /initA11000000000000000D1M1P1S1C1I1";
+    {
+        ChildProcess child;
+        ASSERT_TRUE(Start(child, (std::wstring(L"/S") + choices).c_str()));
+        EXPECT_EQ(0, child.Wait(60000)) << "a dialog or the 64-bit notice was left open";
+    }
+    After.Take();
+    AfterIsCurrent = true;
+    const std::vector<std::string> faults = Expected(true).Check(Before, After);
+    EXPECT_TRUE(faults.empty()) << Lines(faults);
+    ExpectLinks();
+    EXPECT_TRUE(Shell->Opened(0, 0).empty()) << "silent";
+
+    {
+        ChildProcess child;
+        ASSERT_TRUE(Start(child, (std::wstring(L"/noexplorer") + choices).c_str()));
+        HWND settings = child.FindDialog(30000);
+        ASSERT_NE(nullptr, settings);
+        PostMessageW(settings, WM_COMMAND, IDOK, 0);
+        HWND done = NextDialog(child, settings);
+        ASSERT_NE(nullptr, done);
+        PostMessageW(done, WM_COMMAND, IDOK, 0);
+        AnswerNotice(child, done);
+        EXPECT_EQ(0, child.Wait(30000));
+    }
+    EXPECT_TRUE(Shell->Opened(0, 0).empty()) << "noexplorer";
+
+    const wchar_t entry[] =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
+    RemoveRegistryTree(HKEY_LOCAL_MACHINE, entry);
+    {
+        ChildProcess child;
+        ASSERT_TRUE(Start(child, (std::wstring(L"/msi") + choices).c_str()));
+        HWND settings = child.FindDialog(30000);
+        ASSERT_NE(nullptr, settings);
+        PostMessageW(settings, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(0, child.Wait(30000)) << "a completion dialog or notice after an installer run";
+    }
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, entry));
+    // Time for a late opening of any of the three runs to be written.
+    EXPECT_TRUE(Shell->Opened(1, 3000).empty()) << "silent, noexplorer or msi";
+    ExpectLinks();
+}
+
+} // namespace
