@@ -40,7 +40,18 @@ void FreeEntry(PortableEntry* entry)
     std::free(entry);
 }
 
-void AppendEntry(wchar_t* name, wchar_t* value, PortableKind kind)
+// The link that a new entry goes into: the end of the image.
+PortableEntry** EndLink()
+{
+    PortableEntry** link = &Portable.First;
+    while (*link)
+        link = &(*link)->Next;
+    return link;
+}
+
+// Appends at end, which is then moved on to the new entry's link; the loader
+// keeps it across lines so that a long file does not walk the image per line.
+void AppendEntry(wchar_t* name, wchar_t* value, PortableKind kind, PortableEntry**& end)
 {
     PortableEntry* entry = static_cast<PortableEntry*>(std::malloc(sizeof(PortableEntry)));
     if (entry == nullptr)
@@ -53,10 +64,8 @@ void AppendEntry(wchar_t* name, wchar_t* value, PortableKind kind)
     entry->Value = value;
     entry->Kind = kind;
     entry->Next = nullptr;
-    PortableEntry** link = &Portable.First;
-    while (*link)
-        link = &(*link)->Next;
-    *link = entry;
+    *end = entry;
+    end = &entry->Next;
 }
 
 bool IsAsciiLetter(wchar_t c)
@@ -64,7 +73,7 @@ bool IsAsciiLetter(wchar_t c)
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
 }
 
-void ParseLine(const wchar_t* line)
+void ParseLine(const wchar_t* line, PortableEntry**& end)
 {
     if (!IsAsciiLetter(line[0]))
         return;
@@ -99,7 +108,7 @@ void ParseLine(const wchar_t* line)
         std::free(name);
         throw;
     }
-    AppendEntry(name, copy, kind);
+    AppendEntry(name, copy, kind, end);
 }
 
 bool StartsWith(const wchar_t* text, const wchar_t* prefix, size_t prefixLength)
@@ -107,11 +116,22 @@ bool StartsWith(const wchar_t* text, const wchar_t* prefix, size_t prefixLength)
     return std::wcsncmp(text, prefix, prefixLength) == 0;
 }
 
+// An entry and its place in the image: of entries with equal names, the
+// first is the one that counts, so it must stay first in the written file.
+struct SortedEntry
+{
+    PortableEntry* Entry;
+    uint32_t Position;
+};
+
 int CompareEntryNames(const void* a, const void* b)
 {
-    const PortableEntry* first = *static_cast<PortableEntry* const*>(a);
-    const PortableEntry* second = *static_cast<PortableEntry* const*>(b);
-    return std::wcscmp(first->Name, second->Name);
+    const SortedEntry* first = static_cast<const SortedEntry*>(a);
+    const SortedEntry* second = static_cast<const SortedEntry*>(b);
+    const int order = std::wcscmp(first->Entry->Name, second->Entry->Name);
+    if (order != 0)
+        return order;
+    return first->Position < second->Position ? -1 : first->Position > second->Position;
 }
 
 // A line break inside a stored text would end its line early and let the
@@ -213,8 +233,9 @@ bool LoadPortableSettingsFile(const wchar_t* path)
         if (!ReadTextFile(Portable.Path, lines))
             return false;
         const wchar_t* line = nullptr;
+        PortableEntry** end = EndLink();
         while (lines.NextString(&line))
-            ParseLine(line);
+            ParseLine(line, end);
     }
     catch (...)
     {
@@ -255,10 +276,11 @@ bool SavePortableSettings()
     CopyString(temporary, Portable.Path);
     AppendString(temporary, L".new");
 
-    DynArray<PortableEntry*> sorted;
+    DynArray<SortedEntry> sorted;
+    uint32_t position = 0;
     for (PortableEntry* entry = Portable.First; entry; entry = entry->Next)
-        sorted.Push(entry);
-    SortArray(sorted.Data(), sorted.Size(), sizeof(PortableEntry*), CompareEntryNames);
+        sorted.Push(SortedEntry{entry, position++});
+    SortArray(sorted.Data(), sorted.Size(), sizeof(SortedEntry), CompareEntryNames);
 
     bool written = false;
     {
@@ -273,9 +295,10 @@ bool SavePortableSettings()
         for (uint32_t i = 0; written && i < sorted.Size(); ++i)
         {
             // A name with a line break could not be read back as itself.
-            if (sorted[i]->Name[SafeLength(sorted[i]->Name)] != 0)
+            const PortableEntry& entry = *sorted[i].Entry;
+            if (entry.Name[SafeLength(entry.Name)] != 0)
                 continue;
-            written = WriteEntry(file, *sorted[i]);
+            written = WriteEntry(file, entry);
         }
         // A failed close may mean the data never reached the disk.
         written = file.Close() && written;
@@ -361,7 +384,8 @@ void SetPortableValue(const wchar_t* name, const wchar_t* value, PortableKind ki
         std::free(copy);
         throw;
     }
-    AppendEntry(nameCopy, copy, kind);
+    PortableEntry** end = EndLink();
+    AppendEntry(nameCopy, copy, kind, end);
 }
 
 void RemovePortableValues(HKEY root, const wchar_t* subkey, const wchar_t* valueName)
