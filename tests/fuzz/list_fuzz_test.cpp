@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <share.h>
 #include <string>
@@ -229,6 +232,8 @@ public:
     }
     ~ListTarget()
     {
+        if (ListHandle != INVALID_HANDLE_VALUE)
+            CloseHandle(ListHandle);
         RemoveTree(Root + L"install");
         for (const TreeItem& item : Canary)
             SetFileAttributesW((Root + item.Path).c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -247,13 +252,7 @@ public:
             return;
         }
         BeginInput(kListFile, index, bytes);
-        const std::wstring list = Install + L"Uninstall.lst";
-        if (!WriteBytes(list, bytes))
-        {
-            ADD_FAILURE() << kListFile << " input " << index << ": list not written";
-            return;
-        }
-        FILE* file = _wfsopen(list.c_str(), L"rb", _SH_DENYNO);
+        FILE* file = OpenList(bytes);
         if (file == nullptr)
         {
             ADD_FAILURE() << kListFile << " input " << index << ": list not opened";
@@ -286,6 +285,39 @@ public:
     }
 
 private:
+    // The list rewritten through one handle kept open (much cheaper under
+    // Wine than a new file per input) and handed over as its own stream. Like
+    // the program's own stream it does not let the list be deleted.
+    FILE* OpenList(const std::string& bytes)
+    {
+        if (ListHandle == INVALID_HANDLE_VALUE)
+            ListHandle =
+                CreateFileW((Install + L"Uninstall.lst").c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        HANDLE reader = nullptr;
+        if (ListHandle == INVALID_HANDLE_VALUE ||
+            SetFilePointer(ListHandle, 0, nullptr, FILE_BEGIN) != 0 ||
+            (!bytes.empty() &&
+             !WriteFile(ListHandle, bytes.data(), DWORD(bytes.size()), &written, nullptr)) ||
+            !SetEndOfFile(ListHandle) || SetFilePointer(ListHandle, 0, nullptr, FILE_BEGIN) != 0 ||
+            !DuplicateHandle(GetCurrentProcess(), ListHandle, GetCurrentProcess(), &reader,
+                             GENERIC_READ, FALSE, 0))
+            return nullptr;
+        const int descriptor =
+            _open_osfhandle(reinterpret_cast<intptr_t>(reader), _O_RDONLY | _O_BINARY);
+        if (descriptor < 0)
+        {
+            CloseHandle(reader);
+            return nullptr;
+        }
+        FILE* stream = _fdopen(descriptor, "rb");
+        if (stream == nullptr)
+            _close(descriptor);
+        return stream;
+    }
+
     // Puts back what the input removed or changed, parents first.
     void Restore()
     {
@@ -323,6 +355,7 @@ private:
     std::wstring Install;
     std::vector<TreeItem> Canary;
     std::vector<TreeItem> InstallTree;
+    HANDLE ListHandle = INVALID_HANDLE_VALUE;
     GuardedBlock FolderBlock{16384};
     GuardedBlock ProgramBlock{16384};
 };
