@@ -1,6 +1,7 @@
 #include "localization/messages.h"
 
 #include "common/strings.h"
+#include "files/disk_file.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
 #include "localization/language_file.h"
@@ -47,7 +48,54 @@ bool CanLoadAsDataFile()
     return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.wServicePackMajor >= 2);
 }
 
+template <typename Record> bool ReadRecord(DiskFile& file, int64_t offset, Record& record)
+{
+    file.Seek(offset, FILE_BEGIN);
+    return file.Tell() == offset && file.Read(&record, sizeof(record)) == int64_t(sizeof(record));
+}
+
+// A language module cut short (an interrupted copy) still loads, but its
+// resources then point past the end of the file and the first lookup
+// faults. Only a file that holds the whole of every section is used.
+bool IsWholeImage(const wchar_t* path)
+{
+    DiskFile file;
+    if (!file.Open(path))
+        return false;
+    file.Seek(0, FILE_END);
+    const int64_t size = file.Tell();
+    IMAGE_DOS_HEADER dos;
+    if (size <= 0 || !ReadRecord(file, 0, dos) || dos.e_magic != IMAGE_DOS_SIGNATURE ||
+        dos.e_lfanew <= 0)
+        return false;
+    struct
+    {
+        DWORD Signature;
+        IMAGE_FILE_HEADER Header;
+    } nt;
+    if (!ReadRecord(file, dos.e_lfanew, nt) || nt.Signature != IMAGE_NT_SIGNATURE)
+        return false;
+    const int64_t sections = int64_t(dos.e_lfanew) + sizeof(nt) + nt.Header.SizeOfOptionalHeader;
+    for (WORD i = 0; i < nt.Header.NumberOfSections; i++)
+    {
+        IMAGE_SECTION_HEADER section;
+        if (!ReadRecord(file, sections + int64_t(i) * sizeof(section), section))
+            return false;
+        if (int64_t(section.PointerToRawData) + section.SizeOfRawData > size)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
+
+HINSTANCE DialogModule(const wchar_t* name)
+{
+    if (ResourceModule != ProgramModule &&
+        FindResourceW(ResourceModule, name, RT_DIALOG) == nullptr)
+        return ProgramModule;
+    return ResourceModule;
+}
 
 void RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination, size_t capacity)
 {
@@ -100,7 +148,9 @@ void LanguageLibrary::OpenBeside(HINSTANCE instance, const wchar_t* programPath)
         CopyString(path, programPath);
         SetName(path, L"vnxlng.dll");
         RedirectToLanguageFolder(path, path, kPathChars);
-        if (CanLoadAsDataFile())
+        if (!IsWholeImage(path))
+            library = nullptr;
+        else if (CanLoadAsDataFile())
             library = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
         else
             library = LoadLibraryW(path);

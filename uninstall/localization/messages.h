@@ -29,6 +29,10 @@ private:
 };
 extern LanguageLibrary LanguageModule;
 
+// The module that holds the dialog template name: the resource module, or
+// the program itself when a language module lacks that dialog.
+HINSTANCE DialogModule(const wchar_t* name);
+
 const size_t kMessageChars = 512;
 const size_t kMessageBuffers = 8;
 

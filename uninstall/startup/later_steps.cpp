@@ -13,10 +13,11 @@ void LoadLanguageFile()
 
 INT_PTR RunIntegrationSettings()
 {
-    return DialogBoxParamW(ResourceModule, L"SETUPDLG", nullptr, IntegrationSettingsDialog, 0);
+    return DialogBoxParamW(DialogModule(L"SETUPDLG"), L"SETUPDLG", nullptr,
+                           IntegrationSettingsDialog, 0);
 }
 
 void RunCompletionDialog()
 {
-    DialogBoxParamW(ResourceModule, L"DONEDLG", nullptr, CompletionDialog, 0);
+    DialogBoxParamW(DialogModule(L"DONEDLG"), L"DONEDLG", nullptr, CompletionDialog, 0);
 }
