@@ -195,9 +195,57 @@ bool IsPending(const std::wstring& name)
     return false;
 }
 
+// Scheduled renames would run at the prefix's next start; only these tests
+// make any.
+void ForgetPendingRenames()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueW(key, L"PendingFileRenameOperations");
+    RegCloseKey(key);
+}
+
+// A program file mapped as an image: it cannot be deleted but can be renamed,
+// as with a library in use.
+class MappedImage
+{
+public:
+    explicit MappedImage(const std::wstring& path)
+    {
+        HANDLE file =
+            CreateFileW(path.c_str(), GENERIC_READ | GENERIC_EXECUTE,
+                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return;
+        section_ = CreateFileMappingW(file, nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr);
+        CloseHandle(file);
+        if (section_)
+            view_ = MapViewOfFile(section_, FILE_MAP_READ, 0, 0, 0);
+    }
+    ~MappedImage()
+    {
+        if (view_)
+            UnmapViewOfFile(view_);
+        if (section_)
+            CloseHandle(section_);
+    }
+    MappedImage(const MappedImage&) = delete;
+    MappedImage& operator=(const MappedImage&) = delete;
+    bool Mapped() const { return view_ != nullptr; }
+
+private:
+    HANDLE section_ = nullptr;
+    void* view_ = nullptr;
+};
+
 TEST_F(ListTest, FilesInUseAreScheduledButNeverTheProgramOrTheList)
 {
     CreateDirectoryW((folder + L"sub").c_str(), nullptr);
+    const std::wstring mapped = folder + L"mapped.dll";
+    ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), mapped.c_str(), FALSE));
+    MakeFile(mapped + L".0.tmp");
     const std::wstring busy = folder + L"busy.dll";
     const std::wstring namedLikeProgram = folder + L"sub\\UNINSTALL.EXE";
     const std::wstring otherList = folder + L"sub\\uninstall.LST";
@@ -211,11 +259,20 @@ TEST_F(ListTest, FilesInUseAreScheduledButNeverTheProgramOrTheList)
     }
     MakeFile(busy + L".0.tmp"); // taken: the next free number is used
 
-    const ListRemoval result = Run("busy.dll\nsub\\UNINSTALL.EXE\nsub\\uninstall.LST\n");
+    ListRemoval result = {};
+    {
+        MappedImage image(mapped);
+        ASSERT_TRUE(image.Mapped());
+        result = Run("mapped.dll\nbusy.dll\nsub\\UNINSTALL.EXE\nsub\\uninstall.LST\n");
+    }
     for (HANDLE file : held)
         CloseHandle(file);
 
     EXPECT_TRUE(result.RestartNeeded);
+    // ".0.tmp" is taken: the next free number.
+    EXPECT_FALSE(Exists(mapped));
+    EXPECT_TRUE(Exists(mapped + L".1.tmp"));
+    EXPECT_TRUE(IsPending(mapped + L".1.tmp"));
     // A move of a file held without share-delete fails on Windows; either way
     // the name it is left under is scheduled.
     const bool moved = !Exists(busy);
@@ -224,6 +281,7 @@ TEST_F(ListTest, FilesInUseAreScheduledButNeverTheProgramOrTheList)
     EXPECT_FALSE(IsPending(namedLikeProgram));
     EXPECT_FALSE(IsPending(namedLikeProgram + L".0.tmp"));
     EXPECT_FALSE(IsPending(otherList));
+    ForgetPendingRenames();
 }
 
 TEST(CleanupBatchTest, LineForLine)
@@ -244,9 +302,51 @@ TEST(CleanupBatchTest, LineForLine)
     ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"C:\\Vx\\uninstall.exe", L"C:\\Vx", true));
     EXPECT_EQ(head + "del \"" + b + "\"\r\n", ReadBytes(batch));
 
-    // A drive root keeps its backslash.
+    // A drive root keeps its backslash; "%" would start a variable.
     ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"X:\\uninstall.exe", L"X:\\", true));
     EXPECT_NE(std::string::npos, ReadBytes(batch).find("rd \"X:\\\"\r\n"));
+    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"C:\\100%\\a%PATH%.exe", L"C:\\100%", true));
+    EXPECT_EQ(0u, ReadBytes(batch).find("\"C:\\100%%\\a%%PATH%%.exe\" /wait\r\n"));
+    EXPECT_NE(std::string::npos, ReadBytes(batch).find("rd \"C:\\100%%\"\r\n"));
+}
+
+TEST(CleanupBatchTest, NamesWithNoSafeFormGoThroughTheEnvironment)
+{
+    ScratchDir scratch(L"uninstall_batch_env");
+    // Not there, so it has no short form either.
+    const std::wstring folder = scratch / L"\x4E2D\x0416\x05D0";
+    const std::wstring program = folder + L"\\uninstall.exe";
+    wchar_t safe[1024];
+    ASSERT_FALSE(BatchSafePath(program.c_str(), safe, 1024));
+    const std::wstring batch = scratch / L"Uninstall_Vnx.Bat";
+    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), program.c_str(), folder.c_str(), false));
+    const std::string bytes = ReadBytes(batch);
+    EXPECT_EQ(0u,
+              bytes.find("\"%VNX_UNINSTALL_PROGRAM%\" /wait\r\n"
+                         "del \"%VNX_UNINSTALL_PROGRAM%\"\r\nrd \"%VNX_UNINSTALL_FOLDER%\"\r\n"))
+        << bytes;
+    // The "warning" run still reports a program that stays.
+    EXPECT_NE(
+        std::string::npos,
+        bytes.find("if exist \"%VNX_UNINSTALL_PROGRAM%\" \"%VNX_UNINSTALL_PROGRAM%\" /warning"))
+        << bytes;
+    wchar_t value[1024] = L"";
+    GetEnvironmentVariableW(L"VNX_UNINSTALL_PROGRAM", value, 1024);
+    EXPECT_EQ(program, value);
+    GetEnvironmentVariableW(L"VNX_UNINSTALL_FOLDER", value, 1024);
+    EXPECT_EQ(folder, value);
+
+    // The command processor reads the names back from its environment.
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), program.c_str(), FALSE));
+    wchar_t comspec[MAX_PATH] = L"";
+    GetEnvironmentVariableW(L"COMSPEC", comspec, MAX_PATH);
+    ChildProcess cmd;
+    ASSERT_TRUE(cmd.Start(std::wstring(comspec) + L" /c \"" + batch + L"\""));
+    EXPECT_NE(-1, cmd.Wait(60000));
+    EXPECT_FALSE(Exists(program));
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_FALSE(Exists(batch));
 }
 
 TEST(CleanupBatchTest, NamesTheCodePageCannotHoldAreShortenedOrLeftOut)
@@ -261,15 +361,19 @@ TEST(CleanupBatchTest, NamesTheCodePageCannotHoldAreShortenedOrLeftOut)
     ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), program.c_str(), folder.c_str(), false));
     const std::string bytes = ReadBytes(batch);
     EXPECT_EQ(std::string::npos, bytes.find('?')) << bytes;
-    // What is written must name the real folder.
+    // What is written must name the real folder, or a variable holding it.
     const size_t rd = bytes.find("rd \"");
-    if (rd != std::string::npos)
+    ASSERT_NE(std::string::npos, rd) << bytes;
+    const std::string named = bytes.substr(rd + 4, bytes.find('"', rd + 4) - rd - 4);
+    DWORD attributes = GetFileAttributesA(named.c_str());
+    if (named == "%VNX_UNINSTALL_FOLDER%")
     {
-        const std::string named = bytes.substr(rd + 4, bytes.find('"', rd + 4) - rd - 4);
-        const DWORD attributes = GetFileAttributesA(named.c_str());
-        EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes) << named;
-        EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY) << named;
+        wchar_t value[1024] = L"";
+        GetEnvironmentVariableW(L"VNX_UNINSTALL_FOLDER", value, 1024);
+        attributes = GetFileAttributesW(value);
     }
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes) << named;
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY) << named;
     wchar_t safe[1024];
     EXPECT_TRUE(BatchSafePath(L"C:\\plain\\name.exe", safe, 1024));
     EXPECT_STREQ(L"C:\\plain\\name.exe", safe);

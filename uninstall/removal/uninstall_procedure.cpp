@@ -97,6 +97,105 @@ bool ReadsTheSame(const wchar_t* path)
     return true;
 }
 
+// A reparse point that names another place (a junction or a symbolic link),
+// or one whose kind cannot be told, may lead outside the program's folder.
+bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes)
+{
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    FindClose(search);
+    const DWORD kNameSurrogate = 0x20000000;
+    return found.dwReserved0 == 0 || (found.dwReserved0 & kNameSurrogate) != 0;
+}
+
+// Looks at each folder on the way from the program's folder down to a listed
+// name. The folders last found free of links are remembered, so a list
+// sorted by folder costs one look per folder rather than per name.
+class LinkGuard
+{
+public:
+    explicit LinkGuard(size_t rootLength) : rootLength_(rootLength), knownLength_(0)
+    {
+        known_[0] = 0;
+    }
+    LinkGuard(const LinkGuard&) = delete;
+    LinkGuard& operator=(const LinkGuard&) = delete;
+
+    // True when a folder between the program's folder and the name's last
+    // part is a link to elsewhere. The last part is the caller's to check,
+    // unless separators follow it: then its attributes would be those of
+    // where it leads.
+    bool PassesThroughLink(wchar_t* fullName)
+    {
+        size_t start = rootLength_;
+        if (knownLength_ > 0 && wcsncmp(fullName, known_, knownLength_) == 0)
+            start = knownLength_;
+        for (size_t i = start; fullName[i]; ++i)
+        {
+            if (!IsPathSeparator(fullName[i]) || IsPathSeparator(fullName[i - 1]))
+                continue;
+            const wchar_t separator = fullName[i];
+            fullName[i] = 0;
+            const DWORD attributes = GetFileAttributesW(fullName);
+            const bool link = IsLinkToElsewhere(fullName, attributes);
+            fullName[i] = separator;
+            if (link)
+                return true;
+            // Nothing below a missing folder exists to be reached.
+            if (attributes == INVALID_FILE_ATTRIBUTES)
+                return false;
+            CopyString(known_, fullName, i + 2);
+            knownLength_ = i + 1;
+        }
+        return false;
+    }
+
+private:
+    size_t rootLength_;
+    wchar_t known_[kEntryChars];
+    size_t knownLength_; // characters of known_, ending with a separator
+};
+
+// Paths the code pages cannot carry reach the command processor through its
+// environment, which it reads in UTF-16.
+const wchar_t kProgramVariable[] = L"VNX_UNINSTALL_PROGRAM";
+const wchar_t kFolderVariable[] = L"VNX_UNINSTALL_FOLDER";
+const wchar_t kBatchVariable[] = L"VNX_UNINSTALL_BATCH";
+
+// The batch file reads "%" as the start of a variable; "%%" is one "%".
+bool DoublePercents(const wchar_t* path, wchar_t (&text)[kBatchChars])
+{
+    size_t out = 0;
+    for (const wchar_t* c = path; *c; ++c)
+    {
+        if (out + (*c == L'%' ? 2 : 1) >= kBatchChars)
+            return false;
+        if (*c == L'%')
+            text[out++] = L'%';
+        text[out++] = *c;
+    }
+    text[out] = 0;
+    return true;
+}
+
+// How the batch file names path: as it is, in its short form, or through a
+// variable set here for the command processor to inherit. False when none
+// of them works, and the lines naming it are left out.
+bool BatchName(const wchar_t* path, const wchar_t* variable, wchar_t (&text)[kBatchChars])
+{
+    wchar_t safe[kBatchChars];
+    if (BatchSafePath(path, safe, kBatchChars) && DoublePercents(safe, text))
+        return true;
+    if (!SetEnvironmentVariableW(variable, path))
+        return false;
+    FormatString(text, L"%%%s%%", variable);
+    return true;
+}
+
 } // namespace
 
 bool IsSafeListEntry(const wchar_t* entry)
@@ -135,10 +234,12 @@ bool IsSafeListEntry(const wchar_t* entry)
 ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* programPath)
 {
     ListRemoval result = {0, 0, false};
+    const size_t rootLength = wcslen(folder);
     for (;;)
     {
         ++result.Passes;
         int removed = 0;
+        LinkGuard links(rootLength);
         char line[kLineBytes];
         while (fgets(line, sizeof(line), list))
         {
@@ -151,8 +252,13 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
             wchar_t fullName[kEntryChars];
             CopyString(fullName, folder);
             AppendString(fullName, entry);
+            if (links.PassesThroughLink(fullName))
+                continue;
 
             const DWORD attributes = GetFileAttributesW(fullName);
+            // Removing a linked folder may remove the folder it points at.
+            if (IsLinkToElsewhere(fullName, attributes))
+                continue;
             SetFileAttributesW(fullName, 0);
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             {
@@ -201,9 +307,9 @@ bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, con
     wchar_t program[kBatchChars];
     wchar_t dir[kBatchChars];
     wchar_t batch[kBatchChars];
-    const bool haveProgram = BatchSafePath(programPath, program, kBatchChars);
-    const bool haveDir = BatchSafePath(folder, dir, kBatchChars);
-    const bool haveBatch = BatchSafePath(batchPath, batch, kBatchChars);
+    const bool haveProgram = BatchName(programPath, kProgramVariable, program);
+    const bool haveDir = BatchName(folder, kFolderVariable, dir);
+    const bool haveBatch = BatchName(batchPath, kBatchVariable, batch);
 
     bool ok = true;
     wchar_t text[kBatchChars];

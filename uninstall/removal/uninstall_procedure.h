@@ -19,12 +19,16 @@ struct ListRemoval
 };
 
 // The deletion passes over an open list. folder ends with a backslash;
-// programPath is the running program, never moved or scheduled.
+// programPath is the running program, never moved or scheduled. A name that
+// is, or lies below, a junction or symbolic link is passed over: it may lead
+// outside the folder.
 ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* programPath);
 
 // The cleanup batch file for the program at programPath in folder (no end
 // slash except at a drive root). A path that would not read back the same in
-// the batch file is written in its short form, or its line is left out.
+// the batch file is written in its short form, or else named through an
+// environment variable of this process that the command processor started
+// afterwards inherits; only when that fails too are its lines left out.
 bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, const wchar_t* folder,
                        bool silent);
 
