@@ -170,6 +170,12 @@ void BenchStartAndExit(const BenchConfig& config)
         return;
     const double floor = EmptyProgramSeconds(config);
     RunProgram(program, L"/noexplorer");
+    // Beside the program: the libraries are the only difference to the empty one.
+    const std::wstring withImports = folder + L"\\empty_with_imports.exe";
+    CopyFileW((FolderOf(config.EmptyProgram) + L"\\bench_empty_with_imports.exe").c_str(),
+              withImports.c_str(), FALSE);
+    RunProgram(withImports, L"");
+    std::vector<double> importsFloor;
 
     // An option of neither mode: the program starts, does nothing and ends.
     std::vector<double> plain, waited;
@@ -178,6 +184,9 @@ void BenchStartAndExit(const BenchConfig& config)
         const ChildRun child = RunProgram(program, L"/noexplorer");
         if (Succeeded(child, "uninstall.exe /noexplorer"))
             plain.push_back(child.Seconds);
+        const ChildRun empty = RunProgram(withImports, L"");
+        if (Succeeded(empty, "the empty program with imports"))
+            importsFloor.push_back(empty.Seconds);
     }
     for (int run = 0; run < config.Runs; run++)
     {
@@ -192,7 +201,14 @@ void BenchStartAndExit(const BenchConfig& config)
     row.Floor = "empty Win32 program";
     row.FloorSeconds = floor;
     PrintRow(row);
+    row.Floor = "the same, with the program's DLLs";
+    row.FloorSeconds = Median(importsFloor);
+    row.Note = "advapi32 gdi32 ole32 shell32 user32";
+    PrintRow(row);
     row.What = "start and exit: /wait minus 2000 ms";
+    row.Floor = "empty Win32 program";
+    row.FloorSeconds = floor;
+    row.Note = "";
     row.Runs = int(waited.size());
     row.Seconds = Median(waited);
     PrintRow(row);

@@ -1,0 +1,219 @@
+// Where the time of the list removal goes: the program's passes against the
+// bare loop on a smaller tree, each call kind timed on its own, and the
+// program's reading of the list without any file call.
+//   removal_profile.exe FOLDER [FOLDERS [ROUNDS]]
+#include "bench_support.h"
+
+#include "common/strings.h"
+#include "removal/uninstall_procedure.h"
+
+#include <share.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+int g_folders = 20;
+const int kFilesPerFolder = 50;
+
+std::wstring EntryName(int folder, int file)
+{
+    wchar_t name[32];
+    if (file < 0)
+        std::swprintf(name, 32, L"folder%03d", folder);
+    else
+        std::swprintf(name, 32, L"folder%03d\\file%02d.dat", folder, file);
+    return name;
+}
+
+void BuildTree(const std::wstring& root)
+{
+    DeleteTree(root);
+    CreateDirectoryW(root.c_str(), nullptr);
+    static const char kContents[] = "file of the benchmark tree\r\n";
+    for (int folder = 0; folder < g_folders; folder++)
+    {
+        CreateDirectoryW((root + L"\\" + EntryName(folder, -1)).c_str(), nullptr);
+        for (int file = 0; file < kFilesPerFolder; file++)
+            WriteWholeFile(root + L"\\" + EntryName(folder, file), kContents,
+                           sizeof(kContents) - 1);
+    }
+}
+
+// The program's reading of the list, line for line, with every file call
+// left out: what its passes cost beyond the calls.
+double ReadOnly(const std::wstring& listPath, const std::wstring& folder, int passes)
+{
+    FILE* list = _wfsopen(listPath.c_str(), L"rb", _SH_DENYNO);
+    if (!list)
+        return 0;
+    size_t sum = 0;
+    const double start = NowSeconds();
+    for (int pass = 0; pass < passes; pass++)
+    {
+        char line[2048];
+        while (fgets(line, sizeof(line), list))
+        {
+            size_t length = strlen(line);
+            while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n'))
+                line[--length] = 0;
+            wchar_t entry[4096];
+            if (length == 0 || !AnsiToWide(line, entry, 4096) || !IsSafeListEntry(entry))
+                continue;
+            wchar_t fullName[4096];
+            CopyString(fullName, folder.c_str());
+            AppendString(fullName, entry);
+            sum += fullName[0];
+        }
+        fseek(list, 0, SEEK_SET);
+    }
+    const double seconds = NowSeconds() - start;
+    fclose(list);
+    return sum ? seconds : seconds;
+}
+
+struct CallTimes
+{
+    double Get = 0, Set = 0, Delete = 0, Total = 0;
+};
+
+CallTimes TimedBareLoop(const std::vector<std::wstring>& names)
+{
+    CallTimes times;
+    const double start = NowSeconds();
+    for (;;)
+    {
+        int removed = 0;
+        for (const std::wstring& name : names)
+        {
+            double t0 = NowSeconds();
+            const DWORD attributes = GetFileAttributesW(name.c_str());
+            double t1 = NowSeconds();
+            SetFileAttributesW(name.c_str(), 0);
+            double t2 = NowSeconds();
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                removed += RemoveDirectoryW(name.c_str()) ? 1 : 0;
+            else
+                removed += DeleteFileW(name.c_str()) ? 1 : 0;
+            double t3 = NowSeconds();
+            times.Get += t1 - t0;
+            times.Set += t2 - t1;
+            times.Delete += t3 - t2;
+        }
+        if (removed == 0)
+            break;
+    }
+    times.Total = NowSeconds() - start;
+    return times;
+}
+
+// A proposal: clear the attributes only when one of them would stop the
+// deletion, and not at all for a name that is not there.
+double SetOnlyWhenNeeded(const std::vector<std::wstring>& names)
+{
+    const DWORD kBlocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const double start = NowSeconds();
+    for (;;)
+    {
+        int removed = 0;
+        for (const std::wstring& name : names)
+        {
+            const DWORD attributes = GetFileAttributesW(name.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kBlocking))
+                SetFileAttributesW(name.c_str(), 0);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                removed += RemoveDirectoryW(name.c_str()) ? 1 : 0;
+            else
+                removed += DeleteFileW(name.c_str()) ? 1 : 0;
+        }
+        if (removed == 0)
+            break;
+    }
+    return NowSeconds() - start;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2)
+        return 2;
+    const std::wstring scratch = argv[1];
+    if (argc > 2)
+        g_folders = _wtoi(argv[2]);
+    const int rounds = argc > 3 ? _wtoi(argv[3]) : 3;
+    CreateDirectoryW(scratch.c_str(), nullptr);
+    const std::wstring root = scratch + L"\\tree";
+    const std::wstring folder = root + L"\\";
+    std::string text;
+    std::vector<std::wstring> names;
+    for (int f = 0; f < g_folders; f++)
+    {
+        for (int file = 0; file < kFilesPerFolder; file++)
+        {
+            text += Narrow(EntryName(f, file)) + "\r\n";
+            names.push_back(root + L"\\" + EntryName(f, file));
+        }
+        text += Narrow(EntryName(f, -1)) + "\r\n";
+        names.push_back(root + L"\\" + EntryName(f, -1));
+    }
+    const std::wstring listPath = scratch + L"\\profile.lst";
+    WriteWholeFile(listPath, text.data(), text.size());
+    const std::wstring self = OwnPath();
+    std::vector<double> program, bare, bareTimed, get, set, del, reads, proposal;
+    for (int round = 0; round < rounds; round++)
+    {
+        BuildTree(root);
+        FILE* list = _wfsopen(listPath.c_str(), L"rb", _SH_DENYNO);
+        double start = NowSeconds();
+        RemoveListedFiles(list, folder.c_str(), self.c_str());
+        program.push_back(NowSeconds() - start);
+        fclose(list);
+
+        BuildTree(root);
+        start = NowSeconds();
+        for (;;)
+        {
+            int removed = 0;
+            for (const std::wstring& name : names)
+            {
+                const DWORD attributes = GetFileAttributesW(name.c_str());
+                SetFileAttributesW(name.c_str(), 0);
+                if (attributes != INVALID_FILE_ATTRIBUTES &&
+                    (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                    removed += RemoveDirectoryW(name.c_str()) ? 1 : 0;
+                else
+                    removed += DeleteFileW(name.c_str()) ? 1 : 0;
+            }
+            if (removed == 0)
+                break;
+        }
+        bare.push_back(NowSeconds() - start);
+
+        BuildTree(root);
+        const CallTimes times = TimedBareLoop(names);
+        bareTimed.push_back(times.Total);
+        get.push_back(times.Get);
+        set.push_back(times.Set);
+        del.push_back(times.Delete);
+        reads.push_back(ReadOnly(listPath, folder, 2));
+        BuildTree(root);
+        proposal.push_back(SetOnlyWhenNeeded(names));
+    }
+    DeleteTree(root);
+    const double entries = double(names.size());
+    std::printf("%u entries, %d rounds, medians (per entry and pass in us):\n",
+                unsigned(names.size()), rounds);
+    std::printf("  RemoveListedFiles %8.3f s\n", Median(program));
+    std::printf("  bare loop         %8.3f s  ratio %.2f\n", Median(bare),
+                Median(program) / Median(bare));
+    std::printf("  bare loop, timed  %8.3f s: Get %.3f  Set %.3f  Delete/Remove %.3f\n",
+                Median(bareTimed), Median(get), Median(set), Median(del));
+    std::printf("  attributes cleared only when needed %8.3f s  ratio to bare loop %.2f\n",
+                Median(proposal), Median(proposal) / Median(bare));
+    std::printf("  list read only    %8.3f s  (%.1f us per entry and pass)\n", Median(reads),
+                Median(reads) / entries / 2 * 1e6);
+    return 0;
+}
