@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <string>
 
 #include "settings/settings_fixtures.h"
@@ -96,6 +97,153 @@ TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
     EXPECT_EQ(0, child.Wait(30000));
     EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     EXPECT_TRUE(Exists(exe));
+}
+
+// Scheduled renames would run at the prefix's next start; only the removal
+// tests make any.
+void ForgetPendingRenames()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueW(key, L"PendingFileRenameOperations");
+    RegCloseKey(key);
+}
+
+std::wstring PendingRenames()
+{
+    std::wstring text;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_READ, &key) != ERROR_SUCCESS)
+        return text;
+    std::wstring data(32768, L'\0');
+    DWORD size = DWORD(data.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(&data[0]), &size) == ERROR_SUCCESS)
+        text.assign(data.data(), size / sizeof(wchar_t));
+    RegCloseKey(key);
+    // One line per name, in any letter case.
+    for (wchar_t& c : text)
+        c = c ? towlower(c) : L'\n';
+    return text;
+}
+
+bool IsPending(const std::wstring& name)
+{
+    std::wstring lower = name;
+    for (wchar_t& c : lower)
+        c = towlower(c);
+    return PendingRenames().find(lower + L"\n") != std::wstring::npos;
+}
+
+HWND NextDialog(const ChildProcess& child, HWND before)
+{
+    for (int attempt = 0; attempt < 300; ++attempt)
+    {
+        HWND found = child.FindDialog(30000);
+        if (found != before && found != nullptr)
+            return found;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+std::wstring BoxText(HWND box)
+{
+    std::wstring all;
+    for (HWND text = FindWindowExW(box, nullptr, L"Static", nullptr); text;
+         text = FindWindowExW(box, text, L"Static", nullptr))
+        all += WindowText(text);
+    return all;
+}
+
+TEST_F(UninstallRoad, FilesInUseAreScheduledAndTheRestartMessageComesOnceAtTheEnd)
+{
+    HMODULE resources = LoadProgramResources();
+    ASSERT_NE(nullptr, resources);
+    wchar_t restartText[512] = L"", caption[512] = L"";
+    LoadStringW(resources, 5116, restartText, 512);
+    LoadStringW(resources, 5106, caption, 512);
+    FreeLibrary(resources);
+
+    const std::wstring held = folder + L"\\held.txt", mapped = folder + L"\\mapped.dll";
+    WriteText(held, "x");
+    WriteText(folder + L"\\data.txt", "x");
+    ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), mapped.c_str(), FALSE));
+    WriteText(mapped + L".0.tmp", "taken");
+    WriteText(folder + L"\\Uninstall.lst",
+              "data.txt\r\nheld.txt\r\nmapped.dll\r\nuninstall.exe\r\n");
+    // Held without share-delete: neither deleted nor moved. Mapped as an
+    // image, like a library in use: not deleted, but moved aside.
+    HANDLE file = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    HANDLE image =
+        CreateFileW(mapped.c_str(), GENERIC_READ | GENERIC_EXECUTE,
+                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE section = CreateFileMappingW(image, nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr);
+    CloseHandle(image);
+    void* view = section ? MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    EXPECT_NE(nullptr, view);
+
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(L"\"" + exe + L"\"", folder.c_str()));
+    HWND question = child.FindDialog(30000);
+    ASSERT_NE(nullptr, question);
+    PostMessageW(question, WM_COMMAND, IDYES, 0);
+    HWND restart = NextDialog(child, question);
+    ASSERT_NE(nullptr, restart);
+    EXPECT_EQ(restartText, BoxText(restart));
+    EXPECT_EQ(caption, WindowText(restart));
+    // At the end: every pass is over and the list is gone.
+    EXPECT_FALSE(Exists(folder + L"\\data.txt"));
+    EXPECT_FALSE(Exists(folder + L"\\Uninstall.lst"));
+    EXPECT_FALSE(Exists(mapped));
+    EXPECT_TRUE(Exists(mapped + L".1.tmp"));
+    EXPECT_TRUE(IsPending(L"\\??\\" + mapped + L".1.tmp"));
+    // Wine cannot move a file held this way; it is scheduled where it is.
+    EXPECT_TRUE(IsPending(L"\\??\\" + held) || IsPending(L"\\??\\" + held + L".0.tmp"));
+    PostMessageW(restart, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(0, child.Wait(30000)) << "a second box";
+
+    if (view)
+        UnmapViewOfFile(view);
+    if (section)
+        CloseHandle(section);
+    CloseHandle(file);
+    for (int i = 0; i < 600 && Exists(batch); ++i)
+        Sleep(100);
+    EXPECT_FALSE(Exists(exe));
+    ForgetPendingRenames();
+}
+
+// "msi" counts as an option, so an installer-package command line never
+// takes the uninstall road: its entry, App Paths and files all stay.
+TEST_F(UninstallRoad, AnInstallerPackageRunRemovesNothing)
+{
+    const wchar_t entryKey[] =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
+    const wchar_t appPathKey[] =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
+    RawSet(HKEY_LOCAL_MACHINE, entryKey, L"DisplayName", REG_SZ, L"V", 4);
+    RawSet(HKEY_LOCAL_MACHINE, appPathKey, nullptr, REG_SZ, L"V", 4);
+    WriteText(folder + L"\\data.txt", "x");
+    WriteText(folder + L"\\Uninstall.lst", "data.txt\r\nuninstall.exe\r\n");
+    DeleteFileW(batch.c_str());
+
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /msi /S", folder.c_str()));
+    EXPECT_EQ(0, child.Wait(30000));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, entryKey));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, appPathKey));
+    EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
+    for (const wchar_t* name : {L"\\data.txt", L"\\Uninstall.lst", L"\\uninstall.exe"})
+        EXPECT_TRUE(Exists(folder + name));
+    EXPECT_FALSE(Exists(batch));
+    RemoveRegistryTree(HKEY_LOCAL_MACHINE, entryKey);
+    RemoveRegistryTree(HKEY_LOCAL_MACHINE, appPathKey);
 }
 
 } // namespace

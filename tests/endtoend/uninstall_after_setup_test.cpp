@@ -1,0 +1,193 @@
+// Setup and then uninstall, each run as its own process: the registry ends as
+// it was before setup, every extension back with the program that had it.
+// And an uninstall on a machine where setup never ran changes nothing.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "integration/integration_options.h"
+#include "registration/registry_probe.h"
+#include "settings/settings_fixtures.h"
+#include "support/program_under_test.h"
+#include "support/registry_snapshot.h"
+
+namespace
+{
+
+const wchar_t kEntryKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
+const wchar_t kAppPathKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Every key the archiver writes, in every view the program can see. (A walk
+// of the whole registry takes minutes here.)
+std::vector<RegistrySnapshot> TakeSnapshots()
+{
+    std::vector<RegistrySnapshot> snapshots;
+    std::vector<std::wstring> classes = {L"Velnox", L"Velnox.ZIP", L"Velnox.REV", L".rev", L".rar"};
+    for (const AssociationRow& row : AssociationTable)
+    {
+        ExtensionList list;
+        SplitExtensionGroup(row.Group, list);
+        classes.insert(classes.end(), list.Items, list.Items + list.Count);
+    }
+    for (unsigned number = 0; number < 100; ++number)
+        classes.push_back((number < 10 ? L".v0" : L".v") + std::to_wstring(number));
+    for (const std::wstring& key : classes)
+        snapshots.push_back(
+            TakeRegistrySnapshot(HKEY_CLASSES_ROOT, key.c_str(), 0, (L"HKCR\\" + key).c_str()));
+    snapshots.push_back(
+        TakeRegistrySnapshot(HKEY_CURRENT_USER, L"Software\\Velnox", 0, L"HKCU\\Software\\Velnox"));
+    for (REGSAM view : Views(IsWin64Prefix()))
+        for (const wchar_t* key :
+             {L"Software\\Velnox", L"Software\\RegisteredApplications", kEntryKey, kAppPathKey,
+              L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved"})
+            snapshots.push_back(TakeRegistrySnapshot(
+                HKEY_LOCAL_MACHINE, key, view,
+                (std::wstring(view == KEY_WOW64_64KEY ? L"HKLM64\\" : L"HKLM\\") + key).c_str()));
+    return snapshots;
+}
+
+std::string Differences(const std::vector<RegistrySnapshot>& before,
+                        const std::vector<RegistrySnapshot>& after)
+{
+    std::vector<std::wstring> lines;
+    for (size_t i = 0; i < before.size(); ++i)
+        for (const std::wstring& line : ListRegistryDifferences(before[i], after[i]))
+        {
+            // Windows always has this key; a fresh prefix gets it from setup,
+            // and removal takes only the archiver's value out of it.
+            if (line.find(L"\\RegisteredApplications (key)") != std::wstring::npos &&
+                line.compare(0, 6, L"added ") == 0)
+                continue;
+            lines.push_back(line);
+        }
+    return JoinLines(lines);
+}
+
+// Leaves of earlier runs that point at the archiver would count as the
+// previous owners; the prefix's own associations stay.
+void RemoveArchiverKeys()
+{
+    for (const AssociationRow& row : AssociationTable)
+    {
+        ExtensionList list;
+        SplitExtensionGroup(row.Group, list);
+        for (size_t i = 0; i < list.Count; ++i)
+            if (IsArchiverClass(RawString(HKEY_CLASSES_ROOT, list.Items[i], nullptr).c_str()))
+                RemoveRegistryTree(HKEY_CLASSES_ROOT, list.Items[i]);
+    }
+    for (const wchar_t* key : {L".rev", L"Velnox", L"Velnox.ZIP", L"Velnox.REV"})
+        RemoveRegistryTree(HKEY_CLASSES_ROOT, key);
+    RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
+    for (REGSAM view : Views(IsWin64Prefix()))
+    {
+        RawDeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox", view);
+        RawDeleteTree(HKEY_LOCAL_MACHINE, kEntryKey, view);
+        RawDeleteTree(HKEY_LOCAL_MACHINE, kAppPathKey, view);
+    }
+}
+
+void ForgetPendingRenames()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueW(key, L"PendingFileRenameOperations");
+    RegCloseKey(key);
+}
+
+class UninstallAfterSetup : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RemoveArchiverKeys();
+        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        batch = std::wstring(temp) + L"Uninstall_Vnx.Bat";
+        DeleteFileW(batch.c_str());
+    }
+    void TearDown() override
+    {
+        RemoveArchiverKeys();
+        for (const wchar_t* key : {L".zip", L".7z", L".rar"})
+            RemoveRegistryTree(HKEY_CLASSES_ROOT, key);
+        ForgetPendingRenames();
+    }
+    // A silent uninstall that ends without a box, and its batch file run.
+    void Uninstall(const char* list)
+    {
+        ASSERT_TRUE(WriteBytes(folder / L"Uninstall.lst", list));
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.Path().c_str()));
+        EXPECT_EQ(0, child.Wait(30000)) << "a box was left open";
+        for (int i = 0; i < 600 && Exists(batch); ++i)
+            Sleep(100);
+        EXPECT_FALSE(Exists(batch));
+        EXPECT_FALSE(Exists(exe));
+    }
+    ScratchDir folder{L"uninstall_after_setup"};
+    std::wstring exe = folder / L"uninstall.exe";
+    std::wstring batch;
+};
+
+TEST_F(UninstallAfterSetup, EverythingGoesBackToItsPreviousOwner)
+{
+    // Previous owners with values of their own, one with a new-file entry,
+    // and an extension the archiver never takes.
+    RawSetString(HKEY_CLASSES_ROOT, L".zip", nullptr, L"CompressedFolder");
+    RawSetString(HKEY_CLASSES_ROOT, L".zip", L"Content Type", L"application/x-zip-compressed");
+    RawSetString(HKEY_CLASSES_ROOT, L".zip\\ShellNew", L"NullFile", L"");
+    RawSetString(HKEY_CLASSES_ROOT, L".7z", nullptr, L"Other.7z");
+    RawSetString(HKEY_CLASSES_ROOT, L".7z", L"PerceivedType", L"compressed");
+    RawSetString(HKEY_CLASSES_ROOT, L".rar", nullptr, L"WinOther.rar");
+    RawSetString(HKEY_CLASSES_ROOT, L".rar", L"Content Type", L"application/x-rar");
+    const std::vector<RegistrySnapshot> before = TakeSnapshots();
+
+    {
+        ChildProcess setup;
+        ASSERT_TRUE(setup.Start(L"\"" + exe + L"\" /setup /S /noexplorer /initA" +
+                                    std::wstring(kAssociationRows, L'1') + L"D0M0P0S0",
+                                folder.Path().c_str()));
+        ASSERT_EQ(0, setup.Wait(60000));
+    }
+    // Setup really took them over.
+    EXPECT_EQ(L"Velnox.ZIP", RawString(HKEY_CLASSES_ROOT, L".zip", nullptr));
+    EXPECT_EQ(L"Velnox", RawString(HKEY_CLASSES_ROOT, L".7z", nullptr));
+    EXPECT_EQ(L"Velnox", RawString(HKEY_CLASSES_ROOT, L".cab", nullptr));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kAppPathKey));
+
+    // A file in use is scheduled, but a silent run shows no restart message.
+    WriteBytes(folder / L"held.txt", "x");
+    HANDLE held = CreateFileW((folder / L"held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    Uninstall("held.txt\r\nuninstall.exe\r\n");
+    CloseHandle(held);
+
+    EXPECT_EQ("", Differences(before, TakeSnapshots()));
+}
+
+TEST_F(UninstallAfterSetup, NeverSetUpChangesNothingAndShowsNothing)
+{
+    RawSetString(HKEY_CLASSES_ROOT, L".zip", nullptr, L"CompressedFolder");
+    WriteBytes(folder / L"data.txt", "x");
+    const std::vector<RegistrySnapshot> before = TakeSnapshots();
+    Uninstall("data.txt\r\nuninstall.exe\r\n");
+    EXPECT_FALSE(Exists(folder / L"data.txt"));
+    EXPECT_EQ("", Differences(before, TakeSnapshots()));
+}
+
+} // namespace

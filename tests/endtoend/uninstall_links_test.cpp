@@ -1,0 +1,204 @@
+// Links made on the Linux side of the prefix, which Wine cannot make itself:
+// a folder link inside the installation folder that leads outside it, and a
+// spare drive letter mapped to a scratch folder for an installation at a
+// drive root.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <share.h>
+
+#include <string>
+#include <vector>
+
+#include "removal/uninstall_procedure.h"
+#include "settings/settings_fixtures.h"
+#include "support/program_under_test.h"
+
+namespace
+{
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string WideToNarrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+void MakeFile(const std::wstring& path)
+{
+    ASSERT_TRUE(WriteBytes(path, "x")) << WideToNarrow(path);
+}
+
+bool WaitFor(const std::wstring& path, bool present, int tenths = 100)
+{
+    for (int i = 0; i < tenths; ++i)
+    {
+        if (Exists(path) == present)
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+// The Linux name of a Windows path, from Wine's own export.
+std::string UnixName(const std::wstring& path)
+{
+    typedef char*(CDECL * UnixNameFn)(LPCWSTR);
+    UnixNameFn toUnix = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix)
+        return "";
+    char* name = toUnix(path.c_str());
+    if (!name)
+        return "";
+    std::string result(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Wine starts Linux programs too; their exit codes do not come back, so the
+// caller checks the result itself.
+void RunLinux(const std::string& commandLine)
+{
+    std::wstring line(commandLine.begin(), commandLine.end());
+    ChildProcess child;
+    if (child.Start(line))
+        child.Wait(10000);
+}
+
+// Linux symbolic links removed again at the end, before the scratch folders
+// (whose removal would follow them).
+class LinuxLinks
+{
+public:
+    LinuxLinks() = default;
+    LinuxLinks(const LinuxLinks&) = delete;
+    LinuxLinks& operator=(const LinuxLinks&) = delete;
+    ~LinuxLinks()
+    {
+        for (const Link& link : made_)
+        {
+            RunLinux("Z:\\bin\\rm -f \"" + link.Unix + "\"");
+            // A scratch folder's removal must not follow a link left in it.
+            if (link.Inside)
+                WaitFor(link.Seen, false);
+        }
+    }
+    // seen: a Windows name that exists exactly while the link does; inside:
+    // the link lies in a scratch folder.
+    bool Make(const std::string& target, const std::string& link, const std::wstring& seen,
+              bool inside = true)
+    {
+        made_.push_back({link, seen, inside});
+        RunLinux("Z:\\bin\\ln -sfn \"" + target + "\" \"" + link + "\"");
+        return WaitFor(seen, true);
+    }
+
+private:
+    struct Link
+    {
+        std::string Unix;
+        std::wstring Seen;
+        bool Inside;
+    };
+    std::vector<Link> made_;
+};
+
+TEST(UninstallLinks, NamesThroughALinkedFolderAreNeverRemoved)
+{
+    ScratchDir scratch(L"uninstall_links");
+    const std::wstring folder = scratch / L"inst\\";
+    const std::wstring outside = scratch / L"outside";
+    for (const std::wstring& dir : {scratch / L"inst", outside, outside + L"\\sub",
+                                    outside + L"\\empty", scratch / L"lone", folder + L"real"})
+        ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    MakeFile(outside + L"\\victim.txt");
+    MakeFile(outside + L"\\sub\\x.txt");
+    MakeFile(folder + L"own.txt");
+    MakeFile(folder + L"real\\f.txt");
+
+    LinuxLinks links;
+    ASSERT_TRUE(links.Make(UnixName(outside), UnixName(folder + L"link"), folder + L"link"));
+    ASSERT_TRUE(links.Make(UnixName(scratch / L"lone"), UnixName(folder + L"lonelink"),
+                           folder + L"lonelink"));
+    const DWORD attributes = GetFileAttributesW((folder + L"link").c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "this Wine shows a linked folder as a plain one";
+
+    const std::wstring listPath = folder + L"Uninstall.lst";
+    ASSERT_TRUE(WriteBytes(listPath,
+                           "link\\victim.txt\r\nLINK\\sub\\x.txt\r\nlink/sub\r\n"
+                           "link\\empty\r\n"
+                           "lonelink\r\nlonelink\\\r\nown.txt\r\nreal\\f.txt\r\nreal\r\n"));
+    FILE* list = _wfsopen(listPath.c_str(), L"rb", _SH_DENYNO);
+    ASSERT_NE(nullptr, list);
+    const std::wstring program = folder + L"uninstall.exe";
+    const ListRemoval result = RemoveListedFiles(list, folder.c_str(), program.c_str());
+    fclose(list);
+
+    for (const wchar_t* kept : {L"\\victim.txt", L"\\sub\\x.txt", L"\\sub", L"\\empty"})
+        EXPECT_TRUE(Exists(outside + kept)) << WideToNarrow(kept);
+    // Removing the link here removes the empty folder it points at.
+    EXPECT_TRUE(Exists(scratch / L"lone"));
+    EXPECT_EQ(3, result.Removed);
+    EXPECT_FALSE(Exists(folder + L"own.txt"));
+    EXPECT_FALSE(Exists(folder + L"real"));
+}
+
+// A free drive letter, or 0.
+wchar_t SpareDriveLetter()
+{
+    const DWORD used = GetLogicalDrives();
+    for (wchar_t letter = L'R'; letter <= L'Y'; ++letter)
+    {
+        const wchar_t root[] = {letter, L':', L'\\', 0};
+        if (!(used & (1u << (letter - L'A'))) && GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR)
+            return letter;
+    }
+    return 0;
+}
+
+TEST(UninstallLinks, AnInstallationAtADriveRootKeepsTheRootInTheBatchFile)
+{
+    char prefixRoot[MAX_PATH] = "", prefix[16] = "";
+    if (!GetEnvironmentVariableA("VNX_PREFIX_ROOT", prefixRoot, MAX_PATH) ||
+        !GetEnvironmentVariableA("VNX_PREFIX", prefix, sizeof(prefix)))
+        GTEST_SKIP() << "no prefix named in the environment";
+    const wchar_t letter = SpareDriveLetter();
+    ASSERT_NE(0, letter) << "no spare drive letter";
+    const char lower = char(letter - L'A' + 'a');
+    ScratchDir scratch(L"uninstall_root");
+    const std::wstring root = std::wstring(1, letter) + L":\\";
+    LinuxLinks links;
+    if (!links.Make(UnixName(scratch.Path()),
+                    std::string(prefixRoot) + "/" + prefix + "/dosdevices/" + lower + ":", root,
+                    false))
+        GTEST_SKIP() << "the drive mapping is not seen";
+
+    const std::wstring exe = root + L"uninstall.exe";
+    ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
+    MakeFile(root + L"data.txt");
+    ASSERT_TRUE(WriteBytes(root + L"Uninstall.lst", "data.txt\r\nuninstall.exe\r\n"));
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring batch = std::wstring(temp) + L"Uninstall_Vnx.Bat";
+    RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
+
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", root.c_str()));
+    EXPECT_EQ(0, child.Wait(30000));
+    // The batch file waits for the program's "wait" run before it deletes.
+    const std::string bytes = ReadBytes(batch);
+    const std::string rd = std::string("rd \"") + char(letter) + ":\\\"\r\n";
+    EXPECT_NE(std::string::npos, bytes.find(rd)) << bytes;
+    EXPECT_TRUE(WaitFor(batch, false, 600));
+    EXPECT_FALSE(Exists(exe));
+    EXPECT_FALSE(Exists(root + L"data.txt"));
+    EXPECT_TRUE(Exists(root));
+}
+
+} // namespace
