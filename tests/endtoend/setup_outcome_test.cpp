@@ -69,9 +69,7 @@ std::wstring Number(DWORD value)
     return text;
 }
 
-// One registry area read at one moment. Machine software is read key by key
-// below "Software" so that the classes, read once as HKCR, and the 32-bit
-// node, read in its own view, are not read twice.
+// One registry area read at one moment.
 struct Area
 {
     HKEY Root;
@@ -79,53 +77,76 @@ struct Area
     REGSAM View;
 };
 
+// The top-level keys of a registry key, in a view.
+std::vector<std::wstring> Subkeys(HKEY root, const wchar_t* path, REGSAM view)
+{
+    std::vector<std::wstring> names;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return names;
+    wchar_t name[256];
+    DWORD length = 256;
+    for (DWORD i = 0;
+         RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, length = 256)
+        names.push_back(name);
+    RegCloseKey(key);
+    return names;
+}
+
+bool IsOneOf(const std::wstring& name, std::initializer_list<const wchar_t*> names)
+{
+    for (const wchar_t* other : names)
+        if (lstrcmpiW(name.c_str(), other) == 0)
+            return true;
+    return false;
+}
+
+// The registry read area by area: the classes and the machine software key
+// by key below their tops, so that nothing is read twice (the machine's
+// classes are HKCR, the 32-bit node has its own view). The tables of COM
+// classes, interfaces and type libraries hold most of the registry; of them
+// only the program's own two class IDs are read.
 class RegistryState
 {
 public:
     void Take()
     {
         Parts.clear();
-        Add(L"HKCR", {HKEY_CLASSES_ROOT, L"", 0});
-        Add(L"HKCU\\Software", {HKEY_CURRENT_USER, L"Software", 0});
-        std::vector<REGSAM> views = {0};
-        if (IsWin64Prefix())
+        Areas.clear();
+        const bool win64 = IsWin64Prefix();
+        for (const std::wstring& name : Subkeys(HKEY_CLASSES_ROOT, L"", 0))
+            if (!IsOneOf(name, {L"CLSID", L"Interface", L"TypeLib", L"Wow6432Node"}))
+                Add(L"HKCR\\" + name, {HKEY_CLASSES_ROOT, name, 0});
+        for (const wchar_t* clsid : {kClsid32, kClsid64})
         {
-            views.push_back(KEY_WOW64_64KEY);
-            Add(L"HKCR64\\CLSID", {HKEY_CLASSES_ROOT, L"CLSID", KEY_WOW64_64KEY});
+            const std::wstring key = std::wstring(L"CLSID\\") + clsid;
+            Add(L"HKCR\\" + key, {HKEY_CLASSES_ROOT, key, 0});
+            if (win64)
+                Add(L"HKCR64\\" + key, {HKEY_CLASSES_ROOT, key, KEY_WOW64_64KEY});
         }
-        for (REGSAM view : views)
-            for (const std::wstring& name : SoftwareKeys(view))
-                Add((view ? L"HKLM64\\Software\\" : L"HKLM\\Software\\") + name,
-                    {HKEY_LOCAL_MACHINE, L"Software\\" + name, view});
+        Add(L"HKCU\\Software", {HKEY_CURRENT_USER, L"Software", 0});
+        for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)})
+        {
+            if (view != 0 && !win64)
+                continue;
+            for (const std::wstring& name : Subkeys(HKEY_LOCAL_MACHINE, L"Software", view))
+                if (!IsOneOf(name, {L"Classes", L"Wow6432Node"}))
+                    Add((view ? L"HKLM64\\Software\\" : L"HKLM\\Software\\") + name,
+                        {HKEY_LOCAL_MACHINE, L"Software\\" + name, view});
+        }
     }
 
+    // By label in upper case; each snapshot carries its label as written.
     std::map<std::wstring, Area> Areas;
     std::map<std::wstring, RegistrySnapshot> Parts;
 
 private:
     void Add(const std::wstring& label, const Area& area)
     {
-        Areas[label] = area;
-        Parts[label] = TakeRegistrySnapshot(area.Root, area.Path.c_str(), area.View, label.c_str());
-    }
-    static std::vector<std::wstring> SoftwareKeys(REGSAM view)
-    {
-        std::vector<std::wstring> names;
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_READ | view, &key) !=
-            ERROR_SUCCESS)
-            return names;
-        wchar_t name[256];
-        DWORD length = 256;
-        for (DWORD i = 0; RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr,
-                                        nullptr) == ERROR_SUCCESS;
-             ++i, length = 256)
-            if (lstrcmpiW(name, L"Classes") != 0 && lstrcmpiW(name, L"Wow6432Node") != 0)
-                names.push_back(name);
-        RegCloseKey(key);
-        // Where the program's own machine settings appear, also before setup.
-        names.push_back(L"Velnox");
-        return names;
+        Areas[Upper(label)] = area;
+        Parts[Upper(label)] =
+            TakeRegistrySnapshot(area.Root, area.Path.c_str(), area.View, label.c_str());
     }
 };
 
@@ -136,6 +157,7 @@ struct Change
     RegistryDifference Difference;
 };
 
+// Areas found only before or only after compare with an empty one.
 std::vector<Change> Differences(const RegistryState& before, const RegistryState& after)
 {
     std::vector<Change> changes;
@@ -146,15 +168,15 @@ std::vector<Change> Differences(const RegistryState& before, const RegistryState
         labels.insert(part.first);
     for (const std::wstring& label : labels)
     {
-        RegistrySnapshot none;
-        none.Label = label;
         auto b = before.Parts.find(label);
         auto a = after.Parts.find(label);
-        const Area where = a != after.Parts.end() ? after.Areas.at(label) : before.Areas.at(label);
-        for (const RegistryDifference& difference :
-             CompareRegistrySnapshots(b != before.Parts.end() ? b->second : none,
-                                      a != after.Parts.end() ? a->second : none))
-            changes.push_back({label, where, difference});
+        const bool inAfter = a != after.Parts.end();
+        RegistrySnapshot none;
+        none.Label = inAfter ? a->second.Label : b->second.Label;
+        const Area where = inAfter ? after.Areas.at(label) : before.Areas.at(label);
+        for (const RegistryDifference& difference : CompareRegistrySnapshots(
+                 b != before.Parts.end() ? b->second : none, inAfter ? a->second : none))
+            changes.push_back({none.Label, where, difference});
     }
     return changes;
 }
@@ -164,8 +186,8 @@ std::wstring Joined(const std::wstring& label, const std::wstring& key)
     return key.empty() ? label : label + L"\\" + key;
 }
 
-// The expected entries: "label\key" or "label\key[name]" in upper case, to
-// the data as the snapshot shows it ("" for a key).
+// The values a run must leave, by "label\key[name]" in upper case, with their
+// data as the snapshot shows it. A new key is expected only on the way to one.
 class ExpectedRegistry
 {
 public:
@@ -183,21 +205,12 @@ public:
         }
     }
     void Default(const std::wstring& key, const std::wstring& data) { Value(key, L"", data); }
-    void Without(const std::wstring& prefix)
-    {
-        for (auto it = Values.begin(); it != Values.end();)
-            it = it->first.compare(0, prefix.size(), Upper(prefix)) == 0 ? Values.erase(it)
-                                                                         : std::next(it);
-        for (auto it = Keys.begin(); it != Keys.end();)
-            it = it->compare(0, prefix.size(), Upper(prefix)) == 0 ? Keys.erase(it) : std::next(it);
-    }
 
     // Every change is expected, and every expected value is there with its
     // data; one line per fault.
     std::vector<std::string> Check(const RegistryState& before, const RegistryState& after) const
     {
         std::vector<std::string> faults;
-        std::set<std::wstring> seen;
         for (const Change& change : Differences(before, after))
         {
             const RegistryEntry& entry = change.Difference.Entry();
@@ -246,37 +259,51 @@ private:
         const size_t open = id.rfind(L'[');
         const std::wstring key = id.substr(0, open);
         const std::wstring name = id.substr(open + 1, id.size() - open - 2);
-        const RegistrySnapshot* best = nullptr;
-        std::wstring relative;
-        for (const auto& part : state.Parts)
+        for (size_t cut = key.size(); cut != std::wstring::npos && cut > 0;
+             cut = key.rfind(L'\\', cut - 1))
         {
-            const std::wstring label = Upper(part.first);
-            const bool within = key.compare(0, label.size(), label) == 0 &&
-                                (key.size() == label.size() || key[label.size()] == L'\\');
-            if (within && (best == nullptr || label.size() > Upper(best->Label).size()))
-            {
-                best = &part.second;
-                relative = key.size() == label.size() ? L"" : key.substr(label.size() + 1);
-            }
+            auto part = state.Parts.find(key.substr(0, cut));
+            if (part == state.Parts.end())
+                continue;
+            const std::wstring relative = cut == key.size() ? L"" : key.substr(cut + 1);
+            auto found = part->second.Entries.find(relative + L'\x01' + name);
+            return found != part->second.Entries.end() &&
+                   TypeName(found->second.Type) + L" " + found->second.Data == data;
         }
-        if (best == nullptr)
-            return false;
-        auto found = best->Entries.find(relative + L'\x01' + name);
-        return found != best->Entries.end() &&
-               TypeName(found->second.Type) + L" " + found->second.Data == data;
+        return false;
     }
 
     std::map<std::wstring, std::wstring> Values;
     std::set<std::wstring> Keys;
 };
 
+// A key with all below it, in a view.
+void DeleteTree(HKEY root, const std::wstring& path, REGSAM view)
+{
+    typedef LONG(WINAPI * DeleteInView)(HKEY, const wchar_t*, REGSAM, DWORD);
+    static const auto deleteInView = reinterpret_cast<DeleteInView>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
+    for (const std::wstring& name : Subkeys(root, path.c_str(), view))
+        DeleteTree(root, path + L"\\" + name, view);
+    if (deleteInView != nullptr)
+        deleteInView(root, path.c_str(), view, 0);
+    else
+        RegDeleteKeyW(root, path.c_str());
+}
+
+void DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name, REGSAM view = 0)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path, 0, KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueW(key, name);
+    RegCloseKey(key);
+}
+
 // Puts the registry back as it was before: what was added goes, what was
 // changed gets its old text or number again.
 void Restore(const RegistryState& before, const RegistryState& after)
 {
-    typedef LONG(WINAPI * DeleteInView)(HKEY, const wchar_t*, REGSAM, DWORD);
-    const auto deleteInView = reinterpret_cast<DeleteInView>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
     std::vector<Change> changes = Differences(before, after);
     // Deepest first, so a key is empty when its turn comes.
     std::sort(changes.begin(), changes.end(),
@@ -292,12 +319,7 @@ void Restore(const RegistryState& before, const RegistryState& after)
         if (!entry.IsValue)
         {
             if (change.Difference.What == RegistryDifference::Added)
-            {
-                if (deleteInView != nullptr)
-                    deleteInView(change.Where.Root, path.c_str(), view, 0);
-                else
-                    RegDeleteKeyW(change.Where.Root, path.c_str());
-            }
+                DeleteTree(change.Where.Root, path, view);
             continue;
         }
         HKEY key = nullptr;
@@ -325,6 +347,49 @@ void Restore(const RegistryState& before, const RegistryState& after)
         }
         RegCloseKey(key);
     }
+}
+
+// What setups run earlier in this prefix left (other tests run them too):
+// without this, the runs here would be second setups over an old one.
+void RemoveEarlierSetups()
+{
+    for (const std::wstring& name : Subkeys(HKEY_CLASSES_ROOT, L"", 0))
+    {
+        const std::wstring owner = RawString(HKEY_CLASSES_ROOT, name.c_str(), nullptr);
+        if (name[0] == L'.' && IsOneOf(owner, {L"Velnox", L"Velnox.ZIP", L"Velnox.REV"}))
+            DeleteTree(HKEY_CLASSES_ROOT, name, 0);
+    }
+    const std::vector<REGSAM> views =
+        IsWin64Prefix() ? std::vector<REGSAM>{0, KEY_WOW64_64KEY} : std::vector<REGSAM>{0};
+    for (const wchar_t* name : {L"Velnox", L"Velnox.ZIP", L"Velnox.REV"})
+        DeleteTree(HKEY_CLASSES_ROOT, name, 0);
+    for (const wchar_t* clsid : {kClsid32, kClsid64})
+    {
+        for (REGSAM view : views)
+            DeleteTree(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + clsid, view);
+        DeleteTree(HKEY_CLASSES_ROOT,
+                   std::wstring(L"exefile\\shellex\\PropertySheetHandlers\\") + clsid, 0);
+        DeleteValue(HKEY_LOCAL_MACHINE,
+                    L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved",
+                    clsid);
+    }
+    for (const wchar_t* handlers :
+         {L"*\\shellex\\ContextMenuHandlers\\", L"Folder\\shellex\\ContextMenuHandlers\\",
+          L"Folder\\shellex\\DragDropHandlers\\", L"Drive\\shellex\\DragDropHandlers\\",
+          L"lnkfile\\shellex\\ContextMenuHandlers\\", L"Directory\\shellex\\ContextMenuHandlers\\",
+          L"Directory\\shellex\\DragDropHandlers\\"})
+        for (const wchar_t* name : {L"Velnox", L"Velnox32"})
+            DeleteTree(HKEY_CLASSES_ROOT, std::wstring(handlers) + name, 0);
+    for (REGSAM view : views)
+    {
+        DeleteTree(HKEY_LOCAL_MACHINE,
+                   L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe", view);
+        DeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox", view);
+    }
+    DeleteValue(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Velnox");
+    DeleteTree(HKEY_LOCAL_MACHINE,
+               L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver", 0);
+    DeleteTree(HKEY_CURRENT_USER, L"Software\\Velnox", 0);
 }
 
 std::wstring ShellFolder(int csidl)
@@ -424,6 +489,7 @@ protected:
         // The shell notes the new folder in its own cache at the first look.
         ShellFolder(CSIDL_DESKTOPDIRECTORY);
         Shell = new ShellRecorder;
+        RemoveEarlierSetups();
         // One reading before any setup serves every test: each puts back what
         // its runs changed.
         Pristine = new RegistryState;
@@ -530,12 +596,7 @@ protected:
         std::vector<Library> libraries = {
             {kClsid32, L"vnxext.dll", win64 ? L"Velnox32" : L"Velnox", L"HKCR\\CLSID\\"}};
         if (win64)
-        {
-            // The 32-bit classes node shows also under its own name.
-            libraries.push_back(
-                {kClsid32, L"vnxext.dll", L"Velnox32", L"HKCR\\Wow6432Node\\CLSID\\"});
             libraries.push_back({kClsid64, L"vnxext64.dll", L"Velnox", L"HKCR64\\CLSID\\"});
-        }
         const wchar_t* approved =
             L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
         for (const Library& library : libraries)
