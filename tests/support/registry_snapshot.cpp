@@ -129,30 +129,27 @@ public:
     HKEY Handle = nullptr;
 };
 
-void ReadKey(HKEY root, const std::wstring& fullPath, const std::wstring& relative, REGSAM view,
-             RegistrySnapshot& snapshot)
+// Reads one open key and, through handles opened relative to it, its subtree.
+void ReadKey(HKEY key, const std::wstring& relative, REGSAM view, RegistrySnapshot& snapshot)
 {
-    KeyHolder key;
-    if (RegOpenKeyExW(root, fullPath.c_str(), 0, KEY_READ | view, &key.Handle) != ERROR_SUCCESS)
-        return;
-
+    const std::wstring folded = Folded(relative);
     RegistryEntry self;
     self.Key = relative;
-    snapshot.Entries[Folded(relative)] = self;
+    snapshot.Entries.emplace_hint(snapshot.Entries.end(), folded, self);
 
     DWORD subkeys = 0, longestSubkey = 0, values = 0, longestName = 0, largestData = 0;
-    if (RegQueryInfoKeyW(key.Handle, nullptr, nullptr, nullptr, &subkeys, &longestSubkey, nullptr,
-                         &values, &longestName, &largestData, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &longestSubkey, nullptr, &values,
+                         &longestName, &largestData, nullptr, nullptr) != ERROR_SUCCESS)
         return;
 
     std::vector<wchar_t> name(longestName + 2);
     std::vector<BYTE> data(largestData + 2);
-    for (DWORD index = 0;; ++index)
+    for (DWORD index = 0; index < values + 16; ++index)
     {
         DWORD nameLength = DWORD(name.size());
         DWORD dataSize = DWORD(data.size());
         DWORD type = 0;
-        LONG status = RegEnumValueW(key.Handle, index, name.data(), &nameLength, nullptr, &type,
+        LONG status = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type,
                                     data.data(), &dataSize);
         if (status == ERROR_MORE_DATA)
         {
@@ -170,7 +167,7 @@ void ReadKey(HKEY root, const std::wstring& fullPath, const std::wstring& relati
         entry.Name.assign(name.data(), nameLength);
         entry.Type = type;
         entry.Data = ReadableData(type, data.data(), dataSize);
-        snapshot.Entries[Folded(relative) + L'\x01' + Folded(entry.Name)] = entry;
+        snapshot.Entries[folded + L'\x01' + Folded(entry.Name)] = entry;
     }
 
     std::vector<std::wstring> children;
@@ -178,16 +175,17 @@ void ReadKey(HKEY root, const std::wstring& fullPath, const std::wstring& relati
     for (DWORD index = 0;; ++index)
     {
         DWORD length = DWORD(subkey.size());
-        if (RegEnumKeyExW(key.Handle, index, subkey.data(), &length, nullptr, nullptr, nullptr,
-                          nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(key, index, subkey.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             break;
         children.emplace_back(subkey.data(), length);
     }
     for (const std::wstring& child : children)
     {
-        const std::wstring childFull = fullPath.empty() ? child : fullPath + L"\\" + child;
-        const std::wstring childRelative = relative.empty() ? child : relative + L"\\" + child;
-        ReadKey(root, childFull, childRelative, view, snapshot);
+        KeyHolder opened;
+        if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ | view, &opened.Handle) != ERROR_SUCCESS)
+            continue;
+        ReadKey(opened.Handle, relative.empty() ? child : relative + L"\\" + child, view, snapshot);
     }
 }
 
@@ -214,7 +212,10 @@ RegistrySnapshot TakeRegistrySnapshot(HKEY root, const wchar_t* path, REGSAM vie
 {
     RegistrySnapshot snapshot;
     snapshot.Label = label != nullptr ? label : (path != nullptr ? path : L"");
-    ReadKey(root, path != nullptr ? path : L"", L"", view, snapshot);
+    KeyHolder key;
+    if (RegOpenKeyExW(root, path != nullptr ? path : L"", 0, KEY_READ | view, &key.Handle) ==
+        ERROR_SUCCESS)
+        ReadKey(key.Handle, L"", view, snapshot);
     snapshot.Exists = !snapshot.Entries.empty();
     return snapshot;
 }

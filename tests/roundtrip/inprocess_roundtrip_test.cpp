@@ -1,0 +1,262 @@
+// Setup's integration and its removal, called in this process for hundreds
+// of random earlier states: every extension goes back to the program that had
+// it, and nothing else is left but the known differences.
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include "files/path_names.h"
+#include "integration/apply_integration.h"
+#include "integration/associations.h"
+#include "integration/settings_dialog.h"
+#include "localization/messages.h"
+#include "removal/integration_removal.h"
+#include "removal/uninstall_entry.h"
+#include "roundtrip/roundtrip_case.h"
+#include "settings/portable_settings.h"
+#include "settings/settings_store.h"
+#include "startup/run_state.h"
+#include "support/import_patch.h"
+
+namespace
+{
+
+using namespace roundtrip;
+
+// Around every test of this binary: the shell sandbox and the whole registry
+// read before the first and after the last state.
+class RoundTripEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        OleInitialize(nullptr);
+        ResourceModule = ProgramModule = LoadProgramResources();
+        FreePortableSettings();
+        Portable.Attempted = true; // registry mode: no settings file is looked for
+        std::printf("round trip: seed %lu (VNX_ROUNDTRIP_SEED), %lu states in process, %lu end "
+                    "to end (VNX_ROUNDTRIP_STATES)\n",
+                    Seed(), InProcessStates(), EndToEndStates());
+        Sandbox.Enter();
+        ClearGeneratedKeys();
+        Whole.Before();
+    }
+    void TearDown() override
+    {
+        ClearGeneratedKeys();
+        Whole.After();
+        Sandbox.Leave();
+        ResourceModule = ProgramModule = nullptr;
+        OleUninitialize();
+    }
+    static ShellSandbox Sandbox;
+
+private:
+    WholeRegistryCheck Whole;
+};
+ShellSandbox RoundTripEnvironment::Sandbox;
+[[maybe_unused]] ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new RoundTripEnvironment);
+
+// The program takes its own folder from GetModuleFileNameW; this binary's
+// import of it answers with a scratch installation folder, so that the
+// templates and shortcut targets are this prefix's own.
+typedef DWORD(WINAPI* ModuleNameFn)(HMODULE, LPWSTR, DWORD);
+ModuleNameFn realModuleName = nullptr;
+std::wstring fakeProgram;
+
+DWORD WINAPI ModuleNameInFolder(HMODULE module, LPWSTR buffer, DWORD size)
+{
+    if (module != nullptr)
+        return realModuleName(module, buffer, size);
+    const DWORD length = static_cast<DWORD>(fakeProgram.size());
+    if (size == 0)
+        return 0;
+    const DWORD copied = length < size ? length : size - 1;
+    fakeProgram.copy(buffer, copied);
+    buffer[copied] = 0;
+    if (copied < length)
+    {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    return copied;
+}
+
+class InstalledHere
+{
+public:
+    explicit InstalledHere(const ScratchDir& folder)
+    {
+        fakeProgram = folder / L"uninstall.exe";
+        realModuleName = reinterpret_cast<ModuleNameFn>(SwapImport(
+            "kernel32.dll", "GetModuleFileNameW", reinterpret_cast<void*>(&ModuleNameInFolder)));
+    }
+    ~InstalledHere()
+    {
+        if (realModuleName != nullptr)
+            SwapImport("kernel32.dll", "GetModuleFileNameW",
+                       reinterpret_cast<void*>(realModuleName));
+    }
+    bool Active() const { return realModuleName != nullptr; }
+};
+
+// Each association-change notice costs half a second under this emulator and
+// changes nothing in the registry: counted here instead of sent. The
+// end-to-end run sends them for real.
+typedef void(WINAPI* NotifyFn)(LONG, UINT, LPCVOID, LPCVOID);
+NotifyFn realNotify = nullptr;
+unsigned long notices = 0;
+
+void WINAPI CountNotice(LONG eventId, UINT, LPCVOID, LPCVOID)
+{
+    if (eventId == SHCNE_ASSOCCHANGED)
+        ++notices;
+}
+
+class NoticesCounted
+{
+public:
+    NoticesCounted()
+    {
+        realNotify = reinterpret_cast<NotifyFn>(
+            SwapImport("shell32.dll", "SHChangeNotify", reinterpret_cast<void*>(&CountNotice)));
+    }
+    ~NoticesCounted()
+    {
+        if (realNotify != nullptr)
+            SwapImport("shell32.dll", "SHChangeNotify", reinterpret_cast<void*>(realNotify));
+    }
+    bool Active() const { return realNotify != nullptr; }
+};
+
+void Touch(const std::wstring& path, bool present)
+{
+    if (!present)
+    {
+        DeleteFileW(path.c_str());
+        return;
+    }
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring ShellFolder(int csidl)
+{
+    wchar_t path[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+// What the setup dialog does on OK for the options the init text leaves.
+void RunSetup(const RoundTripCase& state)
+{
+    StoreIntegrationOptions(state.Chosen);
+    ApplyIntegration(state.Chosen, RunState.ProgramGroupPath, kPathChars);
+    WriteUninstallEntry();
+    SetExtensionAssociation(L".ace", false, false, false, false);
+}
+
+// The shortcuts and groups that would outlive the uninstall.
+std::vector<std::wstring> LeftShortcuts()
+{
+    std::vector<std::wstring> left;
+    const std::wstring paths[] = {
+        RoundTripEnvironment::Sandbox.Desktop + L"\\Velnox.lnk",
+        ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Velnox.lnk",
+        ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Velnox.lnk",
+        ShellFolder(CSIDL_STARTMENU) + L"\\Velnox.lnk",
+        ShellFolder(CSIDL_PROGRAMS) + L"\\Velnox",
+        ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Velnox",
+    };
+    for (const std::wstring& path : paths)
+        if (Exists(path))
+            left.push_back(L"left on disk: " + path);
+    return left;
+}
+
+TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
+{
+    ScratchDir folder(L"roundtrip_install");
+    // Only the archiver: one link per group keeps the states with shortcuts short.
+    for (const wchar_t* name : {L"uninstall.exe", L"Velnox.exe"})
+        Touch(folder / name, true);
+    InstalledHere installed(folder);
+    ASSERT_TRUE(installed.Active());
+    NoticesCounted counted;
+    ASSERT_TRUE(counted.Active());
+    RunState.MsiMode = false;
+    RunState.Silent = true;
+
+    const std::vector<Scope> scopes = TouchedScopes();
+    const std::vector<RegistrySnapshot> baseline = TakeSnapshots(scopes);
+    const unsigned long seed = Seed(), count = InProcessStates();
+    const DWORD started = GetTickCount();
+    unsigned long failed = 0, taken = 0;
+    DWORD reading = 0, setting = 0, removing = 0;
+    for (unsigned long index = 0; index < count && failed < 5; ++index)
+    {
+        RoundTripCase state = Generator(seed, index).Make(seed, index, 3);
+        Touch(folder / L"vnxext.dll", state.Library32);
+        Touch(folder / L"vnxext64.dll", state.Library64);
+        WriteEarlierState(state);
+        LoadIntegrationOptions(state.Chosen);
+        ApplyInitString(state.InitText.c_str(), state.Chosen);
+        DWORD mark = GetTickCount();
+        const std::vector<RegistrySnapshot> before = TakeSnapshotsBefore(scopes, baseline);
+        reading += GetTickCount() - mark;
+
+        mark = GetTickCount();
+        notices = 0;
+        RunSetup(state);
+        setting += GetTickCount() - mark;
+        const unsigned long setupNotices = notices;
+        SetRegistryView(0);
+        // A round trip through a setup that wrote nothing would prove nothing.
+        bool setUp = RawString(HKEY_CLASSES_ROOT, L".rev", nullptr) == L"Velnox.REV";
+        for (const ExtensionState& extension : state.Extensions)
+            if (state.Taken(extension.Extension))
+            {
+                setUp = setUp && IsOwnAssociation(extension.Extension.c_str());
+                ++taken;
+            }
+        mark = GetTickCount();
+        notices = 0;
+        RemoveIntegration();
+        SetRegistryView(0);
+        removing += GetTickCount() - mark;
+        // Explorer learns of the change both times.
+        setUp = setUp && setupNotices > 0 && notices > 0;
+
+        mark = GetTickCount();
+        std::vector<std::wstring> lines =
+            UnexplainedDifferences(scopes, before, TakeSnapshots(scopes), &state);
+        reading += GetTickCount() - mark;
+        for (const std::wstring& line : LeftShortcuts())
+            lines.push_back(line);
+        if (!setUp || !lines.empty())
+        {
+            ++failed;
+            ADD_FAILURE() << state.Name() << (setUp ? "" : ": setup did not take its extensions")
+                          << "\n"
+                          << JoinLines(lines);
+        }
+        ClearGeneratedKeys();
+    }
+    std::printf("round trip in process: %lu states, %lu extensions taken and given back, %lu ms "
+                "(setup %lu, removal %lu, snapshots %lu)\n",
+                count, taken, static_cast<unsigned long>(GetTickCount() - started),
+                static_cast<unsigned long>(setting), static_cast<unsigned long>(removing),
+                static_cast<unsigned long>(reading));
+    std::printf("%s\n", ExplainedCountsText().c_str());
+}
+
+} // namespace

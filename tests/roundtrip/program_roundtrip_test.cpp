@@ -1,0 +1,153 @@
+// The same round trip through the built program: a silent setup from a
+// scratch installation folder, then its silent uninstall with the cleanup
+// batch file run to its end.
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include "integration/settings_dialog.h"
+#include "roundtrip/roundtrip_case.h"
+
+namespace
+{
+
+using namespace roundtrip;
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WriteFileText(const std::wstring& path, const std::string& text)
+{
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    if (file == nullptr)
+        return false;
+    fwrite(text.data(), 1, text.size(), file);
+    fclose(file);
+    return true;
+}
+
+std::wstring ShellFolder(int csidl)
+{
+    wchar_t path[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+// Files an installer would have laid out and listed.
+const wchar_t* const kInstalledFiles[] = {L"Velnox.exe", L"Velnox.chm", L"Vnx.txt",
+                                          L"WhatsNew.txt"};
+
+// One state from setup to the end of the batch file; the lines that tell
+// what went wrong, empty when nothing did.
+std::vector<std::wstring> RunOneState(const RoundTripCase& state, const ScratchDir& scratch,
+                                      const std::wstring& batch)
+{
+    std::vector<std::wstring> problems;
+    const std::wstring folder = scratch.Path() + L"\\inst" + std::to_wstring(state.Index);
+    const std::wstring exe = folder + L"\\uninstall.exe";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    if (!CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE))
+        return {L"cannot copy the program to " + exe};
+    std::string list;
+    for (const wchar_t* name : kInstalledFiles)
+    {
+        WriteFileText(folder + L"\\" + name, "x");
+        list += WideToUtf8(name) + "\r\n";
+    }
+    if (state.Library32)
+        WriteFileText(folder + L"\\vnxext.dll", "x");
+    if (state.Library64)
+        WriteFileText(folder + L"\\vnxext64.dll", "x");
+    // Setup makes the templates beside the program; the installer lists them.
+    list += "vnxext.dll\r\nvnxext64.dll\r\nvnxnew.dat\r\nzipnew.dat\r\n";
+    WriteFileText(folder + L"\\Uninstall.lst", list);
+
+    {
+        ChildProcess setup;
+        if (!setup.Start(L"\"" + exe + L"\" /setup /S /noexplorer /init" + state.InitText,
+                         folder.c_str()))
+            return {L"setup did not start"};
+        const long code = setup.Wait(120000);
+        if (code != 0)
+            return {L"setup ended with " + std::to_wstring(code)};
+    }
+    // A round trip through a setup that wrote nothing would prove nothing.
+    if (RawString(HKEY_CLASSES_ROOT, L".rev", nullptr) != L"Velnox.REV")
+        problems.push_back(L"setup did not write its classes");
+    for (const ExtensionState& extension : state.Extensions)
+        if (state.Taken(extension.Extension) &&
+            RawString(HKEY_CLASSES_ROOT, extension.Extension.c_str(), nullptr)
+                .compare(0, 6, L"Velnox"))
+            problems.push_back(L"setup did not take " + extension.Extension);
+
+    {
+        ChildProcess uninstall;
+        if (!uninstall.Start(L"\"" + exe + L"\" /S", folder.c_str()))
+            return {L"uninstall did not start"};
+        const long code = uninstall.Wait(120000);
+        if (code != 0)
+            problems.push_back(L"uninstall ended with " + std::to_wstring(code));
+    }
+    // The batch file waits for the program before it deletes it and the
+    // folder, then deletes itself.
+    for (int i = 0; i < 240 && (Exists(folder) || Exists(batch)); ++i)
+        Sleep(250);
+    for (const std::wstring& left : {folder, batch})
+        if (Exists(left))
+            problems.push_back(L"left on disk: " + left);
+    const std::wstring links[] = {
+        ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Velnox.lnk",
+        ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Velnox.lnk",
+        ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Velnox.lnk",
+        ShellFolder(CSIDL_PROGRAMS) + L"\\Velnox",
+        ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Velnox",
+    };
+    for (const std::wstring& link : links)
+        if (Exists(link))
+            problems.push_back(L"left on disk: " + link);
+    return problems;
+}
+
+TEST(RoundTrip, ProgramSetupThenUninstallGivesEveryExtensionBack)
+{
+    ScratchDir scratch(L"roundtrip_program");
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring batch = std::wstring(temp) + L"Uninstall_Vnx.Bat";
+
+    const std::vector<Scope> scopes = TouchedScopes();
+    const std::vector<RegistrySnapshot> baseline = TakeSnapshots(scopes);
+    // Other states than the in-process run's, from the same seed.
+    const unsigned long seed = Seed(), count = EndToEndStates(), first = 1000000;
+    const DWORD started = GetTickCount();
+    unsigned long failed = 0;
+    for (unsigned long index = first; index < first + count && failed < 3; ++index)
+    {
+        RoundTripCase state = Generator(seed, index).Make(seed, index, 35);
+        WriteEarlierState(state);
+        // What the program's dialog will start from: defaults, then the init text.
+        LoadIntegrationOptions(state.Chosen);
+        ApplyInitString(state.InitText.c_str(), state.Chosen);
+        const std::vector<RegistrySnapshot> before = TakeSnapshotsBefore(scopes, baseline);
+
+        std::vector<std::wstring> lines = RunOneState(state, scratch, batch);
+        for (const std::wstring& line :
+             UnexplainedDifferences(scopes, before, TakeSnapshots(scopes), &state))
+            lines.push_back(line);
+        if (!lines.empty())
+        {
+            ++failed;
+            ADD_FAILURE() << state.Name() << "\n" << JoinLines(lines);
+        }
+        ClearGeneratedKeys();
+    }
+    std::printf("round trip through the program: %lu states, %lu ms\n%s\n", count,
+                static_cast<unsigned long>(GetTickCount() - started),
+                ExplainedCountsText().c_str());
+}
+
+} // namespace

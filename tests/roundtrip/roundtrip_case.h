@@ -1,0 +1,812 @@
+#pragma once
+// The round trip: a random earlier state of the archive extensions, setup,
+// uninstall, and the registry compared with what it was. Shared by the
+// in-process and the end-to-end runs.
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "integration/integration_options.h"
+#include "settings/settings_fixtures.h"
+#include "support/program_under_test.h"
+#include "support/registry_snapshot.h"
+
+namespace roundtrip
+{
+
+// ---------------------------------------------------------------------------
+// How many states, from which seed
+
+inline unsigned long EnvNumber(const char* name, unsigned long fallback)
+{
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == 0)
+        return fallback;
+    return std::strtoul(text, nullptr, 0);
+}
+
+const unsigned long kDefaultSeed = 20261208;
+
+// VNX_ROUNDTRIP_SEED picks other states; VNX_ROUNDTRIP_STATES runs more (the
+// end-to-end run takes one in forty of them, at least its own minimum).
+inline unsigned long Seed()
+{
+    return EnvNumber("VNX_ROUNDTRIP_SEED", kDefaultSeed);
+}
+inline unsigned long InProcessStates()
+{
+    return EnvNumber("VNX_ROUNDTRIP_STATES", 400);
+}
+inline unsigned long EndToEndStates()
+{
+    const unsigned long scaled = InProcessStates() / 40;
+    return scaled > 10 ? scaled : 10;
+}
+
+// ---------------------------------------------------------------------------
+// The earlier state
+
+// Every extension setup may take, and the two it handles on its own.
+inline std::vector<std::wstring> GeneratedExtensions()
+{
+    std::vector<std::wstring> all;
+    for (const AssociationRow& row : AssociationTable)
+    {
+        ExtensionList list;
+        SplitExtensionGroup(row.Group, list);
+        for (size_t i = 0; i < list.Count; ++i)
+            all.push_back(list.Items[i]);
+    }
+    all.push_back(L".ace");
+    all.push_back(L".rev");
+    return all;
+}
+
+inline size_t RowOf(const std::wstring& extension)
+{
+    for (size_t row = 0; row < kAssociationRows; ++row)
+    {
+        ExtensionList list;
+        SplitExtensionGroup(AssociationTable[row].Group, list);
+        for (size_t i = 0; i < list.Count; ++i)
+            if (lstrcmpiW(list.Items[i], extension.c_str()) == 0)
+                return row;
+    }
+    return kAssociationRows;
+}
+
+struct ExtensionState
+{
+    std::wstring Extension;
+    bool Exists = false;
+    bool HasDefault = false;
+};
+
+struct Write
+{
+    std::wstring Key;
+    bool KeyOnly = false;
+    std::wstring Name;
+    DWORD Type = REG_SZ;
+    std::vector<BYTE> Data;
+};
+
+struct RoundTripCase
+{
+    unsigned long Seed = 0;
+    unsigned long Index = 0;
+    std::wstring InitText; // what follows "/init"
+    IntegrationOptions Chosen = {};
+    bool Library32 = false; // "vnxext.dll" in the installation folder
+    bool Library64 = false; // "vnxext64.dll"
+    std::vector<ExtensionState> Extensions;
+    std::vector<Write> Writes;
+
+    std::string Name() const
+    {
+        return "seed " + std::to_string(Seed) + " state " + std::to_string(Index) + " /init" +
+               WideToUtf8(InitText);
+    }
+    const ExtensionState* Find(const std::wstring& extension) const
+    {
+        for (const ExtensionState& state : Extensions)
+            if (lstrcmpiW(state.Extension.c_str(), extension.c_str()) == 0)
+                return &state;
+        return nullptr;
+    }
+    // Whether setup took the extension (its row was chosen).
+    bool Taken(const std::wstring& extension) const
+    {
+        const size_t row = RowOf(extension);
+        return row < kAssociationRows && Chosen.Associate[row];
+    }
+};
+
+class Generator
+{
+public:
+    Generator(unsigned long seed, unsigned long index)
+        : Random(static_cast<std::mt19937::result_type>(seed * 1000003UL + index * 7919UL + 1))
+    {
+    }
+    // Shortcuts cost the most time of all: asked for in shortcutPercent of
+    // the states.
+    RoundTripCase Make(unsigned long seed, unsigned long index, unsigned shortcutPercent);
+
+private:
+    unsigned Below(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(Random); }
+    bool Chance(unsigned percent) { return Below(100) < percent; }
+    std::wstring Text(size_t length);
+    std::wstring Length511OrLess();
+    void Value(RoundTripCase& state, const std::wstring& key, const std::wstring& name,
+               const std::wstring& text, DWORD type = REG_SZ);
+    void Bytes(RoundTripCase& state, const std::wstring& key, const std::wstring& name, DWORD type,
+               const std::vector<BYTE>& data);
+    void Key(RoundTripCase& state, const std::wstring& key);
+    void Extension(RoundTripCase& state, const std::wstring& extension);
+    std::mt19937 Random;
+};
+
+// Names of other programs: plain, accented, Greek, Cyrillic, CJK, and
+// characters outside the basic plane.
+inline std::wstring Generator::Text(size_t length)
+{
+    std::wstring text;
+    while (text.size() < length)
+    {
+        switch (Below(8))
+        {
+        case 0:
+        case 1:
+        case 2:
+            text += static_cast<wchar_t>(L'a' + Below(26));
+            break;
+        case 3:
+            text += L"._- 0123456789"[Below(14)];
+            break;
+        case 4:
+            text += static_cast<wchar_t>(0xC0 + Below(0x40));
+            break;
+        case 5:
+            text += static_cast<wchar_t>(Chance(50) ? 0x3B1 + Below(24) : 0x430 + Below(32));
+            break;
+        case 6:
+            text += static_cast<wchar_t>(0x4E00 + Below(0x5000));
+            break;
+        default:
+            if (text.size() + 2 <= length)
+            {
+                text += static_cast<wchar_t>(0xD83C + Below(2));
+                text += static_cast<wchar_t>(0xDC00 + Below(0x400));
+            }
+            else
+                text += L'z';
+        }
+    }
+    if (!text.empty() && text[0] == L' ')
+        text[0] = L'x';
+    return text;
+}
+
+inline std::wstring Generator::Length511OrLess()
+{
+    switch (Below(6))
+    {
+    case 0:
+        return Text(511);
+    case 1:
+        return Text(78 + Below(4)); // around the 80-character reads
+    case 2:
+        return Text(100 + Below(412));
+    default:
+        return Text(1 + Below(24));
+    }
+}
+
+inline void Generator::Bytes(RoundTripCase& state, const std::wstring& key,
+                             const std::wstring& name, DWORD type, const std::vector<BYTE>& data)
+{
+    Write write;
+    write.Key = key;
+    write.Name = name;
+    write.Type = type;
+    write.Data = data;
+    state.Writes.push_back(write);
+}
+
+inline void Generator::Value(RoundTripCase& state, const std::wstring& key,
+                             const std::wstring& name, const std::wstring& text, DWORD type)
+{
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    Bytes(state, key, name, type,
+          std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t)));
+}
+
+inline void Generator::Key(RoundTripCase& state, const std::wstring& key)
+{
+    Write write;
+    write.Key = key;
+    write.KeyOnly = true;
+    state.Writes.push_back(write);
+}
+
+inline void Generator::Extension(RoundTripCase& state, const std::wstring& extension)
+{
+    ExtensionState entry;
+    entry.Extension = extension;
+    const unsigned kind = Below(10);
+    if (kind < 3)
+    {
+        state.Extensions.push_back(entry); // no key at all
+        return;
+    }
+    entry.Exists = true;
+    entry.HasDefault = kind >= 5;
+    Key(state, extension);
+    if (kind == 5)
+        Value(state, extension, L"", L""); // present but empty
+    else if (kind > 5)
+        Value(state, extension, L"", Length511OrLess());
+
+    const std::wstring shellNew = extension + L"\\ShellNew";
+    if (Chance(40))
+    {
+        switch (Below(6))
+        {
+        case 0:
+            Value(state, shellNew, L"FileName", L"C:\\Templates\\" + Text(1 + Below(60)));
+            break;
+        case 1:
+            Value(state, shellNew, L"NullFile", L"");
+            break;
+        case 2:
+            Value(state, shellNew, L"FileName", Text(1 + Below(40)) + L".dat");
+            Value(state, shellNew, L"NullFile", L"");
+            break;
+        case 3:
+            Value(state, shellNew, L"Command", L"\"C:\\Tools\\" + Text(8) + L".exe\" new",
+                  REG_EXPAND_SZ);
+            Bytes(state, shellNew, L"Data", REG_BINARY, {0x50, 0x4b, 0x05, 0x06, 0, 0});
+            break;
+        case 4:
+            Value(state, shellNew, L"FileName", Text(1 + Below(30)));
+            Value(state, shellNew, L"ItemName", L"@" + Text(10) + L",-1", REG_EXPAND_SZ);
+            break;
+        default:
+            Key(state, shellNew);
+        }
+    }
+    if (Chance(50))
+        Value(state, extension, L"Content Type", L"application/x-" + Text(1 + Below(20)));
+    if (Chance(40))
+        Value(state, extension, L"PerceivedType", L"compressed");
+    if (Chance(30))
+    {
+        const DWORD number = static_cast<DWORD>(Random());
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(&number);
+        Bytes(state, extension, Text(1 + Below(12)), REG_DWORD,
+              std::vector<BYTE>(bytes, bytes + 4));
+    }
+    if (Chance(40))
+        Bytes(state, extension + L"\\OpenWithProgids", Text(1 + Below(40)), REG_NONE, {});
+    if (Chance(25))
+        Key(state, extension + L"\\OpenWithList\\" + Text(1 + Below(12)) + L".exe");
+    if (Chance(20))
+        Value(state, extension + L"\\PersistentHandler", L"",
+              L"{098f2470-bae0-11cd-b579-08002b30bfeb}");
+    state.Extensions.push_back(entry);
+}
+
+inline RoundTripCase Generator::Make(unsigned long seed, unsigned long index,
+                                     unsigned shortcutPercent)
+{
+    RoundTripCase state;
+    state.Seed = seed;
+    state.Index = index;
+    for (const std::wstring& extension : GeneratedExtensions())
+        Extension(state, extension);
+
+    // Some states take everything or nothing; most a random mix.
+    const unsigned mix = Below(10);
+    std::wstring flags;
+    for (size_t flag = 0; flag < kAssociateFlags; ++flag)
+        flags += (mix == 0 || (mix > 1 && Chance(60))) ? L'1' : L'0';
+    state.InitText = L"A" + flags;
+    const wchar_t letters[] = L"DMPSCI";
+    for (const wchar_t* letter = letters; *letter; ++letter)
+    {
+        const bool shortcut = *letter == L'D' || *letter == L'M' || *letter == L'P';
+        const unsigned percent = shortcut ? shortcutPercent : *letter == L'C' ? 35 : 70;
+        state.InitText += *letter;
+        state.InitText += Chance(percent) ? L'1' : L'0';
+    }
+    state.Library32 = Chance(70);
+    state.Library64 = Chance(70);
+    return state;
+}
+
+inline void WriteEarlierState(const RoundTripCase& state)
+{
+    for (const Write& write : state.Writes)
+    {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, write.Key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr) != ERROR_SUCCESS)
+        {
+            ADD_FAILURE() << "cannot make " << WideToUtf8(write.Key);
+            continue;
+        }
+        if (!write.KeyOnly)
+            RegSetValueExW(key, write.Name.c_str(), 0, write.Type,
+                           write.Data.empty() ? nullptr : write.Data.data(),
+                           static_cast<DWORD>(write.Data.size()));
+        RegCloseKey(key);
+    }
+}
+
+inline std::wstring VolumeExtensionName(unsigned number)
+{
+    return (number < 10 ? L".v0" : L".v") + std::to_wstring(number);
+}
+
+// Back to the baseline between states: the generated keys and what the
+// program may have left in them.
+inline void ClearGeneratedKeys()
+{
+    for (const std::wstring& extension : GeneratedExtensions())
+        RemoveRegistryTree(HKEY_CLASSES_ROOT, extension);
+    for (unsigned number = 0; number < 100; ++number)
+        RemoveRegistryTree(HKEY_CLASSES_ROOT, VolumeExtensionName(number));
+    for (const wchar_t* key : {L"Velnox", L"Velnox.ZIP", L"Velnox.REV"})
+        RemoveRegistryTree(HKEY_CLASSES_ROOT, key);
+    RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
+}
+
+// ---------------------------------------------------------------------------
+// What is compared
+
+enum class Area
+{
+    Classes, // HKEY_CLASSES_ROOT, and "Classes" below either "Software"
+    Machine, // HKEY_LOCAL_MACHINE\Software outside "Classes"
+    User,    // HKEY_CURRENT_USER\Software outside "Classes"
+};
+
+struct Scope
+{
+    HKEY Root;
+    const wchar_t* Path; // null: the root itself
+    REGSAM View;
+    Area Where;
+    const wchar_t* Label;
+    bool Generated = false; // holds a generated earlier state
+};
+
+// The whole set: HKCR and HKLM\Software in both views, HKCU\Software.
+inline std::vector<Scope> WholeScopes()
+{
+    std::vector<Scope> scopes = {{HKEY_CLASSES_ROOT, nullptr, 0, Area::Classes, L"HKCR"},
+                                 {HKEY_LOCAL_MACHINE, L"Software", 0, Area::Machine, L"HKLM"},
+                                 {HKEY_CURRENT_USER, L"Software", 0, Area::User, L"HKCU"}};
+    if (IsWin64Prefix())
+    {
+        scopes.push_back({HKEY_CLASSES_ROOT, nullptr, KEY_WOW64_64KEY, Area::Classes, L"HKCR(64)"});
+        scopes.push_back(
+            {HKEY_LOCAL_MACHINE, L"Software", KEY_WOW64_64KEY, Area::Machine, L"HKLM(64)"});
+    }
+    return scopes;
+}
+
+// The parts of the same set that setup, uninstall and the generator reach:
+// read before and after every state. Whatever else changed shows in the whole
+// set, which is read before the first and after the last state.
+inline std::vector<Scope> TouchedScopes()
+{
+    static const wchar_t* const kClassKeys[] = {L"Velnox",
+                                                L"Velnox.ZIP",
+                                                L"Velnox.REV",
+                                                L"CLSID\\{6F2C1A40-5A17-4E59-A1C8-2B9E7D04F513}",
+                                                L"CLSID\\{6F2C1A40-3D7B-4E59-A1C8-2B9E7D04F513}",
+                                                L"*\\shellex",
+                                                L"Folder\\shellex",
+                                                L"Drive\\shellex",
+                                                L"lnkfile\\shellex",
+                                                L"exefile\\shellex",
+                                                L"Directory\\shellex"};
+    static const wchar_t* const kMachineKeys[] = {
+        L"Software\\Velnox", L"Software\\RegisteredApplications",
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions"};
+    static std::vector<std::wstring> names;
+    const size_t generated = GeneratedExtensions().size();
+    if (names.empty())
+    {
+        for (const std::wstring& extension : GeneratedExtensions())
+            names.push_back(extension);
+        for (unsigned number = 0; number < 100; ++number)
+            names.push_back(VolumeExtensionName(number));
+    }
+    std::vector<REGSAM> views = {0};
+    if (IsWin64Prefix())
+        views.push_back(KEY_WOW64_64KEY);
+    std::vector<Scope> scopes;
+    // The extensions are not kept apart by view: one reading serves both,
+    // and the whole set around all states reads both.
+    for (size_t i = 0; i < names.size(); ++i)
+        scopes.push_back(
+            {HKEY_CLASSES_ROOT, names[i].c_str(), 0, Area::Classes, L"HKCR", i < generated});
+    for (REGSAM view : views)
+    {
+        const wchar_t* classes = view ? L"HKCR(64)" : L"HKCR";
+        for (const wchar_t* key : kClassKeys)
+            scopes.push_back({HKEY_CLASSES_ROOT, key, view, Area::Classes, classes});
+        for (const wchar_t* key : kMachineKeys)
+            scopes.push_back(
+                {HKEY_LOCAL_MACHINE, key, view, Area::Machine, view ? L"HKLM(64)" : L"HKLM"});
+    }
+    // The rest of HKCU\Software costs a tenth of a second to read.
+    scopes.push_back({HKEY_CURRENT_USER, L"Software\\Velnox", 0, Area::User, L"HKCU"});
+    scopes.push_back({HKEY_CURRENT_USER, L"Software\\Classes", 0, Area::User, L"HKCU"});
+    return scopes;
+}
+
+inline RegistrySnapshot TakeSnapshot(const Scope& scope)
+{
+    std::wstring label = scope.Label;
+    if (scope.Path != nullptr)
+        label += std::wstring(L"\\") + scope.Path;
+    return TakeRegistrySnapshot(scope.Root, scope.Path, scope.View, label.c_str());
+}
+
+inline std::vector<RegistrySnapshot> TakeSnapshots(const std::vector<Scope>& scopes)
+{
+    std::vector<RegistrySnapshot> snapshots;
+    for (const Scope& scope : scopes)
+        snapshots.push_back(TakeSnapshot(scope));
+    return snapshots;
+}
+
+// Before a state: what lies outside the generated keys is as it was before
+// the first state, since every state ends back there.
+inline std::vector<RegistrySnapshot>
+TakeSnapshotsBefore(const std::vector<Scope>& scopes, const std::vector<RegistrySnapshot>& baseline)
+{
+    std::vector<RegistrySnapshot> snapshots = baseline;
+    for (size_t i = 0; i < scopes.size(); ++i)
+        if (scopes[i].Generated)
+            snapshots[i] = TakeSnapshot(scopes[i]);
+    return snapshots;
+}
+
+// One difference placed in its area, with the path below the area's root as
+// both views and both roots spell it alike.
+struct Change
+{
+    Area Where;
+    std::wstring Path; // key path in the area, as found
+    RegistryDifference Difference;
+    const RegistrySnapshot* After;
+    std::wstring Line;
+};
+
+inline bool StartsWithNoCase(const std::wstring& text, const std::wstring& head)
+{
+    return text.size() >= head.size() &&
+           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, text.c_str(), int(head.size()),
+                          head.c_str(), int(head.size())) == CSTR_EQUAL;
+}
+
+inline bool SameNoCase(const std::wstring& a, const std::wstring& b)
+{
+    return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
+inline void StripHead(std::wstring& path, const wchar_t* head)
+{
+    const std::wstring prefix = std::wstring(head) + L"\\";
+    if (SameNoCase(path, head))
+        path.clear();
+    else if (StartsWithNoCase(path, prefix))
+        path.erase(0, prefix.size());
+}
+
+inline Change Place(const Scope& scope, const RegistrySnapshot& after,
+                    const RegistryDifference& difference)
+{
+    Change change{scope.Where, L"", difference, &after,
+                  DescribeDifference(difference, after.Label)};
+    std::wstring path = difference.Entry().Key;
+    if (scope.Path != nullptr)
+    {
+        std::wstring below = scope.Path;
+        if (scope.Root != HKEY_CLASSES_ROOT)
+            StripHead(below, L"Software");
+        if (!below.empty())
+            path = path.empty() ? below : below + L"\\" + path;
+    }
+    if (scope.Root != HKEY_CLASSES_ROOT)
+    {
+        StripHead(path, L"Wow6432Node");
+        const std::wstring classes = L"Classes";
+        if (SameNoCase(path, classes) || StartsWithNoCase(path, classes + L"\\"))
+        {
+            StripHead(path, L"Classes");
+            change.Where = Area::Classes;
+        }
+    }
+    if (change.Where == Area::Classes)
+        StripHead(path, L"Wow6432Node");
+    change.Path = path;
+    return change;
+}
+
+// ---------------------------------------------------------------------------
+// Where the program by design does not give back what was there. One list:
+// the README's section on what uninstall restores repeats it.
+
+inline std::wstring FirstComponent(const std::wstring& path)
+{
+    return path.substr(0, path.find(L'\\'));
+}
+
+inline bool IsVolumeExtension(const std::wstring& key)
+{
+    return key.size() == 4 && (key[0] == L'.') && (key[1] == L'v' || key[1] == L'V') &&
+           iswdigit(key[2]) && iswdigit(key[3]);
+}
+
+// No value anywhere at or below the key in the later snapshot.
+inline bool HoldsNothing(const RegistrySnapshot& snapshot, const std::wstring& key)
+{
+    for (const auto& item : snapshot.Entries)
+    {
+        const RegistryEntry& entry = item.second;
+        if (entry.IsValue &&
+            (SameNoCase(entry.Key, key) || StartsWithNoCase(entry.Key, key + L"\\")))
+            return false;
+    }
+    return true;
+}
+
+// Keys below which setup writes; they stay when setup had to make them.
+const wchar_t* const kWrittenBelow[] = {
+    L"Classes:exefile\\shellex\\PropertySheetHandlers",
+    L"Classes:*\\shellex\\ContextMenuHandlers",
+    L"Classes:Folder\\shellex\\ContextMenuHandlers",
+    L"Classes:Folder\\shellex\\DragDropHandlers",
+    L"Classes:Drive\\shellex\\DragDropHandlers",
+    L"Classes:lnkfile\\shellex\\ContextMenuHandlers",
+    L"Classes:CLSID",
+    L"Machine:Microsoft\\Windows\\CurrentVersion\\App Paths",
+    L"Machine:Microsoft\\Windows\\CurrentVersion\\Uninstall",
+    L"Machine:Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved",
+    L"Machine:RegisteredApplications",
+};
+
+inline bool IsParentOfWrittenKey(const Change& change)
+{
+    const std::wstring area = change.Where == Area::Classes   ? L"Classes:"
+                              : change.Where == Area::Machine ? L"Machine:"
+                                                              : L"User:";
+    const std::wstring path = area + change.Path;
+    for (const wchar_t* written : kWrittenBelow)
+    {
+        const std::wstring full = written;
+        if (SameNoCase(full, path) || StartsWithNoCase(full, path + L"\\"))
+            return true;
+    }
+    return false;
+}
+
+struct KnownDifference
+{
+    const char* Reason;
+    bool (*Applies)(const Change& change, const RoundTripCase* state);
+};
+
+const KnownDifference kKnownDifferences[] = {
+    {"the old-style volume extensions \".v00\"-\".v99\" of the own format: setup gives "
+     "\".v00\"-\".v29\" to the archiver without saving their owners; uninstall gives all "
+     "hundred the class \".vnx\" had before, or deletes them when it had none",
+     [](const Change& change, const RoundTripCase* state)
+     {
+         return change.Where == Area::Classes && IsVolumeExtension(change.Path) &&
+                (change.Difference.Entry().IsValue ? change.Difference.Entry().Name.empty()
+                                                   : true) &&
+                (state == nullptr || state->Taken(L".vnx"));
+     }},
+    {"an extension whose key had no default value gets an empty one back: the saved owner "
+     "cannot tell \"none\" from \"empty\"",
+     [](const Change& change, const RoundTripCase* state)
+     {
+         const RegistryEntry& entry = change.Difference.Entry();
+         const ExtensionState* previous = state ? state->Find(change.Path) : nullptr;
+         return change.Where == Area::Classes &&
+                change.Difference.What == RegistryDifference::Added && entry.IsValue &&
+                entry.Name.empty() && entry.Type == REG_SZ && entry.Data == L"\"\"" &&
+                previous != nullptr && previous->Exists && !previous->HasDefault &&
+                state->Taken(previous->Extension);
+     }},
+    {"the \"ShellNew\" entry of the own format and of ZIP is replaced by the archiver's template "
+     "while the shell extension is on; uninstall gives back only its \"FileName\" (or an empty "
+     "\"NullFile\"), so other values go and an empty \"ShellNew\" key may stay",
+     [](const Change& change, const RoundTripCase* state)
+     {
+         const bool templateKey = SameNoCase(change.Path, L".vnx\\ShellNew") ||
+                                  SameNoCase(change.Path, L".zip\\ShellNew");
+         const bool allowed = (change.Difference.What == RegistryDifference::Removed &&
+                               change.Difference.Entry().IsValue) ||
+                              (change.Difference.What == RegistryDifference::Added &&
+                               !change.Difference.Entry().IsValue);
+         return change.Where == Area::Classes && templateKey && allowed &&
+                (state == nullptr ||
+                 (state->Chosen.ShellExt && state->Taken(FirstComponent(change.Path))));
+     }},
+    {"\".rev\" is the archiver's own extension: setup sets it to \"Velnox.REV\" without saving "
+     "the owner, and uninstall deletes the key with all it holds",
+     [](const Change& change, const RoundTripCase*)
+     { return change.Where == Area::Classes && SameNoCase(FirstComponent(change.Path), L".rev"); }},
+    {"an empty key that setup had to make as the parent of one of its own keys stays",
+     [](const Change& change, const RoundTripCase*)
+     {
+         return change.Difference.What == RegistryDifference::Added &&
+                !change.Difference.Entry().IsValue && IsParentOfWrittenKey(change) &&
+                HoldsNothing(*change.After, change.Difference.Entry().Key);
+     }},
+};
+
+// How often each known difference was met: a list entry that is never met
+// proves nothing.
+inline unsigned long* ExplainedCounts()
+{
+    static unsigned long counts[ARRAYSIZE(kKnownDifferences)] = {};
+    return counts;
+}
+
+inline std::string ExplainedCountsText()
+{
+    std::string text;
+    for (size_t k = 0; k < ARRAYSIZE(kKnownDifferences); ++k)
+        text += (k ? ", " : "") + std::to_string(ExplainedCounts()[k]);
+    return "known differences met: " + text;
+}
+
+// The differences no entry of the list explains, one line each. state null:
+// the whole set, read around all states, where only state-free entries apply.
+inline std::vector<std::wstring> UnexplainedDifferences(const std::vector<Scope>& scopes,
+                                                        const std::vector<RegistrySnapshot>& before,
+                                                        const std::vector<RegistrySnapshot>& after,
+                                                        const RoundTripCase* state)
+{
+    std::vector<std::wstring> lines;
+    for (size_t i = 0; i < scopes.size(); ++i)
+    {
+        for (const RegistryDifference& difference : CompareRegistrySnapshots(before[i], after[i]))
+        {
+            const Change change = Place(scopes[i], after[i], difference);
+            bool explained = false;
+            for (size_t k = 0; k < ARRAYSIZE(kKnownDifferences) && !explained; ++k)
+                if (kKnownDifferences[k].Applies(change, state))
+                {
+                    explained = true;
+                    ++ExplainedCounts()[k];
+                }
+            if (!explained)
+                lines.push_back(change.Line);
+        }
+    }
+    return lines;
+}
+
+// ---------------------------------------------------------------------------
+// Shortcuts kept out of the shared shell folders
+
+const wchar_t kUserShellFolders[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const wchar_t kShellFolders[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+// The prefix user's desktop is a link shared by both prefixes: point it at a
+// folder of this prefix, and keep the shell from copying new shortcuts into
+// the Linux menus. Undone at the end, after the last snapshot.
+class ShellSandbox
+{
+public:
+    void Enter()
+    {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        Desktop = std::wstring(temp) + L"vnx_roundtrip_desktop";
+        CreateDirectoryW(Desktop.c_str(), nullptr);
+        MenuBuilder.Swap(L"Software\\Wine\\DllOverrides", L"winemenubuilder.exe", REG_SZ, L"");
+        ResolvedDesktop.Save(kShellFolders, L"Desktop");
+        DesktopFolder.Swap(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, Desktop);
+        // The shell writes each folder it resolves into "Shell Folders":
+        // done here, before anything is read.
+        wchar_t path[MAX_PATH];
+        SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, path);
+    }
+    void Leave()
+    {
+        DesktopFolder.Restore();
+        ResolvedDesktop.Restore();
+        MenuBuilder.Restore();
+        RemoveDirectoryW(Desktop.c_str());
+    }
+    std::wstring Desktop;
+
+private:
+    struct SavedValue
+    {
+        std::wstring Key, Name;
+        DWORD Type = 0;
+        std::vector<BYTE> Data;
+        bool Existed = false;
+        void Save(const wchar_t* key, const wchar_t* name)
+        {
+            Key = key;
+            Name = name;
+            HKEY handle = nullptr;
+            if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
+                return;
+            DWORD size = 0;
+            Existed =
+                RegQueryValueExW(handle, name, nullptr, &Type, nullptr, &size) == ERROR_SUCCESS;
+            Data.resize(size);
+            if (Existed)
+                RegQueryValueExW(handle, name, nullptr, &Type, Data.data(), &size);
+            RegCloseKey(handle);
+        }
+        void Swap(const wchar_t* key, const wchar_t* name, DWORD type, const std::wstring& value)
+        {
+            Save(key, name);
+            RawSet(HKEY_CURRENT_USER, key, name, type, value.c_str(),
+                   DWORD((value.size() + 1) * sizeof(wchar_t)));
+        }
+        void Restore()
+        {
+            HKEY handle = nullptr;
+            if (RegOpenKeyExW(HKEY_CURRENT_USER, Key.c_str(), 0, KEY_ALL_ACCESS, &handle) !=
+                ERROR_SUCCESS)
+                return;
+            if (Existed)
+                RegSetValueExW(handle, Name.c_str(), 0, Type, Data.data(), DWORD(Data.size()));
+            else
+                RegDeleteValueW(handle, Name.c_str());
+            RegCloseKey(handle);
+        }
+    };
+    SavedValue MenuBuilder, DesktopFolder, ResolvedDesktop;
+};
+
+// The whole set read before the first state of a run and after its last.
+class WholeRegistryCheck
+{
+public:
+    void Before()
+    {
+        Scopes = WholeScopes();
+        Baseline = TakeSnapshots(Scopes);
+    }
+    void After()
+    {
+        const std::vector<std::wstring> lines =
+            UnexplainedDifferences(Scopes, Baseline, TakeSnapshots(Scopes), nullptr);
+        EXPECT_TRUE(lines.empty()) << "the registry around all states differs:\n"
+                                   << JoinLines(lines);
+    }
+
+private:
+    std::vector<Scope> Scopes;
+    std::vector<RegistrySnapshot> Baseline;
+};
+
+} // namespace roundtrip
