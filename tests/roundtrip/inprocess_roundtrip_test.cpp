@@ -157,10 +157,10 @@ std::wstring ShellFolder(int csidl)
 }
 
 // What the setup dialog does on OK for the options the init text leaves.
-void RunSetup(const RoundTripCase& state)
+void RunSetup(const IntegrationOptions& chosen)
 {
-    StoreIntegrationOptions(state.Chosen);
-    ApplyIntegration(state.Chosen, RunState.ProgramGroupPath, kPathChars);
+    StoreIntegrationOptions(chosen);
+    ApplyIntegration(chosen, RunState.ProgramGroupPath, kPathChars);
     WriteUninstallEntry();
     SetExtensionAssociation(L".ace", false, false, false, false);
 }
@@ -204,26 +204,35 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
     DWORD reading = 0, setting = 0, removing = 0;
     for (unsigned long index = 0; index < count && failed < 5; ++index)
     {
-        RoundTripCase state = Generator(seed, index).Make(seed, index, 3);
+        Generator generator(seed, index);
+        RoundTripCase state = generator.Make(seed, index, 3);
+        generator.SetupAgain(state, 25);
         Touch(folder / L"vnxext.dll", state.Library32);
         Touch(folder / L"vnxext64.dll", state.Library64);
         WriteEarlierState(state);
         LoadIntegrationOptions(state.Chosen);
         ApplyInitString(state.InitText.c_str(), state.Chosen);
+        state.SecondChosen = state.Chosen;
+        ApplyInitString(state.SecondInitText.c_str(), state.SecondChosen);
         DWORD mark = GetTickCount();
         const std::vector<RegistrySnapshot> before = TakeSnapshotsBefore(scopes, baseline);
         reading += GetTickCount() - mark;
 
         mark = GetTickCount();
         notices = 0;
-        RunSetup(state);
+        RunSetup(state.Chosen);
+        if (!state.SecondInitText.empty())
+            RunSetup(state.SecondChosen);
         setting += GetTickCount() - mark;
         const unsigned long setupNotices = notices;
         SetRegistryView(0);
         // A round trip through a setup that wrote nothing would prove nothing.
         bool setUp = RawString(HKEY_CLASSES_ROOT, L".rev", nullptr) == L"Velnox.REV";
+        const IntegrationOptions& last =
+            state.SecondInitText.empty() ? state.Chosen : state.SecondChosen;
         for (const ExtensionState& extension : state.Extensions)
-            if (state.Taken(extension.Extension))
+            if (RowOf(extension.Extension) < kAssociationRows &&
+                last.Associate[RowOf(extension.Extension)])
             {
                 setUp = setUp && IsOwnAssociation(extension.Extension.c_str());
                 ++taken;

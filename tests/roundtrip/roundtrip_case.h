@@ -104,6 +104,10 @@ struct RoundTripCase
     unsigned long Index = 0;
     std::wstring InitText; // what follows "/init"
     IntegrationOptions Chosen = {};
+    // An earlier setup run again with other choices before the uninstall;
+    // empty when setup runs once.
+    std::wstring SecondInitText;
+    IntegrationOptions SecondChosen = {};
     bool Library32 = false; // "vnxext.dll" in the installation folder
     bool Library64 = false; // "vnxext64.dll"
     std::vector<ExtensionState> Extensions;
@@ -112,7 +116,8 @@ struct RoundTripCase
     std::string Name() const
     {
         return "seed " + std::to_string(Seed) + " state " + std::to_string(Index) + " /init" +
-               WideToUtf8(InitText);
+               WideToUtf8(InitText) +
+               (SecondInitText.empty() ? "" : ", again /init" + WideToUtf8(SecondInitText));
     }
     const ExtensionState* Find(const std::wstring& extension) const
     {
@@ -125,7 +130,16 @@ struct RoundTripCase
     bool Taken(const std::wstring& extension) const
     {
         const size_t row = RowOf(extension);
-        return row < kAssociationRows && Chosen.Associate[row];
+        return row < kAssociationRows &&
+               (Chosen.Associate[row] || (!SecondInitText.empty() && SecondChosen.Associate[row]));
+    }
+    // Whether a setup took the extension with the shell extension on.
+    bool TakenWithShellExt(const std::wstring& extension) const
+    {
+        const size_t row = RowOf(extension);
+        return row < kAssociationRows &&
+               ((Chosen.Associate[row] && Chosen.ShellExt) ||
+                (!SecondInitText.empty() && SecondChosen.Associate[row] && SecondChosen.ShellExt));
     }
 };
 
@@ -139,11 +153,14 @@ public:
     // Shortcuts cost the most time of all: asked for in shortcutPercent of
     // the states.
     RoundTripCase Make(unsigned long seed, unsigned long index, unsigned shortcutPercent);
+    // In percent of the states, a second setup with other choices.
+    void SetupAgain(RoundTripCase& state, unsigned percent);
 
 private:
     unsigned Below(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(Random); }
     bool Chance(unsigned percent) { return Below(100) < percent; }
     std::wstring Text(size_t length);
+    std::wstring Choices(unsigned shortcutPercent);
     std::wstring Length511OrLess();
     void Value(RoundTripCase& state, const std::wstring& key, const std::wstring& name,
                const std::wstring& text, DWORD type = REG_SZ);
@@ -313,23 +330,34 @@ inline RoundTripCase Generator::Make(unsigned long seed, unsigned long index,
     for (const std::wstring& extension : GeneratedExtensions())
         Extension(state, extension);
 
+    state.InitText = Choices(shortcutPercent);
+    state.Library32 = Chance(70);
+    state.Library64 = Chance(70);
+    return state;
+}
+
+inline std::wstring Generator::Choices(unsigned shortcutPercent)
+{
     // Some states take everything or nothing; most a random mix.
     const unsigned mix = Below(10);
-    std::wstring flags;
+    std::wstring text = L"A";
     for (size_t flag = 0; flag < kAssociateFlags; ++flag)
-        flags += (mix == 0 || (mix > 1 && Chance(60))) ? L'1' : L'0';
-    state.InitText = L"A" + flags;
+        text += (mix == 0 || (mix > 1 && Chance(60))) ? L'1' : L'0';
     const wchar_t letters[] = L"DMPSCI";
     for (const wchar_t* letter = letters; *letter; ++letter)
     {
         const bool shortcut = *letter == L'D' || *letter == L'M' || *letter == L'P';
         const unsigned percent = shortcut ? shortcutPercent : *letter == L'C' ? 35 : 70;
-        state.InitText += *letter;
-        state.InitText += Chance(percent) ? L'1' : L'0';
+        text += *letter;
+        text += Chance(percent) ? L'1' : L'0';
     }
-    state.Library32 = Chance(70);
-    state.Library64 = Chance(70);
-    return state;
+    return text;
+}
+
+inline void Generator::SetupAgain(RoundTripCase& state, unsigned percent)
+{
+    if (Chance(percent))
+        state.SecondInitText = Choices(0);
 }
 
 inline void WriteEarlierState(const RoundTripCase& state)
@@ -647,8 +675,7 @@ const KnownDifference kKnownDifferences[] = {
                               (change.Difference.What == RegistryDifference::Added &&
                                !change.Difference.Entry().IsValue);
          return change.Where == Area::Classes && templateKey && allowed &&
-                (state == nullptr ||
-                 (state->Chosen.ShellExt && state->Taken(FirstComponent(change.Path))));
+                (state == nullptr || state->TakenWithShellExt(FirstComponent(change.Path)));
      }},
     {"\".rev\" is the archiver's own extension: setup sets it to \"Velnox.REV\" without saving "
      "the owner, and uninstall deletes the key with all it holds",
