@@ -114,6 +114,11 @@ const FuzzSettings& Settings()
 
 GuardedBlock::GuardedBlock(size_t capacityBytes)
 {
+    Allocate(capacityBytes);
+}
+
+void GuardedBlock::Allocate(size_t capacityBytes)
+{
     Usable = (capacityBytes + kPage - 1) / kPage * kPage;
     if (Usable == 0)
         Usable = kPage;
@@ -134,8 +139,12 @@ GuardedBlock::~GuardedBlock()
 
 void* GuardedBlock::Place(size_t bytes)
 {
+    // A larger input gets a larger block, still flush against its guard page.
     if (bytes > Usable)
-        bytes = Usable;
+    {
+        VirtualFree(Base, 0, MEM_RELEASE);
+        Allocate(bytes);
+    }
     return Base + Usable - bytes;
 }
 

@@ -55,6 +55,7 @@ public:
     size_t Capacity() const { return Usable; }
 
 private:
+    void Allocate(size_t capacityBytes);
     BYTE* Base = nullptr;
     size_t Usable = 0;
 };
