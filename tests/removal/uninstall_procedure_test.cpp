@@ -349,7 +349,7 @@ TEST(CleanupBatchTest, NamesWithNoSafeFormGoThroughTheEnvironment)
     EXPECT_FALSE(Exists(batch));
 }
 
-TEST(CleanupBatchTest, NamesTheCodePageCannotHoldAreShortenedOrLeftOut)
+TEST(CleanupBatchTest, NamesTheCodePageCannotHoldAreShortened)
 {
     ScratchDir scratch(L"uninstall_batch_cp");
     // Characters no single-byte code page holds together.
