@@ -186,7 +186,8 @@ INT_PTR CALLBACK IntegrationSettingsDialog(HWND dialog, UINT message, WPARAM wPa
             ToggleAllAssociations(dialog);
             break;
         case IDC_CONTEXT_ITEMS:
-            DialogBoxParamW(ResourceModule, L"SETUPCONTEXTITEMS", dialog, ContextItemsDialog, 0);
+            DialogBoxParamW(DialogModule(L"SETUPCONTEXTITEMS"), L"SETUPCONTEXTITEMS", dialog,
+                            ContextItemsDialog, 0);
             break;
         }
         return TRUE;
