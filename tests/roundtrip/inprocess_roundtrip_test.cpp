@@ -169,7 +169,8 @@ void RunSetup(const IntegrationOptions& chosen)
 std::vector<std::wstring> LeftShortcuts()
 {
     std::vector<std::wstring> left;
-    const std::wstring paths[] = {
+    // The folders stay where they are for the whole run.
+    static const std::wstring paths[] = {
         RoundTripEnvironment::Sandbox.Desktop + L"\\Velnox.lnk",
         ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Velnox.lnk",
         ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Velnox.lnk",
@@ -246,8 +247,8 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
         setUp = setUp && setupNotices > 0 && notices > 0;
 
         mark = GetTickCount();
-        std::vector<std::wstring> lines =
-            UnexplainedDifferences(scopes, before, TakeSnapshots(scopes), &state);
+        const std::vector<RegistrySnapshot> after = TakeSnapshots(scopes);
+        std::vector<std::wstring> lines = UnexplainedDifferences(scopes, before, after, &state);
         reading += GetTickCount() - mark;
         for (const std::wstring& line : LeftShortcuts())
             lines.push_back(line);
@@ -258,7 +259,7 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
                           << "\n"
                           << JoinLines(lines);
         }
-        ClearGeneratedKeys();
+        ClearKeysFound(scopes, after);
     }
     std::printf("round trip in process: %lu states, %lu extensions taken and given back, %lu ms "
                 "(setup %lu, removal %lu, snapshots %lu)\n",

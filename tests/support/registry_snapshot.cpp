@@ -130,7 +130,8 @@ public:
 };
 
 // Reads one open key and, through handles opened relative to it, its subtree.
-void ReadKey(HKEY key, const std::wstring& relative, REGSAM view, RegistrySnapshot& snapshot)
+void ReadKey(HKEY key, const std::wstring& relative, REGSAM view, RegistrySnapshot& snapshot,
+             const wchar_t* const* skip = nullptr)
 {
     const std::wstring folded = Folded(relative);
     RegistryEntry self;
@@ -182,6 +183,11 @@ void ReadKey(HKEY key, const std::wstring& relative, REGSAM view, RegistrySnapsh
     }
     for (const std::wstring& child : children)
     {
+        bool skipped = false;
+        for (const wchar_t* const* name = skip; name != nullptr && *name != nullptr; ++name)
+            skipped = skipped || lstrcmpiW(child.c_str(), *name) == 0;
+        if (skipped)
+            continue;
         KeyHolder opened;
         if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ | view, &opened.Handle) != ERROR_SUCCESS)
             continue;
@@ -208,14 +214,14 @@ std::wstring RegistryEntry::Describe(const std::wstring& rootLabel) const
 }
 
 RegistrySnapshot TakeRegistrySnapshot(HKEY root, const wchar_t* path, REGSAM view,
-                                      const wchar_t* label)
+                                      const wchar_t* label, const wchar_t* const* skipTop)
 {
     RegistrySnapshot snapshot;
     snapshot.Label = label != nullptr ? label : (path != nullptr ? path : L"");
     KeyHolder key;
     if (RegOpenKeyExW(root, path != nullptr ? path : L"", 0, KEY_READ | view, &key.Handle) ==
         ERROR_SUCCESS)
-        ReadKey(key.Handle, L"", view, snapshot);
+        ReadKey(key.Handle, L"", view, snapshot, skipTop);
     snapshot.Exists = !snapshot.Entries.empty();
     return snapshot;
 }

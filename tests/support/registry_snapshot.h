@@ -31,8 +31,11 @@ struct RegistrySnapshot
 
 // view: 0, KEY_WOW64_32KEY or KEY_WOW64_64KEY. A missing key gives an empty
 // snapshot; keys that cannot be opened are skipped.
+// skipTop: names of subkeys right below the key that are left out (another
+// snapshot covers them), ending with a null.
 RegistrySnapshot TakeRegistrySnapshot(HKEY root, const wchar_t* path, REGSAM view = 0,
-                                      const wchar_t* label = nullptr);
+                                      const wchar_t* label = nullptr,
+                                      const wchar_t* const* skipTop = nullptr);
 
 struct RegistryDifference
 {
