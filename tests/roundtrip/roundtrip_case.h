@@ -676,7 +676,7 @@ const KnownDifference kKnownDifferences[] = {
          return change.Where == Area::Classes && IsVolumeExtension(change.Path) &&
                 (change.Difference.Entry().IsValue ? change.Difference.Entry().Name.empty()
                                                    : true) &&
-                (state == nullptr || state->Taken(L".vnx"));
+                state != nullptr && state->Taken(L".vnx");
      }},
     {"an extension whose key had no default value gets an empty one back: the saved owner "
      "cannot tell \"none\" from \"empty\"",
@@ -701,8 +701,8 @@ const KnownDifference kKnownDifferences[] = {
                                change.Difference.Entry().IsValue) ||
                               (change.Difference.What == RegistryDifference::Added &&
                                !change.Difference.Entry().IsValue);
-         return change.Where == Area::Classes && templateKey && allowed &&
-                (state == nullptr || state->TakenWithShellExt(FirstComponent(change.Path)));
+         return change.Where == Area::Classes && templateKey && allowed && state != nullptr &&
+                state->TakenWithShellExt(FirstComponent(change.Path));
      }},
     {"\".rev\" is the archiver's own extension: setup sets it to \"Velnox.REV\" without saving "
      "the owner, and uninstall deletes the key with all it holds",
