@@ -45,7 +45,7 @@ void ReportAndExit(const char* kind, DWORD code)
     if (InterlockedExchange(&Reported, 1) != 0)
         TerminateProcess(GetCurrentProcess(), code);
     const char* parser = Current.Parser ? Current.Parser : "(none)";
-    std::wstring saved;
+    std::wstring saved = L"(between inputs: not saved)";
     if (Current.Running)
         saved = SaveFinding(parser, Current.Index, kind, Current.Bytes);
     std::fprintf(stderr,
@@ -74,10 +74,12 @@ void OnAbort(int)
 
 DWORD WINAPI Watchdog(void*)
 {
+    // Not Sleep: the option target swaps that import for a stand-in.
+    HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     LONG seenSerial = -1;
     for (;;)
     {
-        Sleep(200);
+        WaitForSingleObject(never, 200);
         if (!Current.Running)
             continue;
         const LONG serial = Current.Serial;
