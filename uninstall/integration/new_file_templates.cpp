@@ -43,8 +43,10 @@ void EnsureTemplateFile(const wchar_t* path, const uint8_t* bytes, unsigned size
     DiskFile file;
     if (!file.Create(path))
         return;
-    file.Write(content, size);
-    // Closed explicitly: the object would delete a file it made.
+    // A template cut short by a full disk would be copied into every new
+    // archive: the object deletes a file it made unless it is closed.
+    if (!file.Write(content, size))
+        return;
     file.Close();
 }
 } // namespace
