@@ -103,11 +103,21 @@ TEST(ListEntryTest, OnlyNamesInsideTheFolderPass)
         L"a\\. .\\..\\..",
         L"\\",
         L"/",
+        L"CON",
+        L"nul.txt",
+        L"sub\\COM1",
+        L"lpt9.log",
+        L"AUX ",
+        L"conout$",
+        L"Prn .x\\y",
+        L"COM1:",
+        L"sub\\a.txt:stream",
     };
     for (size_t i = 0; i < ARRAYSIZE(hostile); ++i)
         EXPECT_FALSE(IsSafeListEntry(hostile[i])) << "row " << i;
-    const wchar_t* const inside[] = {L"a.txt",     L"sub\\b.dll", L"sub/c", L".\\d.txt",
-                                     L" lead.txt", L"a..b",       L"..a",   L"sub\\.hidden"};
+    const wchar_t* const inside[] = {L"a.txt",     L"sub\\b.dll",  L"sub/c", L".\\d.txt",
+                                     L" lead.txt", L"a..b",        L"..a",   L"sub\\.hidden",
+                                     L"COM10",     L"console.txt", L"nul2",  L"CONx"};
     for (size_t i = 0; i < ARRAYSIZE(inside); ++i)
         EXPECT_TRUE(IsSafeListEntry(inside[i])) << "row " << i;
 }
@@ -281,6 +291,42 @@ TEST_F(ListTest, FilesInUseAreScheduledButNeverTheProgramOrTheList)
     EXPECT_FALSE(IsPending(namedLikeProgram));
     EXPECT_FALSE(IsPending(namedLikeProgram + L".0.tmp"));
     EXPECT_FALSE(IsPending(otherList));
+    ForgetPendingRenames();
+}
+
+// The system trims trailing dots and blanks and knows short names: each of
+// these lines reaches the program or the list under another spelling.
+TEST_F(ListTest, OtherSpellingsOfTheProgramAndTheListAreNeverScheduled)
+{
+    CreateDirectoryW((folder + L"sub").c_str(), nullptr);
+    const std::wstring program = folder + L"sub\\uninstall.exe";
+    const std::wstring list = folder + L"sub\\Uninstall.lst";
+    std::vector<HANDLE> held;
+    for (const std::wstring& path : {program, list})
+    {
+        MakeFile(path);
+        held.push_back(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(INVALID_HANDLE_VALUE, held.back());
+    }
+    std::string lines = "sub\\UNINSTALL.EXE.\nsub\\uninstall.exe. . \nsub\\Uninstall.lst. \n";
+    wchar_t shortName[MAX_PATH] = L"";
+    const DWORD length = GetShortPathNameW(program.c_str(), shortName, MAX_PATH);
+    const std::wstring shortPart = length ? std::wstring(wcsrchr(shortName, L'\\') + 1) : L"";
+    if (!shortPart.empty() && _wcsicmp(shortPart.c_str(), L"uninstall.exe") != 0)
+        lines += "sub\\" + std::string(shortPart.begin(), shortPart.end()) + "\n";
+
+    const ListRemoval result = Run(lines);
+    for (HANDLE file : held)
+        CloseHandle(file);
+
+    EXPECT_FALSE(result.RestartNeeded) << lines;
+    for (const std::wstring& path : {program, list})
+    {
+        EXPECT_TRUE(Exists(path));
+        EXPECT_FALSE(IsPending(path));
+        EXPECT_FALSE(IsPending(path + L".0.tmp"));
+    }
     ForgetPendingRenames();
 }
 

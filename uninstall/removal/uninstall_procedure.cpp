@@ -61,11 +61,60 @@ void ScheduleForRestart(const wchar_t* fullName)
     MoveFileExW(scheduled, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
+// The system drops trailing dots and blanks from a name: "Uninstall.lst. "
+// is the list itself.
+bool SameNameAsOpened(const wchar_t* name, const wchar_t* other)
+{
+    size_t length = wcslen(name);
+    while (length > 0 && (name[length - 1] == L'.' || name[length - 1] == L' '))
+        --length;
+    return length == wcslen(other) &&
+           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name, static_cast<int>(length), other,
+                          static_cast<int>(length)) == CSTR_EQUAL;
+}
+
 bool IsProtectedName(const wchar_t* fullName, const wchar_t* programPath)
 {
-    const wchar_t* name = PointToName(fullName);
-    return CompareNoCase(name, PointToName(programPath)) == 0 ||
-           CompareNoCase(name, kListName) == 0;
+    const wchar_t* program = PointToName(programPath);
+    if (SameNameAsOpened(PointToName(fullName), program) ||
+        SameNameAsOpened(PointToName(fullName), kListName))
+        return true;
+    // A short name ("UNINST~1.EXE") reaches the same file under another
+    // name. Short names hold a "~", and the system resolves them only in
+    // paths of ordinary length.
+    if (!wcschr(PointToName(fullName), L'~') || wcslen(fullName) >= MAX_PATH)
+        return false;
+    wchar_t longName[MAX_PATH];
+    const DWORD length = GetLongPathNameW(fullName, longName, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    return SameNameAsOpened(PointToName(longName), program) ||
+           SameNameAsOpened(PointToName(longName), kListName);
+}
+
+// "CON", "nul.txt", "COM1 " and the like name devices in every folder.
+bool IsDeviceName(const wchar_t* part, const wchar_t* end)
+{
+    const wchar_t* stem = part;
+    while (stem < end && *stem != L'.')
+        ++stem;
+    while (stem > part && stem[-1] == L' ')
+        --stem;
+    const size_t length = static_cast<size_t>(stem - part);
+    wchar_t name[8] = L"";
+    if (length == 0 || length >= ARRAYSIZE(name))
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        name[i] = part[i];
+    name[length] = 0;
+    static const wchar_t* const kDevices[] = {L"CON",    L"PRN",     L"AUX",   L"NUL",
+                                              L"CONIN$", L"CONOUT$", L"CLOCK$"};
+    for (const wchar_t* device : kDevices)
+        if (CompareNoCase(name, device) == 0)
+            return true;
+    const bool numbered = length == 4 && name[3] >= L'0' && name[3] <= L'9';
+    name[3] = 0;
+    return numbered && (CompareNoCase(name, L"COM") == 0 || CompareNoCase(name, L"LPT") == 0);
 }
 
 // Writes one composed text in the ANSI code page.
@@ -200,7 +249,8 @@ bool BatchName(const wchar_t* path, const wchar_t* variable, wchar_t (&text)[kBa
 
 bool IsSafeListEntry(const wchar_t* entry)
 {
-    if (entry[0] == 0 || IsPathSeparator(entry[0]) || (entry[0] != 0 && entry[1] == L':'))
+    // A colon anywhere names a drive, a device ("COM1:") or a file's stream.
+    if (entry[0] == 0 || IsPathSeparator(entry[0]) || wcschr(entry, L':'))
         return false;
     size_t realParts = 0;
     const wchar_t* part = entry;
@@ -221,6 +271,8 @@ bool IsSafeListEntry(const wchar_t* entry)
                 onlyDots = false;
         }
         if (onlyDots && dots > 1)
+            return false;
+        if (IsDeviceName(part, end))
             return false;
         if (!onlyDots)
             ++realParts;
