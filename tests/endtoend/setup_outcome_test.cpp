@@ -460,18 +460,6 @@ std::wstring SwapUserValue(const wchar_t* subkey, const wchar_t* name, DWORD typ
     return old;
 }
 
-HWND NextDialog(const ChildProcess& child, HWND before)
-{
-    for (int attempt = 0; attempt < 300; attempt++)
-    {
-        HWND found = child.FindDialog(30000);
-        if (found != before && found != nullptr)
-            return found;
-        Sleep(100);
-    }
-    return nullptr;
-}
-
 class SetupOutcome : public testing::Test
 {
 protected:
@@ -552,7 +540,7 @@ protected:
     {
         if (!IsWin64Prefix())
             return;
-        HWND notice = NextDialog(child, done);
+        HWND notice = child.FindDialog(30000, done);
         ASSERT_NE(nullptr, notice) << "no 64-bit notice";
         EXPECT_EQ(Message(MSG_WOW64_CAPTION), WindowText(notice));
         PostMessageW(notice, WM_COMMAND, IDOK, 0);
@@ -752,7 +740,7 @@ TEST_F(SetupOutcome, DialogsLeaveExactlyTheChosenIntegration)
         SendDlgItemMessageW(settings, id, BM_CLICK, 0, 0);
 
     PostMessageW(settings, WM_COMMAND, IDC_CONTEXT_ITEMS, 0);
-    HWND items = NextDialog(child, settings);
+    HWND items = child.FindDialog(30000, settings);
     ASSERT_NE(nullptr, items);
     SendDlgItemMessageW(items, IDC_ITEM_TEST, BM_CLICK, 0, 0);
     SetDlgItemTextW(items, IDC_ALWAYS_ARC, L"*.img;*.iso");
@@ -761,7 +749,7 @@ TEST_F(SetupOutcome, DialogsLeaveExactlyTheChosenIntegration)
         Sleep(100);
 
     PostMessageW(settings, WM_COMMAND, IDOK, 0);
-    HWND done = NextDialog(child, settings);
+    HWND done = child.FindDialog(30000, settings);
     ASSERT_NE(nullptr, done);
     ASSERT_NE(nullptr, GetDlgItem(done, IDC_DONE_HEADING));
     PostMessageW(done, WM_COMMAND, IDC_DONE_LICENSE, 0);
@@ -817,7 +805,7 @@ TEST_F(SetupOutcome, SilentRunDoesTheSameAndOnlyAPlainRunOpensTheGroup)
         HWND settings = child.FindDialog(30000);
         ASSERT_NE(nullptr, settings);
         PostMessageW(settings, WM_COMMAND, IDOK, 0);
-        HWND done = NextDialog(child, settings);
+        HWND done = child.FindDialog(30000, settings);
         ASSERT_NE(nullptr, done);
         PostMessageW(done, WM_COMMAND, IDOK, 0);
         AnswerNotice(child, done);

@@ -72,18 +72,6 @@ protected:
     HMODULE Resources = nullptr;
 };
 
-HWND NextDialog(const ChildProcess& child, HWND before)
-{
-    for (int attempt = 0; attempt < 300; attempt++)
-    {
-        HWND found = child.FindDialog(30000);
-        if (found != before && found != nullptr)
-            return found;
-        Sleep(100);
-    }
-    return nullptr;
-}
-
 TEST_F(SetupRoad, DialogsDrivenThroughToTheEnd)
 {
     ChildProcess child;
@@ -96,7 +84,7 @@ TEST_F(SetupRoad, DialogsDrivenThroughToTheEnd)
     SendDlgItemMessageW(settings, IDC_ASSOC_ZIP, BM_CLICK, 0, 0);
 
     PostMessageW(settings, WM_COMMAND, IDC_CONTEXT_ITEMS, 0);
-    HWND items = NextDialog(child, settings);
+    HWND items = child.FindDialog(30000, settings);
     ASSERT_NE(nullptr, items);
     ASSERT_NE(nullptr, GetDlgItem(items, IDC_ALWAYS_ARC));
     SendDlgItemMessageW(items, IDC_ITEM_TEST, BM_CLICK, 0, 0);
@@ -106,7 +94,7 @@ TEST_F(SetupRoad, DialogsDrivenThroughToTheEnd)
         Sleep(100);
 
     PostMessageW(settings, WM_COMMAND, IDOK, 0);
-    HWND done = NextDialog(child, settings);
+    HWND done = child.FindDialog(30000, settings);
     ASSERT_NE(nullptr, done);
     ASSERT_NE(nullptr, GetDlgItem(done, IDC_DONE_HEADING));
     wchar_t shown[MAX_PATH] = L"";
@@ -115,7 +103,7 @@ TEST_F(SetupRoad, DialogsDrivenThroughToTheEnd)
     PostMessageW(done, WM_COMMAND, IDOK, 0);
     if (IsWin64Prefix())
     {
-        HWND notice = NextDialog(child, done);
+        HWND notice = child.FindDialog(30000, done);
         ASSERT_NE(nullptr, notice) << "no 64-bit notice";
         EXPECT_EQ(Text(MSG_WOW64_CAPTION), WindowText(notice));
         PostMessageW(notice, WM_COMMAND, IDOK, 0);

@@ -138,18 +138,6 @@ bool IsPending(const std::wstring& name)
     return PendingRenames().find(lower + L"\n") != std::wstring::npos;
 }
 
-HWND NextDialog(const ChildProcess& child, HWND before)
-{
-    for (int attempt = 0; attempt < 300; ++attempt)
-    {
-        HWND found = child.FindDialog(30000);
-        if (found != before && found != nullptr)
-            return found;
-        Sleep(100);
-    }
-    return nullptr;
-}
-
 std::wstring BoxText(HWND box)
 {
     std::wstring all;
@@ -193,7 +181,7 @@ TEST_F(UninstallRoad, FilesInUseAreScheduledAndTheRestartMessageComesOnceAtTheEn
     HWND question = child.FindDialog(30000);
     ASSERT_NE(nullptr, question);
     PostMessageW(question, WM_COMMAND, IDYES, 0);
-    HWND restart = NextDialog(child, question);
+    HWND restart = child.FindDialog(30000, question);
     ASSERT_NE(nullptr, restart);
     EXPECT_EQ(restartText, BoxText(restart));
     EXPECT_EQ(caption, WindowText(restart));

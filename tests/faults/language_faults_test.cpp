@@ -165,43 +165,6 @@ TEST(LanguageFileFaults, FileCutShortKeepsWhatCameBefore)
     }
 }
 
-struct DialogSearch
-{
-    DWORD ProcessId;
-    HWND Known;
-    HWND Found;
-};
-
-BOOL CALLBACK MatchOtherDialog(HWND window, LPARAM context)
-{
-    DialogSearch* search = reinterpret_cast<DialogSearch*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t className[16] = L"";
-    GetClassNameW(window, className, 16);
-    if (owner != search->ProcessId || window == search->Known || !IsWindowVisible(window) ||
-        wcscmp(className, L"#32770") != 0)
-        return TRUE;
-    search->Found = window;
-    return FALSE;
-}
-
-// A dialog window of the process other than the one given, or null.
-HWND OtherDialog(DWORD processId, HWND known, DWORD milliseconds)
-{
-    DialogSearch search = {processId, known, nullptr};
-    const DWORD start = GetTickCount();
-    do
-    {
-        EnumWindows(MatchOtherDialog, reinterpret_cast<LPARAM>(&search));
-        if (search.Found)
-            return search.Found;
-        Sleep(100);
-    } while (GetTickCount() - start < milliseconds);
-    return nullptr;
-}
-
-// The known fault of the setup dialog while it shows.
 // The same faults met by the program itself: its setup dialog still comes
 // up, in the program's own texts or with what the language file still holds.
 class SetupWithBrokenLanguage : public InstalledCopy
@@ -275,7 +238,7 @@ TEST_F(SetupWithBrokenLanguage, ContextItemsComeFromTheProgramToo)
     HWND dialog = child.FindDialog(30000);
     ASSERT_NE(nullptr, dialog) << "no setup dialog";
     PostMessageW(dialog, WM_COMMAND, IDC_CONTEXT_ITEMS, 0);
-    HWND items = OtherDialog(child.Id(), dialog, 3000);
+    HWND items = child.FindDialog(3000, dialog);
     if (items)
     {
         PostMessageW(items, WM_COMMAND, IDCANCEL, 0);

@@ -92,18 +92,6 @@ BOOL CALLBACK CollectControl(HWND control, LPARAM context)
 }
 
 // The next dialog of the child once the one before has gone.
-HWND NextDialog(const ChildProcess& child, HWND before)
-{
-    for (int attempt = 0; attempt < 300; attempt++)
-    {
-        HWND found = child.FindDialog(30000);
-        if (found != before)
-            return found;
-        Sleep(100);
-    }
-    return nullptr;
-}
-
 TEST_F(ProgramRun, WaitSleepsAndUninstallsNothing)
 {
     DWORD start = GetTickCount();
@@ -153,7 +141,7 @@ TEST_F(ProgramRun, WarningComesBeforeTheSetupDialog)
     EXPECT_EQ(nullptr, GetDlgItem(box, IDC_SETUP_INFO));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
 
-    HWND setup = NextDialog(Child, box);
+    HWND setup = Child.FindDialog(30000, box);
     ASSERT_NE(setup, nullptr) << "no settings dialog after the warning";
     EXPECT_NE(nullptr, GetDlgItem(setup, IDC_SETUP_INFO));
     PostMessageW(setup, WM_COMMAND, IDCANCEL, 0);
@@ -177,13 +165,13 @@ TEST_F(ProgramRun, SetupRoadAfterOk)
         PostMessageW(dialog, WM_COMMAND, IDOK, 0);
         if (rows[row].Completion)
         {
-            dialog = NextDialog(child, dialog);
+            dialog = child.FindDialog(30000, dialog);
             ASSERT_NE(dialog, nullptr) << "row " << row;
             EXPECT_NE(nullptr, GetDlgItem(dialog, IDC_DONE_HEADING)) << "row " << row;
             PostMessageW(dialog, WM_COMMAND, IDOK, 0);
             if (IsWin64Prefix())
             {
-                dialog = NextDialog(child, dialog);
+                dialog = child.FindDialog(30000, dialog);
                 ASSERT_NE(dialog, nullptr) << "row " << row << ": no 64-bit notice";
                 EXPECT_EQ(Text(MSG_WOW64_CAPTION), WindowText(dialog)) << "row " << row;
                 PostMessageW(dialog, WM_COMMAND, IDOK, 0);

@@ -96,6 +96,7 @@ namespace
 struct DialogSearch
 {
     DWORD ProcessId;
+    HWND Other;
     HWND Found;
 };
 
@@ -106,7 +107,7 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
     GetWindowThreadProcessId(window, &owner);
     wchar_t className[64] = L"";
     GetClassNameW(window, className, 64);
-    if (owner == search->ProcessId && IsWindowVisible(window) &&
+    if (owner == search->ProcessId && window != search->Other && IsWindowVisible(window) &&
         std::wstring(className) == L"#32770")
     {
         search->Found = window;
@@ -117,12 +118,12 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
 
 } // namespace
 
-HWND ChildProcess::FindDialog(DWORD milliseconds) const
+HWND ChildProcess::FindDialog(DWORD milliseconds, HWND other) const
 {
     DWORD start = GetTickCount();
     do
     {
-        DialogSearch search = {Info.dwProcessId, nullptr};
+        DialogSearch search = {Info.dwProcessId, other, nullptr};
         EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
         if (search.Found != nullptr)
             return search.Found;

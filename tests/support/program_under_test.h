@@ -41,8 +41,9 @@ public:
     bool Start(const std::wstring& commandLine, const wchar_t* directory = nullptr);
     // The exit code, or -1 when it did not end within the time.
     long Wait(DWORD milliseconds);
-    // A visible top-level dialog window of the child, or null after the time.
-    HWND FindDialog(DWORD milliseconds) const;
+    // A visible top-level dialog window of the child other than `other`, or
+    // null after the time or once the child has ended.
+    HWND FindDialog(DWORD milliseconds, HWND other = nullptr) const;
     DWORD Id() const { return Info.dwProcessId; }
 
 private:
