@@ -149,3 +149,51 @@ void DeleteTree(const std::wstring& path)
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryW(path.c_str());
 }
+
+std::wstring BenchEntryName(int folder, int file)
+{
+    wchar_t name[32];
+    if (file < 0)
+        std::swprintf(name, 32, L"folder%03d", folder);
+    else
+        std::swprintf(name, 32, L"folder%03d\\file%02d.dat", folder, file);
+    return name;
+}
+
+BenchTreeList MakeBenchTreeList(const std::wstring& root, int folders, bool foldersFirst)
+{
+    BenchTreeList list;
+    auto add = [&](int folder, int file)
+    {
+        list.Text += Narrow(BenchEntryName(folder, file)) + "\r\n";
+        list.Names.push_back(root + L"\\" + BenchEntryName(folder, file));
+    };
+    for (int folder = 0; folder < folders; folder++)
+    {
+        if (foldersFirst)
+            add(folder, -1);
+        for (int file = 0; file < kBenchFilesPerFolder; file++)
+            add(folder, file);
+        if (!foldersFirst)
+            add(folder, -1);
+    }
+    return list;
+}
+
+bool BuildBenchTree(const std::wstring& root, int folders)
+{
+    DeleteTree(root);
+    if (!CreateDirectoryW(root.c_str(), nullptr))
+        return false;
+    static const char kContents[] = "file of the benchmark tree\r\n";
+    for (int folder = 0; folder < folders; folder++)
+    {
+        if (!CreateDirectoryW((root + L"\\" + BenchEntryName(folder, -1)).c_str(), nullptr))
+            return false;
+        for (int file = 0; file < kBenchFilesPerFolder; file++)
+            if (!WriteWholeFile(root + L"\\" + BenchEntryName(folder, file), kContents,
+                                sizeof(kContents) - 1))
+                return false;
+    }
+    return true;
+}

@@ -43,3 +43,17 @@ std::wstring OwnPath();
 bool WriteWholeFile(const std::wstring& path, const void* data, size_t size);
 // Deletes a folder and everything in it (attributes cleared first).
 void DeleteTree(const std::wstring& path);
+
+// The removal benchmarks' tree: `folders` folders of 50 small files each.
+const int kBenchFilesPerFolder = 50;
+struct BenchTreeList
+{
+    std::string Text;                // the list file's bytes, CRLF lines
+    std::vector<std::wstring> Names; // full names, in list order
+};
+// "folder007" for file < 0, else "folder007\file12.dat".
+std::wstring BenchEntryName(int folder, int file);
+// Each folder's files, its own line before them or after them.
+BenchTreeList MakeBenchTreeList(const std::wstring& root, int folders, bool foldersFirst);
+// Makes the tree afresh under root; false when a part could not be made.
+bool BuildBenchTree(const std::wstring& root, int folders);

@@ -16,64 +16,17 @@ namespace
 {
 
 const int kFolders = 200;
-const int kFilesPerFolder = 50;
-
-struct TreeList
-{
-    std::string Text;                // the list file's bytes, CRLF lines
-    std::vector<std::wstring> Names; // full names, in list order
-};
-
-std::wstring EntryName(int folder, int file)
-{
-    wchar_t name[32];
-    if (file < 0)
-        std::swprintf(name, 32, L"folder%03d", folder);
-    else
-        std::swprintf(name, 32, L"folder%03d\\file%02d.dat", folder, file);
-    return name;
-}
+const int kFilesPerFolder = kBenchFilesPerFolder;
+using TreeList = BenchTreeList;
 
 TreeList MakeList(const std::wstring& root, bool foldersFirst)
 {
-    TreeList list;
-    for (int folder = 0; folder < kFolders; folder++)
-    {
-        if (foldersFirst)
-        {
-            list.Text += Narrow(EntryName(folder, -1)) + "\r\n";
-            list.Names.push_back(root + L"\\" + EntryName(folder, -1));
-        }
-        for (int file = 0; file < kFilesPerFolder; file++)
-        {
-            list.Text += Narrow(EntryName(folder, file)) + "\r\n";
-            list.Names.push_back(root + L"\\" + EntryName(folder, file));
-        }
-        if (!foldersFirst)
-        {
-            list.Text += Narrow(EntryName(folder, -1)) + "\r\n";
-            list.Names.push_back(root + L"\\" + EntryName(folder, -1));
-        }
-    }
-    return list;
+    return MakeBenchTreeList(root, kFolders, foldersFirst);
 }
 
 bool BuildTree(const std::wstring& root)
 {
-    DeleteTree(root);
-    if (!CreateDirectoryW(root.c_str(), nullptr))
-        return false;
-    static const char kContents[] = "file of the benchmark tree\r\n";
-    for (int folder = 0; folder < kFolders; folder++)
-    {
-        if (!CreateDirectoryW((root + L"\\" + EntryName(folder, -1)).c_str(), nullptr))
-            return false;
-        for (int file = 0; file < kFilesPerFolder; file++)
-            if (!WriteWholeFile(root + L"\\" + EntryName(folder, file), kContents,
-                                sizeof(kContents) - 1))
-                return false;
-    }
-    return true;
+    return BuildBenchTree(root, kFolders);
 }
 
 bool IsGoneOrEmpty(const std::wstring& root)

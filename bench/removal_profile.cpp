@@ -16,30 +16,10 @@ namespace
 {
 
 int g_folders = 20;
-const int kFilesPerFolder = 50;
-
-std::wstring EntryName(int folder, int file)
-{
-    wchar_t name[32];
-    if (file < 0)
-        std::swprintf(name, 32, L"folder%03d", folder);
-    else
-        std::swprintf(name, 32, L"folder%03d\\file%02d.dat", folder, file);
-    return name;
-}
 
 void BuildTree(const std::wstring& root)
 {
-    DeleteTree(root);
-    CreateDirectoryW(root.c_str(), nullptr);
-    static const char kContents[] = "file of the benchmark tree\r\n";
-    for (int folder = 0; folder < g_folders; folder++)
-    {
-        CreateDirectoryW((root + L"\\" + EntryName(folder, -1)).c_str(), nullptr);
-        for (int file = 0; file < kFilesPerFolder; file++)
-            WriteWholeFile(root + L"\\" + EntryName(folder, file), kContents,
-                           sizeof(kContents) - 1);
-    }
+    BuildBenchTree(root, g_folders);
 }
 
 // The program's reading of the list, line for line, with every file call
@@ -197,26 +177,9 @@ int wmain(int argc, wchar_t** argv)
     CreateDirectoryW(scratch.c_str(), nullptr);
     const std::wstring root = scratch + L"\\tree";
     const std::wstring folder = root + L"\\";
-    std::string text;
-    std::vector<std::wstring> names;
-    for (int f = 0; f < g_folders; f++)
-    {
-        if (foldersFirst)
-        {
-            text += Narrow(EntryName(f, -1)) + "\r\n";
-            names.push_back(root + L"\\" + EntryName(f, -1));
-        }
-        for (int file = 0; file < kFilesPerFolder; file++)
-        {
-            text += Narrow(EntryName(f, file)) + "\r\n";
-            names.push_back(root + L"\\" + EntryName(f, file));
-        }
-        if (!foldersFirst)
-        {
-            text += Narrow(EntryName(f, -1)) + "\r\n";
-            names.push_back(root + L"\\" + EntryName(f, -1));
-        }
-    }
+    const BenchTreeList list = MakeBenchTreeList(root, g_folders, foldersFirst);
+    const std::string& text = list.Text;
+    const std::vector<std::wstring>& names = list.Names;
     const std::wstring listPath = scratch + L"\\profile.lst";
     WriteWholeFile(listPath, text.data(), text.size());
     const std::wstring self = OwnPath();
