@@ -39,8 +39,9 @@ public:
     ShellRecorder& operator=(const ShellRecorder&) = delete;
 
     // The openings so far, one line each; waits up to the time for at least
-    // count of them, since the recorder runs as its own process.
-    std::vector<std::wstring> Opened(size_t count = 0, DWORD milliseconds = 20000) const
+    // count of them, since the recorder runs as its own process (slow to
+    // start on a busy machine).
+    std::vector<std::wstring> Opened(size_t count = 0, DWORD milliseconds = 60000) const
     {
         std::vector<std::wstring> lines;
         const DWORD start = GetTickCount();
