@@ -173,8 +173,8 @@ TEST(UninstallLinks, TheBatchFileGoesThroughNoLink)
     EXPECT_TRUE(CleanupFolders(real).empty());
 
     for (const wchar_t* name : {L"\\planted.Bat", L"\\dangling.Bat"})
-        EXPECT_FALSE(WriteCleanupBatch((real + name).c_str(), L"C:\\Vx\\uninstall.exe", L"C:\\Vx",
-                                       true))
+        EXPECT_FALSE(
+            WriteCleanupBatch((real + name).c_str(), L"C:\\Vx\\uninstall.exe", L"C:\\Vx", true))
             << WideToNarrow(name);
     EXPECT_EQ("x", ReadBytes(scratch / L"precious.dll"));
     EXPECT_FALSE(Exists(scratch / L"nothing"));

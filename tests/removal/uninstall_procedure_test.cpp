@@ -344,7 +344,8 @@ TEST(CleanupBatchTest, LineForLine)
     const std::string warning =
         "if exist \"C:\\Vx\\uninstall.exe\" \"C:\\Vx\\uninstall.exe\" /warning\r\n";
     // Each batch file is made new.
-    auto write = [&](const wchar_t* program, const wchar_t* folder, bool silent) {
+    auto write = [&](const wchar_t* program, const wchar_t* folder, bool silent)
+    {
         DeleteFileW(batch.c_str());
         return WriteCleanupBatch(batch.c_str(), program, folder, silent);
     };
@@ -417,7 +418,8 @@ TEST(CleanupBatchTest, TheBatchFolderIsNewUnguessableAndClosedToOthers)
     if (elevation.TokenIsElevated)
         EXPECT_EQ(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", access);
     else
-        EXPECT_EQ(0u, access.find(L"D:P(A;OICI;FA;;;S-1-5-")) << std::string(access.begin(), access.end());
+        EXPECT_EQ(0u, access.find(L"D:P(A;OICI;FA;;;S-1-5-"))
+            << std::string(access.begin(), access.end());
 
     const std::wstring name = first.Name();
     EXPECT_EQ(temp + L"\\" + name, first.Path());

@@ -353,8 +353,8 @@ bool DrivePathOf(HANDLE handle, const wchar_t* openedName, wchar_t (&path)[kPath
 {
     const HMODULE kernel = GetModuleHandleW(L"kernel32");
     const FinalPathFunction finalPath =
-        kernel ? reinterpret_cast<FinalPathFunction>(reinterpret_cast<void*>(
-                     GetProcAddress(kernel, "GetFinalPathNameByHandleW")))
+        kernel ? reinterpret_cast<FinalPathFunction>(
+                     reinterpret_cast<void*>(GetProcAddress(kernel, "GetFinalPathNameByHandleW")))
                : nullptr;
     wchar_t resolved[kPathChars];
     const wchar_t* drivePath = resolved;
@@ -415,7 +415,6 @@ bool CommandProcessor(wchar_t (&path)[kPathChars])
     AppendString(path, L"\\cmd.exe");
     return true;
 }
-
 
 } // namespace
 
@@ -599,9 +598,8 @@ bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, con
 {
     // Never through something already at the name: a planted file or link
     // would take the text, and the command processor would run what it says.
-    OwnedHandle file(CreateFileW(batchPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                 nullptr));
+    OwnedHandle file(CreateFileW(batchPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.Valid())
         return false;
     wchar_t program[kBatchChars];
