@@ -442,6 +442,7 @@ TEST(CleanupBatchTest, TheBatchFolderIsNewUnguessableAndClosedToOthers)
         deep += L"\\deeper_and_deeper";
         CreateDirectoryW(deep.c_str(), nullptr);
     }
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(deep.c_str()));
     const std::wstring refused[] = {scratch / L"missing", scratch / L"file", L"NUL", deep, L""};
     for (size_t row = 0; row < ARRAYSIZE(refused); ++row)
     {
