@@ -119,17 +119,27 @@ bool Succeeded(const ChildRun& run, const char* what)
 }
 
 // The cleanup batch file goes on after the program: the folder and the batch
-// file itself are gone when it is done.
+// file's own folder ("Uninstall_Vnx_*" in the temporary folder) are gone
+// when it is done.
+bool CleanupFolderLeft(const std::wstring& temp)
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((temp + L"Uninstall_Vnx_*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
 bool WaitForCleanup(const std::wstring& installFolder, double limitSeconds)
 {
     wchar_t temp[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring batch = std::wstring(temp) + L"Uninstall_Vnx.Bat";
     const double start = NowSeconds();
     while (NowSeconds() - start < limitSeconds)
     {
         if (GetFileAttributesW(installFolder.c_str()) == INVALID_FILE_ATTRIBUTES &&
-            GetFileAttributesW(batch.c_str()) == INVALID_FILE_ATTRIBUTES)
+            !CleanupFolderLeft(temp))
             return true;
         Sleep(20);
     }

@@ -132,8 +132,7 @@ protected:
         ChildProcess child;
         ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.Path().c_str()));
         EXPECT_EQ(0, child.Wait(30000)) << "a box was left open";
-        for (int i = 0; i < 600 && Exists(batch); ++i)
-            Sleep(100);
+        EXPECT_TRUE(WaitForCleanup());
         EXPECT_FALSE(Exists(batch));
         EXPECT_FALSE(Exists(exe));
     }

@@ -149,6 +149,37 @@ TEST(UninstallLinks, NamesThroughALinkedFolderAreNeverRemoved)
     EXPECT_FALSE(Exists(folder + L"real"));
 }
 
+// The temporary folder and the batch file's name are places a user can
+// plant links in: a linked temporary folder is followed to its real place
+// once, and a link at the batch file's name is neither written through nor
+// replaced.
+TEST(UninstallLinks, TheBatchFileGoesThroughNoLink)
+{
+    ScratchDir scratch(L"uninstall_batch_links");
+    const std::wstring real = scratch / L"real";
+    ASSERT_TRUE(CreateDirectoryW(real.c_str(), nullptr));
+    MakeFile(scratch / L"precious.dll");
+    LinuxLinks links;
+    ASSERT_TRUE(links.Make(UnixName(real), UnixName(scratch / L"temp"), scratch / L"temp"));
+    ASSERT_TRUE(links.Make(UnixName(scratch / L"precious.dll"), UnixName(real + L"\\planted.Bat"),
+                           real + L"\\planted.Bat"));
+    // A link to nothing cannot be seen from here; ln has ended when Make returns.
+    links.Make(UnixName(scratch / L"nothing"), UnixName(real + L"\\dangling.Bat"), real, false);
+
+    CleanupFolder cleanup;
+    ASSERT_TRUE(cleanup.Create((scratch / L"temp").c_str()));
+    EXPECT_EQ(real + L"\\" + cleanup.Name(), cleanup.Path());
+    cleanup.Discard();
+    EXPECT_TRUE(CleanupFolders(real).empty());
+
+    for (const wchar_t* name : {L"\\planted.Bat", L"\\dangling.Bat"})
+        EXPECT_FALSE(
+            WriteCleanupBatch((real + name).c_str(), L"C:\\Vx\\uninstall.exe", L"C:\\Vx", true))
+            << WideToNarrow(name);
+    EXPECT_EQ("x", ReadBytes(scratch / L"precious.dll"));
+    EXPECT_FALSE(Exists(scratch / L"nothing"));
+}
+
 // A free drive letter, or 0.
 wchar_t SpareDriveLetter()
 {
@@ -182,23 +213,25 @@ TEST(UninstallLinks, AnInstallationAtADriveRootKeepsTheRootInTheBatchFile)
     const std::wstring exe = root + L"uninstall.exe";
     ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
     MakeFile(root + L"data.txt");
+    // A drive's own files that the list does not name. (Wine maps this
+    // drive to a plain folder, which unlike a real root could be removed.)
+    MakeFile(root + L"user.txt");
     ASSERT_TRUE(WriteBytes(root + L"Uninstall.lst", "data.txt\r\nuninstall.exe\r\n"));
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring batch = std::wstring(temp) + L"Uninstall_Vnx.Bat";
     RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
 
     ChildProcess child;
     ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", root.c_str()));
     EXPECT_EQ(0, child.Wait(30000));
     // The batch file waits for the program's "wait" run before it deletes.
-    const std::string bytes = ReadBytes(batch);
+    const std::vector<std::wstring> waiting = CleanupFolders();
+    ASSERT_EQ(1u, waiting.size());
+    const std::string bytes = ReadBytes(waiting[0] + L"\\Uninstall_Vnx.Bat");
     const std::string rd = std::string("rd \"") + char(letter) + ":\\\"\r\n";
     EXPECT_NE(std::string::npos, bytes.find(rd)) << bytes;
-    EXPECT_TRUE(WaitFor(batch, false, 600));
+    EXPECT_TRUE(WaitForCleanup());
     EXPECT_FALSE(Exists(exe));
     EXPECT_FALSE(Exists(root + L"data.txt"));
-    EXPECT_TRUE(Exists(root));
+    EXPECT_TRUE(Exists(root + L"user.txt"));
 }
 
 } // namespace

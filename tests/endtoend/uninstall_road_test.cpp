@@ -61,11 +61,11 @@ TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     EXPECT_FALSE(Exists(folder + L"\\Uninstall.lst"));
     // The batch file waits 2 s for the program before it deletes.
-    for (int i = 0; i < 120 && (Exists(folder) || Exists(batch)); ++i)
+    for (int i = 0; i < 120 && (Exists(folder) || !CleanupFolders().empty()); ++i)
         Sleep(500);
     EXPECT_FALSE(Exists(exe));
     EXPECT_FALSE(Exists(folder));
-    EXPECT_FALSE(Exists(batch));
+    EXPECT_TRUE(CleanupFolders().empty());
     EXPECT_TRUE(Exists(scratch / L"canary.txt"));
 }
 
@@ -80,7 +80,7 @@ TEST_F(UninstallRoad, NoAtTheQuestionChangesNothing)
     EXPECT_EQ(0, child.Wait(30000));
     EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     EXPECT_TRUE(Exists(folder + L"\\Uninstall.lst"));
-    EXPECT_FALSE(Exists(batch));
+    EXPECT_TRUE(CleanupFolders().empty());
 }
 
 TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
@@ -201,8 +201,7 @@ TEST_F(UninstallRoad, FilesInUseAreScheduledAndTheRestartMessageComesOnceAtTheEn
     if (section)
         CloseHandle(section);
     CloseHandle(file);
-    for (int i = 0; i < 600 && Exists(batch); ++i)
-        Sleep(100);
+    EXPECT_TRUE(WaitForCleanup());
     EXPECT_FALSE(Exists(exe));
     ForgetPendingRenames();
 }
@@ -229,7 +228,7 @@ TEST_F(UninstallRoad, AnInstallerPackageRunRemovesNothing)
     EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     for (const wchar_t* name : {L"\\data.txt", L"\\Uninstall.lst", L"\\uninstall.exe"})
         EXPECT_TRUE(Exists(folder + name));
-    EXPECT_FALSE(Exists(batch));
+    EXPECT_TRUE(CleanupFolders().empty());
     RemoveRegistryTree(HKEY_LOCAL_MACHINE, entryKey);
     RemoveRegistryTree(HKEY_LOCAL_MACHINE, appPathKey);
 }

@@ -1,6 +1,7 @@
 // The uninstall road run as its own process against faults of the files and
 // of its environment: protected and busy files in the list, no command
-// processor named, a temporary folder that does not exist.
+// processor named, temporary folders that do not exist or whose names the
+// command processor's parser would act on.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -60,13 +61,9 @@ protected:
         RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
         DeleteFileW(TempBatch().c_str());
     }
-    // The batch file waits 2 s for the program before it deletes anything,
-    // and deletes itself last.
-    static void WaitForBatch()
-    {
-        for (int i = 0; i < 120 && Exists(TempBatch()); ++i)
-            Sleep(500);
-    }
+    // The batch file waits 2 s for the program before it deletes anything;
+    // it and its folder go last.
+    static void WaitForBatch() { WaitForCleanup(); }
 };
 
 TEST_F(UninstallUnderFaults, ProtectedFilesGoAndABusyOneWaitsForTheRestart)
@@ -114,12 +111,12 @@ TEST_F(UninstallUnderFaults, ProtectedFilesGoAndABusyOneWaitsForTheRestart)
     // The program goes; its folder stays for the file that waits.
     EXPECT_FALSE(Exists(exe));
     EXPECT_TRUE(Exists(folder));
-    EXPECT_FALSE(Exists(TempBatch()));
+    EXPECT_TRUE(CleanupFolders().empty());
 }
 
 // Without "COMSPEC" the batch file cannot be handed to a command processor:
-// the run ends quietly after removing everything else; the program and the
-// batch file stay.
+// the run ends quietly after removing everything else; the program stays,
+// and no batch file is left waiting for someone to run it.
 TEST_F(UninstallUnderFaults, NoCommandProcessorNamedEndsQuietly)
 {
     {
@@ -132,27 +129,69 @@ TEST_F(UninstallUnderFaults, NoCommandProcessorNamedEndsQuietly)
     // after its 2 s wait.
     Sleep(3000);
     EXPECT_TRUE(Exists(exe));
-    EXPECT_TRUE(Exists(TempBatch()));
+    EXPECT_FALSE(Exists(TempBatch()));
+    EXPECT_TRUE(CleanupFolders().empty());
 }
 
-TEST_F(UninstallUnderFaults, MissingTemporaryFolderLeavesOnlyTheProgram)
+// The temporary folder comes from the environment. One that does not exist
+// leaves only the program; in one whose name holds what the command
+// processor's parser acts on ("C:\Users\Max (Admin)"), the batch file runs
+// to its end from a folder of its own, and then nothing stays.
+TEST_F(UninstallUnderFaults, TemporaryFolders)
 {
-    const std::wstring missing = scratch / L"no such folder";
+    const struct
     {
-        EnvironmentChange temp(L"TEMP", missing.c_str());
-        EnvironmentChange tmp(L"TMP", missing.c_str());
-        EXPECT_EQ(0, Run(L"/S"));
+        const wchar_t* Name;
+        bool Made;
+    } temps[] = {
+        {L"no such folder", false},
+        {L"t&(x)^%PATH% a!b", true},
+        {L"Max (Admin)", true},
+    };
+    for (size_t row = 0; row < ARRAYSIZE(temps); ++row)
+    {
+        if (row > 0)
+        {
+            ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
+            ASSERT_TRUE(WriteBytes(In(L"data.txt"), "x"));
+            ASSERT_TRUE(WriteBytes(In(L"Uninstall.lst"), "data.txt\r\nuninstall.exe\r\n"));
+        }
+        const std::wstring temp = scratch / temps[row].Name;
+        if (temps[row].Made)
+        {
+            ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+        }
+        std::vector<std::wstring> waiting;
+        {
+            EnvironmentChange tempVariable(L"TEMP", temp.c_str());
+            EnvironmentChange tmpVariable(L"TMP", temp.c_str());
+            EXPECT_EQ(0, Run(L"/S")) << "row " << row;
+            // The batch file waits 2 s for the program's "wait" run.
+            waiting = CleanupFolders(temp);
+        }
+        EXPECT_FALSE(Exists(In(L"data.txt"))) << "row " << row;
+        EXPECT_FALSE(Exists(In(L"Uninstall.lst"))) << "row " << row;
+        // Nothing at the name every run used to share.
+        EXPECT_FALSE(Exists(temp + L"\\Uninstall_Vnx.Bat")) << "row " << row;
+        if (!temps[row].Made)
+        {
+            EXPECT_TRUE(Exists(exe));
+            EXPECT_FALSE(Exists(temp));
+            // No batch file anywhere else: not in the real temporary folder,
+            // the installation folder or its parent.
+            EXPECT_FALSE(Exists(TempBatch()));
+            EXPECT_TRUE(CleanupFolders().empty());
+            EXPECT_FALSE(Exists(In(L"Uninstall_Vnx.Bat")));
+            EXPECT_FALSE(Exists(scratch / L"Uninstall_Vnx.Bat"));
+            continue;
+        }
+        EXPECT_EQ(1u, waiting.size()) << "row " << row;
+        EXPECT_TRUE(WaitForCleanup(temp)) << "row " << row;
+        EXPECT_FALSE(Exists(exe)) << "row " << row;
+        EXPECT_FALSE(Exists(folder)) << "row " << row;
+        EXPECT_TRUE(Exists(temp)) << "row " << row;
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     }
-    EXPECT_FALSE(Exists(In(L"data.txt")));
-    EXPECT_FALSE(Exists(In(L"Uninstall.lst")));
-    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
-    EXPECT_TRUE(Exists(exe));
-    EXPECT_FALSE(Exists(missing));
-    // No batch file anywhere else: not in the real temporary folder, the
-    // installation folder or its parent.
-    EXPECT_FALSE(Exists(TempBatch()));
-    EXPECT_FALSE(Exists(In(L"Uninstall_Vnx.Bat")));
-    EXPECT_FALSE(Exists(scratch / L"Uninstall_Vnx.Bat"));
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 // The list of installed files read and removed in passes, files in use
 // scheduled for the next restart, and the cleanup batch file.
 #include "removal/uninstall_procedure.h"
+#include "support/import_patch.h"
 #include "support/program_under_test.h"
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
 #include <share.h>
 
 #include <fstream>
@@ -334,7 +336,6 @@ TEST(CleanupBatchTest, LineForLine)
 {
     ScratchDir scratch(L"uninstall_batch");
     const std::wstring batch = scratch / L"Uninstall_Vnx.Bat";
-    const std::string b(batch.begin(), batch.end());
     std::string rounds;
     for (int i = 0; i < 5; ++i)
         rounds += "del \"C:\\Vx\\uninstall.exe\"\r\nrd \"C:\\Vx\"\r\n"
@@ -342,18 +343,113 @@ TEST(CleanupBatchTest, LineForLine)
     const std::string head = "\"C:\\Vx\\uninstall.exe\" /wait\r\n" + rounds + ":done\r\n";
     const std::string warning =
         "if exist \"C:\\Vx\\uninstall.exe\" \"C:\\Vx\\uninstall.exe\" /warning\r\n";
+    // Each batch file is made new.
+    auto write = [&](const wchar_t* program, const wchar_t* folder, bool silent)
+    {
+        DeleteFileW(batch.c_str());
+        return WriteCleanupBatch(batch.c_str(), program, folder, silent);
+    };
 
-    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"C:\\Vx\\uninstall.exe", L"C:\\Vx", false));
-    EXPECT_EQ(head + warning + "del \"" + b + "\"\r\n", ReadBytes(batch));
-    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"C:\\Vx\\uninstall.exe", L"C:\\Vx", true));
-    EXPECT_EQ(head + "del \"" + b + "\"\r\n", ReadBytes(batch));
+    ASSERT_TRUE(write(L"C:\\Vx\\uninstall.exe", L"C:\\Vx", false));
+    EXPECT_EQ(head + warning, ReadBytes(batch));
+    ASSERT_TRUE(write(L"C:\\Vx\\uninstall.exe", L"C:\\Vx", true));
+    EXPECT_EQ(head, ReadBytes(batch));
 
     // A drive root keeps its backslash; "%" would start a variable.
-    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"X:\\uninstall.exe", L"X:\\", true));
+    ASSERT_TRUE(write(L"X:\\uninstall.exe", L"X:\\", true));
     EXPECT_NE(std::string::npos, ReadBytes(batch).find("rd \"X:\\\"\r\n"));
-    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"C:\\100%\\a%PATH%.exe", L"C:\\100%", true));
+    ASSERT_TRUE(write(L"C:\\100%\\a%PATH%.exe", L"C:\\100%", true));
     EXPECT_EQ(0u, ReadBytes(batch).find("\"C:\\100%%\\a%%PATH%%.exe\" /wait\r\n"));
     EXPECT_NE(std::string::npos, ReadBytes(batch).find("rd \"C:\\100%%\"\r\n"));
+
+    // Whatever already stands at the name keeps its text, and no batch runs.
+    FILE* planted = _wfopen(batch.c_str(), L"wb");
+    ASSERT_NE(nullptr, planted);
+    fputs("echo planted\r\n", planted);
+    fclose(planted);
+    EXPECT_FALSE(WriteCleanupBatch(batch.c_str(), L"C:\\Vx\\uninstall.exe", L"C:\\Vx", true));
+    EXPECT_EQ("echo planted\r\n", ReadBytes(batch));
+}
+
+std::wstring WrittenAccess;
+void* RealCreateDirectory = nullptr;
+
+BOOL WINAPI RecordingCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
+{
+    wchar_t* text = nullptr;
+    WrittenAccess = L"<none>";
+    if (attributes && attributes->lpSecurityDescriptor &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            attributes->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+            nullptr))
+    {
+        WrittenAccess = text;
+        LocalFree(text);
+    }
+    return reinterpret_cast<decltype(&CreateDirectoryW)>(RealCreateDirectory)(path, attributes);
+}
+
+// Wine keeps no file access lists, so the one the folder is made with is
+// read where the program hands it over.
+TEST(CleanupBatchTest, TheBatchFolderIsNewUnguessableAndClosedToOthers)
+{
+    ScratchDir scratch(L"uninstall_batch_folder");
+    const std::wstring temp = scratch / L"t&(x)^%PATH% a!b";
+    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    RealCreateDirectory = SwapImport("kernel32.dll", "CreateDirectoryW",
+                                     reinterpret_cast<void*>(&RecordingCreateDirectory));
+    ASSERT_NE(nullptr, RealCreateDirectory);
+    CleanupFolder first, second;
+    const bool made = first.Create((temp + L"\\").c_str());
+    const std::wstring access = WrittenAccess;
+    const bool madeAgain = second.Create(temp.c_str());
+    SwapImport("kernel32.dll", "CreateDirectoryW", RealCreateDirectory);
+    ASSERT_TRUE(made);
+    ASSERT_TRUE(madeAgain);
+
+    // Only Administrators and SYSTEM may change an elevated run's batch
+    // file; nothing comes from the temporary folder.
+    HANDLE token = nullptr;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size);
+    CloseHandle(token);
+    if (elevation.TokenIsElevated)
+        EXPECT_EQ(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", access);
+    else
+        EXPECT_EQ(0u, access.find(L"D:P(A;OICI;FA;;;S-1-5-"))
+            << std::string(access.begin(), access.end());
+
+    const std::wstring name = first.Name();
+    EXPECT_EQ(temp + L"\\" + name, first.Path());
+    ASSERT_EQ(14u + 32u, name.size());
+    EXPECT_EQ(0u, name.find(L"Uninstall_Vnx_"));
+    EXPECT_EQ(std::wstring::npos, name.find_first_not_of(L"0123456789abcdef", 14));
+    EXPECT_NE(name, std::wstring(second.Name()));
+    EXPECT_EQ(2u, CleanupFolders(temp).size());
+    first.Discard();
+    second.Discard();
+    EXPECT_TRUE(CleanupFolders(temp).empty());
+
+    // Temporary folders the batch file cannot go below: missing, a file, a
+    // device, or so deep that the command processor could
+    // not work there.
+    MakeFile(scratch / L"file");
+    std::wstring deep = scratch.Path();
+    while (deep.size() < MAX_PATH - 60)
+    {
+        deep += L"\\deeper_and_deeper";
+        CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(deep.c_str()));
+    const std::wstring refused[] = {scratch / L"missing", scratch / L"file", L"NUL", deep, L""};
+    for (size_t row = 0; row < ARRAYSIZE(refused); ++row)
+    {
+        CleanupFolder folder;
+        EXPECT_FALSE(folder.Create(refused[row].c_str())) << "row " << row;
+    }
+    EXPECT_TRUE(CleanupFolders(deep).empty());
 }
 
 TEST(CleanupBatchTest, NamesWithNoSafeFormGoThroughTheEnvironment)
@@ -382,17 +478,27 @@ TEST(CleanupBatchTest, NamesWithNoSafeFormGoThroughTheEnvironment)
     GetEnvironmentVariableW(L"VNX_UNINSTALL_FOLDER", value, 1024);
     EXPECT_EQ(folder, value);
 
-    // The command processor reads the names back from its environment.
+    // The command processor reads the names back from its environment; it
+    // runs in the batch file's folder, whose parent holds characters its
+    // parser would otherwise act on.
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), program.c_str(), FALSE));
+    const std::wstring odd = scratch / L"t&(x)^%PATH% a!b";
+    const std::wstring batchFolder = odd + L"\\Uninstall_Vnx_0";
+    ASSERT_TRUE(CreateDirectoryW(odd.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(batchFolder.c_str(), nullptr));
+    ASSERT_TRUE(MoveFileW(batch.c_str(), (batchFolder + L"\\Uninstall_Vnx.Bat").c_str()));
     wchar_t comspec[MAX_PATH] = L"";
     GetEnvironmentVariableW(L"COMSPEC", comspec, MAX_PATH);
+    wchar_t line[1024];
+    ASSERT_TRUE(CleanupCommandLine(comspec, L"Uninstall_Vnx_0", line, 1024));
     ChildProcess cmd;
-    ASSERT_TRUE(cmd.Start(std::wstring(comspec) + L" /c \"" + batch + L"\""));
+    ASSERT_TRUE(cmd.Start(line, batchFolder.c_str()));
     EXPECT_NE(-1, cmd.Wait(60000));
     EXPECT_FALSE(Exists(program));
     EXPECT_FALSE(Exists(folder));
-    EXPECT_FALSE(Exists(batch));
+    EXPECT_FALSE(Exists(batchFolder));
+    EXPECT_TRUE(Exists(odd));
 }
 
 TEST(CleanupBatchTest, NamesTheCodePageCannotHoldAreShortened)

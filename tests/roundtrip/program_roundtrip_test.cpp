@@ -94,11 +94,13 @@ std::vector<std::wstring> RunOneState(const RoundTripCase& state, const ScratchD
     }
     // The batch file waits for the program before it deletes it and the
     // folder, then deletes itself.
-    for (int i = 0; i < 240 && (Exists(folder) || Exists(batch)); ++i)
+    for (int i = 0; i < 240 && (Exists(folder) || !CleanupFolders().empty()); ++i)
         Sleep(250);
     for (const std::wstring& left : {folder, batch})
         if (Exists(left))
             problems.push_back(L"left on disk: " + left);
+    for (const std::wstring& left : CleanupFolders())
+        problems.push_back(L"left on disk: " + left);
     const std::wstring links[] = {
         ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Velnox.lnk",
         ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Velnox.lnk",

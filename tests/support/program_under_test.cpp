@@ -139,3 +139,37 @@ std::wstring WindowText(HWND window)
     GetWindowTextW(window, text, 2048);
     return text;
 }
+
+std::vector<std::wstring> CleanupFolders(const std::wstring& temp)
+{
+    std::wstring folder = temp;
+    if (folder.empty())
+    {
+        wchar_t path[MAX_PATH] = L"";
+        GetTempPathW(MAX_PATH, path);
+        folder = path;
+    }
+    if (folder.back() != L'\\')
+        folder += L'\\';
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW((folder + L"Uninstall_Vnx_*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return found;
+    do
+        found.push_back(folder + data.cFileName);
+    while (FindNextFileW(search, &data));
+    FindClose(search);
+    return found;
+}
+
+bool WaitForCleanup(const std::wstring& temp)
+{
+    for (int i = 0; i < 600; ++i)
+    {
+        if (CleanupFolders(temp).empty())
+            return true;
+        Sleep(100);
+    }
+    return false;
+}

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // "Z:\...\uninstall.exe": the Linux path from VNX_PROGRAM as Wine sees it.
 std::wstring ProgramPath();
@@ -51,3 +52,10 @@ private:
 };
 
 std::wstring WindowText(HWND window);
+
+// The uninstall's cleanup folders ("Uninstall_Vnx_*", each with its batch
+// file) in temp, by default this process's temporary folder, which a child
+// inherits. Empty once every batch file has run to its end.
+std::vector<std::wstring> CleanupFolders(const std::wstring& temp = std::wstring());
+// Waits up to 60 s for that.
+bool WaitForCleanup(const std::wstring& temp = std::wstring());

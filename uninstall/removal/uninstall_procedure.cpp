@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <ntsecapi.h>
+#include <sddl.h>
 #include <share.h>
 
 #include <cstring>
@@ -118,12 +120,13 @@ bool IsDeviceName(const wchar_t* part, const wchar_t* end)
 }
 
 // Writes one composed text in the ANSI code page.
-bool WriteBatchText(FILE* file, const wchar_t* text)
+bool WriteBatchText(HANDLE file, const wchar_t* text)
 {
     char bytes[kBatchChars * 2 + 2];
     WideToAnsi(text, bytes, sizeof(bytes));
-    const size_t length = strlen(bytes);
-    return fwrite(bytes, 1, length, file) == length;
+    const DWORD length = static_cast<DWORD>(strlen(bytes));
+    DWORD written = 0;
+    return WriteFile(file, bytes, length, &written, nullptr) && written == length;
 }
 
 // The ANSI bytes of the path read back as the same text in both code pages.
@@ -213,7 +216,6 @@ private:
 // environment, which it reads in UTF-16.
 const wchar_t kProgramVariable[] = L"VNX_UNINSTALL_PROGRAM";
 const wchar_t kFolderVariable[] = L"VNX_UNINSTALL_FOLDER";
-const wchar_t kBatchVariable[] = L"VNX_UNINSTALL_BATCH";
 
 // The batch file reads "%" as the start of a variable; "%%" is one "%".
 bool DoublePercents(const wchar_t* path, wchar_t (&text)[kBatchChars])
@@ -242,6 +244,175 @@ bool BatchName(const wchar_t* path, const wchar_t* variable, wchar_t (&text)[kBa
     if (!SetEnvironmentVariableW(variable, path))
         return false;
     FormatString(text, L"%%%s%%", variable);
+    return true;
+}
+
+// A handle owned for the length of one step.
+class OwnedHandle
+{
+public:
+    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+    ~OwnedHandle() { Close(); }
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    HANDLE Get() const { return handle_; }
+    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    void Close()
+    {
+        if (Valid())
+            CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// Memory the security functions hand out with LocalAlloc.
+class LocalMemory
+{
+public:
+    LocalMemory() : block_(nullptr) {}
+    ~LocalMemory() { LocalFree(block_); }
+    LocalMemory(const LocalMemory&) = delete;
+    LocalMemory& operator=(const LocalMemory&) = delete;
+    void** Receive() { return &block_; }
+    void* Get() const { return block_; }
+
+private:
+    void* block_;
+};
+
+const wchar_t kCleanupPrefix[] = L"Uninstall_Vnx_";
+// The command processor's current directory and the batch file in it must
+// stay within the classic path length.
+const size_t kCurrentDirChars = MAX_PATH;
+
+bool RunsElevated()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    OwnedHandle owned(token);
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    return GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+           elevation.TokenIsElevated != 0;
+}
+
+// Full control for Administrators and SYSTEM, or for this process's user
+// alone; nothing inherited from the temporary folder.
+bool CleanupFolderAccess(LocalMemory& descriptor)
+{
+    wchar_t text[256];
+    if (RunsElevated())
+        CopyString(text, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    else
+    {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+            return false;
+        OwnedHandle owned(token);
+        BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+        DWORD size = 0;
+        LocalMemory sidText;
+        if (!GetTokenInformation(token, TokenUser, user, sizeof(user), &size) ||
+            !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid,
+                                    reinterpret_cast<wchar_t**>(sidText.Receive())))
+            return false;
+        if (FormatString(text, L"D:P(A;OICI;FA;;;%s)", static_cast<wchar_t*>(sidText.Get())) < 0)
+            return false;
+    }
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1,
+                                                                descriptor.Receive(), nullptr) != 0;
+}
+
+// "Uninstall_Vnx_" and 32 hexadecimal digits from the system's random source.
+bool RandomFolderName(wchar_t (&name)[64])
+{
+    unsigned char random[16];
+    if (!RtlGenRandom(random, sizeof(random)))
+        return false;
+    CopyString(name, kCleanupPrefix);
+    for (unsigned char byte : random)
+    {
+        wchar_t digits[4];
+        FormatString(digits, L"%02x", byte);
+        AppendString(name, digits);
+    }
+    return true;
+}
+
+typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPWSTR, DWORD, DWORD);
+
+// The place a handle has reached, links resolved, as "X:\...". A folder on
+// the network cannot be the command processor's current directory. Where
+// the system cannot tell (before Windows Vista, which has no links to
+// files), the name the handle was opened with stands.
+bool DrivePathOf(HANDLE handle, const wchar_t* openedName, wchar_t (&path)[kPathChars])
+{
+    const HMODULE kernel = GetModuleHandleW(L"kernel32");
+    const FinalPathFunction finalPath =
+        kernel ? reinterpret_cast<FinalPathFunction>(
+                     reinterpret_cast<void*>(GetProcAddress(kernel, "GetFinalPathNameByHandleW")))
+               : nullptr;
+    wchar_t resolved[kPathChars];
+    const wchar_t* drivePath = resolved;
+    if (finalPath)
+    {
+        const DWORD kNormalized = 0;
+        const DWORD length = finalPath(handle, resolved, kPathChars, kNormalized);
+        if (length == 0 || length >= kPathChars || wcsncmp(resolved, L"\\\\?\\", 4) != 0)
+            return false;
+        drivePath = resolved + 4;
+    }
+    else
+    {
+        const DWORD length = GetFullPathNameW(openedName, kPathChars, resolved, nullptr);
+        if (length == 0 || length >= kPathChars)
+            return false;
+    }
+    if (!IsDriveLetter(drivePath) || drivePath[2] != L'\\')
+        return false;
+    CopyString(path, drivePath);
+    // A root keeps its backslash, any other folder goes without.
+    const size_t length = wcslen(path);
+    if (length > 3 && path[length - 1] == L'\\')
+        path[length - 1] = 0;
+    return true;
+}
+
+// Open for listing and passing through, so that the open counts against
+// renaming and deleting it; a link is opened as itself.
+HANDLE OpenFolderItself(const wchar_t* path, DWORD share)
+{
+    return CreateFileW(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, share, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
+}
+
+bool IsPlainFolder(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(handle, &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// The command processor from "COMSPEC". An elevated run takes the one in
+// the system folder: the user's environment must not choose what runs with
+// the administrator's rights.
+bool CommandProcessor(wchar_t (&path)[kPathChars])
+{
+    const DWORD length = GetEnvironmentVariableW(L"COMSPEC", path, kPathChars);
+    if (length == 0 || length >= kPathChars)
+        return false;
+    if (!RunsElevated())
+        return true;
+    const UINT systemLength = GetSystemDirectoryW(path, kPathChars);
+    if (systemLength == 0 || systemLength >= kPathChars)
+        return false;
+    AppendString(path, L"\\cmd.exe");
     return true;
 }
 
@@ -349,19 +520,92 @@ bool BatchSafePath(const wchar_t* path, wchar_t* safe, size_t capacity)
     return true;
 }
 
+CleanupFolder::CleanupFolder() : held_(INVALID_HANDLE_VALUE)
+{
+    path_[0] = 0;
+}
+
+CleanupFolder::~CleanupFolder()
+{
+    if (held_ != INVALID_HANDLE_VALUE)
+        CloseHandle(held_);
+}
+
+const wchar_t* CleanupFolder::Name() const
+{
+    return PointToName(path_);
+}
+
+bool CleanupFolder::Create(const wchar_t* tempFolder)
+{
+    if (held_ != INVALID_HANDLE_VALUE || tempFolder[0] == 0)
+        return false;
+    // The temporary folder comes from the environment: go on from where it
+    // really is, so that no link on the way can be turned elsewhere later.
+    wchar_t base[kPathChars];
+    {
+        OwnedHandle temp(CreateFileW(tempFolder, FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!temp.Valid() || !IsPlainFolder(temp.Get()) ||
+            !DrivePathOf(temp.Get(), tempFolder, base))
+            return false;
+    }
+    wchar_t name[64];
+    wchar_t path[kPathChars];
+    if (!RandomFolderName(name))
+        return false;
+    JoinPath(base, name, path);
+    // The batch file's full name must fit where the command processor looks.
+    if (wcslen(path) + 1 + wcslen(kBatchName) >= kCurrentDirChars)
+        return false;
+
+    LocalMemory descriptor;
+    if (!CleanupFolderAccess(descriptor))
+        return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
+    // Fails when anything stands at the name: the folder is ours alone.
+    if (!CreateDirectoryW(path, &attributes))
+        return false;
+    HANDLE held = OpenFolderItself(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    wchar_t reached[kPathChars];
+    if (held == INVALID_HANDLE_VALUE || !IsPlainFolder(held) || !DrivePathOf(held, path, reached) ||
+        CompareNoCase(reached, path) != 0)
+    {
+        // Whatever stands there now is removed only if it is an empty
+        // folder or a link, never through it.
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        RemoveDirectoryW(path);
+        return false;
+    }
+    held_ = held;
+    CopyString(path_, path);
+    return true;
+}
+
+void CleanupFolder::Discard()
+{
+    if (held_ == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(held_);
+    held_ = INVALID_HANDLE_VALUE;
+    RemoveDirectoryW(path_);
+}
+
 bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, const wchar_t* folder,
                        bool silent)
 {
-    FILE* opened = _wfsopen(batchPath, L"wb", _SH_DENYNO);
-    if (!opened)
+    // Never through something already at the name: a planted file or link
+    // would take the text, and the command processor would run what it says.
+    OwnedHandle file(CreateFileW(batchPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.Valid())
         return false;
-    ListFile file(opened);
     wchar_t program[kBatchChars];
     wchar_t dir[kBatchChars];
-    wchar_t batch[kBatchChars];
     const bool haveProgram = BatchName(programPath, kProgramVariable, program);
     const bool haveDir = BatchName(folder, kFolderVariable, dir);
-    const bool haveBatch = BatchName(batchPath, kBatchVariable, batch);
 
     bool ok = true;
     wchar_t text[kBatchChars];
@@ -381,10 +625,28 @@ bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, con
     if (!silent && haveProgram)
         ok &= WriteBatchText(
             file.Get(), FormatInto(text, L"if exist \"%s\" \"%s\" /warning\r\n", program, program));
-    if (haveBatch)
-        ok &= WriteBatchText(file.Get(), FormatInto(text, L"del \"%s\"\r\n", batch));
-    file.Close();
+    if (!ok)
+    {
+        // Half a batch file must not run: empty what this handle created,
+        // then remove it by its name, which in the held cleanup folder
+        // still leads to it.
+        SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
+        SetEndOfFile(file.Get());
+        file.Close();
+        DeleteFileW(batchPath);
+    }
     return ok;
+}
+
+bool CleanupCommandLine(const wchar_t* commandProcessor, const wchar_t* folderName, wchar_t* line,
+                        size_t capacity)
+{
+    // "call" brings the command processor back once the batch file ends and
+    // has closed it: only then can the file and its folder go. /d keeps the
+    // user's AutoRun commands out, /v:off a "!" in a name as it is.
+    return FormatString(line, capacity,
+                        L"\"%s\" /d /v:off /c call .\\%s & del .\\%s & cd .. & rd %s",
+                        commandProcessor, kBatchName, kBatchName, folderName) >= 0;
 }
 
 void RunUninstall()
@@ -437,24 +699,32 @@ void RunUninstall()
     if (removal.RestartNeeded && !RunState.Silent)
         ShowMessageBox(nullptr, restartText, caption, MB_ICONINFORMATION | MB_SETFOREGROUND);
 
-    wchar_t batchPath[kPathChars];
-    const DWORD tempLength = GetTempPathW(kPathChars, batchPath);
-    if (tempLength == 0 || tempLength >= kPathChars)
-        return;
-    AppendString(batchPath, kBatchName);
     wchar_t currentDir[kPathChars];
     const DWORD dirLength = GetCurrentDirectoryW(kPathChars, currentDir);
     if (dirLength == 0 || dirLength >= kPathChars)
         return;
-    if (!WriteCleanupBatch(batchPath, programPath, currentDir, RunState.Silent))
+    wchar_t commandProcessor[kPathChars];
+    if (!CommandProcessor(commandProcessor))
         return;
-
-    wchar_t comspec[kPathChars] = {0};
-    const DWORD comspecLength = GetEnvironmentVariableW(L"COMSPEC", comspec, kPathChars);
-    if (comspecLength == 0 || comspecLength >= kPathChars)
+    wchar_t temp[kPathChars];
+    const DWORD tempLength = GetTempPathW(kPathChars, temp);
+    CleanupFolder cleanup;
+    if (tempLength == 0 || tempLength >= kPathChars || !cleanup.Create(temp))
         return;
+    wchar_t batchPath[kPathChars];
     wchar_t commandLine[kBatchChars];
-    FormatString(commandLine, L"%s /c \"%s\"", comspec, batchPath);
+    JoinPath(cleanup.Path(), kBatchName, batchPath);
+    if (!CleanupCommandLine(commandProcessor, cleanup.Name(), commandLine, kBatchChars))
+    {
+        cleanup.Discard();
+        return;
+    }
+    if (!WriteCleanupBatch(batchPath, programPath, currentDir, RunState.Silent))
+    {
+        cleanup.Discard();
+        return;
+    }
+
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -462,10 +732,15 @@ void RunUninstall()
     // Started from the parent so that the folder itself is free to go.
     SetCurrentDirectoryW(L"..");
     PROCESS_INFORMATION process = {};
-    if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process))
+    // The command processor works in the batch file's folder, which keeps
+    // that folder from being renamed while it runs.
+    if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, cleanup.Path(),
+                       &startup, &process))
     {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
+        return;
     }
+    DeleteFileW(batchPath);
+    cleanup.Discard();
 }

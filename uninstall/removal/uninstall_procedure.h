@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "files/path_names.h"
+
 // True when a line of the list names something strictly inside the program's
 // folder: not empty, not rooted or drive-qualified, no UNC, device or
 // long-path form, no ".." component, not the folder itself.
@@ -24,13 +26,47 @@ struct ListRemoval
 // outside the folder.
 ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* programPath);
 
+// The batch file's own folder: made new under the temporary folder's real
+// place (links resolved) with a name nobody can guess, open only to
+// Administrators and SYSTEM when the program runs elevated, else only to its
+// user. It is held open so that it cannot be renamed or replaced while the
+// program writes into it and starts the command processor there.
+class CleanupFolder
+{
+public:
+    CleanupFolder();
+    ~CleanupFolder();
+    CleanupFolder(const CleanupFolder&) = delete;
+    CleanupFolder& operator=(const CleanupFolder&) = delete;
+    // False when tempFolder is no local folder, the new folder's path is too
+    // long to be a current directory, or the folder cannot be made as asked.
+    bool Create(const wchar_t* tempFolder);
+    const wchar_t* Path() const { return path_; } // no end slash
+    const wchar_t* Name() const;
+    // For a batch file that will not run: removes the folder if it is empty.
+    void Discard();
+
+private:
+    void* held_;
+    wchar_t path_[kPathChars];
+};
+
 // The cleanup batch file for the program at programPath in folder (no end
-// slash except at a drive root). A path that would not read back the same in
-// the batch file is written in its short form, or else named through an
-// environment variable of this process that the command processor started
-// afterwards inherits; only when that fails too are its lines left out.
+// slash except at a drive root), created new at batchPath: a file or link
+// already there is left as it is and the result is false. A path that would
+// not read back the same in the batch file is written in its short form, or
+// else named through an environment variable of this process that the
+// command processor started afterwards inherits; only when that fails too
+// are its lines left out.
 bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, const wchar_t* folder,
                        bool silent);
+
+// The command line that runs the batch file in the folder named folderName
+// (the command processor's current directory) and then deletes the file and
+// the folder. Names only what lies in that folder, so the temporary
+// folder's name never meets the command processor's parser.
+bool CleanupCommandLine(const wchar_t* commandProcessor, const wchar_t* folderName, wchar_t* line,
+                        size_t capacity);
 
 // The form of a path that survives the ANSI code page of the batch file and
 // the console's code page unchanged; false when none does.
