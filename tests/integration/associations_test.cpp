@@ -213,6 +213,10 @@ TEST_F(AssociationsTest, ClassesKeepAChosenIconAndAlwaysTakeRev)
     const std::wstring archiver = BesideThisBinary(L"Velnox.exe");
     EXPECT_EQ(archiver + L",0", ClassValue(L"Velnox.ZIP\\DefaultIcon"));
     EXPECT_EQ(archiver + L",1", ClassValue(L"Velnox.REV\\DefaultIcon"));
+    // One too long to read is the user's all the same.
+    SetClassValue(L"Velnox.ZIP\\DefaultIcon", nullptr, std::wstring(3000, L'i'));
+    ASSERT_TRUE(RegisterProgIds());
+    EXPECT_EQ(L"<no value>", ClassValue(L"Velnox.ZIP\\DefaultIcon"));
     for (const wchar_t* key : {L"Velnox\\shell\\open\\command", L"Velnox.ZIP\\shell\\open\\command",
                                L"Velnox.REV\\shell\\open\\command"})
         EXPECT_EQ(L"\"" + archiver + L"\" \"%1\"", ClassValue(key)) << key;

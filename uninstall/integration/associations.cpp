@@ -174,10 +174,12 @@ void WriteClass(const ClassEntry& entry, const wchar_t* openCommand, const wchar
     FormatInto(key, L"%s\\shell\\open\\command", entry.ClassName);
     SetString(HKEY_CLASSES_ROOT, key, nullptr, openCommand);
     FormatInto(key, L"%s\\DefaultIcon", entry.ClassName);
-    // An icon chosen by the user or another tool is kept.
+    // An icon chosen by the user or another tool is kept, even one this
+    // program cannot read.
     wchar_t icon[kPathChars];
-    GetString(HKEY_CLASSES_ROOT, key, nullptr, icon, L"");
-    if (icon[0] == 0)
+    if (ReadTextValue(HKEY_CLASSES_ROOT, key, nullptr, icon, kPathChars, nullptr) !=
+            TextValue::Unusable &&
+        icon[0] == 0)
     {
         wchar_t newIcon[kCommandChars];
         SetString(HKEY_CLASSES_ROOT, key, nullptr,
