@@ -159,6 +159,34 @@ TEST_F(AssociationsTest, OwnersAreKeptWholeAndInTheirType)
         EXPECT_EQ(before[i], RawValue(rows[i].key, rows[i].name)) << "row " << i;
 }
 
+// The settings file ends a text at a line break: such an owner keeps its
+// extension; a REG_EXPAND_SZ one is saved there with its type.
+TEST_F(AssociationsTest, SettingsFileHoldsOnlyWhatItCanGiveBackWhole)
+{
+    const std::wstring file = ScratchFolder() + L"Velnox.ini";
+    ASSERT_TRUE(WriteBytes(file, Utf16Bytes(std::wstring(1, wchar_t(0xFEFF)))));
+    ASSERT_TRUE(LoadPortableSettingsFile(file.c_str()));
+    SetClassValue(L".cab", nullptr, L"Old\nCab");
+    const std::wstring expand(L"%Other%.arj", 12);
+    RawSet(HKEY_CLASSES_ROOT, L".arj", nullptr, REG_EXPAND_SZ, expand.data(), 24);
+    const std::string arj = RawValue(L".arj", nullptr);
+
+    AssociateExtensions(AllRows(false));
+    EXPECT_EQ(L"Old\nCab", ClassValue(L".cab"));
+    EXPECT_EQ(L"Velnox", ClassValue(L".arj"));
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
+    // Uninstall is another run: it reads the records back from the file.
+    ASSERT_TRUE(SavePortableSettings());
+    FreePortableSettings();
+    ASSERT_TRUE(LoadPortableSettingsFile(file.c_str()));
+    IntegrationOptions none = {};
+    AssociateExtensions(none);
+    EXPECT_EQ(L"Old\nCab", ClassValue(L".cab"));
+    EXPECT_EQ(arj, RawValue(L".arj", nullptr));
+    FreePortableSettings();
+    DeleteFileW(file.c_str());
+}
+
 TEST_F(AssociationsTest, GivingBackLeavesWhatIsNoLongerOursOrStillInUse)
 {
     AssociateExtensions(AllRows(false));
