@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -18,6 +19,19 @@ std::wstring SavedString(const wchar_t* extension, const wchar_t* name)
     wchar_t value[2048];
     GetUserString((std::wstring(L"Setup\\") + extension).c_str(), name, value, L"<none>");
     return value;
+}
+
+// A value as stored: its type and bytes, or "<none>".
+std::string RawValue(const std::wstring& path, const wchar_t* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "<none>";
+    std::string data(10000, 0);
+    DWORD size = DWORD(data.size()), type = 0;
+    const LONG status = RegQueryValueExW(key, name, nullptr, &type, (BYTE*)&data[0], &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? std::to_string(type) + ":" + data.substr(0, size) : "<none>";
 }
 } // namespace
 
@@ -91,6 +105,88 @@ TEST_F(AssociationsTest, PreviousOwnersAreSavedAndGivenBack)
     EXPECT_EQ(L"OldZip", SavedString(L".zip", L"Type"));
 }
 
+// What setup cannot save whole and in its type it leaves alone; what it can
+// comes back byte for byte, a REG_EXPAND_SZ as one.
+TEST_F(AssociationsTest, OwnersAreKeptWholeAndInTheirType)
+{
+    const DWORD dword = 0x00410042;
+    const std::wstring longClass(4000, L'c'), longFile(3000, L'f');
+    struct Row
+    {
+        const wchar_t* key;
+        const wchar_t* name;
+        DWORD type;
+        std::wstring data; // NULs included
+        bool taken;
+    } rows[] = {
+        {L".zip", nullptr, REG_DWORD, std::wstring((const wchar_t*)&dword, 2), false},
+        {L".cab", nullptr, REG_MULTI_SZ, std::wstring(L"First.Zip\0Second.Zip\0", 22), false},
+        {L".arj", nullptr, REG_BINARY, std::wstring(L"\x4b50\x0605", 2), false},
+        {L".tar", nullptr, REG_SZ, longClass, false},
+        {L".gz", nullptr, REG_SZ, std::wstring(L"Old\0Hidden", 11), false},
+        {L".lzh", nullptr, REG_EXPAND_SZ, std::wstring(L"%Other%.lzh", 12), true},
+        {L".7z", nullptr, REG_SZ, std::wstring(L"Old7z", 6), false},
+        {L".7z\\ShellNew", L"FileName", REG_SZ, longFile, false},
+        {L".bz2", nullptr, REG_SZ, std::wstring(L"OldBz2", 7), true},
+        {L".bz2\\ShellNew", L"FileName", REG_EXPAND_SZ, std::wstring(L"%Templates%\\new.bz2", 20),
+         true},
+        {L".xz", nullptr, REG_SZ, std::wstring(L"OldXz", 6), true},
+        {L".xz\\ShellNew", L"NullFile", REG_DWORD, std::wstring((const wchar_t*)&dword, 2), true},
+        {L".uue", nullptr, REG_SZ, std::wstring(L"OldUue", 7), false},
+        {L".uue\\ShellNew", L"FileName", REG_SZ, std::wstring(L"*star", 6), false},
+    };
+    std::vector<std::string> before;
+    for (const Row& row : rows)
+    {
+        RawSet(HKEY_CLASSES_ROOT, row.key, row.name, row.type, row.data.data(),
+               DWORD(row.data.size() * sizeof(wchar_t)));
+        before.push_back(RawValue(row.key, row.name));
+    }
+    AssociateExtensions(AllRows(false));
+    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
+    {
+        const std::wstring extension =
+            std::wstring(rows[i].key).substr(0, wcscspn(rows[i].key, L"\\"));
+        EXPECT_EQ(rows[i].taken, IsOwnAssociation(extension.c_str())) << "row " << i;
+        if (!rows[i].taken)
+        {
+            EXPECT_EQ(before[i], RawValue(rows[i].key, rows[i].name)) << "row " << i;
+        }
+    }
+    IntegrationOptions none = {};
+    AssociateExtensions(none);
+    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
+        EXPECT_EQ(before[i], RawValue(rows[i].key, rows[i].name)) << "row " << i;
+}
+
+// The settings file ends a text at a line break: such an owner keeps its
+// extension; a REG_EXPAND_SZ one is saved there with its type.
+TEST_F(AssociationsTest, SettingsFileHoldsOnlyWhatItCanGiveBackWhole)
+{
+    const std::wstring file = ScratchFolder() + L"Velnox.ini";
+    ASSERT_TRUE(WriteBytes(file, Utf16Bytes(std::wstring(1, wchar_t(0xFEFF)))));
+    ASSERT_TRUE(LoadPortableSettingsFile(file.c_str()));
+    SetClassValue(L".cab", nullptr, L"Old\nCab");
+    const std::wstring expand(L"%Other%.arj", 12);
+    RawSet(HKEY_CLASSES_ROOT, L".arj", nullptr, REG_EXPAND_SZ, expand.data(), 24);
+    const std::string arj = RawValue(L".arj", nullptr);
+
+    AssociateExtensions(AllRows(false));
+    EXPECT_EQ(L"Old\nCab", ClassValue(L".cab"));
+    EXPECT_EQ(L"Velnox", ClassValue(L".arj"));
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
+    // Uninstall is another run: it reads the records back from the file.
+    ASSERT_TRUE(SavePortableSettings());
+    FreePortableSettings();
+    ASSERT_TRUE(LoadPortableSettingsFile(file.c_str()));
+    IntegrationOptions none = {};
+    AssociateExtensions(none);
+    EXPECT_EQ(L"Old\nCab", ClassValue(L".cab"));
+    EXPECT_EQ(arj, RawValue(L".arj", nullptr));
+    FreePortableSettings();
+    DeleteFileW(file.c_str());
+}
+
 TEST_F(AssociationsTest, GivingBackLeavesWhatIsNoLongerOursOrStillInUse)
 {
     AssociateExtensions(AllRows(false));
@@ -101,6 +197,12 @@ TEST_F(AssociationsTest, GivingBackLeavesWhatIsNoLongerOursOrStillInUse)
     // Saved by an older installation with its own class.
     SetUserString(L"Setup\\.lzh", L"Type", L"velnox");
     SetUserInt(L"Setup\\.lzh", L"Exist", 1);
+    // A damaged record: "Exist" that is no number must not delete the key.
+    SetUserString(L"Setup\\.cab", L"Type", L"OldCab");
+    SetUserString(L"Setup\\.cab", L"Exist", L"");
+    const BYTE zero = 0;
+    SetUserString(L"Setup\\.arj", L"Type", L"OldArj");
+    RawSet(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\.arj", L"Exist", REG_BINARY, &zero, 1);
 
     IntegrationOptions none = {};
     AssociateExtensions(none);
@@ -108,6 +210,8 @@ TEST_F(AssociationsTest, GivingBackLeavesWhatIsNoLongerOursOrStillInUse)
     EXPECT_EQ(L"", ClassValue(L".tar"));
     EXPECT_EQ(L"", ClassValue(L".tar\\OpenWithProgids", L"Other.tar"));
     EXPECT_EQ(L"", ClassValue(L".lzh"));
+    EXPECT_EQ(L"OldCab", ClassValue(L".cab"));
+    EXPECT_EQ(L"OldArj", ClassValue(L".arj"));
     EXPECT_EQ(L"<no key>", ClassValue(L".tgz"));
 }
 
@@ -137,6 +241,10 @@ TEST_F(AssociationsTest, ClassesKeepAChosenIconAndAlwaysTakeRev)
     const std::wstring archiver = BesideThisBinary(L"Velnox.exe");
     EXPECT_EQ(archiver + L",0", ClassValue(L"Velnox.ZIP\\DefaultIcon"));
     EXPECT_EQ(archiver + L",1", ClassValue(L"Velnox.REV\\DefaultIcon"));
+    // One too long to read is the user's all the same.
+    SetClassValue(L"Velnox.ZIP\\DefaultIcon", nullptr, std::wstring(3000, L'i'));
+    ASSERT_TRUE(RegisterProgIds());
+    EXPECT_EQ(L"<no value>", ClassValue(L"Velnox.ZIP\\DefaultIcon"));
     for (const wchar_t* key : {L"Velnox\\shell\\open\\command", L"Velnox.ZIP\\shell\\open\\command",
                                L"Velnox.REV\\shell\\open\\command"})
         EXPECT_EQ(L"\"" + archiver + L"\" \"%1\"", ClassValue(key)) << key;

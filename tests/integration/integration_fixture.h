@@ -86,6 +86,8 @@ protected:
         for (const wchar_t* key : {L".rev", L".ace", L"Velnox", L"Velnox.ZIP", L"Velnox.REV"})
             RemoveRegistryTree(HKEY_CLASSES_ROOT, key);
         RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
+        // Applying writes "exe32" there; later binaries expect it gone.
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox");
         // The template files beside this binary are left: the other prefix
         // may be writing them at the same time.
     }

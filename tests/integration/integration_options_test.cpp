@@ -52,6 +52,7 @@ TEST_F(OptionsTest, NoSettingsAndNoAssociationsLoadTheDefaults)
 // Also what counts as ours: both classes in any case, never the recovery class.
 TEST_F(OptionsTest, JarAndIsoFollowTheirCurrentOwner)
 {
+    const std::wstring longClass(100, L'o');
     struct Row
     {
         const wchar_t* jarClass; // null: no key
@@ -66,6 +67,8 @@ TEST_F(OptionsTest, JarAndIsoFollowTheirCurrentOwner)
         {L"Velnox", L"velnox.zip", 0, false, false},
         {L"", L"", 1, false, true},
         {L"Velnox.REV", L"Velnox.REV", 1, false, false},
+        // Owned, though longer than a class name read: not offered.
+        {nullptr, longClass.c_str(), 1, false, false},
     };
     for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
     {

@@ -67,6 +67,40 @@ TEST_F(RemovalTest, SetupThenRemovalGivesEverythingBack)
     EXPECT_EQ(0u, RegistryView());
 }
 
+// Extensions another program took between setup and uninstall stay its own,
+// and nothing is left pointing at the classes and templates that go.
+TEST_F(RemovalTest, WhatAnotherProgramTookStaysAndNothingPointsAtTheArchiver)
+{
+    SetClassValue(L".vnx", nullptr, L"OldVnx");
+    wchar_t groupPath[kPathChars] = {0};
+    ASSERT_TRUE(ApplyIntegration(AllRows(true), groupPath, kPathChars));
+    SetRegistryView(0);
+    ASSERT_EQ(BesideThisBinary(L"vnxnew.dat"), ClassValue(L".vnx\\ShellNew", L"FileName"));
+    SetClassValue(L".vnx", nullptr, L"Other.Vnx");
+    SetClassValue(L".v05", nullptr, L"Other.Volume");
+    SetClassValue(L".zip", nullptr, L"Other.Zip");
+    SetClassValue(L".zip\\ShellNew", L"NullFile", L"");
+    SetClassValue(L".rev", nullptr, L"Other.Rev");
+    SetClassValue(L".rev", L"Content Type", L"application/x-other");
+    SetClassValue(L".rev\\OpenWithProgids", L"Other.Rev", L"");
+
+    RemoveIntegration();
+
+    EXPECT_EQ(L"Other.Vnx", ClassValue(L".vnx"));
+    EXPECT_EQ(L"<no key>", ClassValue(L".vnx\\ShellNew"));
+    EXPECT_EQ(L"Other.Zip", ClassValue(L".zip"));
+    EXPECT_EQ(L"<no value>", ClassValue(L".zip\\ShellNew", L"FileName"));
+    EXPECT_EQ(L"", ClassValue(L".zip\\ShellNew", L"NullFile"));
+    for (unsigned number = 0; number < 30; ++number)
+        EXPECT_EQ(number == 5 ? L"Other.Volume" : L"OldVnx",
+                  ClassValue(VolumeExtension(number).c_str()))
+            << number;
+    EXPECT_EQ(L"Other.Rev", ClassValue(L".rev"));
+    EXPECT_EQ(L"application/x-other", ClassValue(L".rev", L"Content Type"));
+    EXPECT_EQ(L"", ClassValue(L".rev\\OpenWithProgids", L"Other.Rev"));
+    EXPECT_EQ(L"<no key>", ClassValue(L"Velnox.REV"));
+}
+
 TEST_F(RemovalTest, InstallerPackageKeepsItsEntriesAndNothingToRemoveIsQuiet)
 {
     RemoveIntegration(); // never set up: nothing to find, nothing shown

@@ -208,6 +208,7 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
         Generator generator(seed, index);
         RoundTripCase state = generator.Make(seed, index, 3);
         generator.SetupAgain(state, 25);
+        generator.TakeOver(state, 20);
         Touch(folder / L"vnxext.dll", state.Library32);
         Touch(folder / L"vnxext64.dll", state.Library64);
         WriteEarlierState(state);
@@ -216,7 +217,7 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
         state.SecondChosen = state.Chosen;
         ApplyInitString(state.SecondInitText.c_str(), state.SecondChosen);
         DWORD mark = GetTickCount();
-        const std::vector<RegistrySnapshot> before = TakeSnapshotsBefore(scopes, baseline);
+        std::vector<RegistrySnapshot> before = TakeSnapshotsBefore(scopes, baseline);
         reading += GetTickCount() - mark;
 
         mark = GetTickCount();
@@ -233,11 +234,12 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
             state.SecondInitText.empty() ? state.Chosen : state.SecondChosen;
         for (const ExtensionState& extension : state.Extensions)
             if (RowOf(extension.Extension) < kAssociationRows &&
-                last.Associate[RowOf(extension.Extension)])
+                last.Associate[RowOf(extension.Extension)] && !extension.LeftAlone)
             {
                 setUp = setUp && IsOwnAssociation(extension.Extension.c_str());
                 ++taken;
             }
+        TakeOverAfterSetup(state, scopes, before);
         mark = GetTickCount();
         notices = 0;
         RemoveIntegration();

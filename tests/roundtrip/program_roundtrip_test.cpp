@@ -44,7 +44,8 @@ const wchar_t* const kInstalledFiles[] = {L"Velnox.exe", L"Velnox.chm", L"Vnx.tx
 // One state from setup to the end of the batch file; the lines that tell
 // what went wrong, empty when nothing did.
 std::vector<std::wstring> RunOneState(const RoundTripCase& state, const ScratchDir& scratch,
-                                      const std::wstring& batch)
+                                      const std::wstring& batch, const std::vector<Scope>& scopes,
+                                      std::vector<RegistrySnapshot>& before)
 {
     std::vector<std::wstring> problems;
     const std::wstring folder = scratch.Path() + L"\\inst" + std::to_wstring(state.Index);
@@ -83,6 +84,7 @@ std::vector<std::wstring> RunOneState(const RoundTripCase& state, const ScratchD
             RawString(HKEY_CLASSES_ROOT, extension.Extension.c_str(), nullptr)
                 .compare(0, 6, L"Velnox"))
             problems.push_back(L"setup did not take " + extension.Extension);
+    TakeOverAfterSetup(state, scopes, before);
 
     {
         ChildProcess uninstall;
@@ -129,14 +131,16 @@ TEST(RoundTrip, ProgramSetupThenUninstallGivesEveryExtensionBack)
     unsigned long failed = 0;
     for (unsigned long index = first; index < first + count && failed < 3; ++index)
     {
-        RoundTripCase state = Generator(seed, index).Make(seed, index, 35);
+        Generator generator(seed, index);
+        RoundTripCase state = generator.Make(seed, index, 35);
+        generator.TakeOver(state, 30);
         WriteEarlierState(state);
         // What the program's dialog will start from: defaults, then the init text.
         LoadIntegrationOptions(state.Chosen);
         ApplyInitString(state.InitText.c_str(), state.Chosen);
-        const std::vector<RegistrySnapshot> before = TakeSnapshotsBefore(scopes, baseline);
+        std::vector<RegistrySnapshot> before = TakeSnapshotsBefore(scopes, baseline);
 
-        std::vector<std::wstring> lines = RunOneState(state, scratch, batch);
+        std::vector<std::wstring> lines = RunOneState(state, scratch, batch, scopes, before);
         for (const std::wstring& line :
              UnexplainedDifferences(scopes, before, TakeSnapshots(scopes), &state))
             lines.push_back(line);

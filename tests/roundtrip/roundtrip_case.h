@@ -87,6 +87,9 @@ struct ExtensionState
     std::wstring Extension;
     bool Exists = false;
     bool HasDefault = false;
+    // Its class or new-file entry cannot be saved whole and in its type
+    // (another type, too long, a NUL inside): setup leaves it alone.
+    bool LeftAlone = false;
 };
 
 struct Write
@@ -112,6 +115,9 @@ struct RoundTripCase
     bool Library64 = false; // "vnxext64.dll"
     std::vector<ExtensionState> Extensions;
     std::vector<Write> Writes;
+    // Another program takes these keys between setup and uninstall.
+    std::vector<std::wstring> TakenOverKeys;
+    std::vector<Write> TakeOvers;
 
     std::string Name() const
     {
@@ -126,18 +132,30 @@ struct RoundTripCase
                 return &state;
         return nullptr;
     }
+    bool LeftAlone(const std::wstring& extension) const
+    {
+        const ExtensionState* state = Find(extension);
+        return state != nullptr && state->LeftAlone;
+    }
+    bool TookOver(const std::wstring& key) const
+    {
+        for (const std::wstring& taken : TakenOverKeys)
+            if (lstrcmpiW(taken.c_str(), key.c_str()) == 0)
+                return true;
+        return false;
+    }
     // Whether setup took the extension (its row was chosen).
     bool Taken(const std::wstring& extension) const
     {
         const size_t row = RowOf(extension);
-        return row < kAssociationRows &&
+        return row < kAssociationRows && !LeftAlone(extension) &&
                (Chosen.Associate[row] || (!SecondInitText.empty() && SecondChosen.Associate[row]));
     }
     // Whether a setup took the extension with the shell extension on.
     bool TakenWithShellExt(const std::wstring& extension) const
     {
         const size_t row = RowOf(extension);
-        return row < kAssociationRows &&
+        return row < kAssociationRows && !LeftAlone(extension) &&
                ((Chosen.Associate[row] && Chosen.ShellExt) ||
                 (!SecondInitText.empty() && SecondChosen.Associate[row] && SecondChosen.ShellExt));
     }
@@ -155,6 +173,9 @@ public:
     RoundTripCase Make(unsigned long seed, unsigned long index, unsigned shortcutPercent);
     // In percent of the states, a second setup with other choices.
     void SetupAgain(RoundTripCase& state, unsigned percent);
+    // In percent of the states, another program takes some of ".vnx", ".zip",
+    // ".rev" and a volume extension after setup.
+    void TakeOver(RoundTripCase& state, unsigned percent);
 
 private:
     unsigned Below(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(Random); }
@@ -168,6 +189,8 @@ private:
                const std::vector<BYTE>& data);
     void Key(RoundTripCase& state, const std::wstring& key);
     void Extension(RoundTripCase& state, const std::wstring& extension);
+    bool HostileDefault(RoundTripCase& state, const std::wstring& extension);
+    bool HostileShellNew(RoundTripCase& state, const std::wstring& shellNew);
     std::mt19937 Random;
 };
 
@@ -269,11 +292,15 @@ inline void Generator::Extension(RoundTripCase& state, const std::wstring& exten
     Key(state, extension);
     if (kind == 5)
         Value(state, extension, L"", L""); // present but empty
+    else if (kind > 5 && extension != L".rev" && Chance(25))
+        entry.LeftAlone = HostileDefault(state, extension);
     else if (kind > 5)
         Value(state, extension, L"", Length511OrLess());
 
     const std::wstring shellNew = extension + L"\\ShellNew";
-    if (Chance(40))
+    if (extension != L".rev" && Chance(15))
+        entry.LeftAlone = HostileShellNew(state, shellNew) || entry.LeftAlone;
+    else if (Chance(40))
     {
         switch (Below(6))
         {
@@ -321,6 +348,87 @@ inline void Generator::Extension(RoundTripCase& state, const std::wstring& exten
     state.Extensions.push_back(entry);
 }
 
+// A previous owner's class of another type or around the read buffer's
+// length; true when setup cannot save it whole and in its type.
+inline bool Generator::HostileDefault(RoundTripCase& state, const std::wstring& extension)
+{
+    const std::wstring text = Text(1 + Below(30));
+    switch (Below(9))
+    {
+    case 0:
+    {
+        const DWORD number = 0x00410042; // "BA" when read as text
+        Bytes(state, extension, L"", REG_DWORD,
+              {BYTE(number), BYTE(number >> 8), BYTE(number >> 16), BYTE(number >> 24)});
+        return true;
+    }
+    case 1:
+        Value(state, extension, L"", text + L'\0' + Text(5) + L'\0', REG_MULTI_SZ);
+        return true;
+    case 2:
+        Bytes(state, extension, L"", Chance(50) ? REG_BINARY : REG_NONE, {0x42, 0x00, 0x41});
+        return true;
+    case 3:
+        Value(state, extension, L"", L"%SystemRoot%\\" + Length511OrLess().substr(0, 497),
+              REG_EXPAND_SZ);
+        return false;
+    case 4:
+        Value(state, extension, L"", Text(512 + Below(3500))); // past the 512 of "Type"
+        return true;
+    case 5:
+    {
+        // Whole without its terminator: 511 fits, 512 does not.
+        const std::wstring cut = Text(511 + Below(2));
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(cut.c_str());
+        Bytes(state, extension, L"", REG_SZ,
+              std::vector<BYTE>(bytes, bytes + cut.size() * sizeof(wchar_t)));
+        return cut.size() > 511;
+    }
+    case 6:
+        Value(state, extension, L"", text + L'\0' + Text(4)); // a NUL inside
+        return true;
+    case 7:
+    {
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+        Bytes(state, extension, L"", REG_SZ, // half a character at the end
+              std::vector<BYTE>(bytes, bytes + text.size() * sizeof(wchar_t) - 1));
+        return true;
+    }
+    default:
+        Bytes(state, extension, L"", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8});
+        return true;
+    }
+}
+
+// A previous owner's new-file entry of another type or around the 2048 of
+// the read; true when setup cannot save it whole and in its type.
+inline bool Generator::HostileShellNew(RoundTripCase& state, const std::wstring& shellNew)
+{
+    switch (Below(5))
+    {
+    case 0:
+        Value(state, shellNew, L"FileName", L"%USERPROFILE%\\Templates\\" + Text(1 + Below(30)),
+              REG_EXPAND_SZ);
+        return false;
+    case 1:
+    {
+        const size_t length = 2047 + Below(2);
+        Value(state, shellNew, L"FileName", L"C:\\" + Text(length - 3));
+        return length > 2047;
+    }
+    case 2:
+        Bytes(state, shellNew, L"FileName", REG_DWORD, {1, 0, 0, 0});
+        return true;
+    case 3:
+        Value(state, shellNew, L"FileName", L"*" + Text(1 + Below(20)));
+        return true;
+    default:
+        // Only its presence counts.
+        Bytes(state, shellNew, L"NullFile", Chance(50) ? REG_BINARY : REG_DWORD, {1, 0, 0, 0});
+        return false;
+    }
+}
+
 inline RoundTripCase Generator::Make(unsigned long seed, unsigned long index,
                                      unsigned shortcutPercent)
 {
@@ -360,9 +468,30 @@ inline void Generator::SetupAgain(RoundTripCase& state, unsigned percent)
         state.SecondInitText = Choices(0);
 }
 
-inline void WriteEarlierState(const RoundTripCase& state)
+inline void Generator::TakeOver(RoundTripCase& state, unsigned percent)
 {
-    for (const Write& write : state.Writes)
+    if (!Chance(percent))
+        return;
+    const std::wstring volume = L".v" + std::to_wstring(10 + Below(20));
+    for (const std::wstring& key :
+         {std::wstring(L".vnx"), std::wstring(L".zip"), std::wstring(L".rev"), volume})
+        if (Chance(50))
+        {
+            state.TakenOverKeys.push_back(key);
+            Write write;
+            write.Key = key;
+            const std::wstring owner = L"Other." + Text(1 + Below(20));
+            const BYTE* bytes = reinterpret_cast<const BYTE*>(owner.c_str());
+            write.Data.assign(bytes, bytes + (owner.size() + 1) * sizeof(wchar_t));
+            state.TakeOvers.push_back(write);
+            write.Name = L"Content Type";
+            state.TakeOvers.push_back(write);
+        }
+}
+
+inline void WriteKeys(const std::vector<Write>& writes)
+{
+    for (const Write& write : writes)
     {
         HKEY key = nullptr;
         if (RegCreateKeyExW(HKEY_CLASSES_ROOT, write.Key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -377,6 +506,11 @@ inline void WriteEarlierState(const RoundTripCase& state)
                            static_cast<DWORD>(write.Data.size()));
         RegCloseKey(key);
     }
+}
+
+inline void WriteEarlierState(const RoundTripCase& state)
+{
+    WriteKeys(state.Writes);
 }
 
 inline std::wstring VolumeExtensionName(unsigned number)
@@ -673,10 +807,13 @@ const KnownDifference kKnownDifferences[] = {
      "hundred the class \".vnx\" had before, or deletes them when it had none",
      [](const Change& change, const RoundTripCase* state)
      {
+         // Never left with the archiver's class, nor one another program took.
+         const RegistryEntry& after = change.Difference.After;
          return change.Where == Area::Classes && IsVolumeExtension(change.Path) &&
                 (change.Difference.Entry().IsValue ? change.Difference.Entry().Name.empty()
                                                    : true) &&
-                state != nullptr && state->Taken(L".vnx");
+                !(after.IsValue && SameNoCase(after.Data, L"\"Velnox\"")) && state != nullptr &&
+                state->Taken(L".vnx") && !state->TookOver(FirstComponent(change.Path));
      }},
     {"an extension whose key had no default value gets an empty one back: the saved owner "
      "cannot tell \"none\" from \"empty\"",
@@ -692,22 +829,30 @@ const KnownDifference kKnownDifferences[] = {
      }},
     {"the \"ShellNew\" entry of the own format and of ZIP is replaced by the archiver's template "
      "while the shell extension is on; uninstall gives back only its \"FileName\" (or an empty "
-     "\"NullFile\"), so other values go and an empty \"ShellNew\" key may stay",
+     "\"NullFile\", whatever the old one held), so other values go and an empty \"ShellNew\" key "
+     "may stay",
      [](const Change& change, const RoundTripCase* state)
      {
          const bool templateKey = SameNoCase(change.Path, L".vnx\\ShellNew") ||
                                   SameNoCase(change.Path, L".zip\\ShellNew");
-         const bool allowed = (change.Difference.What == RegistryDifference::Removed &&
-                               change.Difference.Entry().IsValue) ||
-                              (change.Difference.What == RegistryDifference::Added &&
-                               !change.Difference.Entry().IsValue);
+         const RegistryEntry& entry = change.Difference.Entry();
+         const bool allowed =
+             (change.Difference.What == RegistryDifference::Removed && entry.IsValue) ||
+             (change.Difference.What == RegistryDifference::Added && !entry.IsValue) ||
+             (change.Difference.What == RegistryDifference::Changed &&
+              SameNoCase(entry.Name, L"NullFile") && change.Difference.After.Data == L"\"\"");
          return change.Where == Area::Classes && templateKey && allowed && state != nullptr &&
-                state->TakenWithShellExt(FirstComponent(change.Path));
+                state->TakenWithShellExt(FirstComponent(change.Path)) &&
+                !state->TookOver(FirstComponent(change.Path));
      }},
     {"\".rev\" is the archiver's own extension: setup sets it to \"Velnox.REV\" without saving "
-     "the owner, and uninstall deletes the key with all it holds",
-     [](const Change& change, const RoundTripCase*)
-     { return change.Where == Area::Classes && SameNoCase(FirstComponent(change.Path), L".rev"); }},
+     "the owner, and uninstall deletes the key with all it holds while it still opens in the "
+     "archiver",
+     [](const Change& change, const RoundTripCase* state)
+     {
+         return change.Where == Area::Classes && SameNoCase(FirstComponent(change.Path), L".rev") &&
+                (state == nullptr || !state->TookOver(L".rev"));
+     }},
     {"an empty key that setup had to make as the parent of one of its own keys stays",
      [](const Change& change, const RoundTripCase*)
      {
@@ -716,6 +861,51 @@ const KnownDifference kKnownDifferences[] = {
                 HoldsNothing(*change.After, change.Difference.Entry().Key);
      }},
 };
+
+// After setup, another program takes the state's keys: what uninstall must
+// leave of them is what that program left, less the new-file entry that
+// names the archiver's template, which goes with the template (and its key
+// with it when nothing else is in it).
+inline void TakeOverAfterSetup(const RoundTripCase& state, const std::vector<Scope>& scopes,
+                               std::vector<RegistrySnapshot>& before)
+{
+    WriteKeys(state.TakeOvers);
+    for (size_t i = 0; i < scopes.size(); ++i)
+    {
+        if (scopes[i].Root != HKEY_CLASSES_ROOT || scopes[i].View != 0 ||
+            scopes[i].Path == nullptr || !state.TookOver(scopes[i].Path))
+            continue;
+        RegistrySnapshot expected = TakeSnapshot(scopes[i]);
+        bool othersInShellNew = false, ownTemplateFound = false;
+        for (auto item = expected.Entries.begin(); item != expected.Entries.end();)
+        {
+            const RegistryEntry& entry = item->second;
+            const bool inShellNew =
+                SameNoCase(entry.Key, L"ShellNew") || StartsWithNoCase(entry.Key, L"ShellNew\\");
+            const bool ownTemplate = inShellNew && entry.IsValue &&
+                                     SameNoCase(entry.Name, L"FileName") &&
+                                     (entry.Data.find(L"\\vnxnew.dat\"") != std::wstring::npos ||
+                                      entry.Data.find(L"\\zipnew.dat\"") != std::wstring::npos);
+            if (ownTemplate)
+            {
+                ownTemplateFound = true;
+                item = expected.Entries.erase(item);
+                continue;
+            }
+            othersInShellNew =
+                othersInShellNew || (inShellNew && (entry.IsValue || entry.Key.size() > 8));
+            ++item;
+        }
+        if (ownTemplateFound && !othersInShellNew)
+            for (auto item = expected.Entries.begin(); item != expected.Entries.end(); ++item)
+                if (!item->second.IsValue && SameNoCase(item->second.Key, L"ShellNew"))
+                {
+                    expected.Entries.erase(item);
+                    break;
+                }
+        before[i] = expected;
+    }
+}
 
 // How often each known difference was met: a list entry that is never met
 // proves nothing.

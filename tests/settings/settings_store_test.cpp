@@ -89,12 +89,21 @@ TEST_F(SettingsStoreTest, ReadsFallBackToTheirDefaults)
     RawSet(HKEY_CURRENT_USER, path, L"Text", REG_SZ, L"12", 6);
     RawSet(HKEY_CURRENT_USER, path, L"Two", REG_BINARY, two, sizeof(two));
     RawSet(HKEY_CURRENT_USER, path, L"Empty", REG_BINARY, two, 0);
-    // Longer than 4 bytes, of any type, or empty: the default.
-    EXPECT_EQ(0xDEADBEEFu, GetUserInt(L"Types", L"Qword", 0xDEADBEEF));
-    EXPECT_EQ(0xDEADBEEFu, GetUserInt(L"Types", L"Text", 0xDEADBEEF));
-    EXPECT_EQ(0xDEADBEEFu, GetUserInt(L"Types", L"Empty", 0xDEADBEEF));
+    const BYTE zero = 0;
+    const DWORD number = 0x1234;
+    RawSet(HKEY_CURRENT_USER, path, L"EmptyText", REG_SZ, L"", 0);
+    RawSet(HKEY_CURRENT_USER, path, L"Byte", REG_BINARY, &zero, 1);
+    RawSet(HKEY_CURRENT_USER, path, L"ShortDword", REG_DWORD, &zero, 1);
+    RawSet(HKEY_CURRENT_USER, path, L"BigEndian", REG_DWORD_BIG_ENDIAN, &number, 4);
+    RawSet(HKEY_CURRENT_USER, path, L"Dword", REG_DWORD, &number, 4);
+    // Only a REG_DWORD of 4 bytes is a number: a damaged record must not read
+    // as 0.
+    const wchar_t* const notNumbers[] = {L"Qword",     L"Text", L"Empty",      L"Two",
+                                         L"EmptyText", L"Byte", L"ShortDword", L"BigEndian"};
+    for (size_t i = 0; i < ARRAYSIZE(notNumbers); ++i)
+        EXPECT_EQ(0xDEADBEEFu, GetUserInt(L"Types", notNumbers[i], 0xDEADBEEF)) << "row " << i;
     EXPECT_EQ(0xDEADBEEFu, GetUserInt(L"Missing", L"Two", 0xDEADBEEF));
-    EXPECT_EQ(0x1234u, GetUserInt(L"Types", L"Two", 0xDEADBEEF));
+    EXPECT_EQ(0x1234u, GetUserInt(L"Types", L"Dword", 0xDEADBEEF));
 
     // A string that does not fit is not cut: the default comes back.
     ASSERT_EQ(0, SetUserString(L"Types", L"Long", std::wstring(100, L'x').c_str()));
@@ -109,6 +118,77 @@ TEST_F(SettingsStoreTest, ReadsFallBackToTheirDefaults)
     EXPECT_EQ(0xBDBDu, unsigned(buffer[80]));
     EXPECT_FALSE(GetUserString(L"Types", L"Missing", buffer, L"d2", 80));
     EXPECT_STREQ(L"d2", buffer);
+}
+
+// Another program's text is read whole, in its type, or not at all.
+TEST_F(SettingsStoreTest, TextReadsTakeOnlyWholeTexts)
+{
+    const std::wstring long80(80, L'e'), long79(79, L'n');
+    const DWORD dword = 0x00410042;
+    struct Row
+    {
+        DWORD type;
+        std::wstring data; // as stored, NULs included
+        size_t bytesCut;   // bytes left off the end of data
+        TextValue found;
+        const wchar_t* text;
+        DWORD textType;
+    } rows[] = {
+        {REG_SZ, std::wstring(L"Old.Zip", 8), 0, TextValue::Text, L"Old.Zip", REG_SZ},
+        {REG_EXPAND_SZ, std::wstring(L"%Zip%", 6), 0, TextValue::Text, L"%Zip%", REG_EXPAND_SZ},
+        {REG_SZ, L"Unterminated", 0, TextValue::Text, L"Unterminated", REG_SZ},
+        {REG_SZ, std::wstring(L"Padded\0\0\0", 9), 0, TextValue::Text, L"Padded", REG_SZ},
+        {REG_SZ, L"", 0, TextValue::Text, L"", REG_SZ},
+        {REG_SZ, long79, 0, TextValue::Text, long79.c_str(), REG_SZ},
+        {REG_SZ, std::wstring(long79.c_str(), 80), 0, TextValue::Text, long79.c_str(), REG_SZ},
+        // No room for a terminator: cutting it would name something else.
+        {REG_SZ, long80, 0, TextValue::Unusable, L"", 0},
+        {REG_SZ, std::wstring(long80.c_str(), 81), 0, TextValue::Unusable, L"", 0},
+        {REG_SZ, std::wstring(L"Old\0Hidden", 11), 0, TextValue::Unusable, L"", 0},
+        {REG_SZ, std::wstring(L"Odd", 4), 1, TextValue::Unusable, L"", 0},
+        {REG_MULTI_SZ, std::wstring(L"First.Zip\0Second.Zip\0", 22), 0, TextValue::Unusable, L"",
+         0},
+        {REG_DWORD, std::wstring(reinterpret_cast<const wchar_t*>(&dword), 2), 0,
+         TextValue::Unusable, L"", 0},
+        {REG_BINARY, std::wstring(L"AB", 2), 0, TextValue::Unusable, L"", 0},
+        {REG_NONE, L"", 0, TextValue::Unusable, L"", 0},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
+    {
+        const Row& row = rows[i];
+        const std::wstring name = L"v" + std::to_wstring(i);
+        RawSet(HKEY_CLASSES_ROOT, kClassesSandbox, name.c_str(), row.type, row.data.data(),
+               DWORD(row.data.size() * sizeof(wchar_t) - row.bytesCut));
+        wchar_t buffer[90];
+        std::memset(buffer, 0xBD, sizeof(buffer));
+        DWORD type = 0;
+        EXPECT_EQ(row.found, ReadTextValue(HKEY_CLASSES_ROOT, kClassesSandbox, name.c_str(), buffer,
+                                           80, &type))
+            << "row " << i;
+        EXPECT_STREQ(row.text, buffer) << "row " << i;
+        if (row.found == TextValue::Text)
+        {
+            EXPECT_EQ(row.textType, type) << "row " << i;
+        }
+        EXPECT_EQ(0xBDBDu, unsigned(buffer[80])) << "row " << i;
+        EXPECT_EQ(row.found == TextValue::Text,
+                  GetString(HKEY_CLASSES_ROOT, kClassesSandbox, name.c_str(), buffer, L"dflt", 80))
+            << "row " << i;
+        EXPECT_STREQ(row.found == TextValue::Text ? row.text : L"dflt", buffer) << "row " << i;
+        EXPECT_TRUE(ValueExists(HKEY_CLASSES_ROOT, kClassesSandbox, name.c_str())) << "row " << i;
+    }
+    wchar_t buffer[8];
+    EXPECT_EQ(TextValue::Absent,
+              ReadTextValue(HKEY_CLASSES_ROOT, kClassesSandbox, L"missing", buffer, 8, nullptr));
+    EXPECT_FALSE(ValueExists(HKEY_CLASSES_ROOT, kClassesSandbox, L"missing"));
+    EXPECT_FALSE(KeyIsEmpty(HKEY_CLASSES_ROOT, kClassesSandbox));
+    ASSERT_EQ(0, SetText(HKEY_CLASSES_ROOT, L"VelnoxStoreTest\\e", nullptr, L"%x%", REG_EXPAND_SZ));
+    DWORD type = 0;
+    EXPECT_EQ(TextValue::Text,
+              ReadTextValue(HKEY_CLASSES_ROOT, L"VelnoxStoreTest\\e", nullptr, buffer, 8, &type));
+    EXPECT_EQ(DWORD(REG_EXPAND_SZ), type);
+    DeleteValue(HKEY_CLASSES_ROOT, L"VelnoxStoreTest\\e", nullptr);
+    EXPECT_TRUE(KeyIsEmpty(HKEY_CLASSES_ROOT, L"VelnoxStoreTest\\e"));
 }
 
 TEST_F(SettingsStoreTest, IntRoundTripAndDeletion)

@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <cwchar>
+
 #include "common/strings.h"
 #include "files/path_names.h"
 #include "integration/app_registration.h"
@@ -9,6 +11,7 @@
 #include "integration/new_file_templates.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
+#include "settings/portable_settings.h"
 #include "settings/settings_store.h"
 
 namespace
@@ -23,49 +26,106 @@ void ComposeSettingsKey(const wchar_t* extension, wchar_t (&key)[kSettingsKeyCha
     FormatInto(key, L"Setup\\%s", extension);
 }
 
-void SavePreviousAssociation(const wchar_t* extension)
+const wchar_t kTypeExpand[] = L"TypeExpand";
+const wchar_t kShellNewExpand[] = L"ShellNewExpand";
+
+// The settings file ends a text at a line break: such a text cannot be
+// saved there whole.
+bool RecordKeepsText(const wchar_t* key, const wchar_t* text)
 {
-    PreviousAssociation previous;
-    GetString(HKEY_CLASSES_ROOT, extension, nullptr, previous.Type, L"");
+    return !IsFileRouted(HKEY_CURRENT_USER, key) || std::wcspbrk(text, L"\r\n") == nullptr;
+}
+
+// What the extension holds now; false when its class or new-file entry
+// cannot be saved whole and in its type, so that taking it over would lose it.
+bool ReadPreviousOwner(const wchar_t* extension, PreviousAssociation& previous)
+{
+    previous.Exist = KeyExists(HKEY_CLASSES_ROOT, extension) ? 1 : 0;
+    if (ReadTextValue(HKEY_CLASSES_ROOT, extension, nullptr, previous.Type, kPreviousTypeChars,
+                      &previous.TypeKind) == TextValue::Unusable)
+        return false;
     wchar_t shellNewKey[kPathChars];
     FormatInto(shellNewKey, kShellNewFormat, extension);
-    GetString(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", previous.ShellNew, L"");
-    wchar_t nullFile[10];
-    const bool hadNullFile = GetString(HKEY_CLASSES_ROOT, shellNewKey, L"NullFile", nullFile, L"");
-    if (previous.ShellNew[0] == 0 && hadNullFile)
-        CopyString(previous.ShellNew, L"*");
-    previous.Exist = KeyExists(HKEY_CLASSES_ROOT, extension) ? 1 : 0;
+    switch (ReadTextValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", previous.ShellNew,
+                          kPreviousShellNewChars, &previous.ShellNewKind))
+    {
+    case TextValue::Unusable:
+        return false;
+    case TextValue::Text:
+        // The record would give these back as no entry or as a null file.
+        return previous.ShellNew[0] != 0 && previous.ShellNew[0] != L'*';
+    case TextValue::Absent:
+        // A null file is a null file whatever its value holds.
+        if (ValueExists(HKEY_CLASSES_ROOT, shellNewKey, L"NullFile"))
+            CopyString(previous.ShellNew, L"*");
+        break;
+    }
+    return true;
+}
 
+void SaveKind(const wchar_t* key, const wchar_t* name, unsigned long kind)
+{
+    if (kind == REG_EXPAND_SZ)
+        SetUserInt(key, name, 1);
+    else
+        DeleteValue(HKEY_CURRENT_USER, key, name);
+}
+
+unsigned long LoadKind(const wchar_t* key, const wchar_t* name)
+{
+    return GetUserInt(key, name, 0) == 1 ? REG_EXPAND_SZ : REG_SZ;
+}
+
+bool SavePreviousAssociation(const wchar_t* extension)
+{
+    PreviousAssociation previous;
     wchar_t key[kSettingsKeyChars];
     ComposeSettingsKey(extension, key);
+    if (!ReadPreviousOwner(extension, previous) || !RecordKeepsText(key, previous.Type) ||
+        !RecordKeepsText(key, previous.ShellNew))
+        return false;
     SetUserInt(key, L"Exist", previous.Exist);
     SetUserString(key, L"Type", previous.Type);
     SetUserString(key, L"ShellNew", previous.ShellNew);
+    SaveKind(key, kTypeExpand, previous.TypeKind);
+    SaveKind(key, kShellNewExpand, previous.ShellNewKind);
+    return true;
 }
 
-void RestorePreviousAssociation(const wchar_t* extension, bool ownFormat)
+// A damaged record reads safely: an "Exist" that is not a number counts as
+// 1, so another program's key is given a class back rather than deleted.
+void LoadPreviousAssociation(const wchar_t* extension, PreviousAssociation& previous)
 {
     wchar_t key[kSettingsKeyChars];
     ComposeSettingsKey(extension, key);
-    PreviousAssociation previous;
     previous.Exist = GetUserInt(key, L"Exist", 1);
     GetUserString(key, L"Type", previous.Type, L"");
     // An older installation may have saved its own class: giving that back
     // would keep the extension with the archiver.
     if (IsArchiverClass(previous.Type))
         previous.Type[0] = 0;
+    GetUserString(key, L"ShellNew", previous.ShellNew, L"");
+    previous.TypeKind = LoadKind(key, kTypeExpand);
+    previous.ShellNewKind = LoadKind(key, kShellNewExpand);
+}
 
+void RestorePreviousAssociation(const wchar_t* extension, const PreviousAssociation& previous)
+{
     wchar_t shellNewKey[kPathChars];
     FormatInto(shellNewKey, kShellNewFormat, extension);
     if (previous.Exist != 0)
     {
-        SetString(HKEY_CLASSES_ROOT, extension, nullptr, previous.Type);
-        GetUserString(key, L"ShellNew", previous.ShellNew, L"");
+        SetText(HKEY_CLASSES_ROOT, extension, nullptr, previous.Type, previous.TypeKind);
         DeleteValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName");
+        // A null-file entry still there is the owner's own, whatever it holds.
         if (previous.ShellNew[0] == L'*')
-            SetString(HKEY_CLASSES_ROOT, shellNewKey, L"NullFile", L"");
+        {
+            if (!ValueExists(HKEY_CLASSES_ROOT, shellNewKey, L"NullFile"))
+                SetString(HKEY_CLASSES_ROOT, shellNewKey, L"NullFile", L"");
+        }
         else if (previous.ShellNew[0] != 0)
-            SetString(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", previous.ShellNew);
+            SetText(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", previous.ShellNew,
+                    previous.ShellNewKind);
     }
     else
     {
@@ -75,8 +135,24 @@ void RestorePreviousAssociation(const wchar_t* extension, bool ownFormat)
         SetString(HKEY_CLASSES_ROOT, extension, nullptr, L"");
         DeleteKey(HKEY_CLASSES_ROOT, extension);
     }
+}
+
+void GiveBack(const wchar_t* extension, bool ownFormat, bool zip)
+{
+    PreviousAssociation previous;
+    const bool own = IsOwnAssociation(extension);
+    if (own || ownFormat)
+        LoadPreviousAssociation(extension, previous);
+    if (own)
+        RestorePreviousAssociation(extension, previous);
+    else if (ownFormat || zip)
+        // Taken by another program since: its class stays, but an entry
+        // naming the archiver's template would outlive the template.
+        RemoveOwnTemplateEntry(extension, zip);
+    // The volume extensions still opening in the archiver go back whoever has
+    // the own format now: the archiver's class is about to go.
     if (ownFormat)
-        RestoreVolumeExtensions(previous.Exist != 0, previous.Type);
+        RestoreVolumeExtensions(previous.Exist != 0, previous.Type, previous.TypeKind);
 }
 
 struct ClassEntry
@@ -98,10 +174,12 @@ void WriteClass(const ClassEntry& entry, const wchar_t* openCommand, const wchar
     FormatInto(key, L"%s\\shell\\open\\command", entry.ClassName);
     SetString(HKEY_CLASSES_ROOT, key, nullptr, openCommand);
     FormatInto(key, L"%s\\DefaultIcon", entry.ClassName);
-    // An icon chosen by the user or another tool is kept.
+    // An icon chosen by the user or another tool is kept, even one this
+    // program cannot read.
     wchar_t icon[kPathChars];
-    GetString(HKEY_CLASSES_ROOT, key, nullptr, icon, L"");
-    if (icon[0] == 0)
+    if (ReadTextValue(HKEY_CLASSES_ROOT, key, nullptr, icon, kPathChars, nullptr) !=
+            TextValue::Unusable &&
+        icon[0] == 0)
     {
         wchar_t newIcon[kCommandChars];
         SetString(HKEY_CLASSES_ROOT, key, nullptr,
@@ -115,14 +193,13 @@ void SetExtensionAssociation(const wchar_t* extension, bool associate, bool shel
 {
     if (!associate)
     {
-        // Taken over by another program since, or never ours: left alone.
-        if (IsOwnAssociation(extension))
-            RestorePreviousAssociation(extension, ownFormat);
+        GiveBack(extension, ownFormat, zip);
         return;
     }
-    // Only the first take-over saves: later ones would save the archiver itself.
-    if (!IsOwnAssociation(extension))
-        SavePreviousAssociation(extension);
+    // Only the first take-over saves: later ones would save the archiver
+    // itself. An owner that cannot be saved whole keeps its extension.
+    if (!IsOwnAssociation(extension) && !SavePreviousAssociation(extension))
+        return;
     SetString(HKEY_CLASSES_ROOT, extension, nullptr, zip ? kZipClass : kArchiverClass);
     if (ownFormat)
         AssociateVolumeExtensions();

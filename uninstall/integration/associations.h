@@ -10,11 +10,16 @@ struct IntegrationOptions;
 // "Setup\" + extension in the per-user settings.
 const size_t kPreviousTypeChars = 512;
 const size_t kPreviousShellNewChars = 2048;
+// A text saved from a REG_EXPAND_SZ value is marked by "TypeExpand" or
+// "ShellNewExpand" = 1, so that it goes back in its own type; plain texts
+// leave the record as it always was.
 struct PreviousAssociation
 {
     uint32_t Exist;                           // "Exist": the extension's key was there
     wchar_t Type[kPreviousTypeChars];         // "Type": its class, may be empty
     wchar_t ShellNew[kPreviousShellNewChars]; // "ShellNew": template file, "*" for a null file
+    unsigned long TypeKind;                   // REG_SZ or REG_EXPAND_SZ
+    unsigned long ShellNewKind;               // of "FileName"
 };
 
 // Every extension of every row: associated when the row's flag is set, given
@@ -22,9 +27,13 @@ struct PreviousAssociation
 void AssociateExtensions(const IntegrationOptions& options);
 
 // Associates one extension (saving its previous owner unless it is already
-// ours) or, with associate clear, gives it back when it is still ours. The
-// own-format flag adds the old-style volume extensions, and with shellExt
-// the own-format and ZIP flags add the new-file template.
+// ours) or, with associate clear, gives it back when it is still ours. An
+// owner whose class or new-file entry cannot be saved whole and in its type
+// keeps the extension. The own-format flag adds the old-style volume
+// extensions, and with shellExt the own-format and ZIP flags add the new-file
+// template. Given back or not, nothing of the extension's family is left
+// pointing at the archiver: volume extensions of its class and a new-file
+// entry naming its template go.
 void SetExtensionAssociation(const wchar_t* extension, bool associate, bool shellExt,
                              bool ownFormat, bool zip);
 

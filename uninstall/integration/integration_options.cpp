@@ -102,11 +102,13 @@ void LoadIntegrationOptions(IntegrationOptions& options)
         options.Associate[row] = GetUserInt(key, L"Set", 1) != 0;
         if ((row == kAssociationRowJar || row == kAssociationRowIso) && !IsOwnAssociation(primary))
         {
-            wchar_t className[kClassChars];
-            GetString(HKEY_CLASSES_ROOT, primary, nullptr, className, L"");
             // ".jar" is offered only while it already opens in the archiver;
-            // ".iso" is left to another program that owns it.
-            if (className[0] != 0 || row == kAssociationRowJar)
+            // ".iso" is left to another program that owns it, also one whose
+            // class is too long or of a type this program cannot read.
+            wchar_t className[kClassChars];
+            const TextValue found =
+                ReadTextValue(HKEY_CLASSES_ROOT, primary, nullptr, className, kClassChars, nullptr);
+            if (found == TextValue::Unusable || className[0] != 0 || row == kAssociationRowJar)
                 options.Associate[row] = false;
         }
     }

@@ -81,7 +81,7 @@ void AssociateVolumeExtensions()
     }
 }
 
-void RestoreVolumeExtensions(bool exist, const wchar_t* type)
+void RestoreVolumeExtensions(bool exist, const wchar_t* type, unsigned long kind)
 {
     // Wider than what association writes: older versions took more of them.
     // A volume extension another program has taken since is not ours to
@@ -93,10 +93,26 @@ void RestoreVolumeExtensions(bool exist, const wchar_t* type)
         if (!IsOwnAssociation(extension))
             continue;
         if (exist && type[0] != 0)
-            SetString(HKEY_CLASSES_ROOT, extension, nullptr, type);
+            SetText(HKEY_CLASSES_ROOT, extension, nullptr, type, kind);
         else
             DeleteKey(HKEY_CLASSES_ROOT, extension);
     }
+}
+
+void RemoveOwnTemplateEntry(const wchar_t* extension, bool zip, const wchar_t* programPath)
+{
+    wchar_t shellNewKey[kPathChars];
+    FormatInto(shellNewKey, L"%s\\ShellNew", extension);
+    wchar_t own[kPathChars];
+    ProgramFilePath(programPath, zip ? kZipTemplateName : kOwnTemplateName, own);
+    wchar_t named[kPathChars];
+    if (ReadTextValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", named, kPathChars, nullptr) !=
+            TextValue::Text ||
+        CompareNoCase(named, own) != 0)
+        return;
+    DeleteValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName");
+    if (KeyIsEmpty(HKEY_CLASSES_ROOT, shellNewKey))
+        DeleteKey(HKEY_CLASSES_ROOT, shellNewKey);
 }
 
 void GiveBackAce()

@@ -17,8 +17,15 @@ void WriteNewFileTemplate(const wchar_t* extension, bool zip, const wchar_t* pro
 // ".v00" to ".v29" opened by the archiver; their owners are not saved.
 void AssociateVolumeExtensions();
 // Those of ".v00" to ".v99" still opened by the archiver set to the own
-// format's previous class, or deleted when there was none.
-void RestoreVolumeExtensions(bool exist, const wchar_t* type);
+// format's previous class (in its type, REG_SZ or REG_EXPAND_SZ), or deleted
+// when there was none.
+void RestoreVolumeExtensions(bool exist, const wchar_t* type, unsigned long kind);
+
+// Removes the extension's new-file entry when it names this program's own
+// template (and the "ShellNew" key when nothing else is left in it); an
+// entry of any other program stays.
+void RemoveOwnTemplateEntry(const wchar_t* extension, bool zip,
+                            const wchar_t* programPath = nullptr);
 
 // Gives ".ace" back to its previous owner while it still opens in the archiver.
 void GiveBackAce();

@@ -4,6 +4,7 @@
 
 #include <shlobj.h>
 
+#include "common/strings.h"
 #include "integration/associations.h"
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
@@ -15,12 +16,19 @@
 namespace
 {
 
-const wchar_t* const kClassKeys[] = {L"Velnox", L"Velnox.ZIP", L"Velnox.REV", L".rev"};
+const wchar_t* const kClassKeys[] = {L"Velnox", L"Velnox.ZIP", L"Velnox.REV"};
 
 const wchar_t kUninstallKey[] =
     L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
 const wchar_t kAppPathKey[] =
     L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
+
+bool IsRevisionOurs()
+{
+    wchar_t className[32];
+    return GetString(HKEY_CLASSES_ROOT, kRevisionExtension, nullptr, className, L"") &&
+           CompareNoCase(className, kRevisionClass) == 0;
+}
 
 } // namespace
 
@@ -35,6 +43,10 @@ void RemoveIntegration()
     SetRegistryView(0);
     for (const wchar_t* key : kClassKeys)
         DeleteKeyTree(HKEY_CLASSES_ROOT, key);
+    // ".rev" is the archiver's own extension only while it opens in the
+    // archiver; a program that took it since keeps it whole.
+    if (IsRevisionOurs())
+        DeleteKeyTree(HKEY_CLASSES_ROOT, kRevisionExtension);
     DeleteKeyTree(HKEY_CURRENT_USER, L"");
 
     if (RunState.MsiMode)

@@ -1,5 +1,7 @@
 #include "settings/settings_store.h"
 
+#include <cwchar>
+
 #include "common/strings.h"
 #include "settings/portable_settings.h"
 
@@ -47,6 +49,43 @@ void CopyBounded(wchar_t* buffer, const wchar_t* text, size_t capacity)
 {
     if (capacity > 0)
         CopyString(buffer, OrEmpty(text), capacity);
+}
+
+// Registry sizes are 32-bit byte counts.
+DWORD ByteCapacity(size_t capacity)
+{
+    return capacity > MAXDWORD / 2 ? MAXDWORD - 1 : static_cast<DWORD>(capacity * 2);
+}
+
+// Reads a text value whole or not at all: the registry neither checks the
+// type nor terminates what it returns, and a cut text would name something
+// else. The buffer is left empty unless a text is returned.
+TextValue QueryText(HKEY key, const wchar_t* name, wchar_t* buffer, size_t capacity, DWORD* type)
+{
+    DWORD size = ByteCapacity(capacity);
+    DWORD valueType = REG_NONE;
+    const LONG status = RegQueryValueExW(key, OrEmpty(name), nullptr, &valueType,
+                                         reinterpret_cast<BYTE*>(buffer), &size);
+    TextValue found = TextValue::Unusable;
+    if (status == ERROR_FILE_NOT_FOUND)
+        found = TextValue::Absent;
+    else if (status == ERROR_SUCCESS && (valueType == REG_SZ || valueType == REG_EXPAND_SZ) &&
+             size % sizeof(wchar_t) == 0)
+    {
+        size_t length = size / sizeof(wchar_t);
+        while (length > 0 && buffer[length - 1] == 0)
+            --length;
+        // Room for the terminator, and no NUL that would end the text early.
+        if (length < capacity && wmemchr(buffer, 0, length) == nullptr)
+        {
+            buffer[length] = 0;
+            if (type)
+                *type = valueType;
+            return TextValue::Text;
+        }
+    }
+    buffer[0] = 0;
+    return found;
 }
 
 // Empty path: a root is never deleted.
@@ -152,9 +191,11 @@ uint32_t GetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t 
         return defaultValue;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    if (RegQueryValueExW(key.Get(), OrEmpty(name), nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
-        size == 0)
+    DWORD type = REG_NONE;
+    // A text, a byte string or a short number is not the number asked for.
+    if (RegQueryValueExW(key.Get(), OrEmpty(name), nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                         &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof(value))
         return defaultValue;
     return value;
 }
@@ -181,23 +222,76 @@ bool GetString(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* b
     RegistryKey key(OpenKeyForRead(root, subkey));
     if (!key.Get())
         return false;
-    // Registry sizes are 32-bit byte counts.
-    DWORD size = capacity > MAXDWORD / 2 ? MAXDWORD - 1 : static_cast<DWORD>(capacity * 2);
-    if (RegQueryValueExW(key.Get(), OrEmpty(name), nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
+    if (QueryText(key.Get(), name, buffer, capacity, nullptr) != TextValue::Text)
     {
-        // A value too long leaves the buffer undefined: give the default back.
         CopyBounded(buffer, defaultValue, capacity);
         return false;
     }
-    size_t length = size / 2;
-    if (length > capacity - 1)
-        length = capacity - 1;
-    buffer[length] = 0;
     return true;
 }
 
+TextValue ReadTextValue(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* buffer,
+                        size_t capacity, DWORD* type)
+{
+    if (type)
+        *type = REG_SZ;
+    if (capacity == 0)
+        return TextValue::Unusable;
+    buffer[0] = 0;
+    if (IsFileRouted(root, subkey))
+    {
+        wchar_t entry[EntryNameCapacity];
+        ComposeEntryName(root, subkey, name, entry);
+        const wchar_t* text = FindPortableValue(entry);
+        if (text == nullptr)
+            return TextValue::Absent;
+        if (wcslen(text) >= capacity)
+            return TextValue::Unusable;
+        CopyString(buffer, text, capacity);
+        return TextValue::Text;
+    }
+    if (!RegistryAllowed(root))
+        return TextValue::Absent;
+    RegistryKey key(OpenKeyForRead(root, subkey));
+    if (!key.Get())
+        return TextValue::Absent;
+    return QueryText(key.Get(), name, buffer, capacity, type);
+}
+
+bool ValueExists(HKEY root, const wchar_t* subkey, const wchar_t* name)
+{
+    if (IsFileRouted(root, subkey))
+    {
+        wchar_t entry[EntryNameCapacity];
+        ComposeEntryName(root, subkey, name, entry);
+        return FindPortableValue(entry) != nullptr;
+    }
+    if (!RegistryAllowed(root))
+        return false;
+    RegistryKey key(OpenKeyForRead(root, subkey));
+    return key.Get() && RegQueryValueExW(key.Get(), OrEmpty(name), nullptr, nullptr, nullptr,
+                                         nullptr) == ERROR_SUCCESS;
+}
+
+bool KeyIsEmpty(HKEY root, const wchar_t* subkey)
+{
+    if (IsFileRouted(root, subkey) || !RegistryAllowed(root))
+        return false;
+    RegistryKey key(OpenKeyForRead(root, subkey));
+    DWORD subkeys = 0, values = 0;
+    return key.Get() &&
+           RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                            &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           subkeys == 0 && values == 0;
+}
+
 LONG SetString(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* value)
+{
+    return SetText(root, subkey, name, value, REG_SZ);
+}
+
+LONG SetText(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* value,
+             DWORD type)
 {
     value = OrEmpty(value);
     if (IsFileRouted(root, subkey))
@@ -214,8 +308,9 @@ LONG SetString(HKEY root, const wchar_t* subkey, const wchar_t* name, const wcha
     if (!key.Get())
         return status;
     size_t bytes = (wcslen(value) + 1) * sizeof(wchar_t);
-    return RegSetValueExW(key.Get(), OrEmpty(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                          static_cast<DWORD>(bytes));
+    return RegSetValueExW(key.Get(), OrEmpty(name), 0,
+                          type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ,
+                          reinterpret_cast<const BYTE*>(value), static_cast<DWORD>(bytes));
 }
 
 LONG SetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t value)

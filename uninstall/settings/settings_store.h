@@ -25,13 +25,37 @@ bool KeyExists(HKEY root, const wchar_t* subkey);
 HKEY OpenKeyForRead(HKEY root, const wchar_t* subkey);
 HKEY CreateKeyForWrite(HKEY root, const wchar_t* subkey, LONG* status);
 
+// Only a REG_DWORD of 4 bytes is a number; anything else reads as absent.
 uint32_t GetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t defaultValue);
-// The buffer always ends up holding the value or the default; a value that
-// does not fit is not cut, it is replaced by the default (and false returned).
+// The buffer always ends up holding the value or the default. Only a whole
+// REG_SZ or REG_EXPAND_SZ text counts: another type, a text that does not fit
+// (it is never cut), one with a NUL inside or half a character at its end is
+// replaced by the default (and false returned).
 bool GetString(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* buffer,
                const wchar_t* defaultValue, size_t capacity);
+
+// What a read of a text value found, for data that must be kept exactly as
+// it is (another program's registry entries).
+enum class TextValue
+{
+    Absent,   // no such key or value; the buffer is empty
+    Text,     // a whole text of the reported type; the buffer holds it
+    Unusable, // there, but not a whole text that fits; the buffer is empty
+};
+// type receives REG_SZ or REG_EXPAND_SZ for a text (may be null). Trailing
+// NULs are the terminator; an unterminated text reads whole.
+TextValue ReadTextValue(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* buffer,
+                        size_t capacity, DWORD* type);
+// Whether the value is there, of any type and length.
+bool ValueExists(HKEY root, const wchar_t* subkey, const wchar_t* name);
+// Whether the key is there with no value and no subkey.
+bool KeyIsEmpty(HKEY root, const wchar_t* subkey);
+
 // Registry status codes: 0 on success, ERROR_ACCESS_DENIED when refused.
 LONG SetString(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* value);
+// As SetString, with type REG_SZ or REG_EXPAND_SZ (the settings file keeps text only).
+LONG SetText(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* value,
+             DWORD type);
 LONG SetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t value);
 void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name);
 // Deletes a key without subkeys.
