@@ -118,6 +118,10 @@ struct RoundTripCase
     // Another program takes these keys between setup and uninstall.
     std::vector<std::wstring> TakenOverKeys;
     std::vector<Write> TakeOvers;
+    // Deep and long keys found below "Software\Velnox" (paths below it).
+    std::vector<std::wstring> SettingsKeys;
+    // "Software\Velnox" found as a registry link to this class key.
+    std::wstring SettingsLinkTarget;
 
     std::string Name() const
     {
@@ -191,6 +195,7 @@ private:
     void Extension(RoundTripCase& state, const std::wstring& extension);
     bool HostileDefault(RoundTripCase& state, const std::wstring& extension);
     bool HostileShellNew(RoundTripCase& state, const std::wstring& shellNew);
+    void SettingsKey(RoundTripCase& state);
     std::mt19937 Random;
 };
 
@@ -441,7 +446,41 @@ inline RoundTripCase Generator::Make(unsigned long seed, unsigned long index,
     state.InitText = Choices(shortcutPercent);
     state.Library32 = Chance(70);
     state.Library64 = Chance(70);
+    SettingsKey(state);
     return state;
+}
+
+// Keys near the registry's limits, or a link, where the settings key lies.
+inline void Generator::SettingsKey(RoundTripCase& state)
+{
+    const unsigned kind = Below(100);
+    if (kind < 10)
+    {
+        // Any extension setup may take, not the two it handles on its own.
+        const std::vector<std::wstring> extensions = GeneratedExtensions();
+        state.SettingsLinkTarget = extensions[Below(unsigned(extensions.size() - 2))];
+        return;
+    }
+    for (unsigned count = kind < 35 ? 1 + Below(3) : 0; count > 0; --count)
+    {
+        // Counted with "Software\Velnox\": whole paths of 255, 510, 511 and
+        // 512 characters with a subkey below, names of 200 to 255.
+        const std::wstring top = Text(199);
+        switch (Below(5))
+        {
+        case 0:
+            state.SettingsKeys.push_back(Text(239) + L"\\c");
+            break;
+        case 1:
+        case 2:
+        case 3:
+            state.SettingsKeys.push_back(top + L"\\" + Text(199) + L"\\" + Text(93 + Below(4)) +
+                                         L"\\" + Text(1 + Below(3)));
+            break;
+        default:
+            state.SettingsKeys.push_back(Text(200 + Below(56)) + L"\\" + Text(200 + Below(56)));
+        }
+    }
 }
 
 inline std::wstring Generator::Choices(unsigned shortcutPercent)
@@ -511,6 +550,13 @@ inline void WriteKeys(const std::vector<Write>& writes)
 inline void WriteEarlierState(const RoundTripCase& state)
 {
     WriteKeys(state.Writes);
+    for (const std::wstring& key : state.SettingsKeys)
+        if (!RawMakeKey(HKEY_CURRENT_USER, L"Software\\Velnox\\" + key))
+            ADD_FAILURE() << "cannot make " << WideToUtf8(key);
+    if (!state.SettingsLinkTarget.empty() &&
+        !MakeRegistryLink(HKEY_CURRENT_USER, L"Software\\Velnox",
+                          L"\\REGISTRY\\MACHINE\\Software\\Classes\\" + state.SettingsLinkTarget))
+        ADD_FAILURE() << "cannot make the settings key a link";
 }
 
 inline std::wstring VolumeExtensionName(unsigned number)

@@ -4,6 +4,8 @@
 // prefix's temporary folder, so the two prefixes never share them.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <string>
 #include <vector>
 
@@ -57,8 +59,88 @@ inline bool PathExists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A registry link is deleted as a link: the plain deletion would take its target.
+inline bool RemoveRegistryLink(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | DELETE, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD type = REG_NONE;
+    bool link = RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) ==
+                    ERROR_SUCCESS &&
+                type == REG_LINK;
+    typedef LONG(NTAPI * DeleteKeyFunction)(HANDLE);
+    DeleteKeyFunction deleteKey = reinterpret_cast<DeleteKeyFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    if (link)
+        deleteKey(key);
+    RegCloseKey(key);
+    return link;
+}
+
+// Makes root\path a registry link to target, a native path such as
+// "\REGISTRY\USER\<sid>\Software\Other".
+inline bool MakeRegistryLink(HKEY root, const std::wstring& path, const std::wstring& target)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    bool made = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+                               reinterpret_cast<const BYTE*>(target.c_str()),
+                               DWORD(target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return made;
+}
+
+// The native path of a key of HKEY_CURRENT_USER, for link targets.
+inline std::wstring UserKeyNativePath(const std::wstring& path)
+{
+    HANDLE token = nullptr;
+    BYTE user[256];
+    DWORD size = 0;
+    wchar_t* sid = nullptr;
+    std::wstring native;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        GetTokenInformation(token, TokenUser, user, sizeof(user), &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid))
+    {
+        native = std::wstring(L"\\REGISTRY\\USER\\") + sid + L"\\" + path;
+        LocalFree(sid);
+    }
+    if (token)
+        CloseHandle(token);
+    return native;
+}
+
+// Makes a key one name at a time, for paths longer than one call takes.
+inline bool RawMakeKey(HKEY root, const std::wstring& path)
+{
+    HKEY parent = root;
+    for (size_t start = 0; start <= path.size();)
+    {
+        size_t end = path.find(L'\\', start);
+        if (end == std::wstring::npos)
+            end = path.size();
+        HKEY child = nullptr;
+        LONG status = RegCreateKeyExW(parent, path.substr(start, end - start).c_str(), 0, nullptr, 0,
+                                      KEY_ALL_ACCESS, nullptr, &child, nullptr);
+        if (parent != root)
+            RegCloseKey(parent);
+        if (status != ERROR_SUCCESS)
+            return false;
+        parent = child;
+        start = end + 1;
+    }
+    RegCloseKey(parent);
+    return true;
+}
+
 inline void RemoveRegistryTree(HKEY root, const std::wstring& path)
 {
+    if (RemoveRegistryLink(root, path))
+        return;
     std::vector<std::wstring> children;
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)

@@ -14,6 +14,16 @@ namespace
 
 const wchar_t* const kClassesSandbox = L"VelnoxStoreTest";
 const wchar_t* const kMachineSandbox = L"\\Software\\VelnoxStoreTest";
+const wchar_t* const kOtherVendor = L"Software\\VelnoxOtherVendor";
+
+bool KeyInView(HKEY root, const std::wstring& path, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
 
 // Registry mode: the store does not look for a settings file.
 class SettingsStoreTest : public ::testing::Test
@@ -34,6 +44,7 @@ protected:
     static void Clean()
     {
         RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
+        RemoveRegistryTree(HKEY_CURRENT_USER, kOtherVendor);
         RemoveRegistryTree(HKEY_CLASSES_ROOT, kClassesSandbox);
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, kMachineSandbox + 1);
         HKEY software = nullptr;
@@ -74,7 +85,10 @@ TEST(KeyComposition, RootsAbsoluteSubkeysAndLength)
             wchar_t canary[4];
         } out;
         std::memset(&out, 0xBD, sizeof(out));
-        ComposeKeyPath(rows[i].root, rows[i].subkey, out.path);
+        // A cut path is reported: it names another key.
+        EXPECT_EQ(rows[i].subkey != longSubkey.c_str(),
+                  ComposeKeyPath(rows[i].root, rows[i].subkey, out.path))
+            << "row " << i;
         EXPECT_EQ(rows[i].expected, out.path) << "row " << i;
         EXPECT_EQ(0xBDBDu, unsigned(out.canary[0])) << "row " << i;
     }
@@ -249,4 +263,106 @@ TEST_F(SettingsStoreTest, SixtyFourBitViewIsSelectedOnlyWhereAsked)
     SetRegistryView(KEY_WOW64_64KEY);
     EXPECT_EQ(!win64, GetString(HKEY_LOCAL_MACHINE, kMachineSandbox, L"narrow", text, L"-"));
     EXPECT_STREQ(win64 ? L"-" : L"32", text);
+}
+
+TEST_F(SettingsStoreTest, DeletionsActInTheSelectedView)
+{
+    const char* prefix = std::getenv("VNX_PREFIX");
+    const bool win64 = prefix && std::strcmp(prefix, "win64") == 0;
+    const std::wstring key = kMachineSandbox + 1;
+    SetRegistryView(0);
+    ASSERT_EQ(0, SetString(HKEY_LOCAL_MACHINE, kMachineSandbox, L"both", L"32"));
+    ASSERT_EQ(0, SetString(HKEY_LOCAL_MACHINE, L"\\Software\\VelnoxStoreTest\\Sub", L"", L"32"));
+    SetRegistryView(KEY_WOW64_64KEY);
+    ASSERT_EQ(0, SetString(HKEY_LOCAL_MACHINE, kMachineSandbox, L"both", L"64"));
+    ASSERT_EQ(0, SetString(HKEY_LOCAL_MACHINE, L"\\Software\\VelnoxStoreTest\\Sub\\Deeper", L"",
+                           L"64"));
+    ASSERT_EQ(0, SetString(HKEY_LOCAL_MACHINE, L"\\Software\\VelnoxStoreTest\\Leaf", L"", L"64"));
+
+    wchar_t text[8];
+    DeleteValue(HKEY_LOCAL_MACHINE, kMachineSandbox, L"both");
+    EXPECT_FALSE(GetString(HKEY_LOCAL_MACHINE, kMachineSandbox, L"both", text, L""));
+    DeleteKey(HKEY_LOCAL_MACHINE, L"\\Software\\VelnoxStoreTest\\Leaf");
+    EXPECT_FALSE(KeyInView(HKEY_LOCAL_MACHINE, key + L"\\Leaf", KEY_WOW64_64KEY));
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kMachineSandbox);
+    EXPECT_FALSE(KeyInView(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY));
+    // The 32-bit view of a 64-bit Windows is another key, untouched.
+    SetRegistryView(0);
+    EXPECT_EQ(win64, GetString(HKEY_LOCAL_MACHINE, kMachineSandbox, L"both", text, L""));
+    EXPECT_EQ(win64, KeyInView(HKEY_LOCAL_MACHINE, key + L"\\Sub", 0));
+}
+
+TEST_F(SettingsStoreTest, TreesWithLongNamesAndPathsGoWhole)
+{
+    // Paths counted with "Software\Velnox\" (16 characters); names up to the
+    // registry's 255. Each shape has a short sibling beside its long key.
+    const std::wstring n199(199, L'p'), n94(94, L'q'), n95(95, L'r'), n96(96, L's');
+    const std::wstring rows[] = {
+        n199 + L"\\" + n199 + L"\\" + n95 + L"\\c", // 511, and a subkey
+        n199 + L"\\" + n199 + L"\\" + n94 + L"\\c", // 510
+        n199 + L"\\" + n199 + L"\\" + n96 + L"\\c", // 512
+        std::wstring(239, L't') + L"\\c",           // 255
+        std::wstring(200, L'u') + L"\\c",
+        std::wstring(255, L'v') + L"\\" + std::wstring(255, L'w') + L"\\c",
+        L"a\\" + std::wstring(254, L'x'),
+    };
+    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
+    {
+        ASSERT_TRUE(RawMakeKey(HKEY_CURRENT_USER, L"Software\\Velnox\\" + rows[i])) << "row " << i;
+        ASSERT_TRUE(RawMakeKey(HKEY_CURRENT_USER, L"Software\\Velnox\\" +
+                                                      rows[i].substr(0, rows[i].find(L'\\')) +
+                                                      L"0"))
+            << "row " << i;
+    }
+    ASSERT_TRUE(RawMakeKey(HKEY_CURRENT_USER, kOtherVendor));
+    DeleteKeyTree(HKEY_CURRENT_USER, L"");
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
+    EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, kOtherVendor));
+}
+
+TEST_F(SettingsStoreTest, RegistryLinksAreNeitherFollowedNorWrittenThrough)
+{
+    RawSet(HKEY_CURRENT_USER, L"Software\\VelnoxOtherVendor", L"keep", REG_SZ, L"1", 4);
+    RawSet(HKEY_CURRENT_USER, L"Software\\VelnoxOtherVendor\\Setup\\Links", L"keep", REG_SZ, L"1",
+           4);
+    const std::wstring target = UserKeyNativePath(kOtherVendor);
+    const auto targetWhole = [] {
+        return RawString(HKEY_CURRENT_USER, kOtherVendor, L"keep") == L"1" &&
+               RawString(HKEY_CURRENT_USER, L"Software\\VelnoxOtherVendor\\Setup\\Links",
+                         L"keep") == L"1" &&
+               !RawKeyExists(HKEY_CURRENT_USER, L"Software\\VelnoxOtherVendor\\Setup\\.zip");
+    };
+    // The settings key, or a key inside it, made a link to another vendor's key.
+    for (const wchar_t* link : {L"Software\\Velnox", L"Software\\Velnox\\Setup"})
+    {
+        SCOPED_TRACE(testing::Message() << "link " << link);
+        const bool inside = std::wstring(link).size() > 15;
+        const auto plant = [&] {
+            return (!inside || RawMakeKey(HKEY_CURRENT_USER, L"Software\\Velnox")) &&
+                   MakeRegistryLink(HKEY_CURRENT_USER, link, inside ? target + L"\\Setup" : target);
+        };
+        RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
+        ASSERT_TRUE(plant());
+        ASSERT_EQ(L"1", RawString(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\Links", L"keep"));
+        DeleteValue(HKEY_CURRENT_USER, L"Setup\\Links", L"keep");
+        DeleteKey(HKEY_CURRENT_USER, L"Setup\\Links");
+        EXPECT_TRUE(targetWhole());
+        DeleteKeyTree(HKEY_CURRENT_USER, L"");
+        EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
+        EXPECT_TRUE(targetWhole());
+
+        // Setup keeps its records in a key of its own in place of the link.
+        ASSERT_TRUE(plant());
+        EXPECT_EQ(0, SetUserInt(L"Setup\\.zip", L"Exist", 1));
+        EXPECT_EQ(1u, GetUserInt(L"Setup\\.zip", L"Exist", 0));
+        EXPECT_TRUE(targetWhole());
+    }
+    // Elsewhere a link is not replaced, and nothing is written through it.
+    RemoveRegistryTree(HKEY_CLASSES_ROOT, kClassesSandbox);
+    ASSERT_TRUE(MakeRegistryLink(HKEY_CLASSES_ROOT, kClassesSandbox, target));
+    EXPECT_NE(0, SetString(HKEY_CLASSES_ROOT, L"VelnoxStoreTest\\Setup\\.zip", L"", L"x"));
+    EXPECT_NE(0, SetString(HKEY_CLASSES_ROOT, kClassesSandbox, L"keep", L"2"));
+    DeleteKeyTree(HKEY_CLASSES_ROOT, kClassesSandbox);
+    EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, kClassesSandbox));
+    EXPECT_TRUE(targetWhole());
 }

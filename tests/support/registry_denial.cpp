@@ -4,6 +4,8 @@
 
 #include <cwchar>
 #include <cwctype>
+#include <map>
+#include <string>
 
 namespace
 {
@@ -24,8 +26,30 @@ struct DenialState
     OpenKeyFn Open = nullptr;
     DeleteKeyFn Delete = nullptr;
     DeleteKeyExFn DeleteEx = nullptr;
+    // Keys opened while the denial lives, with their root and path: the
+    // store opens a path one name at a time, relative to the key above.
+    struct Opened
+    {
+        HKEY Root;
+        std::wstring Path;
+    };
+    std::map<HKEY, Opened> Keys;
 };
 DenialState state;
+
+DenialState::Opened Resolve(HKEY parent, LPCWSTR path)
+{
+    const std::wstring name = path ? path : L"";
+    auto found = state.Keys.find(parent);
+    if (found == state.Keys.end())
+        return {parent, name};
+    return {found->second.Root, found->second.Path + L"\\" + name};
+}
+
+void Remember(HKEY key, const DenialState::Opened& opened)
+{
+    state.Keys[key] = opened;
+}
 
 bool ContainsNoCase(const wchar_t* text, const wchar_t* part)
 {
@@ -55,30 +79,40 @@ LONG WINAPI DenyingCreate(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR classN
                           REGSAM access, const SECURITY_ATTRIBUTES* security, PHKEY key,
                           LPDWORD disposition)
 {
-    if (Refuse(root, path))
+    const DenialState::Opened opened = Resolve(root, path);
+    if (Refuse(opened.Root, opened.Path.c_str()))
         return ERROR_ACCESS_DENIED;
-    return state.Create(root, path, reserved, className, options, access, security, key,
-                        disposition);
+    LONG status = state.Create(root, path, reserved, className, options, access, security, key,
+                               disposition);
+    if (status == ERROR_SUCCESS)
+        Remember(*key, opened);
+    return status;
 }
 
 LONG WINAPI DenyingOpen(HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key)
 {
     const REGSAM writing = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE | WRITE_DAC;
-    if ((access & writing) && Refuse(root, path))
+    const DenialState::Opened opened = Resolve(root, path);
+    if ((access & writing) && Refuse(opened.Root, opened.Path.c_str()))
         return ERROR_ACCESS_DENIED;
-    return state.Open(root, path, options, access, key);
+    LONG status = state.Open(root, path, options, access, key);
+    if (status == ERROR_SUCCESS)
+        Remember(*key, opened);
+    return status;
 }
 
 LONG WINAPI DenyingDelete(HKEY root, LPCWSTR path)
 {
-    if (Refuse(root, path))
+    const DenialState::Opened opened = Resolve(root, path);
+    if (Refuse(opened.Root, opened.Path.c_str()))
         return ERROR_ACCESS_DENIED;
     return state.Delete(root, path);
 }
 
 LONG WINAPI DenyingDeleteEx(HKEY root, LPCWSTR path, REGSAM access, DWORD reserved)
 {
-    if (Refuse(root, path))
+    const DenialState::Opened opened = Resolve(root, path);
+    if (Refuse(opened.Root, opened.Path.c_str()))
         return ERROR_ACCESS_DENIED;
     return state.DeleteEx(root, path, access, reserved);
 }
@@ -120,8 +154,9 @@ DenyRegistryAccess::DenyRegistryAccess(const wchar_t* pathPart, HKEY root)
     state.PathPart = pathPart;
     state.Root = root;
     state.Refusals = 0;
-    // The program looks up RegDeleteKeyExW at run time, so it may not be
-    // imported at all; the calls the settings store makes must be.
+    state.Keys.clear();
+    // The program deletes through keys it opened for deletion, which the
+    // patched open refuses; RegDeleteKeyExW need not be imported at all.
     Patch* patches = Patches();
     bool patched = false;
     for (size_t i = 0; i < kPatchCount; ++i)

@@ -60,24 +60,6 @@ void FormatHandlerKey(const HandlerKey& row, const wchar_t* clsid, const wchar_t
     FormatInto(key, row.Key, row.Kind == NamedByHandler ? handlerName : clsid);
 }
 
-typedef LONG(WINAPI* DeleteKeyExFunction)(HKEY, LPCWSTR, REGSAM, DWORD);
-
-// The 64-bit library's class keys live in the 64-bit view, which a plain
-// deletion from this 32-bit process does not reach. Like the store's
-// deletion, this removes only a key without subkeys.
-void DeleteClassKeyIn64BitView(const wchar_t* subkey)
-{
-    if (!IsIntegrationEnabled())
-        return;
-    HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
-    DeleteKeyExFunction deleteKeyEx =
-        advapi ? reinterpret_cast<DeleteKeyExFunction>(
-                     reinterpret_cast<void*>(GetProcAddress(advapi, "RegDeleteKeyExW")))
-               : nullptr;
-    if (deleteKeyEx)
-        deleteKeyEx(HKEY_CLASSES_ROOT, subkey, KEY_WOW64_64KEY, 0);
-}
-
 void WriteClassKeys(const wchar_t* clsid, const wchar_t* libraryPath, bool is64Bit)
 {
     wchar_t key[kKeyChars];
@@ -97,10 +79,14 @@ void DeleteClassKeys(const wchar_t* clsid, bool is64Bit)
     FormatInto(key, L"CLSID\\%s", clsid);
     DeleteKey(HKEY_CLASSES_ROOT, server);
     DeleteKey(HKEY_CLASSES_ROOT, key);
+    // The 64-bit library's class keys live in the 64-bit view, which a plain
+    // deletion from this 32-bit process does not reach.
     if (is64Bit && IsWow64())
     {
-        DeleteClassKeyIn64BitView(server);
-        DeleteClassKeyIn64BitView(key);
+        SelectRegistryView(true);
+        DeleteKey(HKEY_CLASSES_ROOT, server);
+        DeleteKey(HKEY_CLASSES_ROOT, key);
+        SelectRegistryView(false);
     }
 }
 

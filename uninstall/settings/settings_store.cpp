@@ -13,15 +13,25 @@ DWORD registryView = 0;
 class RegistryKey
 {
 public:
-    explicit RegistryKey(HKEY key) : key_(key) {}
-    ~RegistryKey()
-    {
-        if (key_)
-            RegCloseKey(key_);
-    }
+    explicit RegistryKey(HKEY key = nullptr) : key_(key) {}
+    ~RegistryKey() { Reset(nullptr); }
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
     HKEY Get() const { return key_; }
+    // Takes over the new key; the old one is closed only then.
+    void Reset(HKEY key)
+    {
+        HKEY old = key_;
+        key_ = key;
+        if (old)
+            RegCloseKey(old);
+    }
+    HKEY Detach()
+    {
+        HKEY key = key_;
+        key_ = nullptr;
+        return key;
+    }
 
 private:
     HKEY key_;
@@ -88,45 +98,241 @@ TextValue QueryText(HKEY key, const wchar_t* name, wchar_t* buffer, size_t capac
     return found;
 }
 
-// Empty path: a root is never deleted.
-bool DeleteTreePass(HKEY root, const wchar_t* path, unsigned& deleted)
+// The longest name of one key, and its terminator: Windows allows 255
+// characters, Wine 256.
+const size_t kKeyNameCapacity = 257;
+// Windows' limit for the depth of a tree; deeper keys are passed over, so
+// the walk's stack stays bounded.
+const unsigned kMaxTreeDepth = 512;
+
+// Status given for a write or open refused because a registry link stands in
+// the way, and for a path that would have to be cut.
+const LONG kRefusedLink = ERROR_CANTWRITE;
+const LONG kPathTooLong = ERROR_FILENAME_EXCED_RANGE;
+
+// A key opened with REG_OPTION_OPEN_LINK is the link itself when it holds the
+// target in its "SymbolicLinkValue".
+bool IsRegistryLink(HKEY key)
 {
-    if (*path == 0)
-        return false;
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return false;
+    DWORD type = REG_NONE;
+    LONG status = RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
+    return (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && type == REG_LINK;
+}
+
+// Opens one name below parent without following a link there.
+LONG OpenOwnKey(HKEY parent, const wchar_t* name, REGSAM access, HKEY* opened)
+{
+    *opened = nullptr;
+    LONG status = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access, opened);
+    if (status != ERROR_SUCCESS)
+        *opened = nullptr;
+    return status;
+}
+
+// Opens, or creates when missing, one name below parent. A key that someone
+// else made between the two calls is opened again without following links,
+// so a link planted in that moment is seen as a link.
+LONG OpenOrCreateOwnKey(HKEY parent, const wchar_t* name, REGSAM access, HKEY* opened)
+{
+    for (int attempt = 0; attempt < 3; ++attempt)
     {
-        RegistryKey key(opened);
-        for (DWORD index = 0;; ++index)
+        LONG status = OpenOwnKey(parent, name, access, opened);
+        if (status != ERROR_FILE_NOT_FOUND)
+            return status;
+        DWORD disposition = 0;
+        status = RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                                 nullptr, opened, &disposition);
+        if (status != ERROR_SUCCESS)
         {
-            wchar_t name[200];
-            DWORD length = ARRAYSIZE(name);
-            if (RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr,
-                              nullptr) != ERROR_SUCCESS)
-                break;
-            wchar_t child[RegistryPathCapacity];
-            FormatString(child, ARRAYSIZE(child), L"%s\\%s", path, name);
-            DeleteTreePass(root, child, deleted);
+            *opened = nullptr;
+            return status;
         }
+        if (disposition == REG_CREATED_NEW_KEY)
+            return ERROR_SUCCESS;
+        RegCloseKey(*opened);
+        *opened = nullptr;
     }
-    if (RegDeleteKeyW(root, path) != ERROR_SUCCESS)
+    return kRefusedLink;
+}
+
+// Takes the next name of a path into name; false when the name is empty or
+// longer than the registry allows (such a path names no key to act on).
+bool NextKeyName(const wchar_t*& rest, wchar_t (&name)[kKeyNameCapacity])
+{
+    size_t length = 0;
+    while (rest[length] && rest[length] != L'\\')
+        ++length;
+    if (length == 0 || length >= kKeyNameCapacity)
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        name[i] = rest[i];
+    name[length] = 0;
+    rest += rest[length] ? length + 1 : length;
+    return true;
+}
+
+typedef LONG(NTAPI* DeleteOpenedKeyFunction)(HANDLE);
+
+// Deletes the key behind an open handle: the key the handle was opened on,
+// in its view, and a link as a link. Fails while the key has subkeys.
+bool DeleteOpenedKey(HKEY key)
+{
+    static const DeleteOpenedKeyFunction deleteKey = reinterpret_cast<DeleteOpenedKeyFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    return deleteKey && deleteKey(key) >= 0;
+}
+
+// Relative paths of the settings roots lie in the program's own key from
+// their second name on ("Software" is not its own).
+const size_t kOwnKeysFromName = 1;
+const size_t kNoOwnKeys = static_cast<size_t>(-1);
+
+// Walks a composed path one name at a time, each key opened relative to its
+// parent and never through a registry link: a link above the last name fails
+// the walk, except that a creating walk replaces a link in the program's own
+// key (from the name ownFrom on) by a real key. The last key itself is opened
+// as it is, link or not; the caller decides what a link there means. The
+// view bits go with every open.
+LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create, size_t ownFrom,
+                     HKEY* opened)
+{
+    *opened = nullptr;
+    if (*path == 0)
+        return ERROR_BAD_PATHNAME;
+    RegistryKey parent;
+    HKEY parentKey = root;
+    const wchar_t* rest = path;
+    for (size_t index = 0;; ++index)
+    {
+        wchar_t name[kKeyNameCapacity];
+        if (!NextKeyName(rest, name))
+            return ERROR_BAD_PATHNAME;
+        const bool last = *rest == 0;
+        const bool replaceLink = create && index >= ownFrom;
+        const REGSAM wanted = registryView | KEY_QUERY_VALUE | (replaceLink ? DELETE : 0) |
+                              (last ? access : create ? KEY_CREATE_SUB_KEY : 0);
+        HKEY opening = nullptr;
+        LONG status = create ? OpenOrCreateOwnKey(parentKey, name, wanted, &opening)
+                             : OpenOwnKey(parentKey, name, wanted, &opening);
+        if (status != ERROR_SUCCESS)
+            return status;
+        RegistryKey child(opening);
+        if (replaceLink && IsRegistryLink(child.Get()))
+        {
+            // Someone else's link where the program keeps its settings: its
+            // records would land wherever it points.
+            if (!DeleteOpenedKey(child.Get()))
+                return kRefusedLink;
+            child.Reset(nullptr);
+            status = OpenOrCreateOwnKey(parentKey, name, wanted, &opening);
+            if (status != ERROR_SUCCESS)
+                return status;
+            child.Reset(opening);
+            if (IsRegistryLink(child.Get()))
+                return kRefusedLink;
+        }
+        if (last)
+        {
+            *opened = child.Detach();
+            return ERROR_SUCCESS;
+        }
+        if (IsRegistryLink(child.Get()))
+            return kRefusedLink;
+        parent.Reset(child.Detach());
+        parentKey = parent.Get();
+    }
+}
+
+// The key of a path, for writing values into it: never a link.
+LONG OpenPathForValues(HKEY root, const wchar_t* path, REGSAM access, bool create, size_t ownFrom,
+                       HKEY* opened)
+{
+    RegistryKey key;
+    HKEY walked = nullptr;
+    LONG status = OpenPathOwnKeys(root, path, access, create, ownFrom, &walked);
+    key.Reset(walked);
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (IsRegistryLink(key.Get()))
+        return kRefusedLink;
+    *opened = key.Detach();
+    return ERROR_SUCCESS;
+}
+
+// The access a key needs to be enumerated and deleted through its handle.
+const REGSAM kDeleteAccess = DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE;
+
+unsigned DeleteSubkeys(HKEY parent, unsigned depth);
+
+// Deletes a subkey with what lies below it; a link is deleted, not entered.
+bool DeleteSubtree(HKEY parent, const wchar_t* name, unsigned depth, unsigned& deleted)
+{
+    HKEY opened = nullptr;
+    if (OpenOwnKey(parent, name, registryView | kDeleteAccess, &opened) != ERROR_SUCCESS)
+        return false;
+    RegistryKey key(opened);
+    if (!IsRegistryLink(key.Get()) && depth < kMaxTreeDepth)
+        deleted += DeleteSubkeys(key.Get(), depth + 1);
+    if (!DeleteOpenedKey(key.Get()))
         return false;
     ++deleted;
     return true;
 }
 
+// One pass over the subkeys of an open key; returns how many keys went. A
+// subkey that cannot be deleted is passed over and its siblings still go.
+unsigned DeleteSubkeys(HKEY parent, unsigned depth)
+{
+    unsigned deleted = 0;
+    DWORD index = 0;
+    for (;;)
+    {
+        wchar_t name[kKeyNameCapacity];
+        DWORD length = ARRAYSIZE(name);
+        LONG status =
+            RegEnumKeyExW(parent, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA)
+        {
+            // Longer than the registry allows: no name to open it by.
+            ++index;
+            continue;
+        }
+        if (status != ERROR_SUCCESS)
+            break;
+        // A deleted subkey hands its index to the next sibling.
+        if (!DeleteSubtree(parent, name, depth, deleted))
+            ++index;
+    }
+    return deleted;
+}
+
+// One pass over a whole tree: the subkeys of the key at path, then the key.
+unsigned DeleteTreePass(HKEY root, const wchar_t* path, bool& keyGone)
+{
+    keyGone = true;
+    HKEY opened = nullptr;
+    if (OpenPathOwnKeys(root, path, kDeleteAccess, false, kNoOwnKeys, &opened) != ERROR_SUCCESS)
+        return 0;
+    RegistryKey key(opened);
+    unsigned deleted = 0;
+    if (!IsRegistryLink(key.Get()))
+        deleted += DeleteSubkeys(key.Get(), 1);
+    keyGone = DeleteOpenedKey(key.Get());
+    return keyGone ? deleted + 1 : deleted;
+}
+
 } // namespace
 
-void ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity])
+bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity])
 {
     subkey = OrEmpty(subkey);
     if (IsSettingsRoot(root) && subkey[0] != L'\\')
-        FormatString(path, ARRAYSIZE(path), L"Software\\Velnox%s%s", *subkey ? L"\\" : L"", subkey);
-    else if (IsSettingsRoot(root))
-        CopyString(path, subkey + 1);
-    else
-        CopyString(path, subkey);
+        return FormatString(path, ARRAYSIZE(path), L"Software\\Velnox%s%s", *subkey ? L"\\" : L"",
+                            subkey) >= 0;
+    if (IsSettingsRoot(root))
+        ++subkey;
+    CopyString(path, subkey);
+    return wcslen(subkey) < ARRAYSIZE(path);
 }
 
 bool KeyExists(HKEY root, const wchar_t* subkey)
@@ -136,7 +342,8 @@ bool KeyExists(HKEY root, const wchar_t* subkey)
     if (!RegistryAllowed(root))
         return false;
     wchar_t path[RegistryPathCapacity];
-    ComposeKeyPath(root, subkey, path);
+    if (!ComposeKeyPath(root, subkey, path))
+        return false;
     HKEY opened = nullptr;
     if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
         return false;
@@ -148,8 +355,10 @@ HKEY OpenKeyForRead(HKEY root, const wchar_t* subkey)
 {
     if (root == NoRoot)
         return nullptr;
+    // A cut path would name another key.
     wchar_t path[RegistryPathCapacity];
-    ComposeKeyPath(root, subkey, path);
+    if (!ComposeKeyPath(root, subkey, path))
+        return nullptr;
     HKEY opened = nullptr;
     if (RegOpenKeyExW(root, path, 0, registryView | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
                       &opened) != ERROR_SUCCESS)
@@ -161,15 +370,23 @@ HKEY CreateKeyForWrite(HKEY root, const wchar_t* subkey, LONG* status)
 {
     LONG result = ERROR_INVALID_HANDLE;
     HKEY created = nullptr;
-    if (root != NoRoot)
-    {
-        wchar_t path[RegistryPathCapacity];
-        ComposeKeyPath(root, subkey, path);
+    wchar_t path[RegistryPathCapacity];
+    if (root == NoRoot)
+        result = ERROR_INVALID_HANDLE;
+    else if (!ComposeKeyPath(root, subkey, path))
+        result = kPathTooLong;
+    else if (*path == 0)
         result = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                  registryView | KEY_WRITE, nullptr, &created, nullptr);
-        if (result != ERROR_SUCCESS)
-            created = nullptr;
-    }
+    else
+        // Nothing is written through a registry link: the program makes none.
+        result = OpenPathForValues(root, path, KEY_WRITE, true,
+                                   IsSettingsRoot(root) && OrEmpty(subkey)[0] != L'\\'
+                                       ? kOwnKeysFromName
+                                       : kNoOwnKeys,
+                                   &created);
+    if (result != ERROR_SUCCESS)
+        created = nullptr;
     if (status)
         *status = result;
     return created;
@@ -345,9 +562,9 @@ void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name)
     if (!RegistryAllowed(root))
         return;
     wchar_t path[RegistryPathCapacity];
-    ComposeKeyPath(root, subkey, path);
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_WRITE, &opened) != ERROR_SUCCESS)
+    if (!ComposeKeyPath(root, subkey, path) || *path == 0 ||
+        OpenPathForValues(root, path, KEY_SET_VALUE, false, kNoOwnKeys, &opened) != ERROR_SUCCESS)
         return;
     RegistryKey key(opened);
     RegDeleteValueW(key.Get(), OrEmpty(name));
@@ -362,11 +579,14 @@ void DeleteKey(HKEY root, const wchar_t* subkey)
     }
     if (!RegistryAllowed(root))
         return;
+    // An empty path would name the root itself; a cut one another key.
     wchar_t path[RegistryPathCapacity];
-    ComposeKeyPath(root, subkey, path);
-    // An empty path would name the root itself.
-    if (*path)
-        RegDeleteKeyW(root, path);
+    HKEY opened = nullptr;
+    if (!ComposeKeyPath(root, subkey, path) || *path == 0 ||
+        OpenPathOwnKeys(root, path, kDeleteAccess, false, kNoOwnKeys, &opened) != ERROR_SUCCESS)
+        return;
+    RegistryKey key(opened);
+    DeleteOpenedKey(key.Get());
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* subkey)
@@ -379,14 +599,14 @@ void DeleteKeyTree(HKEY root, const wchar_t* subkey)
     if (!RegistryAllowed(root))
         return;
     wchar_t path[RegistryPathCapacity];
-    ComposeKeyPath(root, subkey, path);
-    // Enumeration moves on while the visited subkey is gone, so one pass can
-    // skip siblings; repeat until a pass deletes nothing.
+    if (!ComposeKeyPath(root, subkey, path) || *path == 0)
+        return;
+    // A key made below the tree while a pass ran is taken by the next one;
+    // a pass that deletes nothing ends it, as does the key itself going.
     for (;;)
     {
-        unsigned deleted = 0;
-        DeleteTreePass(root, path, deleted);
-        if (deleted == 0)
+        bool keyGone = false;
+        if (DeleteTreePass(root, path, keyGone) == 0 || keyGone)
             break;
     }
 }

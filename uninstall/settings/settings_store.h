@@ -17,11 +17,14 @@ const HKEY NoRoot = nullptr;
 // A composed registry path: 511 characters and the terminator.
 const size_t RegistryPathCapacity = 512;
 
-void ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity]);
+// False when the path did not fit and was cut: a cut path names another key,
+// so no operation acts on it.
+bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity]);
 
 bool KeyExists(HKEY root, const wchar_t* subkey);
 // Both return an open key the caller closes, or null. The registry view bits
-// are added to the access mask.
+// are added to the access mask. A key is created or written only when no
+// registry link stands on its path: the program makes none.
 HKEY OpenKeyForRead(HKEY root, const wchar_t* subkey);
 HKEY CreateKeyForWrite(HKEY root, const wchar_t* subkey, LONG* status);
 
@@ -57,10 +60,13 @@ LONG SetString(HKEY root, const wchar_t* subkey, const wchar_t* name, const wcha
 LONG SetText(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* value,
              DWORD type);
 LONG SetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t value);
+// Deletions act in the selected registry view, never through a registry link
+// on the path; a link that is itself the key named is deleted as a link.
 void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name);
 // Deletes a key without subkeys.
 void DeleteKey(HKEY root, const wchar_t* subkey);
-// Deletes a key with all its subkeys; never a root itself.
+// Deletes a key with all its subkeys; never a root itself. A subkey that
+// cannot be deleted is passed over and its siblings still go.
 void DeleteKeyTree(HKEY root, const wchar_t* subkey);
 
 uint32_t GetUserInt(const wchar_t* subkey, const wchar_t* name, uint32_t defaultValue);
