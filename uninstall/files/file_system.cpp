@@ -290,6 +290,12 @@ bool IsPlainFileIn(HANDLE file, const wchar_t* folder)
     return CompareNoCase(fileFolder, folderFinal) == 0;
 }
 
+// "X:" or "X:\".
+bool IsDriveRoot(const wchar_t* path)
+{
+    return IsDriveLetter(path) && (path[2] == 0 || (IsPathSeparator(path[2]) && path[3] == 0));
+}
+
 bool IsFileInReachedFolder(const wchar_t* name)
 {
     if (name == nullptr || name[0] == 0 || std::wcslen(name) >= kPathChars)
@@ -312,13 +318,19 @@ bool IsFolderReachedDirectly(const wchar_t* folder)
     while (length > 3 && IsPathSeparator(path[length - 1]))
         path[--length] = 0;
     const DWORD attributes = GetFileAttr(path);
-    if (!IsDirAttr(attributes) || IsLinkAttr(attributes))
+    if (!IsDirAttr(attributes))
+        return false;
+    // A drive's root is the volume itself: Wine shows one whose drive letter
+    // maps to a linked Linux folder as a link, Windows never.
+    if (IsDriveRoot(path))
+        return true;
+    if (IsLinkAttr(attributes))
         return false;
     for (;;)
     {
         RemoveNameFromPath(path);
         const size_t shorter = std::wcslen(path);
-        if (shorter == 0 || shorter >= length)
+        if (shorter == 0 || shorter >= length || IsDriveRoot(path))
             return true;
         length = shorter;
         const DWORD above = GetFileAttr(path);

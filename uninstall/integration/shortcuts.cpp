@@ -149,6 +149,7 @@ bool HoldsOnlyItsOwnEntries(const wchar_t* folder, unsigned depth)
     }
     return !data.Error;
 }
+
 void CopyToOutput(const wchar_t* group, wchar_t* output, size_t capacity)
 {
     if (output && capacity > 0)
