@@ -69,6 +69,22 @@ TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
     EXPECT_TRUE(Exists(scratch / L"canary.txt"));
 }
 
+TEST_F(UninstallRoad, PortableInstallationLeavesNothingBehind)
+{
+    // The settings file beside the program is listed like every other file;
+    // nothing may write it again once it is gone.
+    WriteText(folder + L"\\Velnox.ini", "HKCU\\Setup\\ShellExt=1\r\n");
+    WriteText(folder + L"\\Uninstall.lst", "Velnox.ini\r\nuninstall.exe\r\n");
+
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str()));
+    EXPECT_EQ(0, child.Wait(30000));
+    for (int i = 0; i < 120 && Exists(folder); ++i)
+        Sleep(500);
+    EXPECT_FALSE(Exists(folder + L"\\Velnox.ini"));
+    EXPECT_FALSE(Exists(folder));
+}
+
 TEST_F(UninstallRoad, NoAtTheQuestionChangesNothing)
 {
     WriteText(folder + L"\\Uninstall.lst", "uninstall.exe\r\n");

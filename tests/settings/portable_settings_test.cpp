@@ -5,6 +5,7 @@
 #include "settings/portable_settings.h"
 #include "settings/settings_fixtures.h"
 #include "settings/settings_store.h"
+#include "support/import_patch.h"
 
 #include <gtest/gtest.h>
 
@@ -238,6 +239,32 @@ TEST_F(PortableSettingsTest, SaveSettingsSwitchedOffLeavesTheFileAlone)
     const std::string before = FileBytes();
     EXPECT_EQ(0, SetUserInt(L"Setup", L"a", 2));
     EXPECT_EQ(2u, GetUserInt(L"Setup", L"a", 0));
+    EXPECT_FALSE(SavePortableSettings());
+    EXPECT_EQ(before, FileBytes());
+}
+
+// One allocation of the loader fails, as reading a file too large for memory
+// does, without needing such a file.
+typedef void*(__cdecl* MallocFn)(size_t);
+MallocFn realMalloc = nullptr;
+void* __cdecl FailingOnce(size_t size)
+{
+    SwapImport("msvcrt.dll", "malloc", reinterpret_cast<void*>(realMalloc));
+    (void)size;
+    return nullptr;
+}
+
+TEST_F(PortableSettingsTest, FileThatCouldNotBeLoadedWholeIsNeverWrittenBack)
+{
+    ASSERT_TRUE(WriteBytes(path_, SettingsBytes({L"Global\\SaveSettings=0", L"HKCU\\Setup\\a=1"})));
+    const std::string before = FileBytes();
+    realMalloc = reinterpret_cast<MallocFn>(
+        SwapImport("msvcrt.dll", "malloc", reinterpret_cast<void*>(&FailingOnce)));
+    ASSERT_NE(nullptr, realMalloc);
+    const bool loaded = LoadPortableSettingsFile(path_.c_str());
+    SwapImport("msvcrt.dll", "malloc", reinterpret_cast<void*>(realMalloc));
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(0, SetUserInt(L"Setup", L"a", 2));
     EXPECT_FALSE(SavePortableSettings());
     EXPECT_EQ(before, FileBytes());
 }

@@ -3,8 +3,10 @@
 #include "files/path_names.h"
 #include "integration/integration_options.h"
 #include "integration/shortcuts.h"
+#include "localization/lng_fixtures.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
+#include "settings/settings_fixtures.h"
 #include "settings/portable_settings.h"
 #include "startup/platform_probes.h"
 #include "support/import_patch.h"
@@ -346,6 +348,150 @@ TEST_F(ShortcutsTest, OlderWindowsUsesTheUsersOwnFolders)
     Update(false, false, false);
     EXPECT_FALSE(Exists(userLink));
     EXPECT_FALSE(Exists(Link(CSIDL_STARTMENU)));
+}
+
+// Links are made on the Linux side, as Wine cannot make them; each is removed
+// there again before anything deletes the folder it stands in.
+class HostLinks
+{
+public:
+    ~HostLinks()
+    {
+        for (const std::wstring& link : made_)
+            Run(L"Z:\\bin\\rm -f \"" + Unix(link) + L"\"");
+    }
+    bool Make(const std::wstring& target, const std::wstring& link)
+    {
+        made_.push_back(link);
+        Run(L"Z:\\bin\\ln -sfn \"" + Unix(target) + L"\" \"" + Unix(link) + L"\"");
+        for (int i = 0; i < 100 && !Exists(link); ++i)
+            Sleep(100);
+        return Exists(link);
+    }
+
+private:
+    static std::wstring Unix(const std::wstring& path)
+    {
+        typedef char*(CDECL * UnixNameFn)(LPCWSTR);
+        UnixNameFn toUnix = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+        char* name = toUnix ? toUnix(path.c_str()) : nullptr;
+        std::string unix = name ? name : "";
+        if (name)
+            HeapFree(GetProcessHeap(), 0, name);
+        return std::wstring(unix.begin(), unix.end());
+    }
+    static void Run(const std::wstring& command)
+    {
+        ChildProcess child;
+        if (child.Start(command))
+            child.Wait(10000);
+    }
+    std::vector<std::wstring> made_;
+};
+
+std::string Content(const std::wstring& path)
+{
+    return ReadBytes(path);
+}
+
+TEST_F(ShortcutsTest, LinkedFoldersAndPlantedLinksAreNeitherEmptiedNorWrittenThrough)
+{
+    ScratchDir outside(L"outside");
+    const std::wstring behindGroup = outside / L"group", behindDesktop = outside / L"desktop";
+    CreateDirectoryW(behindGroup.c_str(), nullptr);
+    CreateDirectoryW(behindDesktop.c_str(), nullptr);
+    const std::wstring canaries[] = {behindGroup + L"\\precious.txt",
+                                     behindDesktop + L"\\Velnox.lnk", outside / L"file.txt",
+                                     outside / L"link.txt"};
+    for (const std::wstring& canary : canaries)
+        ASSERT_TRUE(WriteBytes(canary, "canary"));
+    const std::wstring commonGroup = Group(CSIDL_COMMON_PROGRAMS);
+    CreateDirectoryW(commonGroup.c_str(), nullptr);
+    const std::wstring linkedDesktop = outside / L"linked_desktop";
+    {
+        HostLinks links;
+        // The user's group and desktop folders lead elsewhere; in the
+        // all-users group an old file and a shortcut name are file links, and
+        // so is the shortcut on the all-users desktop.
+        ASSERT_TRUE(links.Make(behindGroup, Group(CSIDL_PROGRAMS)));
+        ASSERT_TRUE(links.Make(behindDesktop, linkedDesktop));
+        ASSERT_TRUE(links.Make(outside / L"file.txt", commonGroup + L"\\old.txt"));
+        ASSERT_TRUE(links.Make(outside / L"link.txt", commonGroup + L"\\Velnox.lnk"));
+        ASSERT_TRUE(links.Make(outside / L"link.txt", Link(CSIDL_COMMON_DESKTOPDIRECTORY)));
+        const std::wstring desktop =
+            SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, linkedDesktop);
+        Update(true, true, true);
+        Update(false, false, false);
+        SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, desktop);
+        EXPECT_TRUE(Exists(commonGroup)) << "a group with a link in it stays";
+        EXPECT_FALSE(Exists(Link(CSIDL_COMMON_STARTMENU)));
+    }
+    for (const std::wstring& canary : canaries)
+        EXPECT_EQ("canary", Content(canary)) << std::string(canary.begin(), canary.end());
+    ShellDeleteFolder(commonGroup.c_str());
+    EXPECT_FALSE(Exists(commonGroup)) << "once the links are gone, the group goes too";
+}
+
+TEST_F(ShortcutsTest, TranslatedNamesThatNameMoreThanOneFileFallBackToTheProgramsOwn)
+{
+    const auto english = [](uint32_t number) {
+        wchar_t text[kMessageChars] = L"";
+        LoadStringW(ProgramModule, number, text, kMessageChars);
+        return std::wstring(text);
+    };
+    const std::wstring help = english(MSG_LINK_HELP), fourthFile = english(MSG_LINK_FOURTH_FILE);
+    std::wstring escaped = Folder(CSIDL_COMMON_PROGRAMS);
+    escaped = escaped.substr(0, 3) + L"escaped_help.lnk";
+    WriteFile(Install / L"notepad.exe");
+    const struct
+    {
+        const char* Translation;
+        bool Kept;
+    } rows[] = {
+        {"..\\..\\..\\..\\..\\..\\..\\..\\..\\escaped_help", false},
+        {"..\\notepad.exe", false},
+        {"sub/name", false},
+        {"C:name", false},
+        {"NUL", false},
+        {"com1.txt", false},
+        {"Con .txt", false},
+        {"bell\x07name", false},
+        {"dots..", false},
+        {"trailing.", false},
+        {"Hilfe und mehr", true},
+    };
+    for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); ++row)
+    {
+        const std::wstring lng = Install / L"uninstall.lng";
+        WriteFileBytes(lng, "***messages***\r\n" + Entry(help.c_str(), rows[row].Translation) +
+                                "\r\n" + Entry(fourthFile.c_str(), rows[row].Translation) +
+                                "\r\n");
+        ASSERT_TRUE(LanguageFile.Load(lng.c_str())) << "row " << row;
+        Update(false, false, true);
+        ResetLanguage();
+
+        const std::string translation = rows[row].Translation;
+        const std::wstring helpName =
+            rows[row].Kept ? std::wstring(translation.begin(), translation.end()) : help;
+        std::vector<std::wstring> expected = {L"Velnox.lnk", helpName + L".lnk",
+                                              Named(MSG_LINK_README)};
+        // The fourth link's target is the translated file, which a kept
+        // name does not find in the program folder.
+        if (!rows[row].Kept)
+            expected.push_back(Named(MSG_LINK_FOURTH));
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(expected, FilesIn(Group(CSIDL_COMMON_PROGRAMS))) << "row " << row;
+        if (!rows[row].Kept)
+        {
+            EXPECT_EQ(Install / fourthFile.c_str(),
+                      ReadLink(Group(CSIDL_COMMON_PROGRAMS) + L"\\" + Named(MSG_LINK_FOURTH))
+                          .substr(0, Install.Path().size() + 1 + fourthFile.size()))
+                << "row " << row;
+        }
+        EXPECT_FALSE(Exists(escaped)) << "row " << row;
+        DeleteFileW(escaped.c_str());
+    }
 }
 
 TEST(ShellFolder, FailuresLeaveTheMarkerText)

@@ -4,6 +4,8 @@
 
 #include <shlobj.h>
 
+#include <cwchar>
+
 namespace
 {
 
@@ -193,4 +195,244 @@ bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity)
     }
     allocator->Release();
     return exists;
+}
+
+namespace
+{
+
+// Vista and later; older Windows has no file links, only folder junctions,
+// which the attributes show.
+typedef DWORD(WINAPI* FinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
+typedef BOOL(WINAPI* SetFileInfoFn)(HANDLE, int, LPVOID, DWORD);
+const int kFileDispositionInfo = 4;
+struct DispositionInfo
+{
+    BOOLEAN DeleteFile;
+};
+
+FARPROC KernelFunction(const char* name)
+{
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
+}
+
+FinalPathFn FinalPathFunction()
+{
+    return reinterpret_cast<FinalPathFn>(
+        reinterpret_cast<void*>(KernelFunction("GetFinalPathNameByHandleW")));
+}
+
+// A handle of one check, closed at its end.
+class EntryHandle
+{
+public:
+    // The entry itself, not what a link at it points to (where Windows can).
+    EntryHandle(const wchar_t* name, DWORD access)
+    {
+        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+        Handle = CreateFileW(name, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+        wchar_t longName[kPathChars];
+        if (Handle == INVALID_HANDLE_VALUE && MakeLongPath(name, longName))
+            Handle = CreateFileW(longName, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    }
+    ~EntryHandle()
+    {
+        if (Handle != INVALID_HANDLE_VALUE)
+            CloseHandle(Handle);
+    }
+    EntryHandle(const EntryHandle&) = delete;
+    EntryHandle& operator=(const EntryHandle&) = delete;
+
+    HANDLE Handle;
+};
+
+// The final path of an open entry in its plain form ("\\?\C:\x" gives
+// "C:\x", "\\?\UNC\s\x" gives "\\s\x"); false when it cannot be told.
+bool FinalPathOf(FinalPathFn finalPath, HANDLE handle, wchar_t (&path)[kPathChars])
+{
+    const DWORD length = finalPath(handle, path, kPathChars, 0);
+    if (length == 0 || length >= kPathChars)
+        return false;
+    if (std::wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0)
+        std::wmemmove(path + 2, path + 8, length - 8 + 1);
+    else if (std::wcsncmp(path, L"\\\\?\\", 4) == 0)
+        std::wmemmove(path, path + 4, length - 4 + 1);
+    return true;
+}
+
+// The folder of a path without its final separator ("C:\" keeps it).
+void FolderOf(const wchar_t* name, wchar_t (&folder)[kPathChars])
+{
+    CopyString(folder, name);
+    RemoveNameFromPath(folder);
+}
+
+// The open entry is a plain file, and where Windows can tell its final
+// path, that lies in the folder's own final place.
+bool IsPlainFileIn(HANDLE file, const wchar_t* folder)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+        return false;
+    const FinalPathFn finalPath = FinalPathFunction();
+    if (finalPath == nullptr)
+        return true;
+    EntryHandle folderEntry(folder, FILE_READ_ATTRIBUTES);
+    wchar_t fileFinal[kPathChars], fileFolder[kPathChars], folderFinal[kPathChars];
+    if (folderEntry.Handle == INVALID_HANDLE_VALUE ||
+        !FinalPathOf(finalPath, folderEntry.Handle, folderFinal) ||
+        !FinalPathOf(finalPath, file, fileFinal))
+        return false;
+    AddEndSlash(folderFinal);
+    GetFolderPart(fileFinal, fileFolder);
+    return CompareNoCase(fileFolder, folderFinal) == 0;
+}
+
+// "X:" or "X:\".
+bool IsDriveRoot(const wchar_t* path)
+{
+    return IsDriveLetter(path) && (path[2] == 0 || (IsPathSeparator(path[2]) && path[3] == 0));
+}
+
+bool IsFileInReachedFolder(const wchar_t* name)
+{
+    if (name == nullptr || name[0] == 0 || std::wcslen(name) >= kPathChars)
+        return false;
+    wchar_t folder[kPathChars];
+    FolderOf(name, folder);
+    return folder[0] != 0 && IsFolderReachedDirectly(folder);
+}
+
+} // namespace
+
+bool IsFolderReachedDirectly(const wchar_t* folder)
+{
+    if (folder == nullptr || std::wcslen(folder) >= kPathChars)
+        return false;
+    wchar_t path[kPathChars];
+    CopyString(path, folder);
+    size_t length = std::wcslen(path);
+    // "C:\dir\" is the folder "C:\dir"; a root keeps its separator.
+    while (length > 3 && IsPathSeparator(path[length - 1]))
+        path[--length] = 0;
+    const DWORD attributes = GetFileAttr(path);
+    if (!IsDirAttr(attributes))
+        return false;
+    // A drive's root is the volume itself: Wine shows one whose drive letter
+    // maps to a linked Linux folder as a link, Windows never.
+    if (IsDriveRoot(path))
+        return true;
+    if (IsLinkAttr(attributes))
+        return false;
+    for (;;)
+    {
+        RemoveNameFromPath(path);
+        const size_t shorter = std::wcslen(path);
+        if (shorter == 0 || shorter >= length || IsDriveRoot(path))
+            return true;
+        length = shorter;
+        const DWORD above = GetFileAttr(path);
+        // "\\server" and the like cannot be asked; nothing above them is a link.
+        if (above == INVALID_FILE_ATTRIBUTES)
+            return true;
+        if (IsLinkAttr(above))
+            return false;
+    }
+}
+
+bool IsFileReallyInside(const wchar_t* name)
+{
+    if (!IsFileInReachedFolder(name))
+        return false;
+    wchar_t folder[kPathChars];
+    FolderOf(name, folder);
+    EntryHandle file(name, FILE_READ_ATTRIBUTES);
+    return file.Handle != INVALID_HANDLE_VALUE && IsPlainFileIn(file.Handle, folder);
+}
+
+bool DelFileInside(const wchar_t* name)
+{
+    if (!IsFileInReachedFolder(name))
+        return false;
+    const SetFileInfoFn setInfo = reinterpret_cast<SetFileInfoFn>(
+        reinterpret_cast<void*>(KernelFunction("SetFileInformationByHandle")));
+    if (setInfo == nullptr)
+        return IsFileReallyInside(name) && DelFile(name);
+    wchar_t folder[kPathChars];
+    FolderOf(name, folder);
+    EntryHandle file(name, DELETE | FILE_READ_ATTRIBUTES);
+    if (file.Handle == INVALID_HANDLE_VALUE || !IsPlainFileIn(file.Handle, folder))
+        return false;
+    // Deleted through the handle that was checked: the name cannot have been
+    // swapped for a link in between.
+    DispositionInfo disposition = {TRUE};
+    return setInfo(file.Handle, kFileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+bool PrepareFileToWrite(const wchar_t* name)
+{
+    if (!IsFileInReachedFolder(name))
+        return false;
+    // Made exclusively: a dangling link at the name makes this fail too, so
+    // nothing is ever created where a link points.
+    HANDLE made = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    wchar_t longName[kPathChars];
+    if (made == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+        GetLastError() != ERROR_ALREADY_EXISTS && MakeLongPath(name, longName))
+        made = CreateFileW(longName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (made != INVALID_HANDLE_VALUE)
+    {
+        CloseHandle(made);
+        return true;
+    }
+    return IsFileReallyInside(name);
+}
+
+namespace
+{
+
+// "CON", "nul.txt", "COM1 " and the like name devices in every folder.
+bool IsDeviceStem(const wchar_t* name)
+{
+    size_t length = 0;
+    while (name[length] != 0 && name[length] != L'.')
+        ++length;
+    while (length > 0 && name[length - 1] == L' ')
+        --length;
+    wchar_t stem[8] = L"";
+    if (length == 0 || length >= ARRAYSIZE(stem))
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        stem[i] = name[i];
+    static const wchar_t* const kDevices[] = {L"CON",    L"PRN",     L"AUX",   L"NUL",
+                                              L"CONIN$", L"CONOUT$", L"CLOCK$"};
+    for (const wchar_t* device : kDevices)
+        if (CompareNoCase(stem, device) == 0)
+            return true;
+    // "COM1" to "COM9", and the superscript digits Windows takes as well.
+    const wchar_t last = stem[3];
+    const bool numbered = length == 4 && ((last >= L'0' && last <= L'9') || last == 0xB9 ||
+                                          last == 0xB2 || last == 0xB3);
+    stem[3] = 0;
+    return numbered && (CompareNoCase(stem, L"COM") == 0 || CompareNoCase(stem, L"LPT") == 0);
+}
+
+} // namespace
+
+bool IsPlainFileName(const wchar_t* name)
+{
+    const size_t kMaxNameChars = 240;
+    if (name == nullptr || name[0] == 0)
+        return false;
+    const size_t length = std::wcslen(name);
+    if (length > kMaxNameChars || std::wcsstr(name, L"..") != nullptr)
+        return false;
+    for (const wchar_t* c = name; *c != 0; ++c)
+        if (*c < 0x20 || *c == 0x7F || std::wcschr(L"\\/:*?\"<>|", *c) != nullptr)
+            return false;
+    // Windows drops a trailing dot or blank, so the name would be another.
+    const wchar_t last = name[length - 1];
+    return last != L'.' && last != L' ' && !IsDeviceStem(name);
 }

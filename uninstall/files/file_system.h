@@ -70,6 +70,34 @@ private:
 // the name holds wildcards.
 bool FastFind(const wchar_t* name, FindData& data);
 
+// Links. A folder or file that a user of this machine made a link or junction
+// could send a deletion or a write anywhere; the program empties, deletes and
+// writes only in folders reached directly, and only files that really lie in
+// them. Wine shows a folder link as a reparse point but a file link as a plain
+// file (and DeleteFileW of it deletes its target), so a file is also opened
+// and its final path compared with its folder's, where Windows offers that.
+
+// True when the folder exists and neither it nor a folder above it is a link
+// or junction.
+bool IsFolderReachedDirectly(const wchar_t* folder);
+// True when the file exists, is no link and its folder is reached directly:
+// opened, it is an entry of that very folder.
+bool IsFileReallyInside(const wchar_t* name);
+// DelFile for a file that IsFileReallyInside; the check and the deletion go
+// through one handle, so a link swapped in between is not followed.
+bool DelFileInside(const wchar_t* name);
+// True when a file may be written at the name without writing through a
+// link: its folder is reached directly and either the name was free (an
+// empty file is then made there, exclusively) or it holds a file that
+// IsFileReallyInside. A dangling link counts as taken.
+bool PrepareFileToWrite(const wchar_t* name);
+
+// True when the text names one file of a folder and nothing else: not
+// empty, at most 240 characters, no separator, colon, "..", wildcard or
+// character Windows refuses in a name, no control character, no trailing dot
+// or blank, and no device name ("NUL", "com1.txt", ...).
+bool IsPlainFileName(const wchar_t* name);
+
 // The archiver's folder in the user's application data, "...\Velnox", in the
 // output whether or not it exists; true when it exists. It is not created.
 bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity);

@@ -40,6 +40,10 @@ void EnsureTemplateFile(const wchar_t* path, const uint8_t* bytes, unsigned size
     uint8_t content[kOwnTemplateSize > kZipTemplateSize ? kOwnTemplateSize : kZipTemplateSize];
     CopyMemory(content, bytes, size);
     content[0] = first;
+    // Where a link stands at the name (Wine shows a file link as a plain
+    // file), writing would replace what it points to.
+    if (!PrepareFileToWrite(path))
+        return;
     DiskFile file;
     if (!file.Create(path))
         return;

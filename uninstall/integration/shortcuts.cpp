@@ -58,6 +58,20 @@ private:
     T* Pointer = nullptr;
 };
 
+// The shortcut file of the group's link number index; false when its name
+// is empty (a message without a usable text).
+bool GroupLinkPath(const wchar_t* group, size_t index, wchar_t (&linkPath)[kPathChars])
+{
+    const GroupLink& link = kGroupLinks[index];
+    wchar_t name[kPathChars];
+    CopyString(name, link.NameMessage == 0 ? kGroupFolder : MessageFileName(link.NameMessage));
+    if (name[0] == 0)
+        return false;
+    AppendString(name, L".lnk");
+    JoinPath(group, name, linkPath);
+    return true;
+}
+
 struct GroupContext
 {
     const wchar_t* ProgramPath;
@@ -65,6 +79,8 @@ struct GroupContext
     const wchar_t* IconFile;
 };
 
+// Only files that really lie in the folder go: a link planted among them
+// (which Wine shows as a plain file) is left, and so is what it points to.
 void DeleteFilesIn(const wchar_t* folder)
 {
     wchar_t mask[kPathChars];
@@ -73,32 +89,65 @@ void DeleteFilesIn(const wchar_t* folder)
     search.SetMask(mask);
     FindData data;
     while (search.Next(data))
-        if (!data.IsDir)
-            DelFile(data.Name);
+        if (!data.IsDir && !data.IsLink)
+            DelFileInside(data.Name);
+}
+
+// A shortcut is written only where no planted link would carry the write to
+// another file.
+bool WriteShortcut(const wchar_t* target, const wchar_t* linkPath, const wchar_t* workingDir,
+                   const wchar_t* iconFile)
+{
+    return PrepareFileToWrite(linkPath) &&
+           CreateShellLink(target, linkPath, workingDir, MessageText(MSG_LINK_COMMENT), iconFile,
+                           nullptr);
 }
 
 // Empties a group of what an older installation left in it, then makes the
-// shortcuts whose targets exist in this program's folder.
+// shortcuts whose targets exist in this program's folder. A group reached
+// through a link is not ours to empty or fill.
 void FillGroup(const wchar_t* group, const GroupContext& context)
 {
-    if (FileExists(group))
-        DeleteFilesIn(group);
     CreateDirectoryW(group, nullptr);
+    if (!IsFolderReachedDirectly(group))
+        return;
+    DeleteFilesIn(group);
     for (size_t i = 0; i < sizeof(kGroupLinks) / sizeof(kGroupLinks[0]); ++i)
     {
-        const GroupLink& link = kGroupLinks[i];
-        wchar_t name[kPathChars];
-        CopyString(name, link.NameMessage == 0 ? kGroupFolder : MessageText(link.NameMessage));
-        AppendString(name, L".lnk");
         wchar_t linkPath[kPathChars];
-        JoinPath(group, name, linkPath);
+        if (!GroupLinkPath(group, i, linkPath))
+            continue;
         wchar_t target[kPathChars];
         CopyString(target, context.ProgramPath);
-        SetName(target, link.Target ? link.Target : MessageText(MSG_LINK_FOURTH_FILE));
-        if (FileExists(target))
-            CreateShellLink(target, linkPath, context.WorkingDir, MessageText(MSG_LINK_COMMENT),
-                            i == 0 ? context.IconFile : nullptr, nullptr);
+        const GroupLink& link = kGroupLinks[i];
+        SetName(target, link.Target ? link.Target : MessageFileName(MSG_LINK_FOURTH_FILE));
+        if (PointToName(target)[0] != 0 && FileExists(target))
+            WriteShortcut(target, linkPath, context.WorkingDir, i == 0 ? context.IconFile : nullptr);
     }
+}
+
+// Deletes a folder tree only when nothing in it is a link: the shell's
+// deletion would follow one (Wine's enters a linked folder and deletes a
+// file link's target). Deeper trees than any group holds are not ours.
+bool HoldsOnlyItsOwnEntries(const wchar_t* folder, unsigned depth)
+{
+    const unsigned kMaxDepth = 16;
+    if (depth > kMaxDepth)
+        return false;
+    wchar_t mask[kPathChars];
+    JoinPath(folder, L"*", mask);
+    FindFile search;
+    search.SetMask(mask);
+    FindData data;
+    while (search.Next(data))
+    {
+        if (data.IsLink)
+            return false;
+        if (data.IsDir ? !HoldsOnlyItsOwnEntries(data.Name, depth + 1)
+                       : !IsFileReallyInside(data.Name))
+            return false;
+    }
+    return !data.Error;
 }
 
 void CopyToOutput(const wchar_t* group, wchar_t* output, size_t capacity)
@@ -139,7 +188,7 @@ void UpdateShortcutsFor(const wchar_t* programPath, const IntegrationOptions& op
         {
             wchar_t userLink[kPathChars];
             JoinPath(folder, kArchiverLink, userLink);
-            DelFile(userLink);
+            DelFileInside(userLink);
         }
         GetShellFolder(folder, CSIDL_COMMON_DESKTOPDIRECTORY);
     }
@@ -151,17 +200,16 @@ void UpdateShortcutsFor(const wchar_t* programPath, const IntegrationOptions& op
     wchar_t workingDir[kPathChars];
     GetShellFolder(workingDir, CSIDL_DESKTOPDIRECTORY);
     if (options.Desktop)
-        CreateShellLink(archiver, link, nullptr, MessageText(MSG_LINK_COMMENT), iconFile, nullptr);
+        WriteShortcut(archiver, link, nullptr, iconFile);
     else
-        DelFile(link);
+        DelFileInside(link);
 
     GetShellFolder(folder, vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU);
     JoinPath(folder, kArchiverLink, link);
     if (options.StartMenu)
-        CreateShellLink(archiver, link, workingDir, MessageText(MSG_LINK_COMMENT), iconFile,
-                        nullptr);
+        WriteShortcut(archiver, link, workingDir, iconFile);
     else
-        DelFile(link);
+        DelFileInside(link);
 
     const GroupContext context = {programPath, workingDir, iconFile};
     wchar_t group[kPathChars];
@@ -225,10 +273,9 @@ bool GetShellFolder(wchar_t* buffer, size_t capacity, int csidl)
 
 void ShellDeleteFolder(const wchar_t* path)
 {
-    DWORD attributes = GetFileAttr(path);
-    // A junction is never followed: what it points at is not ours.
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    // A junction is never followed: what it points at is not ours. Neither
+    // is a folder reached through one, or a tree with a link in it.
+    if (!IsFolderReachedDirectly(path) || !HoldsOnlyItsOwnEntries(path, 0))
         return;
     // The source is a list ended by a second terminator. A path that does not
     // fit whole is left alone: a cut one names another folder.

@@ -183,3 +183,17 @@ const wchar_t* MessageText(uint32_t number)
     LanguageFile.Translate(text, kMessageChars, TextKind::Message, nullptr);
     return text;
 }
+
+const wchar_t* MessageFileName(uint32_t number)
+{
+    const wchar_t* translated = MessageText(number);
+    if (IsPlainFileName(translated))
+        return translated;
+    MessageIndex = (MessageIndex + 1) % kMessageBuffers;
+    wchar_t* text = MessageRing[MessageIndex];
+    text[0] = 0;
+    LoadStringW(ProgramModule, number, text, kMessageChars);
+    if (!IsPlainFileName(text))
+        text[0] = 0;
+    return text;
+}

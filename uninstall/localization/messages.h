@@ -44,3 +44,9 @@ const wchar_t* MessageText(uint32_t number);
 // (HKCU "Software\Velnox\General" "LanguageFolder") when it exists there,
 // else the source path. destination may be the source's own buffer.
 void RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination, size_t capacity);
+
+// The text of a message that becomes a file name, in the ring like
+// MessageText: the translation when IsPlainFileName holds for it, else the
+// program's own text untranslated, else the empty text. So setup and
+// uninstall compute the same names, and none leads out of its folder.
+const wchar_t* MessageFileName(uint32_t number);

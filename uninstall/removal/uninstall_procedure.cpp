@@ -13,6 +13,7 @@
 #include "files/path_names.h"
 #include "localization/messages.h"
 #include "removal/integration_removal.h"
+#include "settings/portable_settings.h"
 #include "startup/run_state.h"
 
 namespace
@@ -682,6 +683,7 @@ void RunUninstall()
     CopyString(restartText, MessageText(5116));
     CopyString(caption, MessageText(5106));
 
+    StopPortableWriteBack();
     RemoveIntegration();
     LanguageModule.Release();
     if (RunState.MsiMode)

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <cwchar>
 
-PortableSettings Portable = {false, false, {0}, nullptr, true, true, true};
+PortableSettings Portable = {false, false, {0}, nullptr, true, true, true, false, false};
 
 namespace
 {
@@ -177,6 +177,9 @@ struct PortableSettingsAtExit
 {
     ~PortableSettingsAtExit()
     {
+        // During a removal the process ends at once: the cleanup waits for it.
+        if (Portable.Removing)
+            return;
         SavePortableSettings();
         FreePortableSettings();
     }
@@ -226,21 +229,24 @@ bool LocatePortableSettings(const wchar_t* programPath, wchar_t (&path)[Settings
 bool LoadPortableSettingsFile(const wchar_t* path)
 {
     Portable.Attempted = true;
+    Portable.Whole = false;
     CopyString(Portable.Path, path);
     try
     {
         StringList lines;
-        if (!ReadTextFile(Portable.Path, lines))
+        bool whole = false;
+        if (!ReadTextFile(Portable.Path, lines, whole))
             return false;
         const wchar_t* line = nullptr;
         PortableEntry** end = EndLink();
         while (lines.NextString(&line))
             ParseLine(line, end);
+        Portable.Whole = whole;
     }
     catch (...)
     {
         // Out of memory while reading: the error sink has recorded it; keep
-        // the entries read so far.
+        // the entries read so far, but never write them back over the file.
     }
     Portable.Loaded = true;
     // Read the switches, then store them back so that the saved file holds them.
@@ -268,7 +274,7 @@ void LoadPortableSettings()
 
 bool SavePortableSettings()
 {
-    if (!Portable.Loaded || !Portable.SaveSettings)
+    if (!Portable.Loaded || !Portable.SaveSettings || !Portable.Whole || Portable.Removing)
         return false;
     wchar_t temporary[SettingsPathCapacity];
     if (std::wcslen(Portable.Path) + 5 > ARRAYSIZE(temporary))
@@ -282,6 +288,9 @@ bool SavePortableSettings()
         sorted.Push(SortedEntry{entry, position++});
     SortArray(sorted.Data(), sorted.Size(), sizeof(SortedEntry), CompareEntryNames);
 
+    // A link planted at the temporary name would carry the write elsewhere.
+    if (!PrepareFileToWrite(temporary))
+        return false;
     bool written = false;
     {
         DiskFile file;
@@ -323,6 +332,12 @@ void FreePortableSettings()
     Portable.First = nullptr;
     Portable.Loaded = false;
     Portable.Attempted = false;
+    Portable.Whole = false;
+}
+
+void StopPortableWriteBack()
+{
+    Portable.Removing = true;
 }
 
 bool IsIntegrationEnabled()

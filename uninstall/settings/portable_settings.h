@@ -34,6 +34,11 @@ struct PortableSettings
     bool AppData;
     bool Integration;
     bool SaveSettings;
+    // The file was read to its end; one cut short (out of memory, a failed
+    // read) is never written back, or the rest of it would be lost.
+    bool Whole;
+    // The removal of the installation has begun: nothing is written back.
+    bool Removing;
 };
 
 // The one image of the process.
@@ -52,6 +57,9 @@ bool LoadPortableSettingsFile(const wchar_t* path);
 // left as it was.
 bool SavePortableSettings();
 void FreePortableSettings();
+// Called when the removal of the installation begins: the settings file may
+// be one of the files to go, and the cleanup must not wait for a write.
+void StopPortableWriteBack();
 
 // The full name of this program's module.
 bool GetProgramPath(wchar_t (&path)[SettingsPathCapacity]);

@@ -38,21 +38,26 @@ TextEncoding DetectEncoding(const uint8_t* bytes, uint32_t size)
     return TextEncoding::Ansi;
 }
 
-// The raw bytes of the file, as far as they could be read.
-void ReadAllBytes(DiskFile& file, DynArray<uint8_t>& bytes)
+// The raw bytes of the file, as far as they could be read; false when a
+// read failed before the end.
+bool ReadAllBytes(DiskFile& file, DynArray<uint8_t>& bytes)
 {
+    bool whole = true;
     uint32_t total = 0;
     for (;;)
     {
         // A failed read (-1) ends the loop like the end of the file, so the
         // bytes read so far are kept and nothing is read again.
         int64_t read = file.Read(bytes.Data() + total, kBlockSize);
+        if (read < 0)
+            whole = false;
         if (read <= 0)
             break;
         total += static_cast<uint32_t>(read);
         bytes.Add(static_cast<uint32_t>(read));
     }
     bytes.SetSize(total);
+    return whole;
 }
 
 void ConvertToWide(DynArray<uint8_t>& bytes, TextEncoding encoding, DynArray<wchar_t>& text)
@@ -117,17 +122,25 @@ void SplitLines(wchar_t* text, StringList& lines)
 
 bool ReadTextFile(const wchar_t* name, StringList& lines)
 {
+    bool whole = false;
+    return ReadTextFile(name, lines, whole);
+}
+
+bool ReadTextFile(const wchar_t* name, StringList& lines, bool& whole)
+{
+    whole = false;
     wchar_t path[kPathChars];
     CopyString(path, name);
     DiskFile file;
     if (!file.Open(path))
         return false;
     DynArray<uint8_t> bytes(kBlockSize);
-    ReadAllBytes(file, bytes);
+    const bool readToEnd = ReadAllBytes(file, bytes);
     file.Close();
 
     DynArray<wchar_t> text;
     ConvertToWide(bytes, DetectEncoding(bytes.Data(), bytes.Size()), text);
     SplitLines(text.Data(), lines);
+    whole = readToEnd;
     return true;
 }

@@ -7,3 +7,5 @@
 // False when the file cannot be opened; the list is not emptied first. A read
 // that fails in the middle keeps the lines read so far.
 bool ReadTextFile(const wchar_t* name, StringList& lines);
+// The same; whole tells whether the file was read to its end.
+bool ReadTextFile(const wchar_t* name, StringList& lines, bool& whole);
