@@ -7,3 +7,9 @@
 // False when the file cannot be opened; the list is not emptied first. A read
 // that fails in the middle keeps the lines read so far.
 bool ReadTextFile(const wchar_t* name, StringList& lines);
+
+// The lines of a text already in memory that begins with a UTF-8 or UTF-16
+// byte-order mark that the reader takes, decoded and split as above; false,
+// and nothing added, for any other text (ANSI, or a mark the rest of the
+// text belies).
+bool SplitMarkedText(DynArray<uint8_t>& bytes, StringList& lines);
