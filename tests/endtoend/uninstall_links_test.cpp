@@ -1,6 +1,6 @@
 // Links made on the Linux side of the prefix, which Wine cannot make itself:
-// a folder link inside the installation folder that leads outside it, and a
-// spare drive letter mapped to a scratch folder for an installation at a
+// folder and file links inside the installation folder that lead outside it,
+// and a spare drive letter mapped to a scratch folder for an installation at a
 // drive root.
 #include <windows.h>
 
@@ -13,6 +13,7 @@
 
 #include "removal/uninstall_procedure.h"
 #include "settings/settings_fixtures.h"
+#include "support/host_links.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -44,70 +45,6 @@ bool WaitFor(const std::wstring& path, bool present, int tenths = 100)
     return false;
 }
 
-// The Linux name of a Windows path, from Wine's own export.
-std::string UnixName(const std::wstring& path)
-{
-    typedef char*(CDECL * UnixNameFn)(LPCWSTR);
-    UnixNameFn toUnix = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (!toUnix)
-        return "";
-    char* name = toUnix(path.c_str());
-    if (!name)
-        return "";
-    std::string result(name);
-    HeapFree(GetProcessHeap(), 0, name);
-    return result;
-}
-
-// Wine starts Linux programs too; their exit codes do not come back, so the
-// caller checks the result itself.
-void RunLinux(const std::string& commandLine)
-{
-    std::wstring line(commandLine.begin(), commandLine.end());
-    ChildProcess child;
-    if (child.Start(line))
-        child.Wait(10000);
-}
-
-// Linux symbolic links removed again at the end, before the scratch folders
-// (whose removal would follow them).
-class LinuxLinks
-{
-public:
-    LinuxLinks() = default;
-    LinuxLinks(const LinuxLinks&) = delete;
-    LinuxLinks& operator=(const LinuxLinks&) = delete;
-    ~LinuxLinks()
-    {
-        for (const Link& link : made_)
-        {
-            RunLinux("Z:\\bin\\rm -f \"" + link.Unix + "\"");
-            // A scratch folder's removal must not follow a link left in it.
-            if (link.Inside)
-                WaitFor(link.Seen, false);
-        }
-    }
-    // seen: a Windows name that exists exactly while the link does; inside:
-    // the link lies in a scratch folder.
-    bool Make(const std::string& target, const std::string& link, const std::wstring& seen,
-              bool inside = true)
-    {
-        made_.push_back({link, seen, inside});
-        RunLinux("Z:\\bin\\ln -sfn \"" + target + "\" \"" + link + "\"");
-        return WaitFor(seen, true);
-    }
-
-private:
-    struct Link
-    {
-        std::string Unix;
-        std::wstring Seen;
-        bool Inside;
-    };
-    std::vector<Link> made_;
-};
-
 TEST(UninstallLinks, NamesThroughALinkedFolderAreNeverRemoved)
 {
     ScratchDir scratch(L"uninstall_links");
@@ -118,6 +55,8 @@ TEST(UninstallLinks, NamesThroughALinkedFolderAreNeverRemoved)
         ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
     MakeFile(outside + L"\\victim.txt");
     MakeFile(outside + L"\\sub\\x.txt");
+    MakeFile(outside + L"\\ro.txt");
+    SetFileAttributesW((outside + L"\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     MakeFile(folder + L"own.txt");
     MakeFile(folder + L"real\\f.txt");
 
@@ -125,6 +64,11 @@ TEST(UninstallLinks, NamesThroughALinkedFolderAreNeverRemoved)
     ASSERT_TRUE(links.Make(UnixName(outside), UnixName(folder + L"link"), folder + L"link"));
     ASSERT_TRUE(links.Make(UnixName(scratch / L"lone"), UnixName(folder + L"lonelink"),
                            folder + L"lonelink"));
+    // File links: Wine shows them as plain files and opens their targets.
+    ASSERT_TRUE(links.Make(UnixName(outside + L"\\victim.txt"), UnixName(folder + L"license.txt"),
+                           folder + L"license.txt"));
+    ASSERT_TRUE(links.Make(UnixName(outside + L"\\ro.txt"), UnixName(folder + L"real\\ro.txt"),
+                           folder + L"real\\ro.txt"));
     const DWORD attributes = GetFileAttributesW((folder + L"link").c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         GTEST_SKIP() << "this Wine shows a linked folder as a plain one";
@@ -133,7 +77,8 @@ TEST(UninstallLinks, NamesThroughALinkedFolderAreNeverRemoved)
     ASSERT_TRUE(WriteBytes(listPath,
                            "link\\victim.txt\r\nLINK\\sub\\x.txt\r\nlink/sub\r\n"
                            "link\\empty\r\n"
-                           "lonelink\r\nlonelink\\\r\nown.txt\r\nreal\\f.txt\r\nreal\r\n"));
+                           "lonelink\r\nlonelink\\\r\nown.txt\r\nreal\\f.txt\r\nreal\r\n"
+                           "license.txt\r\nreal\\ro.txt\r\n"));
     FILE* list = _wfsopen(listPath.c_str(), L"rb", _SH_DENYNO);
     ASSERT_NE(nullptr, list);
     const std::wstring program = folder + L"uninstall.exe";
@@ -142,11 +87,43 @@ TEST(UninstallLinks, NamesThroughALinkedFolderAreNeverRemoved)
 
     for (const wchar_t* kept : {L"\\victim.txt", L"\\sub\\x.txt", L"\\sub", L"\\empty"})
         EXPECT_TRUE(Exists(outside + kept)) << WideToNarrow(kept);
+    EXPECT_TRUE(GetFileAttributesW((outside + L"\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
     // Removing the link here removes the empty folder it points at.
     EXPECT_TRUE(Exists(scratch / L"lone"));
-    EXPECT_EQ(3, result.Removed);
+    EXPECT_EQ(2, result.Removed);
+    EXPECT_FALSE(result.RestartNeeded);
     EXPECT_FALSE(Exists(folder + L"own.txt"));
-    EXPECT_FALSE(Exists(folder + L"real"));
+    EXPECT_FALSE(Exists(folder + L"real\\f.txt"));
+}
+
+// The files the uninstall removes unlisted (the help index files and the
+// templates of setup) go only while they are the folder's own.
+TEST(UninstallLinks, UnlistedFilesOfSetupThatLeadOutsideStay)
+{
+    ScratchDir scratch(L"uninstall_setup_links");
+    const std::wstring folder = scratch / L"inst\\";
+    const std::wstring canary = scratch / L"canary.txt";
+    ASSERT_TRUE(CreateDirectoryW((scratch / L"inst").c_str(), nullptr));
+    MakeFile(canary);
+    const std::wstring exe = folder + L"uninstall.exe";
+    ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
+    MakeFile(folder + L"data.txt");
+    MakeFile(folder + L"velnox.fts");
+    ASSERT_TRUE(WriteBytes(folder + L"Uninstall.lst", "data.txt\r\nuninstall.exe\r\n"));
+    LinuxLinks links;
+    for (const wchar_t* name : {L"velnox.gid", L"vnxnew.dat", L"zipnew.dat"})
+        ASSERT_TRUE(links.Make(UnixName(canary), UnixName(folder + name), folder + name));
+    RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
+
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str()));
+    EXPECT_EQ(0, child.Wait(30000));
+    EXPECT_TRUE(WaitFor(exe, false, 600));
+    EXPECT_TRUE(Exists(canary));
+    EXPECT_FALSE(Exists(folder + L"data.txt"));
+    EXPECT_FALSE(Exists(folder + L"velnox.fts"));
+    for (const wchar_t* name : {L"velnox.gid", L"vnxnew.dat", L"zipnew.dat"})
+        EXPECT_TRUE(Exists(folder + name)) << WideToNarrow(name);
 }
 
 // The temporary folder and the batch file's name are places a user can

@@ -47,26 +47,50 @@ protected:
     std::wstring folder, exe, batch;
 };
 
+// The list as the installer may write it: in the ANSI code page, in UTF-16
+// or UTF-8 with a byte-order mark (the first entry right after the mark), or
+// without the templates and help index files the program's runs left behind.
 TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
 {
-    CreateDirectoryW((folder + L"\\sub").c_str(), nullptr);
-    WriteText(folder + L"\\sub\\x.txt", "x");
-    WriteText(folder + L"\\data.txt", "x");
-    WriteText(scratch / L"canary.txt", "x");
-    WriteText(folder + L"\\Uninstall.lst", "sub\r\nsub\\x.txt\r\ndata.txt\r\n..\\canary.txt\r\n");
+    const std::wstring entries = L"sub\r\nsub\\x.txt\r\ndata.txt\r\n..\\canary.txt\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (wchar_t c : entries)
+        utf16 += {char(c & 0xFF), char(c >> 8)};
+    const std::string ansi(entries.begin(), entries.end());
+    const std::string lists[] = {ansi, utf16, "\xEF\xBB\xBF" + ansi, ansi};
+    for (size_t row = 0; row < ARRAYSIZE(lists); ++row)
+    {
+        if (row > 0)
+        {
+            RawSet(HKEY_CURRENT_USER, L"Software\\Velnox", L"Marker", REG_SZ, L"x", 4);
+            CreateDirectoryW(folder.c_str(), nullptr);
+            ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE)) << "row " << row;
+        }
+        CreateDirectoryW((folder + L"\\sub").c_str(), nullptr);
+        WriteText(folder + L"\\sub\\x.txt", "x");
+        WriteText(folder + L"\\data.txt", "x");
+        WriteText(scratch / L"canary.txt", "x");
+        if (row == 3)
+            for (const wchar_t* name : {L"\\vnxnew.dat", L"\\zipnew.dat", L"\\velnox.gid"})
+                WriteText(folder + name, "x");
+        const std::string& list = lists[row];
+        FILE* file = _wfopen((folder + L"\\Uninstall.lst").c_str(), L"wb");
+        ASSERT_NE(nullptr, file);
+        fwrite(list.data(), 1, list.size(), file);
+        fclose(file);
 
-    ChildProcess child;
-    ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str()));
-    EXPECT_EQ(0, child.Wait(30000));
-    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
-    EXPECT_FALSE(Exists(folder + L"\\Uninstall.lst"));
-    // The batch file waits 2 s for the program before it deletes.
-    for (int i = 0; i < 120 && (Exists(folder) || !CleanupFolders().empty()); ++i)
-        Sleep(500);
-    EXPECT_FALSE(Exists(exe));
-    EXPECT_FALSE(Exists(folder));
-    EXPECT_TRUE(CleanupFolders().empty());
-    EXPECT_TRUE(Exists(scratch / L"canary.txt"));
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str()));
+        EXPECT_EQ(0, child.Wait(30000)) << "row " << row;
+        EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << "row " << row;
+        // The batch file waits 2 s for the program before it deletes.
+        for (int i = 0; i < 120 && (Exists(folder) || !CleanupFolders().empty()); ++i)
+            Sleep(500);
+        EXPECT_FALSE(Exists(exe)) << "row " << row;
+        EXPECT_FALSE(Exists(folder)) << "row " << row;
+        EXPECT_TRUE(CleanupFolders().empty()) << "row " << row;
+        EXPECT_TRUE(Exists(scratch / L"canary.txt")) << "row " << row;
+    }
 }
 
 TEST_F(UninstallRoad, PortableInstallationLeavesNothingBehind)

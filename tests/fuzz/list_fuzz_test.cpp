@@ -1,7 +1,8 @@
 // The list of installed files "Uninstall.lst", fuzzed through the deletion
 // passes against a scratch installation folder. A canary tree beside the
-// folder must come through every input unchanged: nothing outside the
-// installation folder may be touched, whatever the list says.
+// folder, some of it reached by file links from inside the folder, must come
+// through every input unchanged: nothing outside the installation folder may
+// be touched, whatever the list says.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 
 #include "fuzz/fuzz_harness.h"
 #include "removal/uninstall_procedure.h"
+#include "support/host_links.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -102,6 +104,16 @@ const wchar_t* const kCanaryFiles[] = {
     L"canary\\keep.txt",      L"canary\\ro.txt", L"canary\\sub\\deep.txt", L"canary\\uninstall.exe",
     L"canary\\Uninstall.lst", L"outside.txt",    L"installed.txt"};
 const wchar_t* const kCanaryFolders[] = {L"canary", L"canary\\sub", L"canary\\empty", L"install2"};
+
+// File links in the installation folder (made through the host) to canaries.
+struct FileLink
+{
+    const wchar_t* Name;
+    const wchar_t* Target;
+};
+const FileLink kFileLinks[] = {{L"license.txt", L"canary\\keep.txt"},
+                               {L"Lang\\ro_link.txt", L"canary\\ro.txt"},
+                               {L"Formats\\out.fmt", L"outside.txt"}};
 
 // The items of a snapshot whose state differs now (one query each; a full
 // enumeration also finds new items, and runs less often).
@@ -192,12 +204,14 @@ public:
     {
         if (ListHandle != INVALID_HANDLE_VALUE)
             CloseHandle(ListHandle);
+        // Removing the tree would delete the links' targets under Wine.
+        Links.RemoveAll();
         RemoveTree(Root + L"install");
         for (const TreeItem& item : Canary)
             SetFileAttributesW((Root + item.Path).c_str(), FILE_ATTRIBUTE_NORMAL);
     }
     const std::wstring& RootPath() const { return Root; }
-    bool Ready() const { return Canary.size() >= ARRAYSIZE(kCanaryFiles); }
+    bool Ready() const { return Canary.size() >= ARRAYSIZE(kCanaryFiles) && LinksMade; }
     int Restarts = 0;
 
     void Run(const std::string& bytes, uint32_t index)
@@ -300,6 +314,10 @@ private:
             CreateDirectoryW((Install + folder).c_str(), nullptr);
         for (const wchar_t* file : kInstallFiles)
             MakeFile(Install + file, AttributesFor(file));
+        LinksMade = true;
+        for (const FileLink& link : kFileLinks)
+            LinksMade &= Links.Make(UnixName(Root + link.Target), UnixName(Install + link.Name),
+                                    Install + link.Name);
         InstallTree.clear();
         Snapshot(Install, L"", L"Uninstall.lst", InstallTree);
     }
@@ -310,6 +328,8 @@ private:
     std::vector<TreeItem> Canary;
     std::vector<TreeItem> InstallTree;
     HANDLE ListHandle = INVALID_HANDLE_VALUE;
+    LinuxLinks Links;
+    bool LinksMade = false;
     GuardedBlock FolderBlock{16384};
     GuardedBlock ProgramBlock{16384};
 };
@@ -332,7 +352,8 @@ std::string MakeListInput(Rng& rng, const std::wstring& root)
         seeds = {
             L"uninstall.exe\r\nVelnox.exe\r\nreadme.txt\r\nFormats\\zip.fmt\r\nFormats\r\n"
             L"Lang\\de.lng\r\nLang\\sub\\x.txt\r\nLang\\sub\r\nLang\r\nempty\r\nro.txt\r\n"
-            L"hidden.dat\r\ncaf\u00e9.txt\r\nname with spaces.txt\r\nUninstall.lst\r\n",
+            L"hidden.dat\r\ncaf\u00e9.txt\r\nname with spaces.txt\r\nUninstall.lst\r\n"
+            L"license.txt\r\nLang\\ro_link.txt\r\nFormats\\out.fmt\r\n",
             L"Formats\nFormats\\zip.fmt\nLang\nLang\\sub\nLang\\sub\\x.txt\nLang\\de.lng\n",
             L"readme.txt  \t\r\n  ro.txt\r\n\r\n\r\nFormats/zip.fmt\r\n.\\Velnox.exe\r\n",
             L"..\\canary\\keep.txt\r\n..\\canary\r\n\\canary\r\nC:..\\canary\\keep.txt\r\n" +
@@ -349,7 +370,8 @@ std::string MakeListInput(Rng& rng, const std::wstring& root)
                   L"..",      L" .",        L". ",     L"\t",      L"\r\n",
                   L"\n",      L"\r",        L"NUL",    L"COM1",    L"::$DATA",
                   L"~1",      L"Formats\\", L"C:",     L"Z:\\",    L"\\\\server\\share\\",
-                  L"install", L"\u00e9",    L"%s",     L"%d",      L"\x1A"};
+                  L"install", L"\u00e9",    L"%s",     L"%d",      L"\x1A",
+                  L"license.txt", L"ro_link.txt", L"out.fmt"};
     }
     static const std::vector<size_t> lengths = {255, 256, 260, 2045, 2046, 2047, 2048, 2049, 4095};
     static const std::vector<size_t> fileLengths = {2047, 2048, 4095, 4096, 4097};

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <sddl.h>
+#include <fcntl.h>
+#include <io.h>
 #include <share.h>
 
 #include <fstream>
@@ -178,6 +180,53 @@ TEST_F(ListTest, APassThatRemovesNothingEndsAndLongLinesSplit)
     EXPECT_FALSE(Exists(folder + L"b.txt"));
 }
 
+// The same entries in every encoding the list may come in: a name no ANSI
+// code page holds with the others, and the first line right after the mark.
+TEST_F(ListTest, MarkedListsAreReadInTheirEncoding)
+{
+    const std::wstring text = L"first.txt\r\nsub\r\nsub\\\x0416\x4E2D.txt\r\ncaf\u00e9.txt  \n";
+    std::string utf8(text.size() * 3, 0);
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &utf8[0],
+                                    int(utf8.size()), nullptr, nullptr));
+    std::string little = "\xFF\xFE", big = "\xFE\xFF";
+    for (wchar_t c : text)
+    {
+        little += {char(c & 0xFF), char(c >> 8)};
+        big += {char(c >> 8), char(c & 0xFF)};
+    }
+    const std::string lists[] = {"\xEF\xBB\xBF" + utf8, little, big};
+    for (size_t row = 0; row < ARRAYSIZE(lists); ++row)
+    {
+        CreateDirectoryW((folder + L"sub").c_str(), nullptr);
+        for (const wchar_t* name : {L"first.txt", L"sub\\\x0416\x4E2D.txt", L"caf\u00e9.txt"})
+            MakeFile(folder + name);
+        const ListRemoval result = Run(lists[row]);
+        EXPECT_EQ(4, result.Removed) << "row " << row;
+        EXPECT_FALSE(result.ReadFailed) << "row " << row;
+        EXPECT_FALSE(Exists(folder + L"first.txt")) << "row " << row;
+        EXPECT_FALSE(Exists(folder + L"sub")) << "row " << row;
+    }
+}
+
+// A list that cannot be read says so, and is not taken as read.
+TEST_F(ListTest, AListThatCannotBeReadIsNotTakenAsRead)
+{
+    MakeFile(folder + L"a.txt");
+    // A stream over a handle without the right to read: every read fails.
+    const HANDLE handle = CreateFileW((folder + L"Uninstall.lst").c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    const int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    FILE* unreadable = descriptor >= 0 ? _fdopen(descriptor, "rb") : nullptr;
+    ASSERT_NE(nullptr, unreadable);
+    const ListRemoval result = RemoveListedFiles(unreadable, folder.c_str(), program.c_str());
+    fclose(unreadable);
+    EXPECT_TRUE(result.ReadFailed);
+    EXPECT_EQ(0, result.Removed);
+    EXPECT_FALSE(Run("a.txt\n").ReadFailed);
+}
+
 std::vector<std::wstring> PendingRenames()
 {
     std::vector<std::wstring> names;
@@ -198,13 +247,19 @@ std::vector<std::wstring> PendingRenames()
     return names;
 }
 
-bool IsPending(const std::wstring& name)
+int PendingCount(const std::wstring& name)
 {
+    int count = 0;
     for (const std::wstring& pending : PendingRenames())
         if (pending.size() >= name.size() &&
             _wcsicmp(pending.c_str() + pending.size() - name.size(), name.c_str()) == 0)
-            return true;
-    return false;
+            ++count;
+    return count;
+}
+
+bool IsPending(const std::wstring& name)
+{
+    return PendingCount(name) > 0;
 }
 
 // Scheduled renames would run at the prefix's next start; only these tests
@@ -270,12 +325,16 @@ TEST_F(ListTest, FilesInUseAreScheduledButNeverTheProgramOrTheList)
         ASSERT_NE(INVALID_HANDLE_VALUE, held.back());
     }
     MakeFile(busy + L".0.tmp"); // taken: the next free number is used
+    // A folder listed before its file: three passes.
+    CreateDirectoryW((folder + L"two").c_str(), nullptr);
+    MakeFile(folder + L"two\\gone.txt");
 
     ListRemoval result = {};
     {
         MappedImage image(mapped);
         ASSERT_TRUE(image.Mapped());
-        result = Run("mapped.dll\nbusy.dll\nsub\\UNINSTALL.EXE\nsub\\uninstall.LST\n");
+        result = Run("mapped.dll\nbusy.dll\nsub\\UNINSTALL.EXE\nsub\\uninstall.LST\n"
+                     "two\ntwo\\gone.txt\n");
     }
     for (HANDLE file : held)
         CloseHandle(file);
@@ -288,7 +347,10 @@ TEST_F(ListTest, FilesInUseAreScheduledButNeverTheProgramOrTheList)
     // A move of a file held without share-delete fails on Windows; either way
     // the name it is left under is scheduled.
     const bool moved = !Exists(busy);
-    EXPECT_TRUE(IsPending(moved ? busy + L".1.tmp" : busy)) << moved;
+    EXPECT_EQ(3, result.Passes);
+    // Scheduled once, however many passes see it again.
+    EXPECT_EQ(1, PendingCount(moved ? busy + L".1.tmp" : busy)) << moved;
+    EXPECT_EQ(1, PendingCount(mapped + L".1.tmp"));
     EXPECT_TRUE(Exists(namedLikeProgram));
     EXPECT_FALSE(IsPending(namedLikeProgram));
     EXPECT_FALSE(IsPending(namedLikeProgram + L".0.tmp"));

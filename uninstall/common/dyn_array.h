@@ -126,6 +126,8 @@ public:
     bool NextString(const wchar_t** text);
     // Frees the storage and starts over.
     void Reset();
+    // Reads the strings once more from the first.
+    void Rewind() { m_readPosition = 0; }
     uint32_t Count() const { return m_count; }
 
 private:

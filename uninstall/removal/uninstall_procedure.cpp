@@ -11,9 +11,12 @@
 
 #include "common/strings.h"
 #include "files/path_names.h"
+#include "integration/new_file_templates.h"
 #include "localization/messages.h"
+#include "removal/contained_removal.h"
 #include "removal/integration_removal.h"
 #include "settings/portable_settings.h"
+#include "settings/text_file.h"
 #include "startup/run_state.h"
 
 namespace
@@ -21,7 +24,6 @@ namespace
 
 const wchar_t kListName[] = L"Uninstall.lst";
 const wchar_t kBatchName[] = L"Uninstall_Vnx.Bat";
-const size_t kEntryChars = 4096;
 const size_t kLineBytes = 2048;
 const size_t kBatchChars = 1024;
 const size_t kSavedTextChars = 256;
@@ -50,19 +52,162 @@ bool IsBlank(char c)
     return c == '\r' || c == '\n' || c == ' ' || c == '\t';
 }
 
-// A file in use gets a free name beside it and goes at the next restart.
-void ScheduleForRestart(const wchar_t* fullName)
+// A list with a byte-order mark is decoded whole; anything bigger than this
+// is no list of installed files, and is left unread rather than half read.
+const uint32_t kMarkedListBytes = 16 * 1024 * 1024;
+const uint32_t kMarkedBlockBytes = 65536;
+
+// The non-empty lines of the list, pass after pass. A list that begins with
+// a UTF-8 or UTF-16 byte-order mark is read in that encoding; any other is
+// read in the ANSI code page, 2047 bytes at a time, so that a longer line
+// reads as two.
+class ListEntries
 {
-    wchar_t moved[kPathChars] = {0};
-    for (int i = 0; i < 1000; ++i)
+public:
+    explicit ListEntries(FILE* list) : list_(list), marked_(false), failed_(false)
     {
-        FormatString(moved, L"%s.%d.tmp", fullName, i);
-        if (GetFileAttributesW(moved) == INVALID_FILE_ATTRIBUTES)
-            break;
+        ReadMarkedList();
     }
-    const wchar_t* scheduled = MoveFileW(fullName, moved) ? moved : fullName;
-    MoveFileExW(scheduled, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+
+    bool Next(wchar_t (&entry)[kEntryChars])
+    {
+        if (failed_)
+            return false;
+        if (marked_)
+        {
+            const wchar_t* line = nullptr;
+            while (lines_.NextString(&line))
+            {
+                // Cut, a line would name another file.
+                if (wcslen(line) >= kEntryChars)
+                    continue;
+                CopyString(entry, line);
+                return true;
+            }
+            return false;
+        }
+        char line[kLineBytes];
+        while (fgets(line, sizeof(line), list_))
+        {
+            size_t length = strlen(line);
+            while (length > 0 && IsBlank(line[length - 1]))
+                line[--length] = 0;
+            if (length > 0 && AnsiToWide(line, entry, kEntryChars))
+                return true;
+        }
+        failed_ = ferror(list_) != 0;
+        return false;
+    }
+
+    // Back to the first line for another pass.
+    bool Rewind()
+    {
+        if (marked_)
+            lines_.Rewind();
+        else if (fseek(list_, 0, SEEK_SET) != 0)
+            failed_ = true;
+        return !failed_;
+    }
+
+    // A read failed: the list was not read to its end.
+    bool Failed() const { return failed_; }
+
+private:
+    void ReadMarkedList()
+    {
+        unsigned char head[3] = {0, 0, 0};
+        const size_t got = fread(head, 1, sizeof(head), list_);
+        const bool utf8 = got == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
+        const bool utf16 =
+            got >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF));
+        if (ferror(list_) || fseek(list_, 0, SEEK_SET) != 0)
+        {
+            failed_ = true;
+            return;
+        }
+        if (!utf8 && !utf16)
+            return;
+        DynArray<uint8_t> bytes;
+        uint32_t total = 0;
+        for (;;)
+        {
+            if (total >= kMarkedListBytes)
+            {
+                failed_ = true;
+                return;
+            }
+            bytes.SetSize(total + kMarkedBlockBytes);
+            const size_t read = fread(bytes.Data() + total, 1, kMarkedBlockBytes, list_);
+            total += uint32_t(read);
+            if (read < kMarkedBlockBytes)
+                break;
+        }
+        bytes.SetSize(total);
+        if (ferror(list_))
+        {
+            failed_ = true;
+            return;
+        }
+        // A mark the rest of the text belies: read as ANSI, as any list.
+        marked_ = SplitMarkedText(bytes, lines_);
+        if (!marked_ && fseek(list_, 0, SEEK_SET) != 0)
+            failed_ = true;
+    }
+
+    FILE* list_;
+    StringList lines_;
+    bool marked_;
+    bool failed_;
+};
+
+// The folder and the entry, or false when they do not fit whole.
+bool JoinEntry(const wchar_t* folder, const wchar_t* entry, wchar_t (&fullName)[kEntryChars])
+{
+    if (wcslen(folder) + wcslen(entry) >= kEntryChars)
+        return false;
+    CopyString(fullName, folder);
+    AppendString(fullName, entry);
+    return true;
 }
+
+// The help index files that the help viewer writes beside its help file and
+// the new-file templates that setup writes: the list need not name them.
+void RemoveFilesOfSetup(const wchar_t* folder)
+{
+    const ContainedFolder inside(folder);
+    for (const wchar_t* name : {L"velnox.gid", L"velnox.fts", kOwnTemplateName, kZipTemplateName})
+    {
+        wchar_t fullName[kEntryChars];
+        if (JoinEntry(folder, name, fullName))
+            DeleteContainedFile(inside, fullName);
+    }
+}
+
+void RemoveList(const wchar_t* folder)
+{
+    wchar_t fullName[kEntryChars];
+    if (JoinEntry(folder, kListName, fullName))
+        DeleteContainedFile(ContainedFolder(folder), fullName);
+}
+
+// Files the removal has scheduled, so that a file in use whose move failed
+// is scheduled once, not in every pass.
+class ScheduledFiles
+{
+public:
+    bool Holds(const FileIdentity& file) const
+    {
+        for (uint32_t i = 0; i < files_.Size(); ++i)
+            if (files_[i].Volume == file.Volume && files_[i].IndexHigh == file.IndexHigh &&
+                files_[i].IndexLow == file.IndexLow)
+                return true;
+        return false;
+    }
+    void Add(const FileIdentity& file) { files_.Push(file); }
+
+private:
+    DynArray<FileIdentity> files_;
+};
 
 // The system drops trailing dots and blanks from a name: "Uninstall.lst. "
 // is the list itself.
@@ -457,52 +602,44 @@ bool IsSafeListEntry(const wchar_t* entry)
 
 ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* programPath)
 {
-    ListRemoval result = {0, 0, false};
+    ListRemoval result = {0, 0, false, false};
     const size_t rootLength = wcslen(folder);
+    const ContainedFolder inside(folder);
+    ListEntries entries(list);
+    ScheduledFiles scheduled;
     for (;;)
     {
         ++result.Passes;
         int removed = 0;
         LinkGuard links(rootLength);
-        char line[kLineBytes];
-        while (fgets(line, sizeof(line), list))
+        wchar_t entry[kEntryChars];
+        while (entries.Next(entry))
         {
-            size_t length = strlen(line);
-            while (length > 0 && IsBlank(line[length - 1]))
-                line[--length] = 0;
-            wchar_t entry[kEntryChars];
-            if (length == 0 || !AnsiToWide(line, entry, kEntryChars) || !IsSafeListEntry(entry))
-                continue;
             wchar_t fullName[kEntryChars];
-            CopyString(fullName, folder);
-            AppendString(fullName, entry);
-            if (links.PassesThroughLink(fullName))
+            if (!IsSafeListEntry(entry) || !JoinEntry(folder, entry, fullName) ||
+                links.PassesThroughLink(fullName))
                 continue;
-
-            const DWORD attributes = GetFileAttributesW(fullName);
             // Removing a linked folder may remove the folder it points at.
-            if (IsLinkToElsewhere(fullName, attributes))
+            const DWORD attributes = GetFileAttributesW(fullName);
+            if (attributes == INVALID_FILE_ATTRIBUTES || IsLinkToElsewhere(fullName, attributes))
                 continue;
-            SetFileAttributesW(fullName, 0);
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            {
-                if (RemoveDirectoryW(fullName))
-                    ++removed;
-            }
-            else if (DeleteFileW(fullName))
+            ContainedEntry item(inside, fullName);
+            if (item.Delete())
                 ++removed;
-            else if (attributes != INVALID_FILE_ATTRIBUTES &&
-                     !IsProtectedName(fullName, programPath))
+            else if ((item.GetState() == ContainedEntry::Deletable ||
+                      item.GetState() == ContainedEntry::InUse) &&
+                     !item.IsFolder() && !IsProtectedName(fullName, programPath) &&
+                     !scheduled.Holds(item.Identity()) && item.ScheduleForRestart())
             {
                 result.RestartNeeded = true;
-                ScheduleForRestart(fullName);
+                scheduled.Add(item.Identity());
             }
         }
         result.Removed += removed;
-        if (removed == 0)
+        if (removed == 0 || !entries.Rewind())
             break;
-        fseek(list, 0, SEEK_SET);
     }
+    result.ReadFailed = entries.Failed();
     return result;
 }
 
@@ -689,17 +826,18 @@ void RunUninstall()
     if (RunState.MsiMode)
         return;
 
-    for (const wchar_t* helpIndex : {L"velnox.gid", L"velnox.fts"})
-    {
-        SetFileAttributesW(helpIndex, 0);
-        DeleteFileW(helpIndex);
-    }
+    RemoveFilesOfSetup(folder);
     const ListRemoval removal = RemoveListedFiles(list.Get(), folder, programPath);
     list.Close();
-    DeleteFileW(kListName);
+    if (!removal.ReadFailed)
+        RemoveList(folder);
 
     if (removal.RestartNeeded && !RunState.Silent)
         ShowMessageBox(nullptr, restartText, caption, MB_ICONINFORMATION | MB_SETFOREGROUND);
+    // A list not read to its end stays, and so does the program, so that the
+    // removal can be run again.
+    if (removal.ReadFailed)
+        return;
 
     wchar_t currentDir[kPathChars];
     const DWORD dirLength = GetCurrentDirectoryW(kPathChars, currentDir);

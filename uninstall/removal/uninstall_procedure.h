@@ -18,12 +18,14 @@ struct ListRemoval
     int Passes;
     int Removed;
     bool RestartNeeded; // some file in use was scheduled for the next restart
+    bool ReadFailed;    // the list could not be read to its end
 };
 
-// The deletion passes over an open list. folder ends with a backslash;
-// programPath is the running program, never moved or scheduled. A name that
-// is, or lies below, a junction or symbolic link is passed over: it may lead
-// outside the folder.
+// The deletion passes over an open list, read in the ANSI code page or, after
+// a UTF-8 or UTF-16 byte-order mark, in that encoding. folder ends with a
+// backslash; programPath is the running program, never moved or scheduled.
+// A name that is, or lies below, a junction or symbolic link, or whose file
+// lies outside the folder, is passed over; a file in use is scheduled once.
 ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* programPath);
 
 // The batch file's own folder: made new under the temporary folder's real

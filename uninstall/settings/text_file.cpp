@@ -144,3 +144,14 @@ bool ReadTextFile(const wchar_t* name, StringList& lines, bool& whole)
     whole = readToEnd;
     return true;
 }
+
+bool SplitMarkedText(DynArray<uint8_t>& bytes, StringList& lines)
+{
+    const TextEncoding encoding = DetectEncoding(bytes.Data(), bytes.Size());
+    if (encoding == TextEncoding::Ansi)
+        return false;
+    DynArray<wchar_t> text;
+    ConvertToWide(bytes, encoding, text);
+    SplitLines(text.Data(), lines);
+    return true;
+}

@@ -1,0 +1,311 @@
+#include "removal/contained_removal.h"
+
+#include "common/strings.h"
+#include "files/path_names.h"
+
+#include <initializer_list>
+
+namespace
+{
+
+// Newer than the headers' Windows XP: looked up at run time.
+const int kFileBasicInfo = 0;
+const int kFileDispositionInfo = 4;
+const int kFileAttributeTagInfo = 9;
+const DWORD kVolumeNameNt = 0x2;
+const DWORD kNameSurrogate = 0x20000000;
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+struct BasicInfo
+{
+    LARGE_INTEGER CreationTime;
+    LARGE_INTEGER LastAccessTime;
+    LARGE_INTEGER LastWriteTime;
+    LARGE_INTEGER ChangeTime;
+    DWORD FileAttributes;
+};
+
+struct DispositionInfo
+{
+    BOOLEAN DeleteFile;
+};
+
+struct AttributeTagInfo
+{
+    DWORD FileAttributes;
+    DWORD ReparseTag;
+};
+
+typedef DWORD(WINAPI* FinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
+typedef BOOL(WINAPI* HandleInfoFn)(HANDLE, int, LPVOID, DWORD);
+
+struct HandleFunctions
+{
+    FinalPathFn FinalPath;
+    HandleInfoFn GetInfo;
+    HandleInfoFn SetInfo;
+};
+
+template <typename Function> Function Kernel32Function(const char* name)
+{
+    HMODULE kernel = GetModuleHandleW(L"kernel32");
+    return kernel ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)))
+                  : nullptr;
+}
+
+const HandleFunctions& Functions()
+{
+    static const HandleFunctions functions = {
+        Kernel32Function<FinalPathFn>("GetFinalPathNameByHandleW"),
+        Kernel32Function<HandleInfoFn>("GetFileInformationByHandleEx"),
+        Kernel32Function<HandleInfoFn>("SetFileInformationByHandle")};
+    return functions;
+}
+
+// The final path of an open entry; false when it cannot be told or does not
+// fit (a cut path could name the folder it lies in).
+bool FinalPathOf(HANDLE handle, DWORD flags, wchar_t (&path)[kEntryChars])
+{
+    const DWORD length = Functions().FinalPath(handle, path, kEntryChars, flags);
+    return length > 0 && length < kEntryChars - 1;
+}
+
+// A name that exists, link or not: on Windows a search also sees a link
+// whose target is gone.
+bool NameIsTaken(const wchar_t* name)
+{
+    if (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (HasWildcards(name))
+        return true;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(name, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
+HANDLE OpenWithoutFollowing(const wchar_t* name, DWORD access)
+{
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+    HANDLE handle = CreateFileW(name, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle != INVALID_HANDLE_VALUE)
+        return handle;
+    const DWORD error = GetLastError();
+    wchar_t longName[kEntryChars + 8];
+    if (MakeLongPath(name, longName))
+        handle = CreateFileW(longName, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        SetLastError(error);
+    return handle;
+}
+
+bool ReadIdentity(HANDLE handle, DWORD& attributes, FileIdentity& identity)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    attributes = info.dwFileAttributes;
+    identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return true;
+}
+
+bool IsMissingError(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+           error == ERROR_INVALID_NAME;
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b)
+{
+    return a.Volume == b.Volume && a.IndexHigh == b.IndexHigh && a.IndexLow == b.IndexLow;
+}
+
+} // namespace
+
+ContainedFolder::ContainedFolder(const wchar_t* folder)
+    : flags_(0), offered_(Functions().FinalPath != nullptr), known_(false)
+{
+    finalPath_[0] = 0;
+    if (!offered_)
+        return;
+    // The folder itself may be reached through a link: its final path is
+    // where its entries really lie.
+    const HANDLE handle = CreateFileW(folder, FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return;
+    // A volume without a drive letter has only its device name.
+    for (const DWORD flags : {DWORD(0), kVolumeNameNt})
+    {
+        if (FinalPathOf(handle, flags, finalPath_))
+        {
+            flags_ = flags;
+            AddEndSlash(finalPath_);
+            known_ = wcslen(finalPath_) < kEntryChars - 1;
+            break;
+        }
+    }
+    CloseHandle(handle);
+}
+
+bool ContainedFolder::Holds(HANDLE entry) const
+{
+    if (!offered_)
+        return true;
+    wchar_t path[kEntryChars];
+    if (!known_ || !FinalPathOf(entry, flags_, path))
+        return false;
+    const size_t length = wcslen(finalPath_);
+    return wcslen(path) > length &&
+           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, path, int(length), finalPath_,
+                          int(length)) == CSTR_EQUAL;
+}
+
+ContainedEntry::ContainedEntry(const ContainedFolder& folder, const wchar_t* fullName)
+    : folder_(folder), name_(fullName), handle_(INVALID_HANDLE_VALUE), attributes_(0),
+      identity_{0, 0, 0}, state_(Missing)
+{
+    // Another process may hold the file without letting it be deleted; the
+    // attributes can still be read and changed.
+    if (Open(FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE))
+        state_ = Deletable;
+    else if (IsMissingError(GetLastError()))
+        return;
+    else if (Open(FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES) || Open(FILE_READ_ATTRIBUTES))
+        state_ = InUse;
+    else
+        return;
+    if (!Check())
+    {
+        state_ = Elsewhere;
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return;
+    }
+    // Read-only, hidden and system are cleared, on folders too.
+    const DWORD clear = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (!(attributes_ & clear))
+        return;
+    BasicInfo info = {};
+    info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (Functions().SetInfo)
+        Functions().SetInfo(handle_, kFileBasicInfo, &info, sizeof(info));
+    else
+        SetFileAttributesW(name_, 0);
+}
+
+ContainedEntry::~ContainedEntry()
+{
+    if (handle_ != INVALID_HANDLE_VALUE)
+        CloseHandle(handle_);
+}
+
+bool ContainedEntry::Open(DWORD access)
+{
+    handle_ = OpenWithoutFollowing(name_, access);
+    return handle_ != INVALID_HANDLE_VALUE;
+}
+
+bool ContainedEntry::Check()
+{
+    if (!ReadIdentity(handle_, attributes_, identity_))
+        return false;
+    if (attributes_ & FILE_ATTRIBUTE_REPARSE_POINT)
+    {
+        // A junction or symbolic link names another place; a reparse point
+        // whose kind cannot be told may too.
+        AttributeTagInfo tag = {0, 0};
+        if (!Functions().GetInfo ||
+            !Functions().GetInfo(handle_, kFileAttributeTagInfo, &tag, sizeof(tag)) ||
+            tag.ReparseTag == 0 || (tag.ReparseTag & kNameSurrogate))
+            return false;
+    }
+    return folder_.Holds(handle_);
+}
+
+bool ContainedEntry::IsAt(const wchar_t* name) const
+{
+    const HANDLE handle = OpenWithoutFollowing(name, FILE_READ_ATTRIBUTES);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD attributes = 0;
+    FileIdentity identity = {0, 0, 0};
+    const bool same = ReadIdentity(handle, attributes, identity) &&
+                      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      SameFile(identity, identity_);
+    CloseHandle(handle);
+    return same;
+}
+
+bool ContainedEntry::Delete()
+{
+    if (state_ != Deletable)
+        return false;
+    bool deleted = false;
+    if (Functions().SetInfo)
+    {
+        DispositionInfo disposition = {TRUE};
+        deleted = Functions().SetInfo(handle_, kFileDispositionInfo, &disposition,
+                                      sizeof(disposition)) != FALSE;
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+    else
+    {
+        // Without deletion by handle the name is checked once more just
+        // before it goes.
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        if (IsAt(name_))
+            deleted = IsFolder() ? RemoveDirectoryW(name_) != FALSE : DeleteFileW(name_) != FALSE;
+    }
+    if (deleted)
+        state_ = Missing;
+    return deleted;
+}
+
+bool ContainedEntry::ScheduleForRestart()
+{
+    if (state_ != Deletable && state_ != InUse)
+        return false;
+    // A handle with the right to delete would keep the move from opening it.
+    if (state_ == Deletable)
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+        DWORD attributes = 0;
+        FileIdentity identity = {0, 0, 0};
+        if (!Open(FILE_READ_ATTRIBUTES) || !ReadIdentity(handle_, attributes, identity) ||
+            !SameFile(identity, identity_))
+            return false;
+        state_ = InUse;
+    }
+    // The numbered name must be whole: a cut one would name another file.
+    wchar_t moved[kEntryChars + 16];
+    bool haveName = false;
+    for (int i = 0; i < 1000; ++i)
+    {
+        haveName = FormatString(moved, L"%s.%d.tmp", name_, i) >= 0;
+        if (!haveName || !NameIsTaken(moved))
+            break;
+    }
+    // Whatever is moved or scheduled must still be this entry.
+    const wchar_t* scheduled = name_;
+    if (haveName && MoveFileW(name_, moved))
+    {
+        if (!IsAt(moved))
+            return false;
+        scheduled = moved;
+    }
+    else if (!IsAt(name_))
+        return false;
+    return MoveFileExW(scheduled, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+bool DeleteContainedFile(const ContainedFolder& folder, const wchar_t* fullName)
+{
+    ContainedEntry entry(folder, fullName);
+    return entry.GetState() == ContainedEntry::Deletable && !entry.IsFolder() && entry.Delete();
+}

@@ -1,0 +1,91 @@
+#pragma once
+// Deleting, moving and scheduling names of the program's folder without ever
+// reaching outside it. A name is opened without following a link at its end;
+// the opened entry must not be a link and, where the system can tell, its
+// final path must lie strictly inside the folder's own final path. The
+// deletion then goes through that same handle, so nothing can be swapped in
+// between the check and the deletion. Wine shows a file link as a plain file
+// and opens its target: there the final path is what catches it.
+#include <windows.h>
+
+#include <cstddef>
+
+// Names of the program's folder are joined into buffers of this size.
+const size_t kEntryChars = 4096;
+
+// Which file an open handle reaches, whatever name it was opened by.
+struct FileIdentity
+{
+    DWORD Volume;
+    DWORD IndexHigh;
+    DWORD IndexLow;
+};
+
+// The folder every name must stay inside, its final path read once.
+class ContainedFolder
+{
+public:
+    // folder ends with a backslash.
+    explicit ContainedFolder(const wchar_t* folder);
+    ContainedFolder(const ContainedFolder&) = delete;
+    ContainedFolder& operator=(const ContainedFolder&) = delete;
+
+    // True when the opened entry's final path lies strictly inside the
+    // folder's, or when the system cannot tell final paths at all. A system
+    // that offers final paths but cannot give one here gives false.
+    bool Holds(HANDLE entry) const;
+
+private:
+    wchar_t finalPath_[kEntryChars]; // with a trailing backslash
+    DWORD flags_;                    // the kind of final path that worked
+    bool offered_;                   // the system tells final paths
+    bool known_;                     // and told the folder's
+};
+
+// One name of the folder, opened for its checks and its deletion.
+class ContainedEntry
+{
+public:
+    enum State
+    {
+        Missing,   // nothing there (or it cannot even be looked at)
+        Elsewhere, // a link, or something outside the folder: never touched
+        Deletable, // opened with the right to delete it
+        InUse,     // checked, but another process keeps it from deletion
+    };
+
+    ContainedEntry(const ContainedFolder& folder, const wchar_t* fullName);
+    ~ContainedEntry();
+    ContainedEntry(const ContainedEntry&) = delete;
+    ContainedEntry& operator=(const ContainedEntry&) = delete;
+
+    State GetState() const { return state_; }
+    bool IsFolder() const { return (attributes_ & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+    const FileIdentity& Identity() const { return identity_; }
+
+    // Clears read-only, hidden and system, then deletes the entry (a folder
+    // only when empty) and closes it, so that the name is gone on return.
+    bool Delete();
+    // Moves the entry to the first free "%s.%d.tmp" name beside it and asks
+    // for its deletion at the next restart, under its own name when the move
+    // fails. False when nothing was scheduled: the entry was swapped for
+    // something else meanwhile, or the system refused.
+    bool ScheduleForRestart();
+
+private:
+    bool Open(DWORD access);
+    bool Check();
+    // The name reaches this very entry (and is not a link to it).
+    bool IsAt(const wchar_t* name) const;
+
+    const ContainedFolder& folder_;
+    const wchar_t* name_;
+    HANDLE handle_;
+    DWORD attributes_;
+    FileIdentity identity_;
+    State state_;
+};
+
+// A file of the folder that the program itself wrote (never a folder):
+// deleted with the same checks. True when it is gone now.
+bool DeleteContainedFile(const ContainedFolder& folder, const wchar_t* fullName);
