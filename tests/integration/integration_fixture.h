@@ -86,8 +86,13 @@ protected:
         for (const wchar_t* key : {L".rev", L".ace", L"Velnox", L"Velnox.ZIP", L"Velnox.REV"})
             RemoveRegistryTree(HKEY_CLASSES_ROOT, key);
         RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
-        // Applying writes "exe32" there; later binaries expect it gone.
+        // Applying writes "exe32" there, App Paths and the uninstall entry;
+        // later binaries expect them gone (an uninstall would remove them).
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox");
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE,
+                           L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver");
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE,
+                           L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe");
         // The template files beside this binary are left: the other prefix
         // may be writing them at the same time.
     }

@@ -76,6 +76,21 @@ bool IsLinkAttr(DWORD attributes)
            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes)
+{
+    if (!IsLinkAttr(attributes))
+        return false;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    FindClose(search);
+    // Cloud placeholders and the like are reparse points too, but stay
+    // where they are; only a name surrogate names another place.
+    const DWORD kNameSurrogate = 0x20000000;
+    return found.dwReserved0 == 0 || (found.dwReserved0 & kNameSurrogate) != 0;
+}
+
 uint64_t GetFreeDiskSpace(const wchar_t* name)
 {
     wchar_t folder[kPathChars];
@@ -324,7 +339,7 @@ bool IsFolderReachedDirectly(const wchar_t* folder)
     // maps to a linked Linux folder as a link, Windows never.
     if (IsDriveRoot(path))
         return true;
-    if (IsLinkAttr(attributes))
+    if (IsLinkToElsewhere(path, attributes))
         return false;
     for (;;)
     {
@@ -337,7 +352,7 @@ bool IsFolderReachedDirectly(const wchar_t* folder)
         // "\\server" and the like cannot be asked; nothing above them is a link.
         if (above == INVALID_FILE_ATTRIBUTES)
             return true;
-        if (IsLinkAttr(above))
+        if (IsLinkToElsewhere(path, above))
             return false;
     }
 }

@@ -19,6 +19,9 @@ bool FileExists(const wchar_t* name);
 bool IsDirAttr(DWORD attributes);
 // Invalid attributes are not a link.
 bool IsLinkAttr(DWORD attributes);
+// A reparse point that names another place (a junction or a symbolic link),
+// or one whose kind cannot be told: it may lead out of the folder it is in.
+bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes);
 // Bytes free to this user on the volume of the file's folder (the current
 // volume for a bare name); 0 when unknown.
 uint64_t GetFreeDiskSpace(const wchar_t* name);

@@ -10,6 +10,7 @@
 #include <initializer_list>
 
 #include "common/strings.h"
+#include "files/file_system.h"
 #include "files/path_names.h"
 #include "integration/new_file_templates.h"
 #include "localization/messages.h"
@@ -293,21 +294,6 @@ bool ReadsTheSame(const wchar_t* path)
             return false;
     }
     return true;
-}
-
-// A reparse point that names another place (a junction or a symbolic link),
-// or one whose kind cannot be told, may lead outside the program's folder.
-bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes)
-{
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return false;
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(path, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return true;
-    FindClose(search);
-    const DWORD kNameSurrogate = 0x20000000;
-    return found.dwReserved0 == 0 || (found.dwReserved0 & kNameSurrogate) != 0;
 }
 
 // Looks at each folder on the way from the program's folder down to a listed
