@@ -405,11 +405,7 @@ bool PrepareFileToWrite(const wchar_t* name)
     return IsFileReallyInside(name);
 }
 
-namespace
-{
-
-// "CON", "nul.txt", "COM1 " and the like name devices in every folder.
-bool IsDeviceStem(const wchar_t* name)
+bool IsDeviceName(const wchar_t* name)
 {
     size_t length = 0;
     while (name[length] != 0 && name[length] != L'.')
@@ -434,8 +430,6 @@ bool IsDeviceStem(const wchar_t* name)
     return numbered && (CompareNoCase(stem, L"COM") == 0 || CompareNoCase(stem, L"LPT") == 0);
 }
 
-} // namespace
-
 bool IsPlainFileName(const wchar_t* name)
 {
     const size_t kMaxNameChars = 240;
@@ -449,5 +443,5 @@ bool IsPlainFileName(const wchar_t* name)
             return false;
     // Windows drops a trailing dot or blank, so the name would be another.
     const wchar_t last = name[length - 1];
-    return last != L'.' && last != L' ' && !IsDeviceStem(name);
+    return last != L'.' && last != L' ' && !IsDeviceName(name);
 }

@@ -100,6 +100,8 @@ bool PrepareFileToWrite(const wchar_t* name);
 // character Windows refuses in a name, no control character, no trailing dot
 // or blank, and no device name ("NUL", "com1.txt", ...).
 bool IsPlainFileName(const wchar_t* name);
+// "CON", "nul.txt", "COM1 " and the like name devices in every folder.
+bool IsDeviceName(const wchar_t* name);
 
 // The archiver's folder in the user's application data, "...\Velnox", in the
 // output whether or not it exists; true when it exists. It is not created.

@@ -241,29 +241,22 @@ bool IsProtectedName(const wchar_t* fullName, const wchar_t* programPath)
            SameNameAsOpened(PointToName(longName), kListName);
 }
 
-// "CON", "nul.txt", "COM1 " and the like name devices in every folder.
-bool IsDeviceName(const wchar_t* part, const wchar_t* end)
+// One part of a list entry, from part up to end, names a device.
+bool IsDevicePart(const wchar_t* part, const wchar_t* end)
 {
-    const wchar_t* stem = part;
-    while (stem < end && *stem != L'.')
-        ++stem;
-    while (stem > part && stem[-1] == L' ')
-        --stem;
-    const size_t length = static_cast<size_t>(stem - part);
-    wchar_t name[8] = L"";
-    if (length == 0 || length >= ARRAYSIZE(name))
+    // Only the text before the first dot decides, and device names are short.
+    wchar_t stem[16];
+    size_t length = 0;
+    while (part + length < end && part[length] != L'.')
+        ++length;
+    while (length > 0 && part[length - 1] == L' ')
+        --length;
+    if (length >= ARRAYSIZE(stem))
         return false;
     for (size_t i = 0; i < length; ++i)
-        name[i] = part[i];
-    name[length] = 0;
-    static const wchar_t* const kDevices[] = {L"CON",    L"PRN",     L"AUX",   L"NUL",
-                                              L"CONIN$", L"CONOUT$", L"CLOCK$"};
-    for (const wchar_t* device : kDevices)
-        if (CompareNoCase(name, device) == 0)
-            return true;
-    const bool numbered = length == 4 && name[3] >= L'0' && name[3] <= L'9';
-    name[3] = 0;
-    return numbered && (CompareNoCase(name, L"COM") == 0 || CompareNoCase(name, L"LPT") == 0);
+        stem[i] = part[i];
+    stem[length] = 0;
+    return IsDeviceName(stem);
 }
 
 // Writes one composed text in the ANSI code page.
@@ -575,7 +568,7 @@ bool IsSafeListEntry(const wchar_t* entry)
         }
         if (onlyDots && dots > 1)
             return false;
-        if (IsDeviceName(part, end))
+        if (IsDevicePart(part, end))
             return false;
         if (!onlyDots)
             ++realParts;
