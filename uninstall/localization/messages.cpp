@@ -183,3 +183,9 @@ const wchar_t* MessageText(uint32_t number)
     LanguageFile.Translate(text, kMessageChars, TextKind::Message, nullptr);
     return text;
 }
+
+wchar_t* MessageWithArgument(uint32_t number, const wchar_t* argument, wchar_t* buffer,
+                             size_t capacity)
+{
+    return FillArgument(buffer, capacity, MessageText(number), argument);
+}
