@@ -111,6 +111,11 @@ TEST_F(FileSystemTest, SearchOfNothingIsNotAnError)
 {
     const std::wstring masks[] = {
         folder_ + L"\\missing\\*", // missing folder
+        // Written with "/" or "..": the long form cannot name it, so the
+        // plain search's answer stands.
+        folder_ + L"/missing/*",
+        folder_ + L"\\missing\\..\\gone\\*",
+        folder_ + L"\\.\\missing\\*",
         folder_ + L"\\*.none",     // nothing matches
         L"",                       // empty mask
     };
