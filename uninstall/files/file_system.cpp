@@ -136,7 +136,12 @@ void FindFile::SetMask(const wchar_t* mask)
 {
     // A new FindFirstFileW would otherwise orphan the old handle.
     Close();
-    CopyString(mask_, mask);
+    // Cut, the mask would search another folder or name another entry: such
+    // a search finds nothing.
+    if (wcsnlen(mask, kPathChars) < kPathChars)
+        CopyString(mask_, mask);
+    else
+        mask_[0] = 0;
     first_ = true;
 }
 
@@ -166,10 +171,14 @@ bool FindFile::Next(FindData& data)
             data.Error = GetLastError() != ERROR_NO_MORE_FILES;
             return false;
         }
-        FillFindData(mask_, found, data);
         first_ = false;
-        if (!IsDotEntry(found.cFileName))
-            return true;
+        // An entry whose full name does not fit would be handed out cut, as
+        // the name of another file: it is passed over.
+        if (IsDotEntry(found.cFileName) ||
+            size_t(PointToName(mask_) - mask_) + wcslen(found.cFileName) >= kPathChars)
+            continue;
+        FillFindData(mask_, found, data);
+        return true;
     }
 }
 
