@@ -150,6 +150,42 @@ TEST(FormatString, CutTextGivesNegativeResult)
     EXPECT_TRUE(none.TailIntact());
 }
 
+// Formats from translations: only the one "%s" reads an argument.
+TEST(FillArgument, FillsOnlyTheFirstPlaceholder)
+{
+    const struct
+    {
+        const wchar_t* Format;
+        size_t Capacity;
+        const wchar_t* Expected;
+    } rows[] = {
+        {L"Cannot open %s.", 64, L"Cannot open Uninstall.lst."},
+        {L"%s %s %n %d %x %S %ls %", 64, L"Uninstall.lst %s %n %d %x %S %ls %"},
+        {L"100%% %%s %s", 64, L"100% %s Uninstall.lst"},
+        {L"no placeholder", 64, L"no placeholder"},
+        {L"ab%scd", 6, L"abUni"}, // cut inside the argument
+        {L"abc%s", 3, L"ab"},
+        {L"%s", 1, L""},
+        {nullptr, 8, L""},
+    };
+    PageEndBytes page;
+    ASSERT_TRUE(page.Ready());
+    // The argument ends at an inaccessible page: reading past it faults.
+    const std::string argument(reinterpret_cast<const char*>(L"Uninstall.lst"), 28);
+    const wchar_t* placed = reinterpret_cast<const wchar_t*>(page.Place(argument));
+    for (size_t row = 0; row < ARRAYSIZE(rows); row++)
+    {
+        GuardedText out(rows[row].Capacity);
+        EXPECT_EQ(out.Data(), FillArgument(out.Data(), rows[row].Capacity, rows[row].Format, placed))
+            << "row " << row;
+        EXPECT_EQ(std::wstring(rows[row].Expected), out.Text()) << "row " << row;
+        EXPECT_TRUE(out.TailIntact()) << "row " << row;
+    }
+    GuardedText none(0);
+    FillArgument(none.Data(), 0, L"%s", placed);
+    EXPECT_TRUE(none.TailIntact());
+}
+
 TEST(CompareNoCase, IgnoresCaseAndHonoursPrefixLength)
 {
     struct Row

@@ -228,6 +228,56 @@ TEST_F(SetupWithBrokenLanguage, SetupDialogStillComesUp)
     }
 }
 
+// Translations of the messages that take an argument, with more "%" than the
+// one "%s": the box shows them as written and only the argument is filled in.
+TEST_F(SetupWithBrokenLanguage, TranslatedFormatsFillOnlyTheirArgument)
+{
+    HMODULE program = LoadProgramResources();
+    ASSERT_NE(nullptr, program);
+    auto ownText = [&](UINT number)
+    {
+        wchar_t text[kMessageChars] = L"";
+        LoadStringW(program, number, text, kMessageChars);
+        return std::wstring(text);
+    };
+    const struct
+    {
+        const wchar_t* Options;
+        UINT Number;
+        const wchar_t* Translation;
+        std::wstring Shown;
+    } rows[] = {
+        // The missing list, also when silent.
+        {L"/S", MSG_NO_FILE_LIST, L"%s %s %n %x %d %S 100%% %",
+         L"Uninstall.lst %s %n %x %d %S 100% %"},
+        {L"/S", MSG_NO_FILE_LIST, L"%n%p%ls", L"%n%p%ls"},
+        {L"/warning", MSG_NOT_REMOVED_PATH, L"%n%s%s%",
+         ownText(MSG_NOT_REMOVED) + L"\n%n" + exe + L"%s%"},
+    };
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        wchar_t key[kEntryKeyChars];
+        const std::wstring source = ownText(rows[row].Number);
+        ComposeEntryKey(TextKind::Message, nullptr, source.c_str(), key);
+        ASSERT_TRUE(WriteBytes(In(L"uninstall.lng"),
+                               std::string("\xFF\xFE", 2) +
+                                   Utf16Bytes(L"***messages***\r\n" + std::wstring(key) + L"=\"" +
+                                              rows[row].Translation + L"\"\r\n")))
+            << "row " << row;
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(L"\"" + exe + L"\" " + rows[row].Options, folder.c_str()))
+            << "row " << row;
+        HWND box = child.FindDialog(30000);
+        ASSERT_NE(nullptr, box) << "row " << row << ": no message box";
+        // The text of a message box is its static control 0xFFFF.
+        EXPECT_EQ(rows[row].Shown, WindowText(GetDlgItem(box, 0xFFFF))) << "row " << row;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(0, child.Wait(30000)) << "row " << row;
+        EXPECT_TRUE(Exists(exe)) << "row " << row;
+    }
+    FreeLibrary(program);
+}
+
 // A library that holds no dialog at all: the context items dialog too must
 // come from the program.
 TEST_F(SetupWithBrokenLanguage, ContextItemsComeFromTheProgramToo)

@@ -91,6 +91,66 @@ TEST_F(DiskFileTest, CreatedFileSurvivesOnlyAnExplicitClose)
     EXPECT_EQ(0u, NewReports());
 }
 
+// A failed Open or Create changes nothing: the object deletes only a file it
+// made and still holds, never the name of the call that failed.
+TEST_F(DiskFileTest, FailedCallKeepsTheHeldFilesFate)
+{
+    // Deletable but not writable while another handle holds it.
+    const std::wstring held = Path(L"held.txt");
+    ASSERT_TRUE(scratch::WriteBytes(held, "theirs"));
+    HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    const struct
+    {
+        bool CreateFirst;
+        std::wstring Second;
+        bool CreateSecond;
+    } rows[] = {
+        {false, held, true},
+        {true, held, true},
+        {true, Path(L"missing.txt"), false},
+        {true, Path(L"missing\\new.txt"), true},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(rows); i++)
+    {
+        const std::wstring first = Path(L"first" + std::to_wstring(i) + L".txt");
+        if (!rows[i].CreateFirst)
+        {
+            ASSERT_TRUE(scratch::WriteBytes(first, "old")) << "row " << i;
+        }
+        {
+            DiskFile file;
+            ASSERT_TRUE(rows[i].CreateFirst ? file.Create(first.c_str()) : file.Open(first.c_str()))
+                << "row " << i;
+            const wchar_t* second = rows[i].Second.c_str();
+            EXPECT_FALSE(rows[i].CreateSecond ? file.Create(second) : file.Open(second))
+                << "row " << i;
+            EXPECT_TRUE(file.IsOpened()) << "row " << i;
+        }
+        EXPECT_EQ(!rows[i].CreateFirst, FileExists(first.c_str())) << "row " << i;
+    }
+    CloseHandle(holder);
+    EXPECT_TRUE(FileExists(held.c_str())) << "deleted by an object that never made it";
+
+    // A name longer than the object keeps: cut, it would name another file.
+    std::wstring plain = folder_, longName = longFolder_;
+    for (int depth = 0; depth < 9; depth++)
+    {
+        plain += L"\\" + std::wstring(200, L'd');
+        longName += L"\\" + std::wstring(200, L'd');
+        ASSERT_TRUE(CreateDirectoryW(longName.c_str(), nullptr)) << "depth " << depth;
+    }
+    const std::wstring victim(kPathChars - 1 - plain.size() - 1, L'v');
+    ASSERT_TRUE(scratch::WriteBytes(longName + L"\\" + victim, "keep"));
+    {
+        DiskFile file;
+        EXPECT_FALSE(file.Create((plain + L"\\" + victim + L"vvvv").c_str()));
+    }
+    EXPECT_TRUE(FileExists((longName + L"\\" + victim).c_str()));
+    EXPECT_FALSE(FileExists((longName + L"\\" + victim + L"vvvv").c_str()));
+}
+
 TEST_F(DiskFileTest, CreateTruncatesAnExistingFile)
 {
     std::wstring name = Path(L"full.txt");

@@ -7,6 +7,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -111,6 +112,11 @@ TEST_F(FileSystemTest, SearchOfNothingIsNotAnError)
 {
     const std::wstring masks[] = {
         folder_ + L"\\missing\\*", // missing folder
+        // Written with "/" or "..": the long form cannot name it, so the
+        // plain search's answer stands.
+        folder_ + L"/missing/*",
+        folder_ + L"\\missing\\..\\gone\\*",
+        folder_ + L"\\.\\missing\\*",
         folder_ + L"\\*.none",     // nothing matches
         L"",                       // empty mask
     };
@@ -126,6 +132,38 @@ TEST_F(FileSystemTest, SearchOfNothingIsNotAnError)
     FindFile neverSet;
     FindData data;
     EXPECT_FALSE(neverSet.Next(data));
+}
+
+// Names that do not fit a path buffer are never handed out cut: cut, they
+// would name the planted entry instead.
+TEST_F(FileSystemTest, SearchNeverYieldsACutName)
+{
+    std::wstring plain = folder_, longName = longFolder_;
+    while (plain.size() < 1800)
+    {
+        plain += L"\\" + std::wstring(200, L'd');
+        longName += L"\\" + std::wstring(200, L'd');
+        ASSERT_TRUE(CreateDirectoryW(longName.c_str(), nullptr)) << plain.size();
+    }
+    const std::wstring entry(255, L'e');
+    const std::wstring cut = entry.substr(0, kPathChars - 1 - plain.size() - 1);
+    ASSERT_LT(cut.size(), entry.size());
+    ASSERT_TRUE(scratch::WriteBytes(longName + L"\\" + entry, "long"));
+    ASSERT_TRUE(scratch::WriteBytes(longName + L"\\" + cut, "planted"));
+
+    const std::wstring masks[] = {plain + L"\\*", plain + L"\\" + entry + L"\\*"};
+    const std::vector<std::wstring> expected[] = {{plain + L"\\" + cut}, {}};
+    for (size_t i = 0; i < ARRAYSIZE(masks); i++)
+    {
+        FindFile search;
+        search.SetMask(masks[i].c_str());
+        std::vector<std::wstring> seen;
+        FindData data;
+        while (search.Next(data) && seen.size() < 4)
+            seen.push_back(data.Name);
+        EXPECT_EQ(expected[i], seen) << "row " << i;
+        EXPECT_FALSE(data.Error) << "row " << i;
+    }
 }
 
 TEST_F(FileSystemTest, FastFindTakesOneExactName)

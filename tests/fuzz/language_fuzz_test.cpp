@@ -11,12 +11,94 @@
 #include "common/crc32.h"
 #include "fuzz/fuzz_harness.h"
 #include "localization/language_file.h"
+#include "localization/messages.h"
+#include "resources/resource.h"
+#include "startup/run_state.h"
 #include "support/program_under_test.h"
 
 namespace
 {
 
 const char kLanguageFile[] = "languagefile";
+const char kModuleFormats[] = "moduleformats";
+
+// The messages that take an argument, and what the program fills in.
+const struct
+{
+    UINT Number;
+    const wchar_t* Argument;
+} kArgumentMessages[] = {
+    {MSG_NOT_REMOVED_PATH, L"C:\\Program Files\\Velnox\\uninstall.exe"},
+    {MSG_NO_FILE_LIST, L"Uninstall.lst"},
+};
+
+// The program's own texts of those messages: the keys of their translations.
+const std::vector<std::wstring>& ArgumentMessageSources()
+{
+    static const std::vector<std::wstring> sources = []
+    {
+        std::vector<std::wstring> made;
+        HMODULE program = LoadProgramResources();
+        for (const auto& message : kArgumentMessages)
+        {
+            wchar_t text[kMessageChars] = L"";
+            if (program != nullptr)
+                LoadStringW(program, message.Number, text, kMessageChars);
+            made.push_back(text);
+        }
+        if (program != nullptr)
+            FreeLibrary(program);
+        return made;
+    }();
+    return sources;
+}
+
+std::wstring ArgumentMessageKey(size_t row)
+{
+    wchar_t key[kEntryKeyChars];
+    ComposeEntryKey(TextKind::Message, nullptr, ArgumentMessageSources()[row].c_str(), key);
+    return key;
+}
+
+// Translations of those messages as a careless or hostile translator writes them.
+const std::vector<std::wstring> kFormatSeeds = {
+    L"Bitte l\u00f6schen Sie %s selbst.", L"%s %s %s %n %x %d %p %S %ls %*d %.9999s",
+    L"100%% %%s %s %",                    L"no placeholder",
+    L"%",                                 L"%%%s%%%",
+};
+const std::vector<std::wstring> kFormatTokens = {L"%s", L"%n", L"%%", L"%", L"%ls", L"%S",
+                                                 L"%08x", L"%*d", L"\\", L"\"", L"\r\n"};
+
+// The checks on one message filled in: terminated within the capacity, no
+// longer than its text and argument together (nothing else was read), and a
+// text without "%" shown as it is.
+bool FillsOnlyTheArgument(GuardedBlock& argumentBlock, GuardedBlock& outputBlock, size_t capacity,
+                          std::string& failure)
+{
+    for (const auto& message : kArgumentMessages)
+    {
+        const std::wstring text = MessageText(message.Number);
+        wchar_t* argument = PlaceText(argumentBlock, message.Argument);
+        wchar_t* output = PlaceBuffer(outputBlock, capacity);
+        MessageWithArgument(message.Number, argument, output, capacity);
+        const size_t length = wcsnlen(output, capacity);
+        if (length >= capacity)
+            failure = "message " + std::to_string(message.Number) + " not terminated";
+        else if (length > text.size() + wcslen(message.Argument))
+            failure = "message " + std::to_string(message.Number) + " longer than its parts";
+        else if (text.find(L'%') == std::wstring::npos &&
+                 std::wstring(output) != text.substr(0, capacity - 1))
+            failure = "message " + std::to_string(message.Number) + " changed without a \"%\"";
+        if (!failure.empty())
+            return false;
+    }
+    // The "warning" box, its first line included.
+    wchar_t* warning = PlaceBuffer(outputBlock, capacity);
+    ComposeWarningText(PlaceText(argumentBlock, kArgumentMessages[0].Argument), warning, capacity);
+    if (wcsnlen(warning, capacity) >= capacity)
+        failure = "warning text not terminated";
+    return failure.empty();
+}
 
 // Texts whose keys the seeds hold, so that lookups find entries.
 const wchar_t* const kSources[] = {L"Remove Velnox and all of its components?",
@@ -77,6 +159,11 @@ const std::vector<std::wstring>& LanguageSeeds()
                        L"=\"twice\"\r\n" + KeyOf(kKeys[3]) + L"=\"130 110\"\r\n\\");
         made.push_back(L"no marker here at all");
         made.push_back(L"**messages***\r\n" + entries); // one asterisk short
+        std::wstring formats = L"***messages***\r\n";
+        for (size_t row = 0; row < ARRAYSIZE(kArgumentMessages); row++)
+            for (const std::wstring& format : kFormatSeeds)
+                formats += ArgumentMessageKey(row) + L"=\"" + format + L"\"\r\n";
+        made.push_back(formats);
         // The sample file shipped with the tests, as its 16-bit text.
         const std::string sample = ReadSample();
         if (sample.size() > 2)
@@ -86,11 +173,25 @@ const std::vector<std::wstring>& LanguageSeeds()
     return seeds;
 }
 
+const size_t kCapacities[] = {1, 2, 9, 10, 255, 256, 257, 511, 512, 1024};
+
 class LanguageTarget
 {
 public:
-    LanguageTarget() : Scratch(L"fuzzlng"), File(Scratch / L"uninstall.lng") {}
-    ~LanguageTarget() { SetProcessDefaultLayout(0); }
+    LanguageTarget() : Scratch(L"fuzzlng"), File(Scratch / L"uninstall.lng")
+    {
+        // Messages come from the program's own string table.
+        ResourceModule = ProgramModule = LoadProgramResources();
+    }
+    ~LanguageTarget()
+    {
+        LanguageFile.Load(PlaceText(PathBlock, Scratch / L"none.lng"));
+        LanguageFile.RightToLeft = false;
+        SetProcessDefaultLayout(0);
+        if (ProgramModule != nullptr)
+            FreeLibrary(ProgramModule);
+        ResourceModule = ProgramModule = nullptr;
+    }
 
     void Run(const std::string& bytes, uint32_t index)
     {
@@ -101,10 +202,15 @@ public:
             return;
         }
         const uint32_t hash = Crc32(0xFFFFFFFF, bytes.data(), bytes.size());
+        // The program's own language file, so that its messages are translated.
+        LanguageFile.Load(PlaceText(PathBlock, File));
+        Lookups(LanguageFile, bytes, hash, index);
+        std::string failure;
+        if (!FillsOnlyTheArgument(ArgumentBlock, OutputBlock,
+                                  kCapacities[(hash >> 8) % ARRAYSIZE(kCapacities)], failure))
         {
-            LanguageFileData language;
-            language.Load(PlaceText(PathBlock, File));
-            Lookups(language, bytes, hash, index);
+            ADD_FAILURE() << kLanguageFile << " input " << index << ": " << failure;
+            SaveFinding(kLanguageFile, index, "format", bytes);
         }
         SetProcessDefaultLayout(0);
         EndInput();
@@ -114,7 +220,6 @@ private:
     void Lookups(const LanguageFileData& language, const std::string& bytes, uint32_t hash,
                  uint32_t index)
     {
-        static const size_t kCapacities[] = {1, 2, 9, 10, 255, 256, 257, 511, 512, 1024};
         for (size_t k = 0; k < ARRAYSIZE(kKeys); k++)
         {
             const size_t capacity = kCapacities[(hash + k) % ARRAYSIZE(kCapacities)];
@@ -155,6 +260,7 @@ private:
     GuardedBlock OutputBlock{8192};
     GuardedBlock InPlaceBlock{8192};
     GuardedBlock KeyBlock{4096};
+    GuardedBlock ArgumentBlock{4096};
 };
 
 std::string MakeLanguageInput(Rng& rng)
@@ -176,7 +282,12 @@ std::string MakeLanguageInput(Rng& rng)
                                                      KeyOf(kKeys[2]) + L"=\"RTL\"",
                                                      KeyOf(kKeys[3]) + L"=\"",
                                                      L"00000000=\"",
-                                                     L"ffffffff"};
+                                                     L"ffffffff",
+                                                     ArgumentMessageKey(0) + L"=\"",
+                                                     ArgumentMessageKey(1) + L"=\"",
+                                                     L"%s",
+                                                     L"%n",
+                                                     L"%%"};
     static const std::vector<size_t> lengths = {8, 9, 10, 254, 255, 256, 4095, 4096, 4097};
     static const std::vector<size_t> fileLengths = {16,   26,   32,   8160, 8176,
                                                     8191, 8192, 8193, 8208, 16384};
@@ -208,6 +319,111 @@ std::string MakeLanguageInput(Rng& rng)
     return bytes;
 }
 
+// A language module whose string table holds the input as the translations
+// of the messages that take an argument (split at its first form feed),
+// made from the test module with the system's resource updater.
+class ModuleTarget
+{
+public:
+    ModuleTarget()
+        : Scratch(L"fuzzmod"), Module(Scratch / L"vnxlng.dll"),
+          Plain(BesideTestBinary(L"..\\langmodule\\plain\\vnxlng.dll")),
+          Program(LoadProgramResources())
+    {
+        // Without a language file the module's own texts are shown.
+        LanguageFile.Load(PlaceText(PathBlock, Scratch / L"none.lng"));
+    }
+    ~ModuleTarget()
+    {
+        LanguageModule.Release();
+        ResourceModule = ProgramModule = nullptr;
+        if (Program != nullptr)
+            FreeLibrary(Program);
+    }
+
+    void Run(const std::string& bytes, uint32_t index)
+    {
+        BeginInput(kModuleFormats, index, bytes);
+        LanguageModule.Release();
+        if (!WriteModule(BytesToText(bytes)))
+        {
+            ADD_FAILURE() << kModuleFormats << " input " << index << ": module not written";
+            return;
+        }
+        LanguageModule.OpenBeside(Program, (Scratch / L"uninstall.exe").c_str());
+        std::string failure;
+        if (!LanguageModule.IsLoaded() ||
+            std::wstring(MessageText(MSG_UNINSTALL_CAPTION)) != L"Velnox entfernen")
+            failure = "module not loaded";
+        else
+            FillsOnlyTheArgument(ArgumentBlock, OutputBlock,
+                                 kCapacities[index % ARRAYSIZE(kCapacities)], failure);
+        if (!failure.empty())
+        {
+            ADD_FAILURE() << kModuleFormats << " input " << index << ": " << failure;
+            SaveFinding(kModuleFormats, index, "format", bytes);
+        }
+        EndInput();
+    }
+
+private:
+    bool WriteModule(const std::wstring& text)
+    {
+        if (!CopyFileW(Plain.c_str(), Module.c_str(), FALSE))
+            return false;
+        // One block of the string table holds 16 messages.
+        const UINT first = MSG_NOT_REMOVED_PATH & ~15u;
+        const size_t split = text.find(L'\f');
+        std::wstring texts[16];
+        texts[MSG_UNINSTALL_CAPTION - first] = L"Velnox entfernen";
+        texts[MSG_NOT_REMOVED_PATH - first] = text.substr(0, split);
+        texts[MSG_NO_FILE_LIST - first] = split == std::wstring::npos ? L"" : text.substr(split + 1);
+        std::vector<WORD> block;
+        for (const std::wstring& entry : texts)
+        {
+            const size_t length = entry.size() < 0xFFFF ? entry.size() : 0xFFFF;
+            block.push_back(static_cast<WORD>(length));
+            block.insert(block.end(), entry.begin(), entry.begin() + length);
+        }
+        HANDLE update = BeginUpdateResourceW(Module.c_str(), FALSE);
+        if (update == nullptr)
+            return false;
+        const BOOL put = UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(first / 16 + 1),
+                                         MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), block.data(),
+                                         static_cast<DWORD>(block.size() * sizeof(WORD)));
+        return EndUpdateResourceW(update, !put) && put;
+    }
+
+    ScratchDir Scratch;
+    std::wstring Module;
+    std::wstring Plain;
+    HMODULE Program;
+    GuardedBlock PathBlock{8192};
+    GuardedBlock OutputBlock{8192};
+    GuardedBlock ArgumentBlock{4096};
+};
+
+std::string MakeModuleInput(Rng& rng)
+{
+    static const std::vector<std::wstring> seeds = []
+    {
+        std::vector<std::wstring> made;
+        for (const std::wstring& a : kFormatSeeds)
+            made.push_back(a + L"\f" + kFormatSeeds[made.size() % kFormatSeeds.size()]);
+        return made;
+    }();
+    static const std::vector<std::wstring> tokens = []
+    {
+        std::vector<std::wstring> made = kFormatTokens;
+        made.push_back(L"\f");
+        made.push_back(std::wstring(1, L'\0'));
+        return made;
+    }();
+    static const std::vector<size_t> lengths = {254, 255, 256, 510, 511, 512, 513, 1024};
+    const MutationPlan plan = {&seeds, &tokens, &lengths};
+    return TextToBytes(MutateText(rng, plan));
+}
+
 } // namespace
 
 TEST(FuzzLanguageFile, LoadAndTranslate)
@@ -226,4 +442,18 @@ TEST(FuzzLanguageFile, Regressions)
         SCOPED_TRACE(input.Name);
         target.Run(input.Bytes, 0);
     }
+}
+
+// Each input makes and loads a module, so a twentieth of the inputs suffice.
+TEST(FuzzLanguageFile, ModuleFormats)
+{
+    InstallFaultReports();
+    ModuleTarget target;
+    Rng rng(Settings().Seed ^ 0x6d6f64);
+    const uint32_t inputs = Settings().Inputs / 20 + 1;
+    const DWORD start = GetTickCount();
+    uint32_t done = 0;
+    for (; done < inputs && !::testing::Test::HasFailure(); done++)
+        target.Run(MakeModuleInput(rng), done);
+    ReportRate(kModuleFormats, done, GetTickCount() - start);
 }

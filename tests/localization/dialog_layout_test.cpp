@@ -171,7 +171,13 @@ TEST_F(DialogTest, ScaleComesFromTheSizeEntry)
         {"150*100", 150, 100, true},
         {"100*100", 100, 100, false},
         {"120", 100, 100, false},
-        {"90*", 90, 0, true},
+        {"90*", 90, 100, true},
+        // Only 10 to 1000 percent count; the rest stays 100.
+        {"10*1000", 10, 1000, true},
+        {"9*1001", 100, 100, false},
+        {"50000000*100", 100, 100, false},
+        {"120*-150", 120, 100, true},
+        {"4294967446*100", 100, 100, false}, // 150 in its low 32 bits
     };
     for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); row++)
     {

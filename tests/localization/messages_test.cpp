@@ -6,6 +6,7 @@
 
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "localization/messages.h"
 #include "resources/resource.h"
@@ -161,6 +162,39 @@ TEST_F(MessagesTest, LanguageFolderWinsWhenItHoldsTheModule)
     ASSERT_TRUE(LanguageModule.IsLoaded());
     EXPECT_TRUE(IsRightToLeftModule()) << "the folder's module replaces the one beside";
     SetEnvironmentVariableW(L"VNX_LANG_TEST", nullptr);
+}
+
+// A folder that leaves no room for the whole name: cut, "vnxlng.dll" would
+// be "vnxlng.d", another file of that folder.
+TEST_F(MessagesTest, LanguageFolderWithoutRoomForTheNameIsIgnored)
+{
+    ScratchDir folder(L"msg");
+    ASSERT_TRUE(CopyFileW(BesideTestBinary(L"langmodule\\plain\\vnxlng.dll").c_str(),
+                          (folder / L"vnxlng.dll").c_str(), FALSE));
+    std::wstring deep = folder.Path();
+    std::vector<std::wstring> made;
+    while (deep.size() < 2038)
+    {
+        const size_t part = 2038 - deep.size() - 1 < 200 ? 2038 - deep.size() - 1 : 200;
+        deep += L"\\" + std::wstring(part > 0 ? part : 1, L'd');
+        made.push_back(L"\\\\?\\" + deep);
+        ASSERT_TRUE(CreateDirectoryW(made.back().c_str(), nullptr)) << deep.size();
+    }
+    ASSERT_EQ(2038u, deep.size());
+    const std::wstring planted = made.back() + L"\\vnxlng.d";
+    ASSERT_TRUE(CopyFileW(BesideTestBinary(L"langmodule\\rtl\\vnxlng.dll").c_str(),
+                          planted.c_str(), FALSE));
+    SetEnvironmentVariableW(L"VNX_LANG_TEST", deep.c_str());
+    SetLanguageFolder(L"%VNX_LANG_TEST%");
+
+    OpenIn(folder.Path());
+    EXPECT_TRUE(LanguageModule.IsLoaded()) << "the module beside the program";
+    EXPECT_FALSE(IsRightToLeftModule()) << "the cut name was loaded";
+    LanguageModule.Release();
+    SetEnvironmentVariableW(L"VNX_LANG_TEST", nullptr);
+    DeleteFileW(planted.c_str());
+    for (auto at = made.rbegin(); at != made.rend(); ++at)
+        RemoveDirectoryW(at->c_str());
 }
 
 TEST_F(MessagesTest, LanguageFolderMustFitBesideTheSourcePath)

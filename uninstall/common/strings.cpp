@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 namespace
 {
@@ -91,6 +92,33 @@ wchar_t* FormatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, ...
     va_start(args, format);
     FormatArgs(buffer, capacity, format, args);
     va_end(args);
+    return buffer;
+}
+
+wchar_t* FillArgument(wchar_t* buffer, size_t capacity, const wchar_t* format,
+                      const wchar_t* argument)
+{
+    if (buffer == nullptr || capacity == 0)
+        return buffer;
+    capacity = SafeCapacity(capacity);
+    size_t length = 0;
+    bool filled = false;
+    for (const wchar_t* p = format != nullptr ? format : L""; *p != 0 && length + 1 < capacity; p++)
+    {
+        if (p[0] == L'%' && p[1] == L'%')
+            p++;
+        else if (p[0] == L'%' && p[1] == L's' && !filled)
+        {
+            filled = true;
+            p++;
+            buffer[length] = 0;
+            AppendString(buffer, argument, capacity);
+            length = wcslen(buffer);
+            continue;
+        }
+        buffer[length++] = *p;
+    }
+    buffer[length] = 0;
     return buffer;
 }
 

@@ -16,6 +16,12 @@ void AppendString(wchar_t* dest, const wchar_t* src, size_t capacity);
 int FormatString(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
 // Same formatting; returns the buffer so the text can be passed on directly.
 wchar_t* FormatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
+// For formats that come from outside the program (translated messages): the
+// first "%s" takes argument and "%%" gives "%"; any other "%" is shown as
+// written, so a format can never read more than that one argument. Cut at
+// capacity - 1 like the others; returns the buffer.
+wchar_t* FillArgument(wchar_t* buffer, size_t capacity, const wchar_t* format,
+                      const wchar_t* argument);
 
 // -1 less, 0 equal, 1 greater; -2 when the comparison itself failed.
 int CompareNoCase(const wchar_t* a, const wchar_t* b);
@@ -66,6 +72,11 @@ template <size_t N, class... Args>
 inline wchar_t* FormatInto(wchar_t (&buffer)[N], const wchar_t* format, Args... args)
 {
     return FormatInto(buffer, N, format, args...);
+}
+template <size_t N>
+inline wchar_t* FillArgument(wchar_t (&buffer)[N], const wchar_t* format, const wchar_t* argument)
+{
+    return FillArgument(buffer, N, format, argument);
 }
 template <size_t N> inline void Int64ToText(int64_t value, wchar_t (&buffer)[N])
 {

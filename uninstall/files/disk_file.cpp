@@ -15,6 +15,11 @@ const DWORD kLockedReadLimit = 32768;
 
 const uint64_t kFourGigabytes = uint64_t(1) << 32;
 
+bool FitsPathBuffer(const wchar_t* name)
+{
+    return name != nullptr && wcsnlen(name, kPathChars) < kPathChars;
+}
+
 } // namespace
 
 DiskFile::DiskFile() : handle_(INVALID_HANDLE_VALUE), created_(false), createdLong_(false)
@@ -38,6 +43,9 @@ DiskFile::~DiskFile()
 
 bool DiskFile::Open(const wchar_t* name, unsigned options)
 {
+    // The name is kept for reports and must be whole.
+    if (!FitsPathBuffer(name))
+        return false;
     DWORD share = FILE_SHARE_READ | ((options & ShareWrite) != 0 ? FILE_SHARE_WRITE : 0);
     HANDLE handle = CreateFileW(name, GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -45,18 +53,22 @@ bool DiskFile::Open(const wchar_t* name, unsigned options)
     if (handle == INVALID_HANDLE_VALUE && MakeLongPath(name, longName))
         handle = CreateFileW(longName, GENERIC_READ, share, nullptr, OPEN_EXISTING,
                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    created_ = false;
-    createdLong_ = false;
+    // A failure leaves the object as it was, a created file still marked.
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     Close();
     handle_ = handle;
+    created_ = false;
+    createdLong_ = false;
     CopyString(name_, name);
     return true;
 }
 
 bool DiskFile::Create(const wchar_t* name, unsigned options)
 {
+    // A cut name would delete another file when the object goes away.
+    if (!FitsPathBuffer(name))
+        return false;
     DWORD access = GENERIC_READ | GENERIC_WRITE;
     DWORD share = (options & ShareRead) != 0 ? FILE_SHARE_READ : 0;
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -72,15 +84,16 @@ bool DiskFile::Create(const wchar_t* name, unsigned options)
         handle = CreateFileW(longName, access, share, nullptr, CREATE_ALWAYS, 0, nullptr);
         viaLongName = handle != INVALID_HANDLE_VALUE;
     }
-    if (handle != INVALID_HANDLE_VALUE)
-    {
-        Close();
-        handle_ = handle;
-    }
+    // Only a file made here is marked for deletion: a failure leaves the
+    // object, and the file it may still hold, as they were.
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    Close();
+    handle_ = handle;
     created_ = true;
     createdLong_ = viaLongName;
     CopyString(name_, name);
-    return handle != INVALID_HANDLE_VALUE;
+    return true;
 }
 
 bool DiskFile::Close()

@@ -16,12 +16,40 @@ bool IsDotEntry(const wchar_t* name)
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
-HANDLE FindFirst(const wchar_t* mask, WIN32_FIND_DATAW& found)
+// The long form is taken as written: "/" is no separator there and "." and
+// ".." are no steps, so for such names it cannot name what the plain name
+// does (the search fails with ERROR_INVALID_NAME instead).
+bool LongFormNamesTheSame(const wchar_t* name)
+{
+    if (std::wcschr(name, L'/') != nullptr)
+        return false;
+    for (const wchar_t* part = name; *part != 0;)
+    {
+        const wchar_t* end = part;
+        while (*end != 0 && *end != L'\\')
+            end++;
+        const size_t length = size_t(end - part);
+        if ((length == 1 || length == 2) && part[0] == L'.' && part[length - 1] == L'.')
+            return false;
+        part = *end != 0 ? end + 1 : end;
+    }
+    return true;
+}
+
+// error: why no entry was found, from the attempt that could apply.
+HANDLE FindFirst(const wchar_t* mask, WIN32_FIND_DATAW& found, DWORD& error)
 {
     HANDLE handle = FindFirstFileW(mask, &found);
+    if (handle != INVALID_HANDLE_VALUE)
+        return handle;
+    error = GetLastError();
     wchar_t longName[kPathChars];
-    if (handle == INVALID_HANDLE_VALUE && MakeLongPath(mask, longName))
+    if (LongFormNamesTheSame(mask) && MakeLongPath(mask, longName))
+    {
         handle = FindFirstFileW(longName, &found);
+        if (handle == INVALID_HANDLE_VALUE)
+            error = GetLastError();
+    }
     return handle;
 }
 
@@ -123,7 +151,12 @@ void FindFile::SetMask(const wchar_t* mask)
 {
     // A new FindFirstFileW would otherwise orphan the old handle.
     Close();
-    CopyString(mask_, mask);
+    // Cut, the mask would search another folder or name another entry: such
+    // a search finds nothing.
+    if (wcsnlen(mask, kPathChars) < kPathChars)
+        CopyString(mask_, mask);
+    else
+        mask_[0] = 0;
     first_ = true;
 }
 
@@ -137,10 +170,10 @@ bool FindFile::Next(FindData& data)
         WIN32_FIND_DATAW found;
         if (first_)
         {
-            HANDLE handle = FindFirst(mask_, found);
+            DWORD error = NO_ERROR;
+            HANDLE handle = FindFirst(mask_, found, error);
             if (handle == INVALID_HANDLE_VALUE)
             {
-                DWORD error = GetLastError();
                 data.Error = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
                              error != ERROR_NO_MORE_FILES;
                 return false;
@@ -153,10 +186,14 @@ bool FindFile::Next(FindData& data)
             data.Error = GetLastError() != ERROR_NO_MORE_FILES;
             return false;
         }
-        FillFindData(mask_, found, data);
         first_ = false;
-        if (!IsDotEntry(found.cFileName))
-            return true;
+        // An entry whose full name does not fit would be handed out cut, as
+        // the name of another file: it is passed over.
+        if (IsDotEntry(found.cFileName) ||
+            size_t(PointToName(mask_) - mask_) + wcslen(found.cFileName) >= kPathChars)
+            continue;
+        FillFindData(mask_, found, data);
+        return true;
     }
 }
 
@@ -175,7 +212,8 @@ bool FastFind(const wchar_t* name, FindData& data)
     if (HasWildcards(name))
         return false;
     WIN32_FIND_DATAW found;
-    HANDLE handle = FindFirst(name, found);
+    DWORD error = NO_ERROR;
+    HANDLE handle = FindFirst(name, found, error);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     FindClose(handle);

@@ -4,6 +4,8 @@
 #include "files/path_names.h"
 #include "localization/language_file.h"
 
+#include <climits>
+#include <cstdint>
 #include <cwchar>
 
 namespace
@@ -11,6 +13,27 @@ namespace
 
 const size_t kDialogTextChars = 1024;
 const unsigned kMaxChildren = 512;
+// Scale percentages outside these bounds come from a broken entry and are
+// not used: they would shrink a dialog to nothing or overflow its geometry.
+const int64_t kMinScale = 10;
+const int64_t kMaxScale = 1000;
+
+int ScalePercent(const wchar_t* text)
+{
+    const int64_t percent = ParseInt64(text);
+    return percent >= kMinScale && percent <= kMaxScale ? static_cast<int>(percent) : 100;
+}
+
+// value * percent / 100, truncated toward zero, computed wide and kept far
+// enough inside int that adding a frame to it cannot overflow either.
+int Scaled(int value, int percent)
+{
+    const int64_t kLimit = INT_MAX / 4;
+    const int64_t scaled = int64_t(value) * percent / 100;
+    if (scaled > kLimit)
+        return static_cast<int>(kLimit);
+    return scaled < -kLimit ? static_cast<int>(-kLimit) : static_cast<int>(scaled);
+}
 
 void TranslateWindowText(HWND window, const wchar_t* dialogName, bool skipEmpty)
 {
@@ -33,8 +56,8 @@ DialogScale GetDialogScale(const wchar_t* dialogName)
     const wchar_t* star = std::wcschr(text, L'*');
     if (star != nullptr)
     {
-        scale.Width = static_cast<int>(ParseInt64(text));
-        scale.Height = static_cast<int>(ParseInt64(star + 1));
+        scale.Width = ScalePercent(text);
+        scale.Height = ScalePercent(star + 1);
     }
     scale.Active = scale.Width != 100 || scale.Height != 100;
     return scale;
@@ -58,8 +81,8 @@ void LocalizeDialog(HWND dialog, const wchar_t* dialogName, bool page)
 
     if (scale.Active && !page)
     {
-        const int newW = k.right * scale.Width / 100 + frameX;
-        const int newH = k.bottom * scale.Height / 100 + frameY;
+        const int newW = Scaled(k.right, scale.Width) + frameX;
+        const int newH = Scaled(k.bottom, scale.Height) + frameY;
         int x = w.left + ((w.right - w.left + 1) - newW) / 2;
         int y = w.top + ((w.bottom - w.top + 1) - newH) / 2;
         if (x < 0)
@@ -89,10 +112,10 @@ void LocalizeDialog(HWND dialog, const wchar_t* dialogName, bool page)
             RECT r = {};
             GetWindowRect(child, &r);
             const int fromEdge = mirrored ? w.right - r.right : r.left - w.left;
-            const int x = (fromEdge - frameX / 2) * scale.Width / 100;
-            const int y = (r.top - top - w.top) * scale.Height / 100;
-            const int cx = (r.right - r.left + 1) * scale.Width / 100;
-            int cy = (r.bottom - r.top + 1) * scale.Height / 100;
+            const int x = Scaled(fromEdge - frameX / 2, scale.Width);
+            const int y = Scaled(r.top - top - w.top, scale.Height);
+            const int cx = Scaled(r.right - r.left + 1, scale.Width);
+            int cy = Scaled(r.bottom - r.top + 1, scale.Height);
             wchar_t className[kPathChars];
             if (GetClassNameW(child, className, kPathChars) != 0 &&
                 CompareNoCase(className, L"COMBOBOX") == 0 &&
@@ -102,7 +125,7 @@ void LocalizeDialog(HWND dialog, const wchar_t* dialogName, bool page)
                 RECT dropped = {};
                 SendMessageW(child, CB_GETDROPPEDCONTROLRECT, 0,
                              reinterpret_cast<LPARAM>(&dropped));
-                cy += (dropped.bottom - dropped.top + 1) * scale.Height / 100;
+                cy += Scaled(dropped.bottom - dropped.top + 1, scale.Height);
             }
             SetWindowPos(child, nullptr, x, y, cx, cy, SWP_NOZORDER | SWP_NOOWNERZORDER);
         }

@@ -216,8 +216,14 @@ bool LanguageFileData::Load(const wchar_t* name)
         if (length == 0 || length >= kPathChars)
             folder[0] = 0;
         *PointToName(folder) = 0;
-        AppendString(folder, path);
-        CopyString(path, folder);
+        // Cut, the name would be another file beside the program.
+        if (wcslen(folder) + wcslen(path) < kPathChars)
+        {
+            AppendString(folder, path);
+            CopyString(path, folder);
+        }
+        else
+            path[0] = 0;
     }
     if (ReadSection(path))
         BuildLineIndex();

@@ -6,6 +6,8 @@
 #include "files/path_names.h"
 #include "localization/language_file.h"
 
+#include <cwchar>
+
 HINSTANCE ResourceModule = nullptr;
 HINSTANCE ProgramModule = nullptr;
 LanguageLibrary LanguageModule;
@@ -124,7 +126,11 @@ void RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination, size_
     if (expanded == 0 || expanded > kPathChars)
         return;
     AddEndSlash(redirected);
-    AppendString(redirected, PointToName(destination));
+    // Cut, the name would be another file in that folder.
+    const wchar_t* name = PointToName(destination);
+    if (wcslen(redirected) + wcslen(name) >= kPathChars)
+        return;
+    AppendString(redirected, name);
     if (FileExists(redirected))
         CopyString(destination, redirected, capacity);
 }
@@ -142,11 +148,15 @@ void LanguageLibrary::OpenBeside(HINSTANCE instance, const wchar_t* programPath)
 {
     Release();
     HMODULE library = nullptr;
-    if (programPath[0] != 0)
+    // The module's name must fit whole beside the program: cut, it would be
+    // another file.
+    const wchar_t kModuleName[] = L"vnxlng.dll";
+    const size_t folderLength = PointToName(programPath) - programPath;
+    if (programPath[0] != 0 && folderLength + wcslen(kModuleName) < kPathChars)
     {
         wchar_t path[kPathChars];
-        CopyString(path, programPath);
-        SetName(path, L"vnxlng.dll");
+        CopyString(path, programPath, folderLength + 1);
+        AppendString(path, kModuleName);
         RedirectToLanguageFolder(path, path, kPathChars);
         if (!IsWholeImage(path))
             library = nullptr;
@@ -196,4 +206,10 @@ const wchar_t* MessageFileName(uint32_t number)
     if (!IsPlainFileName(text))
         text[0] = 0;
     return text;
+}
+
+wchar_t* MessageWithArgument(uint32_t number, const wchar_t* argument, wchar_t* buffer,
+                             size_t capacity)
+{
+    return FillArgument(buffer, capacity, MessageText(number), argument);
 }

@@ -40,6 +40,17 @@ const size_t kMessageBuffers = 8;
 // valid for eight further calls. An unknown number gives the empty text.
 const wchar_t* MessageText(uint32_t number);
 
+// The text of a message that takes one argument (5108, 5110), its "%s"
+// filled with argument into buffer. The text may come from a translation, so
+// it is never used as a printf format: nothing but argument is read.
+wchar_t* MessageWithArgument(uint32_t number, const wchar_t* argument, wchar_t* buffer,
+                             size_t capacity);
+template <size_t N>
+inline wchar_t* MessageWithArgument(uint32_t number, const wchar_t* argument, wchar_t (&buffer)[N])
+{
+    return MessageWithArgument(number, argument, buffer, N);
+}
+
 // The file of the same name in the user's language folder
 // (HKCU "Software\Velnox\General" "LanguageFolder") when it exists there,
 // else the source path. destination may be the source's own buffer.

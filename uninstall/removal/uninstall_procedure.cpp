@@ -789,7 +789,7 @@ void RunUninstall()
     if (!list.Get())
     {
         wchar_t error[200];
-        FormatString(error, MessageText(5110), kListName);
+        MessageWithArgument(5110, kListName, error);
         ShowMessageBox(nullptr, error, MessageText(5106), MB_ICONERROR | MB_SETFOREGROUND);
         return;
     }

@@ -152,28 +152,8 @@ void ComposeWarningText(const wchar_t* programPath, wchar_t* text, size_t capaci
         return;
     CopyString(text, MessageText(MSG_NOT_REMOVED), capacity);
     AppendString(text, L"\n", capacity);
-    // The format may come from a language module: only its first "%s" takes
-    // the path and "%%" stands for "%"; any other specifier is shown as it is
-    // instead of reading arguments that were never passed.
-    const wchar_t* format = MessageText(MSG_NOT_REMOVED_PATH);
-    size_t length = wcslen(text);
-    bool pathUsed = false;
-    for (const wchar_t* p = format; *p != 0 && length + 1 < capacity; p++)
-    {
-        if (p[0] == L'%' && p[1] == L'%')
-            p++;
-        else if (p[0] == L'%' && p[1] == L's' && !pathUsed)
-        {
-            pathUsed = true;
-            p++;
-            text[length] = 0;
-            AppendString(text, programPath, capacity);
-            length = wcslen(text);
-            continue;
-        }
-        text[length++] = *p;
-    }
-    text[length] = 0;
+    const size_t length = wcslen(text);
+    MessageWithArgument(MSG_NOT_REMOVED_PATH, programPath, text + length, capacity - length);
 }
 
 void ShowWarning()
