@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "common/crc32.h"
+#include "common/strings.h"
 #include "fuzz/fuzz_harness.h"
+#include "files/file_system.h"
 #include "localization/language_file.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
@@ -67,7 +69,8 @@ const std::vector<std::wstring> kFormatSeeds = {
     L"%",                                 L"%%%s%%%",
 };
 const std::vector<std::wstring> kFormatTokens = {L"%s", L"%n", L"%%", L"%", L"%ls", L"%S",
-                                                 L"%08x", L"%*d", L"\\", L"\"", L"\r\n"};
+                                                 L"%08x", L"%*d", L"\\", L"\"", L"\r\n",
+                                                 L"..\\", L"/", L"NUL", L"https://"};
 
 // The checks on one message filled in: terminated within the capacity, no
 // longer than its text and argument together (nothing else was read), and a
@@ -97,6 +100,44 @@ bool FillsOnlyTheArgument(GuardedBlock& argumentBlock, GuardedBlock& outputBlock
     ComposeWarningText(PlaceText(argumentBlock, kArgumentMessages[0].Argument), warning, capacity);
     if (wcsnlen(warning, capacity) >= capacity)
         failure = "warning text not terminated";
+    return failure.empty();
+}
+
+// The messages that become file names in a folder, and the address the
+// shell opens: whatever a translation says, a name stays one entry of its
+// folder and the address stays a web address.
+const UINT kNameMessages[] = {MSG_LINK_HELP, MSG_LINK_README, MSG_LINK_FOURTH,
+                              MSG_LINK_FOURTH_FILE};
+
+std::wstring OwnMessageKey(UINT number)
+{
+    static HMODULE program = LoadProgramResources();
+    wchar_t text[kMessageChars] = L"";
+    if (program != nullptr)
+        LoadStringW(program, number, text, kMessageChars);
+    wchar_t key[kEntryKeyChars];
+    ComposeEntryKey(TextKind::Message, nullptr, text, key);
+    return key;
+}
+
+bool NamesStayInTheirFolder(std::string& failure)
+{
+    const std::wstring folder = L"C:\\fuzz\\group\\";
+    for (const UINT number : kNameMessages)
+    {
+        const std::wstring name = MessageFileName(number);
+        if (name.empty())
+            continue;
+        wchar_t full[4096];
+        const DWORD length = GetFullPathNameW((folder + name + L".lnk").c_str(), 4096, full, nullptr);
+        const std::wstring joined(full, length < 4096 ? length : 0);
+        if (IsDeviceName(name.c_str()) || joined.compare(0, folder.size(), folder) != 0 ||
+            joined.find_first_of(L"\\/:", folder.size()) != std::wstring::npos)
+            failure = "message " + std::to_string(number) + " leaves its folder";
+    }
+    const std::wstring address = MessageWebAddress(MSG_WEB_ADDRESS);
+    if (!address.empty() && CompareNoCasePrefix(address.c_str(), L"http", 4) != 0)
+        failure = "the web address is no web address";
     return failure.empty();
 }
 
@@ -163,6 +204,10 @@ const std::vector<std::wstring>& LanguageSeeds()
         for (size_t row = 0; row < ARRAYSIZE(kArgumentMessages); row++)
             for (const std::wstring& format : kFormatSeeds)
                 formats += ArgumentMessageKey(row) + L"=\"" + format + L"\"\r\n";
+        for (const UINT number : kNameMessages)
+            for (const wchar_t* name : {L"..\\..\\..\\escaped", L"a/b", L"NUL", L"C:x", L"Hilfe"})
+                formats += OwnMessageKey(number) + L"=\"" + name + L"\"\r\n";
+        formats += OwnMessageKey(MSG_WEB_ADDRESS) + L"=\"C:\\windows\\notepad.exe\"\r\n";
         made.push_back(formats);
         // The sample file shipped with the tests, as its 16-bit text.
         const std::string sample = ReadSample();
@@ -207,7 +252,8 @@ public:
         Lookups(LanguageFile, bytes, hash, index);
         std::string failure;
         if (!FillsOnlyTheArgument(ArgumentBlock, OutputBlock,
-                                  kCapacities[(hash >> 8) % ARRAYSIZE(kCapacities)], failure))
+                                  kCapacities[(hash >> 8) % ARRAYSIZE(kCapacities)], failure) ||
+            !NamesStayInTheirFolder(failure))
         {
             ADD_FAILURE() << kLanguageFile << " input " << index << ": " << failure;
             SaveFinding(kLanguageFile, index, "format", bytes);
@@ -355,9 +401,9 @@ public:
         if (!LanguageModule.IsLoaded() ||
             std::wstring(MessageText(MSG_UNINSTALL_CAPTION)) != L"Velnox entfernen")
             failure = "module not loaded";
-        else
-            FillsOnlyTheArgument(ArgumentBlock, OutputBlock,
-                                 kCapacities[index % ARRAYSIZE(kCapacities)], failure);
+        else if (FillsOnlyTheArgument(ArgumentBlock, OutputBlock,
+                                      kCapacities[index % ARRAYSIZE(kCapacities)], failure))
+            NamesStayInTheirFolder(failure);
         if (!failure.empty())
         {
             ADD_FAILURE() << kModuleFormats << " input " << index << ": " << failure;
@@ -378,6 +424,10 @@ private:
         texts[MSG_UNINSTALL_CAPTION - first] = L"Velnox entfernen";
         texts[MSG_NOT_REMOVED_PATH - first] = text.substr(0, split);
         texts[MSG_NO_FILE_LIST - first] = split == std::wstring::npos ? L"" : text.substr(split + 1);
+        // The name and address messages of the same block take the texts too.
+        texts[MSG_LINK_FOURTH - first] = texts[MSG_NOT_REMOVED_PATH - first];
+        texts[MSG_LINK_FOURTH_FILE - first] = texts[MSG_NO_FILE_LIST - first];
+        texts[MSG_WEB_ADDRESS - first] = texts[MSG_NOT_REMOVED_PATH - first];
         std::vector<WORD> block;
         for (const std::wstring& entry : texts)
         {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "localization/lng_fixtures.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
 #include "support/program_under_test.h"
@@ -93,6 +94,48 @@ TEST_F(MessagesTest, EveryNumberHasAnEnglishText)
     // The completion dialog opens 5114 with the shell; 5105 is a bare name.
     EXPECT_EQ(0u, std::wstring(MessageText(MSG_WEB_ADDRESS)).find(L"https://"));
     EXPECT_EQ(nullptr, wcspbrk(MessageText(MSG_LINK_FOURTH_FILE), L"\\/:"));
+}
+
+// A translation that becomes a file name or a web address for the shell is
+// used only when it is one; otherwise the program's own text stands.
+TEST_F(MessagesTest, TranslatedNamesAndAddressesFallBackToTheProgramsOwn)
+{
+    ScratchDir folder(L"msg");
+    OpenIn(folder.Path());
+    const std::wstring ownAddress = OwnText(Program, MSG_WEB_ADDRESS);
+    const std::wstring ownName = OwnText(Program, MSG_LINK_HELP);
+    const struct
+    {
+        UINT Number;
+        const char* Translation;
+        bool Kept;
+    } rows[] = {
+        {MSG_WEB_ADDRESS, "https://example.org/de/", true},
+        {MSG_WEB_ADDRESS, "HTTP://example.org", true},
+        {MSG_WEB_ADDRESS, "C:\\windows\\system32\\calc.exe", false},
+        {MSG_WEB_ADDRESS, "file:///C:/windows/notepad.exe", false},
+        {MSG_WEB_ADDRESS, "https://", false},
+        {MSG_WEB_ADDRESS, "https://x.org\" calc", false},
+        {MSG_WEB_ADDRESS, "https://x.org calc.exe", false},
+        {MSG_LINK_HELP, "..\\escaped", false},
+        {MSG_LINK_HELP, "Hilfe", true},
+    };
+    for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); ++row)
+    {
+        const std::wstring lng = folder.Path() + L"\\uninstall.lng";
+        const std::wstring own = rows[row].Number == MSG_WEB_ADDRESS ? ownAddress : ownName;
+        WriteFileBytes(lng, "***messages***\r\n" + Entry(own.c_str(), rows[row].Translation) +
+                                "\r\n");
+        ASSERT_TRUE(LanguageFile.Load(lng.c_str())) << "row " << row;
+        const std::string translation = rows[row].Translation;
+        const std::wstring expected =
+            rows[row].Kept ? std::wstring(translation.begin(), translation.end()) : own;
+        const wchar_t* checked = rows[row].Number == MSG_WEB_ADDRESS
+                                     ? MessageWebAddress(rows[row].Number)
+                                     : MessageFileName(rows[row].Number);
+        EXPECT_EQ(expected, checked) << "row " << row;
+    }
+    ResetLanguage();
 }
 
 TEST_F(MessagesTest, RingOfEightBuffers)

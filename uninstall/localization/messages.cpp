@@ -194,18 +194,52 @@ const wchar_t* MessageText(uint32_t number)
     return text;
 }
 
-const wchar_t* MessageFileName(uint32_t number)
+namespace
+{
+
+// The message as the program's own text, untranslated, when the translation
+// does not pass the check; the empty text when neither does.
+const wchar_t* CheckedMessageText(uint32_t number, bool (*acceptable)(const wchar_t*))
 {
     const wchar_t* translated = MessageText(number);
-    if (IsPlainFileName(translated))
+    if (acceptable(translated))
         return translated;
     MessageIndex = (MessageIndex + 1) % kMessageBuffers;
     wchar_t* text = MessageRing[MessageIndex];
     text[0] = 0;
     LoadStringW(ProgramModule, number, text, kMessageChars);
-    if (!IsPlainFileName(text))
+    if (!acceptable(text))
         text[0] = 0;
     return text;
+}
+
+// "http://" or "https://" and a host, nothing the shell would take for a
+// program, its arguments or a local file.
+bool IsWebAddress(const wchar_t* text)
+{
+    const wchar_t* rest = nullptr;
+    if (CompareNoCasePrefix(text, L"https://", 8) == 0)
+        rest = text + 8;
+    else if (CompareNoCasePrefix(text, L"http://", 7) == 0)
+        rest = text + 7;
+    if (rest == nullptr || *rest == 0 || *rest == L'/')
+        return false;
+    for (const wchar_t* c = rest; *c != 0; ++c)
+        if (*c <= 0x20 || *c == 0x7F || *c == L'"' || *c == L'\\')
+            return false;
+    return true;
+}
+
+} // namespace
+
+const wchar_t* MessageFileName(uint32_t number)
+{
+    return CheckedMessageText(number, IsPlainFileName);
+}
+
+const wchar_t* MessageWebAddress(uint32_t number)
+{
+    return CheckedMessageText(number, IsWebAddress);
 }
 
 wchar_t* MessageWithArgument(uint32_t number, const wchar_t* argument, wchar_t* buffer,

@@ -61,3 +61,7 @@ void RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination, size_
 // program's own text untranslated, else the empty text. So setup and
 // uninstall compute the same names, and none leads out of its folder.
 const wchar_t* MessageFileName(uint32_t number);
+// The same for a message that the shell opens as a web address: the
+// translation only when it is an "http://" or "https://" address, since the
+// shell would start a program or open a file that the text names.
+const wchar_t* MessageWebAddress(uint32_t number);

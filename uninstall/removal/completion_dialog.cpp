@@ -75,7 +75,7 @@ INT_PTR CALLBACK CompletionDialog(HWND dialog, UINT message, WPARAM wParam, LPAR
             OpenLicence();
             break;
         case IDC_DONE_WEBSITE:
-            ShellExecuteW(nullptr, L"open", MessageText(MSG_WEB_ADDRESS), nullptr, L"",
+            ShellExecuteW(nullptr, L"open", MessageWebAddress(MSG_WEB_ADDRESS), nullptr, L"",
                           SW_SHOWNORMAL);
             break;
         }
