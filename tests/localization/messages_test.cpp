@@ -240,6 +240,43 @@ TEST_F(MessagesTest, LanguageFolderWithoutRoomForTheNameIsIgnored)
         RemoveDirectoryW(at->c_str());
 }
 
+// Only a whole text names the folder: another type, or a text that a NUL
+// ends early (a multi-string's first part), is no folder at all.
+TEST_F(MessagesTest, LanguageFolderOfAnotherTypeIsIgnored)
+{
+    ScratchDir folder(L"msg");
+    CreateDirectoryW((folder / L"lang").c_str(), nullptr);
+    WriteFileBytes(folder / L"lang\\license.txt", "x");
+    const std::wstring source = folder / L"license.txt";
+    const std::wstring lang = folder / L"lang";
+    const struct
+    {
+        DWORD Type;
+        std::wstring Data; // without the final terminator
+        bool Used;
+    } rows[] = {
+        {REG_SZ, lang, true},
+        {REG_EXPAND_SZ, lang + L"\\", true},
+        {REG_MULTI_SZ, lang + std::wstring(1, 0) + L"other", false},
+        {REG_SZ, lang + std::wstring(1, 0) + L"x", false},
+        {REG_BINARY, lang, false},
+    };
+    for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); ++row)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kGeneralKey, 0, nullptr, 0,
+                                                 KEY_SET_VALUE, nullptr, &key, nullptr));
+        const std::wstring& data = rows[row].Data;
+        RegSetValueExW(key, L"LanguageFolder", 0, rows[row].Type,
+                       reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+        wchar_t result[2048];
+        RedirectToLanguageFolder(source.c_str(), result, 2048);
+        EXPECT_EQ(rows[row].Used ? lang + L"\\license.txt" : source, result) << "row " << row;
+    }
+}
+
 TEST_F(MessagesTest, LanguageFolderMustFitBesideTheSourcePath)
 {
     ScratchDir folder(L"msg");

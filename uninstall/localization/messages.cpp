@@ -116,10 +116,17 @@ void RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination, size_
     DWORD size = static_cast<DWORD>(2 * (kPathChars - 1 - sourceLength));
     DWORD type = 0;
     if (RegQueryValueExW(key.Handle, L"LanguageFolder", nullptr, &type,
-                         reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS)
+                         reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ) || size % sizeof(wchar_t) != 0)
         return;
-    // Registry strings need not be terminated.
-    folder[size / sizeof(wchar_t) < kPathChars ? size / sizeof(wchar_t) : kPathChars - 1] = 0;
+    // Registry strings need not be terminated; one that ends early at a NUL
+    // (or holds several) would name another folder.
+    size_t length = size / sizeof(wchar_t);
+    while (length > 0 && folder[length - 1] == 0)
+        --length;
+    if (length >= kPathChars || wmemchr(folder, 0, length) != nullptr)
+        return;
+    folder[length] = 0;
 
     wchar_t redirected[kPathChars];
     DWORD expanded = ExpandEnvironmentStringsW(folder, redirected, kPathChars);
