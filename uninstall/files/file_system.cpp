@@ -256,6 +256,13 @@ namespace
 // Vista and later; older Windows has no file links, only folder junctions,
 // which the attributes show.
 typedef DWORD(WINAPI* FinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
+typedef BOOL(WINAPI* GetFileInfoFn)(HANDLE, int, LPVOID, DWORD);
+const int kFileAttributeTagInfo = 9;
+struct AttributeTagInfo
+{
+    DWORD FileAttributes;
+    DWORD ReparseTag;
+};
 typedef BOOL(WINAPI* SetFileInfoFn)(HANDLE, int, LPVOID, DWORD);
 const int kFileDispositionInfo = 4;
 struct DispositionInfo
@@ -327,7 +334,8 @@ bool IsPlainFileIn(HANDLE file, const wchar_t* folder)
 {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        IsOpenedLinkToElsewhere(file, info.dwFileAttributes))
         return false;
     const FinalPathFn finalPath = FinalPathFunction();
     if (finalPath == nullptr)
@@ -359,6 +367,18 @@ bool IsFileInReachedFolder(const wchar_t* name)
 }
 
 } // namespace
+
+bool IsOpenedLinkToElsewhere(HANDLE entry, DWORD attributes)
+{
+    if (!IsLinkAttr(attributes))
+        return false;
+    const GetFileInfoFn getInfo = reinterpret_cast<GetFileInfoFn>(
+        reinterpret_cast<void*>(KernelFunction("GetFileInformationByHandleEx")));
+    AttributeTagInfo tag = {0, 0};
+    const DWORD kNameSurrogate = 0x20000000;
+    return getInfo == nullptr || !getInfo(entry, kFileAttributeTagInfo, &tag, sizeof(tag)) ||
+           tag.ReparseTag == 0 || (tag.ReparseTag & kNameSurrogate) != 0;
+}
 
 bool IsFolderReachedDirectly(const wchar_t* folder)
 {

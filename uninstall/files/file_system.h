@@ -22,6 +22,9 @@ bool IsLinkAttr(DWORD attributes);
 // A reparse point that names another place (a junction or a symbolic link),
 // or one whose kind cannot be told: it may lead out of the folder it is in.
 bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes);
+// The same for an entry opened as itself (FILE_FLAG_OPEN_REPARSE_POINT),
+// asked through its handle.
+bool IsOpenedLinkToElsewhere(HANDLE entry, DWORD attributes);
 // Bytes free to this user on the volume of the file's folder (the current
 // volume for a bare name); 0 when unknown.
 uint64_t GetFreeDiskSpace(const wchar_t* name);

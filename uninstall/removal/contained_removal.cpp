@@ -1,6 +1,7 @@
 #include "removal/contained_removal.h"
 
 #include "common/strings.h"
+#include "files/file_system.h"
 #include "files/path_names.h"
 
 #include <initializer_list>
@@ -11,9 +12,7 @@ namespace
 // Newer than the headers' Windows XP: looked up at run time.
 const int kFileBasicInfo = 0;
 const int kFileDispositionInfo = 4;
-const int kFileAttributeTagInfo = 9;
 const DWORD kVolumeNameNt = 0x2;
-const DWORD kNameSurrogate = 0x20000000;
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 struct BasicInfo
@@ -30,19 +29,12 @@ struct DispositionInfo
     BOOLEAN DeleteFile;
 };
 
-struct AttributeTagInfo
-{
-    DWORD FileAttributes;
-    DWORD ReparseTag;
-};
-
 typedef DWORD(WINAPI* FinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
 typedef BOOL(WINAPI* HandleInfoFn)(HANDLE, int, LPVOID, DWORD);
 
 struct HandleFunctions
 {
     FinalPathFn FinalPath;
-    HandleInfoFn GetInfo;
     HandleInfoFn SetInfo;
 };
 
@@ -57,7 +49,6 @@ const HandleFunctions& Functions()
 {
     static const HandleFunctions functions = {
         Kernel32Function<FinalPathFn>("GetFinalPathNameByHandleW"),
-        Kernel32Function<HandleInfoFn>("GetFileInformationByHandleEx"),
         Kernel32Function<HandleInfoFn>("SetFileInformationByHandle")};
     return functions;
 }
@@ -212,17 +203,7 @@ bool ContainedEntry::Check()
 {
     if (!ReadIdentity(handle_, attributes_, identity_))
         return false;
-    if (attributes_ & FILE_ATTRIBUTE_REPARSE_POINT)
-    {
-        // A junction or symbolic link names another place; a reparse point
-        // whose kind cannot be told may too.
-        AttributeTagInfo tag = {0, 0};
-        if (!Functions().GetInfo ||
-            !Functions().GetInfo(handle_, kFileAttributeTagInfo, &tag, sizeof(tag)) ||
-            tag.ReparseTag == 0 || (tag.ReparseTag & kNameSurrogate))
-            return false;
-    }
-    return folder_.Holds(handle_);
+    return !IsOpenedLinkToElsewhere(handle_, attributes_) && folder_.Holds(handle_);
 }
 
 bool ContainedEntry::IsAt(const wchar_t* name) const
