@@ -4,14 +4,13 @@
 #include "files/path_names.h"
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
+#include "settings/registry_paths.h"
 #include "settings/settings_store.h"
 #include "startup/platform_probes.h"
 
 namespace
 {
 
-const wchar_t kAppPathKey[] =
-    L"\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
 const wchar_t kRegisteredApplicationsKey[] = L"\\Software\\RegisteredApplications";
 
 } // namespace
@@ -37,17 +36,17 @@ bool RegisterAppPath(const wchar_t* programPath)
 {
     wchar_t archiver[kPathChars];
     ProgramFilePath(programPath, L"Velnox.exe", archiver);
-    if (SetString(HKEY_LOCAL_MACHINE, kAppPathKey, L"", archiver) == ERROR_ACCESS_DENIED)
+    if (SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"", archiver) == ERROR_ACCESS_DENIED)
         return false;
     SetString(HKEY_LOCAL_MACHINE, L"", L"exe32", archiver);
     wchar_t folder[kPathChars];
     CopyString(folder, archiver);
     RemoveNameFromPath(folder);
-    SetString(HKEY_LOCAL_MACHINE, kAppPathKey, L"Path", folder);
+    SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"Path", folder);
     // 64-bit programs look the archiver up in their own view.
     SelectRegistryView(true);
-    SetString(HKEY_LOCAL_MACHINE, kAppPathKey, L"", archiver);
-    SetString(HKEY_LOCAL_MACHINE, kAppPathKey, L"Path", folder);
+    SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"", archiver);
+    SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"Path", folder);
     SelectRegistryView(false);
     return true;
 }

@@ -9,6 +9,7 @@
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
 #include "integration/shortcuts.h"
+#include "settings/registry_paths.h"
 #include "settings/settings_store.h"
 #include "startup/platform_probes.h"
 #include "startup/run_state.h"
@@ -18,10 +19,6 @@ namespace
 
 const wchar_t* const kClassKeys[] = {L"Velnox", L"Velnox.ZIP", L"Velnox.REV"};
 
-const wchar_t kUninstallKey[] =
-    L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
-const wchar_t kAppPathKey[] =
-    L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
 
 bool IsRevisionOurs()
 {
@@ -51,14 +48,14 @@ void RemoveIntegration()
 
     if (RunState.MsiMode)
         return;
-    DeleteKey(HKEY_LOCAL_MACHINE, kUninstallKey);
-    DeleteKey(HKEY_LOCAL_MACHINE, kAppPathKey);
+    DeleteKey(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
+    DeleteKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
     // Setup wrote App Paths into both views; where they are kept apart the
     // 64-bit entry would outlive the program it points at.
     if (IsWow64())
     {
         SetRegistryView(KEY_WOW64_64KEY);
-        DeleteKey(HKEY_LOCAL_MACHINE, kAppPathKey);
+        DeleteKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
         SetRegistryView(0);
     }
 }

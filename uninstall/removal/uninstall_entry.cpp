@@ -4,13 +4,12 @@
 #include "files/path_names.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
+#include "settings/registry_paths.h"
 #include "settings/settings_store.h"
 
 namespace
 {
 
-const wchar_t kEntryKey[] =
-    L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
 const size_t kEntryTextChars = 2148;
 const size_t kVersionPartChars = 100;
 
@@ -36,11 +35,11 @@ void WriteUninstallEntry(const wchar_t* programPath)
     wchar_t text[kEntryTextChars];
     CopyString(text, L"Velnox");
     AppendVersionText(text);
-    SetString(HKEY_LOCAL_MACHINE, kEntryKey, L"DisplayName", text);
+    SetString(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"DisplayName", text);
     FormatInto(text, L"%d.%02d.%d", VNX_VERSION_MAJOR, VNX_VERSION_MINOR, VNX_VERSION_BUILD);
-    SetString(HKEY_LOCAL_MACHINE, kEntryKey, L"DisplayVersion", text);
-    SetInt(HKEY_LOCAL_MACHINE, kEntryKey, L"VersionMajor", VNX_VERSION_MAJOR);
-    SetInt(HKEY_LOCAL_MACHINE, kEntryKey, L"VersionMinor", VNX_VERSION_MINOR);
+    SetString(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"DisplayVersion", text);
+    SetInt(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"VersionMajor", VNX_VERSION_MAJOR);
+    SetInt(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"VersionMinor", VNX_VERSION_MINOR);
 
     wchar_t program[kEntryTextChars];
     if (programPath)
@@ -54,16 +53,16 @@ void WriteUninstallEntry(const wchar_t* programPath)
     // Quoted, so that a path with spaces cannot be read as a shorter program
     // ("C:\Program.exe") followed by arguments.
     FormatInto(text, L"\"%s\"", program);
-    SetString(HKEY_LOCAL_MACHINE, kEntryKey, L"UninstallString", text);
+    SetString(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"UninstallString", text);
 
     CopyString(text, program);
     SetName(text, L"Velnox.exe");
-    SetString(HKEY_LOCAL_MACHINE, kEntryKey, L"DisplayIcon", text);
+    SetString(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"DisplayIcon", text);
     *PointToName(text) = 0;
-    SetString(HKEY_LOCAL_MACHINE, kEntryKey, L"InstallLocation", text);
+    SetString(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"InstallLocation", text);
 
-    SetInt(HKEY_LOCAL_MACHINE, kEntryKey, L"NoModify", 1);
-    SetInt(HKEY_LOCAL_MACHINE, kEntryKey, L"NoRepair", 1);
-    SetInt(HKEY_LOCAL_MACHINE, kEntryKey, L"Language", 0);
-    SetString(HKEY_LOCAL_MACHINE, kEntryKey, L"Publisher", L"Korvane");
+    SetInt(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"NoModify", 1);
+    SetInt(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"NoRepair", 1);
+    SetInt(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"Language", 0);
+    SetString(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"Publisher", L"Korvane");
 }

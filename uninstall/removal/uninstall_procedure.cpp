@@ -16,6 +16,7 @@
 #include "localization/messages.h"
 #include "removal/contained_removal.h"
 #include "removal/integration_removal.h"
+#include "resources/resource.h"
 #include "settings/portable_settings.h"
 #include "settings/text_file.h"
 #include "startup/run_state.h"
@@ -781,7 +782,7 @@ void RunUninstall()
     SetCurrentDirectoryW(folder);
     AddEndSlash(folder, kPathChars);
 
-    if (!RunState.Silent && ShowMessageBox(nullptr, MessageText(5109), MessageText(5106),
+    if (!RunState.Silent && ShowMessageBox(nullptr, MessageText(MSG_ASK_UNINSTALL), MessageText(MSG_UNINSTALL_CAPTION),
                                            MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES)
         return;
 
@@ -789,15 +790,15 @@ void RunUninstall()
     if (!list.Get())
     {
         wchar_t error[200];
-        MessageWithArgument(5110, kListName, error);
-        ShowMessageBox(nullptr, error, MessageText(5106), MB_ICONERROR | MB_SETFOREGROUND);
+        MessageWithArgument(MSG_NO_FILE_LIST, kListName, error);
+        ShowMessageBox(nullptr, error, MessageText(MSG_UNINSTALL_CAPTION), MB_ICONERROR | MB_SETFOREGROUND);
         return;
     }
     // The language library goes before the files; these texts outlive it.
     wchar_t restartText[kSavedTextChars];
     wchar_t caption[kSavedTextChars];
-    CopyString(restartText, MessageText(5116));
-    CopyString(caption, MessageText(5106));
+    CopyString(restartText, MessageText(MSG_RESTART_NEEDED));
+    CopyString(caption, MessageText(MSG_UNINSTALL_CAPTION));
 
     StopPortableWriteBack();
     RemoveIntegration();
