@@ -352,7 +352,7 @@ bool IsFileRouted(HKEY root, const wchar_t* subkey)
         return false;
     if (root != HKEY_CURRENT_USER && root != HKEY_LOCAL_MACHINE && root != NoRoot)
         return false;
-    return subkey == nullptr || subkey[0] != L'\\';
+    return !IsFromRoot(subkey);
 }
 
 void ComposeEntryName(HKEY root, const wchar_t* subkey, const wchar_t* valueName,

@@ -326,11 +326,11 @@ unsigned DeleteTreePass(HKEY root, const wchar_t* path, bool& keyGone)
 bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity])
 {
     subkey = OrEmpty(subkey);
-    if (IsSettingsRoot(root) && subkey[0] != L'\\')
+    if (IsSettingsRoot(root) && !IsFromRoot(subkey))
         return FormatString(path, ARRAYSIZE(path), L"Software\\Velnox%s%s", *subkey ? L"\\" : L"",
                             subkey) >= 0;
     if (IsSettingsRoot(root))
-        ++subkey;
+        ++subkey; // the root's own path goes without its "\"
     CopyString(path, subkey);
     return wcslen(subkey) < ARRAYSIZE(path);
 }
@@ -381,7 +381,7 @@ HKEY CreateKeyForWrite(HKEY root, const wchar_t* subkey, LONG* status)
     else
         // Nothing is written through a registry link: the program makes none.
         result = OpenPathForValues(root, path, KEY_WRITE, true,
-                                   IsSettingsRoot(root) && OrEmpty(subkey)[0] != L'\\'
+                                   IsSettingsRoot(root) && !IsFromRoot(subkey)
                                        ? kOwnKeysFromName
                                        : kNoOwnKeys,
                                    &created);
