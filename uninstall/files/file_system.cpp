@@ -264,7 +264,16 @@ struct AttributeTagInfo
     DWORD ReparseTag;
 };
 typedef BOOL(WINAPI* SetFileInfoFn)(HANDLE, int, LPVOID, DWORD);
+const int kFileBasicInfo = 0;
 const int kFileDispositionInfo = 4;
+struct BasicInfo
+{
+    LARGE_INTEGER CreationTime;
+    LARGE_INTEGER LastAccessTime;
+    LARGE_INTEGER LastWriteTime;
+    LARGE_INTEGER ChangeTime;
+    DWORD FileAttributes;
+};
 struct DispositionInfo
 {
     BOOLEAN DeleteFile;
@@ -278,8 +287,16 @@ FARPROC KernelFunction(const char* name)
 
 FinalPathFn FinalPathFunction()
 {
-    return reinterpret_cast<FinalPathFn>(
+    static const FinalPathFn function = reinterpret_cast<FinalPathFn>(
         reinterpret_cast<void*>(KernelFunction("GetFinalPathNameByHandleW")));
+    return function;
+}
+
+SetFileInfoFn SetInfoFunction()
+{
+    static const SetFileInfoFn function = reinterpret_cast<SetFileInfoFn>(
+        reinterpret_cast<void*>(KernelFunction("SetFileInformationByHandle")));
+    return function;
 }
 
 // A handle of one check, closed at its end.
@@ -309,11 +326,11 @@ public:
 
 // The final path of an open entry in its plain form ("\\?\C:\x" gives
 // "C:\x", "\\?\UNC\s\x" gives "\\s\x"); false when it cannot be told.
-bool FinalPathOf(FinalPathFn finalPath, HANDLE handle, wchar_t (&path)[kPathChars])
+bool FinalPathOf(HANDLE handle, wchar_t (&path)[kPathChars])
 {
-    const DWORD length = finalPath(handle, path, kPathChars, 0);
-    if (length == 0 || length >= kPathChars)
+    if (!FinalPathOfEntry(handle, 0, path, kPathChars))
         return false;
+    const size_t length = std::wcslen(path);
     if (std::wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0)
         std::wmemmove(path + 2, path + 8, length - 8 + 1);
     else if (std::wcsncmp(path, L"\\\\?\\", 4) == 0)
@@ -337,14 +354,12 @@ bool IsPlainFileIn(HANDLE file, const wchar_t* folder)
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
         IsOpenedLinkToElsewhere(file, info.dwFileAttributes))
         return false;
-    const FinalPathFn finalPath = FinalPathFunction();
-    if (finalPath == nullptr)
+    if (!HasFinalPaths())
         return true;
     EntryHandle folderEntry(folder, FILE_READ_ATTRIBUTES);
     wchar_t fileFinal[kPathChars], fileFolder[kPathChars], folderFinal[kPathChars];
     if (folderEntry.Handle == INVALID_HANDLE_VALUE ||
-        !FinalPathOf(finalPath, folderEntry.Handle, folderFinal) ||
-        !FinalPathOf(finalPath, file, fileFinal))
+        !FinalPathOf(folderEntry.Handle, folderFinal) || !FinalPathOf(file, fileFinal))
         return false;
     AddEndSlash(folderFinal);
     GetFolderPart(fileFinal, fileFolder);
@@ -367,6 +382,41 @@ bool IsFileInReachedFolder(const wchar_t* name)
 }
 
 } // namespace
+
+bool HasFinalPaths()
+{
+    return FinalPathFunction() != nullptr;
+}
+
+bool FinalPathOfEntry(HANDLE entry, DWORD flags, wchar_t* path, size_t capacity)
+{
+    const FinalPathFn finalPath = FinalPathFunction();
+    if (finalPath == nullptr || capacity == 0 || capacity > MAXDWORD)
+        return false;
+    const DWORD length = finalPath(entry, path, static_cast<DWORD>(capacity), flags);
+    return length > 0 && length < capacity;
+}
+
+bool HasHandleUpdates()
+{
+    return SetInfoFunction() != nullptr;
+}
+
+bool ClearAttributesOfEntry(HANDLE entry)
+{
+    const SetFileInfoFn setInfo = SetInfoFunction();
+    BasicInfo info = {};
+    info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return setInfo != nullptr && setInfo(entry, kFileBasicInfo, &info, sizeof(info)) != FALSE;
+}
+
+bool DeleteOpenedEntry(HANDLE entry)
+{
+    const SetFileInfoFn setInfo = SetInfoFunction();
+    DispositionInfo disposition = {TRUE};
+    return setInfo != nullptr &&
+           setInfo(entry, kFileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
 
 bool IsOpenedLinkToElsewhere(HANDLE entry, DWORD attributes)
 {
@@ -429,9 +479,7 @@ bool DelFileInside(const wchar_t* name)
 {
     if (!IsFileInReachedFolder(name))
         return false;
-    const SetFileInfoFn setInfo = reinterpret_cast<SetFileInfoFn>(
-        reinterpret_cast<void*>(KernelFunction("SetFileInformationByHandle")));
-    if (setInfo == nullptr)
+    if (!HasHandleUpdates())
         return IsFileReallyInside(name) && DelFile(name);
     wchar_t folder[kPathChars];
     FolderOf(name, folder);
@@ -440,8 +488,7 @@ bool DelFileInside(const wchar_t* name)
         return false;
     // Deleted through the handle that was checked: the name cannot have been
     // swapped for a link in between.
-    DispositionInfo disposition = {TRUE};
-    return setInfo(file.Handle, kFileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+    return DeleteOpenedEntry(file.Handle);
 }
 
 bool PrepareFileToWrite(const wchar_t* name)

@@ -25,6 +25,22 @@ bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes);
 // The same for an entry opened as itself (FILE_FLAG_OPEN_REPARSE_POINT),
 // asked through its handle.
 bool IsOpenedLinkToElsewhere(HANDLE entry, DWORD attributes);
+
+// Open entries, through calls of Windows Vista and later; where the system
+// lacks them (older Windows has no file links) Has... says so and the rest
+// give false.
+bool HasFinalPaths();
+// The final path of an open entry as the system gives it ("\\?\C:\dir\x"
+// with flags 0), links resolved; false when it cannot be told or does not fit.
+bool FinalPathOfEntry(HANDLE entry, DWORD flags, wchar_t* path, size_t capacity);
+// Attributes changed and entries deleted through an open handle.
+bool HasHandleUpdates();
+// Read-only, hidden and system off for an entry opened with
+// FILE_WRITE_ATTRIBUTES.
+bool ClearAttributesOfEntry(HANDLE entry);
+// Deletes an entry opened with DELETE access once its last handle closes:
+// what was checked through the handle is what goes.
+bool DeleteOpenedEntry(HANDLE entry);
 // Bytes free to this user on the volume of the file's folder (the current
 // volume for a bare name); 0 when unknown.
 uint64_t GetFreeDiskSpace(const wchar_t* name);

@@ -9,72 +9,24 @@
 namespace
 {
 
-// Newer than the headers' Windows XP: looked up at run time.
-const int kFileBasicInfo = 0;
-const int kFileDispositionInfo = 4;
 const DWORD kVolumeNameNt = 0x2;
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-struct BasicInfo
-{
-    LARGE_INTEGER CreationTime;
-    LARGE_INTEGER LastAccessTime;
-    LARGE_INTEGER LastWriteTime;
-    LARGE_INTEGER ChangeTime;
-    DWORD FileAttributes;
-};
-
-struct DispositionInfo
-{
-    BOOLEAN DeleteFile;
-};
-
-typedef DWORD(WINAPI* FinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
-typedef BOOL(WINAPI* HandleInfoFn)(HANDLE, int, LPVOID, DWORD);
-
-struct HandleFunctions
-{
-    FinalPathFn FinalPath;
-    HandleInfoFn SetInfo;
-};
-
-template <typename Function> Function Kernel32Function(const char* name)
-{
-    HMODULE kernel = GetModuleHandleW(L"kernel32");
-    return kernel ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)))
-                  : nullptr;
-}
-
-const HandleFunctions& Functions()
-{
-    static const HandleFunctions functions = {
-        Kernel32Function<FinalPathFn>("GetFinalPathNameByHandleW"),
-        Kernel32Function<HandleInfoFn>("SetFileInformationByHandle")};
-    return functions;
-}
 
 // The final path of an open entry; false when it cannot be told or does not
 // fit (a cut path could name the folder it lies in).
 bool FinalPathOf(HANDLE handle, DWORD flags, wchar_t (&path)[kEntryChars])
 {
-    const DWORD length = Functions().FinalPath(handle, path, kEntryChars, flags);
-    return length > 0 && length < kEntryChars - 1;
+    // Room for the end slash the folder's path gets.
+    return FinalPathOfEntry(handle, flags, path, kEntryChars - 1);
 }
 
 // A name that exists, link or not: on Windows a search also sees a link
 // whose target is gone.
 bool NameIsTaken(const wchar_t* name)
 {
-    if (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES)
-        return true;
-    if (HasWildcards(name))
-        return true;
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(name, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(search);
-    return true;
+    FindData found;
+    return GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES || HasWildcards(name) ||
+           FastFind(name, found);
 }
 
 HANDLE OpenWithoutFollowing(const wchar_t* name, DWORD access)
@@ -116,7 +68,7 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b)
 } // namespace
 
 ContainedFolder::ContainedFolder(const wchar_t* folder)
-    : flags_(0), offered_(Functions().FinalPath != nullptr), known_(false)
+    : flags_(0), offered_(HasFinalPaths()), known_(false)
 {
     finalPath_[0] = 0;
     if (!offered_)
@@ -179,10 +131,8 @@ ContainedEntry::ContainedEntry(const ContainedFolder& folder, const wchar_t* ful
     const DWORD clear = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     if (!(attributes_ & clear))
         return;
-    BasicInfo info = {};
-    info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (Functions().SetInfo)
-        Functions().SetInfo(handle_, kFileBasicInfo, &info, sizeof(info));
+    if (HasHandleUpdates())
+        ClearAttributesOfEntry(handle_);
     else
         SetFileAttributesW(name_, 0);
 }
@@ -225,11 +175,9 @@ bool ContainedEntry::Delete()
     if (state_ != Deletable)
         return false;
     bool deleted = false;
-    if (Functions().SetInfo)
+    if (HasHandleUpdates())
     {
-        DispositionInfo disposition = {TRUE};
-        deleted = Functions().SetInfo(handle_, kFileDispositionInfo, &disposition,
-                                      sizeof(disposition)) != FALSE;
+        deleted = DeleteOpenedEntry(handle_);
         CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
     }

@@ -469,26 +469,19 @@ bool RandomFolderName(wchar_t (&name)[64])
     return true;
 }
 
-typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPWSTR, DWORD, DWORD);
-
 // The place a handle has reached, links resolved, as "X:\...". A folder on
 // the network cannot be the command processor's current directory. Where
 // the system cannot tell (before Windows Vista, which has no links to
 // files), the name the handle was opened with stands.
 bool DrivePathOf(HANDLE handle, const wchar_t* openedName, wchar_t (&path)[kPathChars])
 {
-    const HMODULE kernel = GetModuleHandleW(L"kernel32");
-    const FinalPathFunction finalPath =
-        kernel ? reinterpret_cast<FinalPathFunction>(
-                     reinterpret_cast<void*>(GetProcAddress(kernel, "GetFinalPathNameByHandleW")))
-               : nullptr;
     wchar_t resolved[kPathChars];
     const wchar_t* drivePath = resolved;
-    if (finalPath)
+    if (HasFinalPaths())
     {
         const DWORD kNormalized = 0;
-        const DWORD length = finalPath(handle, resolved, kPathChars, kNormalized);
-        if (length == 0 || length >= kPathChars || wcsncmp(resolved, L"\\\\?\\", 4) != 0)
+        if (!FinalPathOfEntry(handle, kNormalized, resolved, kPathChars) ||
+            wcsncmp(resolved, L"\\\\?\\", 4) != 0)
             return false;
         drivePath = resolved + 4;
     }
