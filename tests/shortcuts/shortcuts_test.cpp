@@ -9,6 +9,7 @@
 #include "settings/settings_fixtures.h"
 #include "settings/portable_settings.h"
 #include "startup/platform_probes.h"
+#include "support/host_links.h"
 #include "support/import_patch.h"
 #include "support/program_under_test.h"
 
@@ -350,46 +351,6 @@ TEST_F(ShortcutsTest, OlderWindowsUsesTheUsersOwnFolders)
     EXPECT_FALSE(Exists(Link(CSIDL_STARTMENU)));
 }
 
-// Links are made on the Linux side, as Wine cannot make them; each is removed
-// there again before anything deletes the folder it stands in.
-class HostLinks
-{
-public:
-    ~HostLinks()
-    {
-        for (const std::wstring& link : made_)
-            Run(L"Z:\\bin\\rm -f \"" + Unix(link) + L"\"");
-    }
-    bool Make(const std::wstring& target, const std::wstring& link)
-    {
-        made_.push_back(link);
-        Run(L"Z:\\bin\\ln -sfn \"" + Unix(target) + L"\" \"" + Unix(link) + L"\"");
-        for (int i = 0; i < 100 && !Exists(link); ++i)
-            Sleep(100);
-        return Exists(link);
-    }
-
-private:
-    static std::wstring Unix(const std::wstring& path)
-    {
-        typedef char*(CDECL * UnixNameFn)(LPCWSTR);
-        UnixNameFn toUnix = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-        char* name = toUnix ? toUnix(path.c_str()) : nullptr;
-        std::string unix = name ? name : "";
-        if (name)
-            HeapFree(GetProcessHeap(), 0, name);
-        return std::wstring(unix.begin(), unix.end());
-    }
-    static void Run(const std::wstring& command)
-    {
-        ChildProcess child;
-        if (child.Start(command))
-            child.Wait(10000);
-    }
-    std::vector<std::wstring> made_;
-};
-
 std::string Content(const std::wstring& path)
 {
     return ReadBytes(path);
@@ -410,15 +371,18 @@ TEST_F(ShortcutsTest, LinkedFoldersAndPlantedLinksAreNeitherEmptiedNorWrittenThr
     CreateDirectoryW(commonGroup.c_str(), nullptr);
     const std::wstring linkedDesktop = outside / L"linked_desktop";
     {
-        HostLinks links;
+        LinuxLinks links;
+        const auto makeLink = [&links](const std::wstring& target, const std::wstring& link) {
+            return links.Make(UnixName(target), UnixName(link), link, false);
+        };
         // The user's group and desktop folders lead elsewhere; in the
         // all-users group an old file and a shortcut name are file links, and
         // so is the shortcut on the all-users desktop.
-        ASSERT_TRUE(links.Make(behindGroup, Group(CSIDL_PROGRAMS)));
-        ASSERT_TRUE(links.Make(behindDesktop, linkedDesktop));
-        ASSERT_TRUE(links.Make(outside / L"file.txt", commonGroup + L"\\old.txt"));
-        ASSERT_TRUE(links.Make(outside / L"link.txt", commonGroup + L"\\Velnox.lnk"));
-        ASSERT_TRUE(links.Make(outside / L"link.txt", Link(CSIDL_COMMON_DESKTOPDIRECTORY)));
+        ASSERT_TRUE(makeLink(behindGroup, Group(CSIDL_PROGRAMS)));
+        ASSERT_TRUE(makeLink(behindDesktop, linkedDesktop));
+        ASSERT_TRUE(makeLink(outside / L"file.txt", commonGroup + L"\\old.txt"));
+        ASSERT_TRUE(makeLink(outside / L"link.txt", commonGroup + L"\\Velnox.lnk"));
+        ASSERT_TRUE(makeLink(outside / L"link.txt", Link(CSIDL_COMMON_DESKTOPDIRECTORY)));
         const std::wstring desktop =
             SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, linkedDesktop);
         Update(true, true, true);
