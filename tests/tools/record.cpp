@@ -23,9 +23,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             WideCharToMultiByte(CP_UTF8, 0, arguments[i], -1, &line[0], size, nullptr, nullptr);
         lines += line + "\r\n";
     }
-    // Appending: a test may see several openings, one after the other.
-    HANDLE file = CreateFileW(arguments[1], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Appending: a test may see several openings, one after the other. The
+    // test polls the record with a reader that shares reading only, so an
+    // open that meets it is tried again rather than lost.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 200 && file == INVALID_HANDLE_VALUE; ++attempt)
+    {
+        file = CreateFileW(arguments[1], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION)
+            break;
+        if (file == INVALID_HANDLE_VALUE)
+            Sleep(25);
+    }
     LocalFree(arguments);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
