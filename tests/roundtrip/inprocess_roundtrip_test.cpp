@@ -40,6 +40,9 @@ public:
                     "to end (VNX_ROUNDTRIP_STATES)\n",
                     Seed(), InProcessStates(), EndToEndStates());
         Sandbox.Enter();
+        // Another binary of the run may have left an integration in this
+        // prefix; the states start from none.
+        RemoveIntegration();
         ClearGeneratedKeys();
         Whole.Before();
     }
