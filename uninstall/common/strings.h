@@ -1,4 +1,6 @@
 #pragma once
+// common/: the lowest layer: strings, dynamic arrays, fatal errors, CRC-32.
+//
 // Bounded UTF-16 strings: every buffer has a capacity in characters,
 // terminator included; copy, append and format cut at capacity - 1 and always
 // terminate. Also case-insensitive comparison in the user's locale, ANSI and

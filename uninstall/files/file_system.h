@@ -1,4 +1,6 @@
 #pragma once
+// files/: path names, file-system operations and the file object; uses common/ only.
+//
 // Failure-tolerant wrappers of the Windows file functions. Each one that
 // takes a name calls Windows with the name as given and, only when that
 // fails, once more with its "\\?\" long form. Failures come back as false,

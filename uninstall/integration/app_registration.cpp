@@ -4,9 +4,9 @@
 #include "files/path_names.h"
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
+#include "platform/platform_probes.h"
 #include "settings/registry_paths.h"
 #include "settings/settings_store.h"
-#include "startup/platform_probes.h"
 
 namespace
 {

@@ -4,14 +4,12 @@
 
 #include "common/strings.h"
 #include "integration/apply_integration.h"
-#include "integration/associations.h"
 #include "integration/context_items_dialog.h"
 #include "integration/integration_options.h"
 #include "localization/dialog_handler.h"
 #include "localization/messages.h"
-#include "removal/uninstall_entry.h"
 #include "resources/resource.h"
-#include "startup/run_state.h"
+#include "run/run_state.h"
 
 namespace
 {
@@ -92,12 +90,7 @@ void AcceptDialog(HWND dialog)
 {
     IntegrationOptions options = {};
     ReadOptionsFromDialog(dialog, options);
-    StoreIntegrationOptions(options);
-    // A refused write leaves what was done; setup goes on regardless.
-    ApplyIntegration(options, RunState.ProgramGroupPath, kPathChars);
-    if (!RunState.MsiMode)
-        WriteUninstallEntry();
-    SetExtensionAssociation(L".ace", false, false, false, false);
+    AcceptIntegrationChoice(options);
     EndDialog(dialog, 1);
 }
 

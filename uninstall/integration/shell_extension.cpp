@@ -5,8 +5,8 @@
 #include "files/path_names.h"
 #include "integration/app_registration.h"
 #include "integration/integration_options.h"
+#include "platform/platform_probes.h"
 #include "settings/settings_store.h"
-#include "startup/platform_probes.h"
 
 #include <shlobj.h>
 

@@ -5,9 +5,9 @@
 #include "files/path_names.h"
 #include "integration/integration_options.h"
 #include "localization/messages.h"
+#include "platform/platform_probes.h"
 #include "resources/resource.h"
 #include "settings/settings_store.h"
-#include "startup/platform_probes.h"
 
 #include <objbase.h>
 #include <cwchar>

@@ -2,7 +2,7 @@
 
 #include "common/strings.h"
 #include "localization/messages.h"
-#include "startup/platform_probes.h"
+#include "platform/platform_probes.h"
 
 #include <cwchar>
 

@@ -254,3 +254,10 @@ wchar_t* MessageWithArgument(uint32_t number, const wchar_t* argument, wchar_t* 
 {
     return FillArgument(buffer, capacity, MessageText(number), argument);
 }
+
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style)
+{
+    if (LanguageFile.RightToLeft)
+        style |= MB_RIGHT | MB_RTLREADING;
+    return MessageBoxW(owner, text, caption, style);
+}

@@ -1,4 +1,6 @@
 #pragma once
+// localization/: messages, language module and file, dialog texts and layout, help.
+//
 // Texts by message number, and the module that supplies resources: the
 // language module "vnxlng.dll" while one is loaded, else the program itself.
 #include <windows.h>
@@ -65,3 +67,7 @@ const wchar_t* MessageFileName(uint32_t number);
 // translation only when it is an "http://" or "https://" address, since the
 // shell would start a program or open a file that the text names.
 const wchar_t* MessageWebAddress(uint32_t number);
+
+// MessageBoxW, read right to left when the language file says so: the box
+// every message of the program is shown in.
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style);

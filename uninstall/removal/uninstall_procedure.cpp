@@ -17,9 +17,9 @@
 #include "removal/contained_removal.h"
 #include "removal/integration_removal.h"
 #include "resources/resource.h"
+#include "run/run_state.h"
 #include "settings/portable_settings.h"
 #include "settings/text_file.h"
-#include "startup/run_state.h"
 
 namespace
 {

@@ -1,4 +1,6 @@
 #pragma once
+// removal/: the uninstall road: takes the integration back, deletes the files.
+//
 // The uninstall mode: after the user agrees, the integration is removed, the
 // files named in "Uninstall.lst" are deleted (those in use at the next
 // restart), and a hidden command processor deletes the program and its folder

@@ -1,4 +1,6 @@
 #pragma once
+// settings/: the settings store, the portable settings file, the text file reader.
+//
 // Typed access to the archiver's settings and to any other registry key. A
 // relative subkey of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE lies below
 // "Software\Velnox"; one that begins with "\" names a key directly below the

@@ -1,14 +1,15 @@
 #include "startup/program_run.h"
 
 #include <ole2.h>
-#include <shellapi.h>
 
-#include "files/file_system.h"
+#include "integration/setup_road.h"
+#include "localization/language_file.h"
 #include "localization/messages.h"
+#include "platform/platform_probes.h"
+#include "removal/uninstall_procedure.h"
 #include "resources/resource.h"
-#include "startup/later_steps.h"
-#include "startup/platform_probes.h"
-#include "startup/run_state.h"
+#include "run/run_state.h"
+#include "startup/command_line.h"
 
 namespace
 {
@@ -24,44 +25,13 @@ HICON LoadAppIcon()
     return icon;
 }
 
-void OpenProgramGroup()
-{
-    if (RunState.ProgramGroupPath[0] == 0 || RunState.Silent || RunState.MsiMode ||
-        RunState.NoExplorer)
-        return;
-    if (FileExists(RunState.ProgramGroupPath))
-        ShellExecuteW(nullptr, L"open", RunState.ProgramGroupPath, nullptr, L"", SW_SHOWNORMAL);
-}
-
 } // namespace
-
-void RunSetupRoad()
-{
-    INT_PTR result = RunIntegrationSettings();
-    if (result == 0)
-        return;
-    // A dialog that could not be shown did not confirm anything.
-    if (result == -1)
-    {
-        RunState.ExitCode = 1;
-        return;
-    }
-    CopySetupFiles();
-    if (!RunState.MsiMode)
-    {
-        RunCompletionDialog();
-        if (IsWow64() && !RunState.Silent && !IsNativeIa64())
-            ShowMessageBox(nullptr, MessageText(MSG_WOW64_INFO), MessageText(MSG_WOW64_CAPTION),
-                           MB_ICONINFORMATION);
-    }
-    OpenProgramGroup();
-}
 
 int RunProgram(HINSTANCE instance)
 {
     HardenDllSearch(true);
     LanguageModule.Open(instance);
-    LoadLanguageFile();
+    LanguageFile.Load(L"uninstall.lng");
     // Only a successful start is balanced at the end.
     const bool oleStarted = SUCCEEDED(OleInitialize(nullptr));
     // The settings dialog holds a rich edit control.
@@ -81,7 +51,7 @@ int RunProgram(HINSTANCE instance)
     ParseOptions(OptionSource::CommandLine, GetCommandLineW(), setupRequested, uninstallRequested);
 
     if (setupRequested)
-        RunSetupRoad();
+        RunSetup();
     if (uninstallRequested)
         RunUninstall();
 

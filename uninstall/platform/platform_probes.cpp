@@ -1,4 +1,4 @@
-#include "startup/platform_probes.h"
+#include "platform/platform_probes.h"
 
 #include "files/path_names.h"
 

@@ -1,16 +1,16 @@
-#include "removal/completion_dialog.h"
+#include "integration/completion_dialog.h"
 
 #include <shellapi.h>
 
-#include "files/file_system.h"
 #include "common/strings.h"
+#include "files/file_system.h"
 #include "files/path_names.h"
 #include "localization/dialog_handler.h"
 #include "localization/help.h"
 #include "localization/messages.h"
+#include "platform/platform_probes.h"
 #include "resources/resource.h"
-#include "startup/platform_probes.h"
-#include "startup/run_state.h"
+#include "run/run_state.h"
 
 namespace
 {

@@ -1,4 +1,4 @@
-#include "removal/uninstall_entry.h"
+#include "integration/uninstall_entry.h"
 
 #include "common/strings.h"
 #include "files/path_names.h"

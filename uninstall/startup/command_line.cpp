@@ -1,11 +1,8 @@
-#include "startup/run_state.h"
+#include "startup/command_line.h"
 
 #include "common/strings.h"
-#include "localization/language_file.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
-
-RunStateData RunState = {};
 
 namespace
 {
@@ -167,11 +164,4 @@ void ShowWarning()
     ComposeWarningText(programPath, text, kWarningChars);
     ShowMessageBox(nullptr, text, MessageText(MSG_UNINSTALL_CAPTION),
                    MB_ICONINFORMATION | MB_SETFOREGROUND);
-}
-
-int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style)
-{
-    if (LanguageFile.RightToLeft)
-        style |= MB_RIGHT | MB_RTLREADING;
-    return MessageBoxW(owner, text, caption, style);
 }
