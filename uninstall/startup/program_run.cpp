@@ -25,6 +25,36 @@ HICON LoadAppIcon()
     return icon;
 }
 
+// What a road's dialogs need: started only for a road, since a run with
+// options alone ("wait", "warning") shows a message box at most.
+struct RoadSupport
+{
+    bool OleStarted = false; // only a successful start is balanced at the end
+    HMODULE RichEdit = nullptr;
+
+    void Start(bool forSetup)
+    {
+        OleStarted = SUCCEEDED(OleInitialize(nullptr));
+        if (!forSetup)
+            return;
+        // The settings dialog holds a rich edit control.
+        RichEdit = LoadSystemDll(L"riched20.dll");
+        RunState.AppIcon = LoadAppIcon();
+        RunState.BoldFont = CreateFontW(ScaleForDpi(kBoldFontHeight), 0, 0, 0, FW_BOLD, FALSE,
+                                        FALSE, FALSE, 0, 0, 0, 0, 0, L"MS Shell Dlg");
+    }
+
+    ~RoadSupport()
+    {
+        if (RichEdit != nullptr)
+            FreeLibrary(RichEdit);
+        if (OleStarted)
+            OleUninitialize();
+        if (RunState.BoldFont != nullptr)
+            DeleteObject(RunState.BoldFont);
+    }
+};
+
 } // namespace
 
 int RunProgram(HINSTANCE instance)
@@ -32,13 +62,6 @@ int RunProgram(HINSTANCE instance)
     HardenDllSearch(true);
     LanguageModule.Open(instance);
     LanguageFile.Load(L"uninstall.lng");
-    // Only a successful start is balanced at the end.
-    const bool oleStarted = SUCCEEDED(OleInitialize(nullptr));
-    // The settings dialog holds a rich edit control.
-    HMODULE richEdit = LoadSystemDll(L"riched20.dll");
-    RunState.AppIcon = LoadAppIcon();
-    RunState.BoldFont = CreateFontW(ScaleForDpi(kBoldFontHeight), 0, 0, 0, FW_BOLD, FALSE, FALSE,
-                                    FALSE, 0, 0, 0, 0, 0, L"MS Shell Dlg");
 
     bool setupRequested = false;
     bool uninstallRequested = false;
@@ -50,17 +73,15 @@ int RunProgram(HINSTANCE instance)
     ParseOptions(OptionSource::SfxCommand, sfxCommand, setupRequested, uninstallRequested);
     ParseOptions(OptionSource::CommandLine, GetCommandLineW(), setupRequested, uninstallRequested);
 
-    if (setupRequested)
-        RunSetup();
-    if (uninstallRequested)
-        RunUninstall();
-
-    if (richEdit != nullptr)
-        FreeLibrary(richEdit);
-    if (oleStarted)
-        OleUninitialize();
-    if (RunState.BoldFont != nullptr)
-        DeleteObject(RunState.BoldFont);
+    {
+        RoadSupport support;
+        if (setupRequested || uninstallRequested)
+            support.Start(setupRequested);
+        if (setupRequested)
+            RunSetup();
+        if (uninstallRequested)
+            RunUninstall();
+    }
     LanguageModule.Release();
     return RunState.ExitCode;
 }
