@@ -199,10 +199,13 @@ TEST_F(PortableSettingsTest, RequestsAreRoutedToTheFileOrTheRegistry)
     EXPECT_EQ(1u, GetUserInt(L"Setup\\Links", L"Menu", 9));
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
 
-    // The whole user root: every "HKCU\" entry, nothing else.
+    // The whole user root: every "HKCU\" entry, nothing else; the registry's
+    // settings key is not the file's and stays.
+    RawSet(HKEY_CURRENT_USER, L"Software\\Velnox", L"Marker", REG_SZ, L"x", 4);
     DeleteKeyTree(HKEY_CURRENT_USER, L"");
     ASSERT_TRUE(SavePortableSettings());
     EXPECT_EQ(SettingsBytes({L"HKCUX\\d=4", L"HKLM\\c=3"}, true), FileBytes());
+    EXPECT_EQ(L"x", RawString(HKEY_CURRENT_USER, L"Software\\Velnox", L"Marker"));
 }
 
 TEST_F(PortableSettingsTest, IntegrationSwitchedOffDropsEveryRegistryRequest)

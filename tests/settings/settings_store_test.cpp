@@ -132,6 +132,9 @@ TEST_F(SettingsStoreTest, ReadsFallBackToTheirDefaults)
     EXPECT_EQ(0xBDBDu, unsigned(buffer[80]));
     EXPECT_FALSE(GetUserString(L"Types", L"Missing", buffer, L"d2", 80));
     EXPECT_STREQ(L"d2", buffer);
+    // Without a settings file its own switches are nowhere: nothing is read.
+    EXPECT_FALSE(GetString(NoRoot, L"Global", L"Integration", buffer, L"d3", 80));
+    EXPECT_STREQ(L"d3", buffer);
 }
 
 // Another program's text is read whole, in its type, or not at all.
@@ -219,6 +222,8 @@ TEST_F(SettingsStoreTest, IntRoundTripAndDeletion)
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Setup"));
     DeleteKey(HKEY_CURRENT_USER, L"Setup");
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Setup"));
+    // Nor is a settings file's switch written when there is no file.
+    EXPECT_NE(0, SetInt(NoRoot, L"Global", L"Integration", 0));
 }
 
 TEST_F(SettingsStoreTest, TreeOfThreeLevelsIsRemovedWhole)

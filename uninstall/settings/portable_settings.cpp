@@ -378,8 +378,18 @@ const wchar_t* FindPortableValue(const wchar_t* name)
     return nullptr;
 }
 
-void SetPortableValue(const wchar_t* name, const wchar_t* value, PortableKind kind)
+const wchar_t* FindPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName)
 {
+    wchar_t name[EntryNameCapacity];
+    ComposeEntryName(root, subkey, valueName, name);
+    return FindPortableValue(name);
+}
+
+void SetPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+                      const wchar_t* value, PortableKind kind)
+{
+    wchar_t name[EntryNameCapacity];
+    ComposeEntryName(root, subkey, valueName, name);
     wchar_t* copy = DuplicateString(value, std::wcslen(value));
     for (PortableEntry* entry = Portable.First; entry; entry = entry->Next)
         if (std::wcscmp(entry->Name, name) == 0)

@@ -70,7 +70,9 @@ bool IsFileRouted(HKEY root, const wchar_t* subkey);
 void ComposeEntryName(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
                       wchar_t (&name)[EntryNameCapacity]);
 const wchar_t* FindPortableValue(const wchar_t* name);
-void SetPortableValue(const wchar_t* name, const wchar_t* value, PortableKind kind);
+const wchar_t* FindPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName);
+void SetPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+                      const wchar_t* value, PortableKind kind);
 // With the empty value name, removes the key's values and all its subkeys'.
 void RemovePortableValues(HKEY root, const wchar_t* subkey, const wchar_t* valueName);
 bool AnyPortableValueUnder(HKEY root, const wchar_t* subkey);

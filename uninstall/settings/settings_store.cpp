@@ -42,13 +42,6 @@ bool IsSettingsRoot(HKEY root)
     return root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE;
 }
 
-// A request that the file does not serve reaches the registry unless the file
-// switched integration off. The pseudo-root never reaches it.
-bool RegistryAllowed(HKEY root)
-{
-    return root != NoRoot && IsIntegrationEnabled();
-}
-
 const wchar_t* OrEmpty(const wchar_t* text)
 {
     return text ? text : L"";
@@ -321,6 +314,76 @@ unsigned DeleteTreePass(HKEY root, const wchar_t* path, bool& keyGone)
     return keyGone ? deleted + 1 : deleted;
 }
 
+// Where one request goes, decided once per call: the settings file serves
+// the archiver's own settings while it is loaded; any other request reaches
+// the registry unless the file switched integration off. The pseudo-root
+// goes on to the registry side, which has no key for it: without a file it
+// reads as nothing and a write of it fails.
+enum class Route
+{
+    File,
+    Registry,
+    Dropped,
+};
+
+Route RouteOf(HKEY root, const wchar_t* subkey)
+{
+    if (IsFileRouted(root, subkey))
+        return Route::File;
+    return root != NoRoot && !IsIntegrationEnabled() ? Route::Dropped : Route::Registry;
+}
+
+// The registry path of a request; false when there is no key to act on: the
+// pseudo-root names none, and a cut path would name another.
+bool RegistryPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity])
+{
+    return root != NoRoot && ComposeKeyPath(root, subkey, path);
+}
+
+// A read, routed: the file's text of the value (null when absent), or the
+// key opened for reading (none when the read is dropped or the key missing).
+struct RoutedRead
+{
+    RoutedRead(HKEY root, const wchar_t* subkey, const wchar_t* name)
+        : Way(RouteOf(root, subkey)),
+          Text(Way == Route::File ? FindPortableValue(root, subkey, name) : nullptr),
+          Key(Way == Route::Registry ? OpenKeyForRead(root, subkey) : nullptr)
+    {
+    }
+    const Route Way;
+    const wchar_t* const Text;
+    RegistryKey Key;
+};
+
+// A write, routed: the file keeps the value as text, the registry as data
+// of its type.
+LONG WriteValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* text,
+                PortableKind kind, DWORD type, const void* data, DWORD size)
+{
+    const Route route = RouteOf(root, subkey);
+    if (route == Route::File)
+        SetPortableValue(root, subkey, name, text, kind);
+    if (route != Route::Registry)
+        return ERROR_SUCCESS;
+    LONG status = ERROR_SUCCESS;
+    RegistryKey key(CreateKeyForWrite(root, subkey, &status));
+    if (!key.Get())
+        return status;
+    return RegSetValueExW(key.Get(), OrEmpty(name), 0, type, static_cast<const BYTE*>(data), size);
+}
+
+// A deletion, routed: the file's entries go at once (for the empty value
+// name, all the key's). True when the registry has a key to act on at path:
+// an empty path would name the root itself.
+bool RoutedDeletion(HKEY root, const wchar_t* subkey, const wchar_t* name,
+                    wchar_t (&path)[RegistryPathCapacity])
+{
+    const Route route = RouteOf(root, subkey);
+    if (route == Route::File)
+        RemovePortableValues(root, subkey, name);
+    return route == Route::Registry && RegistryPath(root, subkey, path) && *path != 0;
+}
+
 } // namespace
 
 bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity])
@@ -337,12 +400,11 @@ bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPa
 
 bool KeyExists(HKEY root, const wchar_t* subkey)
 {
-    if (IsFileRouted(root, subkey))
+    const Route route = RouteOf(root, subkey);
+    if (route == Route::File)
         return AnyPortableValueUnder(root, subkey);
-    if (!RegistryAllowed(root))
-        return false;
     wchar_t path[RegistryPathCapacity];
-    if (!ComposeKeyPath(root, subkey, path))
+    if (route == Route::Dropped || !RegistryPath(root, subkey, path))
         return false;
     HKEY opened = nullptr;
     if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
@@ -353,11 +415,8 @@ bool KeyExists(HKEY root, const wchar_t* subkey)
 
 HKEY OpenKeyForRead(HKEY root, const wchar_t* subkey)
 {
-    if (root == NoRoot)
-        return nullptr;
-    // A cut path would name another key.
     wchar_t path[RegistryPathCapacity];
-    if (!ComposeKeyPath(root, subkey, path))
+    if (!RegistryPath(root, subkey, path))
         return nullptr;
     HKEY opened = nullptr;
     if (RegOpenKeyExW(root, path, 0, registryView | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
@@ -394,24 +453,17 @@ HKEY CreateKeyForWrite(HKEY root, const wchar_t* subkey, LONG* status)
 
 uint32_t GetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t defaultValue)
 {
-    if (IsFileRouted(root, subkey))
-    {
-        wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        const wchar_t* text = FindPortableValue(entry);
-        return text ? static_cast<uint32_t>(ParseInt64(text)) : defaultValue;
-    }
-    if (!RegistryAllowed(root))
-        return defaultValue;
-    RegistryKey key(OpenKeyForRead(root, subkey));
-    if (!key.Get())
+    RoutedRead read(root, subkey, name);
+    if (read.Way == Route::File)
+        return read.Text ? static_cast<uint32_t>(ParseInt64(read.Text)) : defaultValue;
+    if (!read.Key.Get())
         return defaultValue;
     DWORD value = 0;
     DWORD size = sizeof(value);
     DWORD type = REG_NONE;
     // A text, a byte string or a short number is not the number asked for.
-    if (RegQueryValueExW(key.Get(), OrEmpty(name), nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                         &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExW(read.Key.Get(), OrEmpty(name), nullptr, &type,
+                         reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
         type != REG_DWORD || size != sizeof(value))
         return defaultValue;
     return value;
@@ -420,19 +472,16 @@ uint32_t GetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t 
 bool GetString(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* buffer,
                const wchar_t* defaultValue, size_t capacity)
 {
-    if (IsFileRouted(root, subkey))
+    const Route route = RouteOf(root, subkey);
+    if (route == Route::File)
     {
-        wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        const wchar_t* text = FindPortableValue(entry);
+        const wchar_t* text = FindPortableValue(root, subkey, name);
         CopyBounded(buffer, text ? text : defaultValue, capacity);
         return true;
     }
     CopyBounded(buffer, defaultValue, capacity);
-    if (root == NoRoot)
-        return false;
     // Dropped while integration is off: the default counts as read.
-    if (!IsIntegrationEnabled())
+    if (route == Route::Dropped)
         return true;
     if (capacity == 0)
         return false;
@@ -455,49 +504,37 @@ TextValue ReadTextValue(HKEY root, const wchar_t* subkey, const wchar_t* name, w
     if (capacity == 0)
         return TextValue::Unusable;
     buffer[0] = 0;
-    if (IsFileRouted(root, subkey))
+    RoutedRead read(root, subkey, name);
+    if (read.Way == Route::File)
     {
-        wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        const wchar_t* text = FindPortableValue(entry);
-        if (text == nullptr)
+        if (read.Text == nullptr)
             return TextValue::Absent;
-        if (wcslen(text) >= capacity)
+        if (wcslen(read.Text) >= capacity)
             return TextValue::Unusable;
-        CopyString(buffer, text, capacity);
+        CopyString(buffer, read.Text, capacity);
         return TextValue::Text;
     }
-    if (!RegistryAllowed(root))
+    if (!read.Key.Get())
         return TextValue::Absent;
-    RegistryKey key(OpenKeyForRead(root, subkey));
-    if (!key.Get())
-        return TextValue::Absent;
-    return QueryText(key.Get(), name, buffer, capacity, type);
+    return QueryText(read.Key.Get(), name, buffer, capacity, type);
 }
 
 bool ValueExists(HKEY root, const wchar_t* subkey, const wchar_t* name)
 {
-    if (IsFileRouted(root, subkey))
-    {
-        wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        return FindPortableValue(entry) != nullptr;
-    }
-    if (!RegistryAllowed(root))
-        return false;
-    RegistryKey key(OpenKeyForRead(root, subkey));
-    return key.Get() && RegQueryValueExW(key.Get(), OrEmpty(name), nullptr, nullptr, nullptr,
-                                         nullptr) == ERROR_SUCCESS;
+    RoutedRead read(root, subkey, name);
+    if (read.Way == Route::File)
+        return read.Text != nullptr;
+    return read.Key.Get() && RegQueryValueExW(read.Key.Get(), OrEmpty(name), nullptr, nullptr,
+                                              nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool KeyIsEmpty(HKEY root, const wchar_t* subkey)
 {
-    if (IsFileRouted(root, subkey) || !RegistryAllowed(root))
-        return false;
-    RegistryKey key(OpenKeyForRead(root, subkey));
+    // The file holds values, not keys: no key of it counts as empty.
+    RoutedRead read(root, subkey, nullptr);
     DWORD subkeys = 0, values = 0;
-    return key.Get() &&
-           RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+    return read.Key.Get() &&
+           RegQueryInfoKeyW(read.Key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                             &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
            subkeys == 0 && values == 0;
 }
@@ -511,59 +548,25 @@ LONG SetText(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_
              DWORD type)
 {
     value = OrEmpty(value);
-    if (IsFileRouted(root, subkey))
-    {
-        wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        SetPortableValue(entry, value, Quoted);
-        return ERROR_SUCCESS;
-    }
-    if (root != NoRoot && !IsIntegrationEnabled())
-        return ERROR_SUCCESS;
-    LONG status = ERROR_SUCCESS;
-    RegistryKey key(CreateKeyForWrite(root, subkey, &status));
-    if (!key.Get())
-        return status;
-    size_t bytes = (wcslen(value) + 1) * sizeof(wchar_t);
-    return RegSetValueExW(key.Get(), OrEmpty(name), 0,
-                          type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ,
-                          reinterpret_cast<const BYTE*>(value), static_cast<DWORD>(bytes));
+    const size_t bytes = (wcslen(value) + 1) * sizeof(wchar_t);
+    return WriteValue(root, subkey, name, value, Quoted,
+                      type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ, value,
+                      static_cast<DWORD>(bytes));
 }
 
 LONG SetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t value)
 {
-    if (IsFileRouted(root, subkey))
-    {
-        wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        wchar_t text[20];
-        Int64ToText(static_cast<int64_t>(value), text, ARRAYSIZE(text));
-        SetPortableValue(entry, text, Plain);
-        return ERROR_SUCCESS;
-    }
-    if (root != NoRoot && !IsIntegrationEnabled())
-        return ERROR_SUCCESS;
-    LONG status = ERROR_SUCCESS;
-    RegistryKey key(CreateKeyForWrite(root, subkey, &status));
-    if (!key.Get())
-        return status;
-    DWORD data = value;
-    return RegSetValueExW(key.Get(), OrEmpty(name), 0, REG_DWORD,
-                          reinterpret_cast<const BYTE*>(&data), sizeof(data));
+    wchar_t text[20];
+    Int64ToText(static_cast<int64_t>(value), text, ARRAYSIZE(text));
+    const DWORD data = value;
+    return WriteValue(root, subkey, name, text, Plain, REG_DWORD, &data, sizeof(data));
 }
 
 void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name)
 {
-    if (IsFileRouted(root, subkey))
-    {
-        RemovePortableValues(root, subkey, name);
-        return;
-    }
-    if (!RegistryAllowed(root))
-        return;
     wchar_t path[RegistryPathCapacity];
     HKEY opened = nullptr;
-    if (!ComposeKeyPath(root, subkey, path) || *path == 0 ||
+    if (!RoutedDeletion(root, subkey, name, path) ||
         OpenPathForValues(root, path, KEY_SET_VALUE, false, kNoOwnKeys, &opened) != ERROR_SUCCESS)
         return;
     RegistryKey key(opened);
@@ -572,17 +575,9 @@ void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name)
 
 void DeleteKey(HKEY root, const wchar_t* subkey)
 {
-    if (IsFileRouted(root, subkey))
-    {
-        RemovePortableValues(root, subkey, L"");
-        return;
-    }
-    if (!RegistryAllowed(root))
-        return;
-    // An empty path would name the root itself; a cut one another key.
     wchar_t path[RegistryPathCapacity];
     HKEY opened = nullptr;
-    if (!ComposeKeyPath(root, subkey, path) || *path == 0 ||
+    if (!RoutedDeletion(root, subkey, L"", path) ||
         OpenPathOwnKeys(root, path, kDeleteAccess, false, kNoOwnKeys, &opened) != ERROR_SUCCESS)
         return;
     RegistryKey key(opened);
@@ -591,15 +586,8 @@ void DeleteKey(HKEY root, const wchar_t* subkey)
 
 void DeleteKeyTree(HKEY root, const wchar_t* subkey)
 {
-    if (IsFileRouted(root, subkey))
-    {
-        RemovePortableValues(root, subkey, L"");
-        return;
-    }
-    if (!RegistryAllowed(root))
-        return;
     wchar_t path[RegistryPathCapacity];
-    if (!ComposeKeyPath(root, subkey, path) || *path == 0)
+    if (!RoutedDeletion(root, subkey, L"", path))
         return;
     // A key made below the tree while a pass ran is taken by the next one;
     // a pass that deletes nothing ends it, as does the key itself going.
