@@ -37,17 +37,17 @@ bool LongFormNamesTheSame(const wchar_t* name)
 }
 
 // error: why no entry was found, from the attempt that could apply.
-HANDLE FindFirst(const wchar_t* mask, WIN32_FIND_DATAW& found, DWORD& error)
+FindHandle FindFirst(const wchar_t* mask, WIN32_FIND_DATAW& found, DWORD& error)
 {
-    HANDLE handle = FindFirstFileW(mask, &found);
-    if (handle != INVALID_HANDLE_VALUE)
+    FindHandle handle(FindFirstFileW(mask, &found));
+    if (handle.Valid())
         return handle;
     error = GetLastError();
     wchar_t longName[kPathChars];
     if (LongFormNamesTheSame(mask) && MakeLongPath(mask, longName))
     {
-        handle = FindFirstFileW(longName, &found);
-        if (handle == INVALID_HANDLE_VALUE)
+        handle.Reset(FindFirstFileW(longName, &found));
+        if (!handle.Valid())
             error = GetLastError();
     }
     return handle;
@@ -109,10 +109,8 @@ bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes)
     if (!IsLinkAttr(attributes))
         return false;
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(path, &found);
-    if (search == INVALID_HANDLE_VALUE)
+    if (!FindHandle(FindFirstFileW(path, &found)).Valid())
         return true;
-    FindClose(search);
     // Cloud placeholders and the like are reparse points too, but stay
     // where they are; only a name surrogate names another place.
     const DWORD kNameSurrogate = 0x20000000;
@@ -137,14 +135,9 @@ uint64_t GetFreeDiskSpace(const wchar_t* name)
     return available.QuadPart;
 }
 
-FindFile::FindFile() : first_(true), handle_(INVALID_HANDLE_VALUE)
+FindFile::FindFile() : first_(true)
 {
     mask_[0] = 0;
-}
-
-FindFile::~FindFile()
-{
-    Close();
 }
 
 void FindFile::SetMask(const wchar_t* mask)
@@ -171,16 +164,15 @@ bool FindFile::Next(FindData& data)
         if (first_)
         {
             DWORD error = NO_ERROR;
-            HANDLE handle = FindFirst(mask_, found, error);
-            if (handle == INVALID_HANDLE_VALUE)
+            handle_ = FindFirst(mask_, found, error);
+            if (!handle_.Valid())
             {
                 data.Error = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
                              error != ERROR_NO_MORE_FILES;
                 return false;
             }
-            handle_ = handle;
         }
-        else if (!FindNextFileW(handle_, &found))
+        else if (!FindNextFileW(handle_.Get(), &found))
         {
             // The handle stays for Close.
             data.Error = GetLastError() != ERROR_NO_MORE_FILES;
@@ -199,11 +191,7 @@ bool FindFile::Next(FindData& data)
 
 void FindFile::Close()
 {
-    if (handle_ != INVALID_HANDLE_VALUE)
-    {
-        FindClose(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
+    handle_.Close();
 }
 
 bool FastFind(const wchar_t* name, FindData& data)
@@ -213,10 +201,8 @@ bool FastFind(const wchar_t* name, FindData& data)
         return false;
     WIN32_FIND_DATAW found;
     DWORD error = NO_ERROR;
-    HANDLE handle = FindFirst(name, found, error);
-    if (handle == INVALID_HANDLE_VALUE)
+    if (!FindFirst(name, found, error).Valid())
         return false;
-    FindClose(handle);
     FillFindData(name, found, data);
     return true;
 }
@@ -226,8 +212,8 @@ bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity)
     if (capacity == 0)
         return false;
     folder[0] = 0;
-    IMalloc* allocator = nullptr;
-    if (FAILED(SHGetMalloc(&allocator)))
+    ComPointer<IMalloc> allocator;
+    if (FAILED(SHGetMalloc(allocator.Receive())))
         return false;
     bool exists = false;
     LPITEMIDLIST items = nullptr;
@@ -246,7 +232,6 @@ bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity)
         }
         allocator->Free(items);
     }
-    allocator->Release();
     return exists;
 }
 
@@ -299,30 +284,17 @@ SetFileInfoFn SetInfoFunction()
     return function;
 }
 
-// A handle of one check, closed at its end.
-class EntryHandle
+// The entry itself, not what a link at it points to (where Windows can).
+KernelHandle OpenEntry(const wchar_t* name, DWORD access)
 {
-public:
-    // The entry itself, not what a link at it points to (where Windows can).
-    EntryHandle(const wchar_t* name, DWORD access)
-    {
-        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-        const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
-        Handle = CreateFileW(name, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
-        wchar_t longName[kPathChars];
-        if (Handle == INVALID_HANDLE_VALUE && MakeLongPath(name, longName))
-            Handle = CreateFileW(longName, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
-    }
-    ~EntryHandle()
-    {
-        if (Handle != INVALID_HANDLE_VALUE)
-            CloseHandle(Handle);
-    }
-    EntryHandle(const EntryHandle&) = delete;
-    EntryHandle& operator=(const EntryHandle&) = delete;
-
-    HANDLE Handle;
-};
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+    KernelHandle entry(CreateFileW(name, access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    wchar_t longName[kPathChars];
+    if (!entry.Valid() && MakeLongPath(name, longName))
+        entry.Reset(CreateFileW(longName, access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    return entry;
+}
 
 // The final path of an open entry in its plain form ("\\?\C:\x" gives
 // "C:\x", "\\?\UNC\s\x" gives "\\s\x"); false when it cannot be told.
@@ -356,10 +328,10 @@ bool IsPlainFileIn(HANDLE file, const wchar_t* folder)
         return false;
     if (!HasFinalPaths())
         return true;
-    EntryHandle folderEntry(folder, FILE_READ_ATTRIBUTES);
+    const KernelHandle folderEntry = OpenEntry(folder, FILE_READ_ATTRIBUTES);
     wchar_t fileFinal[kPathChars], fileFolder[kPathChars], folderFinal[kPathChars];
-    if (folderEntry.Handle == INVALID_HANDLE_VALUE ||
-        !FinalPathOf(folderEntry.Handle, folderFinal) || !FinalPathOf(file, fileFinal))
+    if (!folderEntry.Valid() || !FinalPathOf(folderEntry.Get(), folderFinal) ||
+        !FinalPathOf(file, fileFinal))
         return false;
     AddEndSlash(folderFinal);
     GetFolderPart(fileFinal, fileFolder);
@@ -471,8 +443,8 @@ bool IsFileReallyInside(const wchar_t* name)
         return false;
     wchar_t folder[kPathChars];
     FolderOf(name, folder);
-    EntryHandle file(name, FILE_READ_ATTRIBUTES);
-    return file.Handle != INVALID_HANDLE_VALUE && IsPlainFileIn(file.Handle, folder);
+    const KernelHandle file = OpenEntry(name, FILE_READ_ATTRIBUTES);
+    return file.Valid() && IsPlainFileIn(file.Get(), folder);
 }
 
 bool DelFileInside(const wchar_t* name)
@@ -483,12 +455,12 @@ bool DelFileInside(const wchar_t* name)
         return IsFileReallyInside(name) && DelFile(name);
     wchar_t folder[kPathChars];
     FolderOf(name, folder);
-    EntryHandle file(name, DELETE | FILE_READ_ATTRIBUTES);
-    if (file.Handle == INVALID_HANDLE_VALUE || !IsPlainFileIn(file.Handle, folder))
+    const KernelHandle file = OpenEntry(name, DELETE | FILE_READ_ATTRIBUTES);
+    if (!file.Valid() || !IsPlainFileIn(file.Get(), folder))
         return false;
     // Deleted through the handle that was checked: the name cannot have been
     // swapped for a link in between.
-    return DeleteOpenedEntry(file.Handle);
+    return DeleteOpenedEntry(file.Get());
 }
 
 bool PrepareFileToWrite(const wchar_t* name)
@@ -497,17 +469,12 @@ bool PrepareFileToWrite(const wchar_t* name)
         return false;
     // Made exclusively: a dangling link at the name makes this fail too, so
     // nothing is ever created where a link points.
-    HANDLE made = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    KernelHandle made(CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     wchar_t longName[kPathChars];
-    if (made == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+    if (!made.Valid() && GetLastError() != ERROR_FILE_EXISTS &&
         GetLastError() != ERROR_ALREADY_EXISTS && MakeLongPath(name, longName))
-        made = CreateFileW(longName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    if (made != INVALID_HANDLE_VALUE)
-    {
-        CloseHandle(made);
-        return true;
-    }
-    return IsFileReallyInside(name);
+        made.Reset(CreateFileW(longName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    return made.Valid() || IsFileReallyInside(name);
 }
 
 bool IsDeviceName(const wchar_t* name)

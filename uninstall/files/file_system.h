@@ -5,6 +5,7 @@
 // takes a name calls Windows with the name as given and, only when that
 // fails, once more with its "\\?\" long form. Failures come back as false,
 // 0, INVALID_FILE_ATTRIBUTES or FindData::Error, never as a message.
+#include "common/handles.h"
 #include "files/path_names.h"
 
 #include <windows.h>
@@ -73,7 +74,6 @@ class FindFile
 {
 public:
     FindFile();
-    ~FindFile();
     FindFile(const FindFile&) = delete;
     FindFile& operator=(const FindFile&) = delete;
 
@@ -87,7 +87,7 @@ public:
 private:
     wchar_t mask_[kPathChars];
     bool first_;
-    HANDLE handle_;
+    FindHandle handle_;
 };
 
 // The one entry of a name without wildcards; false when there is none or

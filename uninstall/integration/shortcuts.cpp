@@ -1,5 +1,6 @@
 #include "integration/shortcuts.h"
 
+#include "common/handles.h"
 #include "common/strings.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
@@ -36,26 +37,6 @@ const GroupLink kGroupLinks[] = {
     {MSG_LINK_HELP, L"Velnox.chm"},
     {MSG_LINK_README, L"Vnx.txt"},
     {MSG_LINK_FOURTH, nullptr},
-};
-
-// One COM interface pointer, released at the end of the operation.
-template <typename T> class ComHolder
-{
-public:
-    ComHolder() = default;
-    ~ComHolder()
-    {
-        if (Pointer)
-            Pointer->Release();
-    }
-    ComHolder(const ComHolder&) = delete;
-    ComHolder& operator=(const ComHolder&) = delete;
-    T* operator->() const { return Pointer; }
-    T* Get() const { return Pointer; }
-    void** Out() { return reinterpret_cast<void**>(&Pointer); }
-
-private:
-    T* Pointer = nullptr;
 };
 
 // The shortcut file of the group's link number index; false when its name
@@ -240,11 +221,11 @@ void UpdateShortcutsFor(const wchar_t* programPath, const IntegrationOptions& op
 bool CreateShellLink(const wchar_t* target, const wchar_t* linkPath, const wchar_t* workingDir,
                      const wchar_t* description, const wchar_t* iconFile, const wchar_t* arguments)
 {
-    ComHolder<IShellLinkW> shellLink;
+    ComPointer<IShellLinkW> shellLink;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 shellLink.Out())))
         return false;
-    ComHolder<IPersistFile> file;
+    ComPointer<IPersistFile> file;
     if (FAILED(shellLink->QueryInterface(IID_IPersistFile, file.Out())))
         return false;
     // An existing shortcut keeps what is not set below, such as its hotkey.

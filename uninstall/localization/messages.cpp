@@ -1,5 +1,6 @@
 #include "localization/messages.h"
 
+#include "common/handles.h"
 #include "common/strings.h"
 #include "files/disk_file.h"
 #include "files/file_system.h"
@@ -17,25 +18,6 @@ namespace
 
 wchar_t MessageRing[kMessageBuffers][kMessageChars];
 unsigned MessageIndex = 0;
-
-// Closes the key on every way out.
-class RegistryKey
-{
-public:
-    RegistryKey() = default;
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    ~RegistryKey()
-    {
-        if (Handle != nullptr)
-            RegCloseKey(Handle);
-    }
-    bool Open(HKEY root, const wchar_t* subkey, REGSAM access)
-    {
-        return RegOpenKeyExW(root, subkey, 0, access, &Handle) == ERROR_SUCCESS;
-    }
-    HKEY Handle = nullptr;
-};
 
 // Loading a language module as data keeps its code from running, where the
 // system supports that for resources (Windows XP SP2 and later).
@@ -115,7 +97,7 @@ void RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination, size_
     wchar_t folder[kPathChars];
     DWORD size = static_cast<DWORD>(2 * (kPathChars - 1 - sourceLength));
     DWORD type = 0;
-    if (RegQueryValueExW(key.Handle, L"LanguageFolder", nullptr, &type,
+    if (RegQueryValueExW(key.Get(), L"LanguageFolder", nullptr, &type,
                          reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ) || size % sizeof(wchar_t) != 0)
         return;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "common/handles.h"
 #include "common/strings.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
@@ -29,25 +30,6 @@ const wchar_t kBatchName[] = L"Uninstall_Vnx.Bat";
 const size_t kLineBytes = 2048;
 const size_t kBatchChars = 1024;
 const size_t kSavedTextChars = 256;
-
-class ListFile
-{
-public:
-    explicit ListFile(FILE* file) : file_(file) {}
-    ~ListFile() { Close(); }
-    ListFile(const ListFile&) = delete;
-    ListFile& operator=(const ListFile&) = delete;
-    FILE* Get() const { return file_; }
-    void Close()
-    {
-        if (file_)
-            fclose(file_);
-        file_ = nullptr;
-    }
-
-private:
-    FILE* file_;
-};
 
 bool IsBlank(char c)
 {
@@ -373,56 +355,27 @@ bool BatchName(const wchar_t* path, const wchar_t* variable, wchar_t (&text)[kBa
     return true;
 }
 
-// A handle owned for the length of one step.
-class OwnedHandle
-{
-public:
-    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-    ~OwnedHandle() { Close(); }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    void Close()
-    {
-        if (Valid())
-            CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE handle_;
-};
-
-// Memory the security functions hand out with LocalAlloc.
-class LocalMemory
-{
-public:
-    LocalMemory() : block_(nullptr) {}
-    ~LocalMemory() { LocalFree(block_); }
-    LocalMemory(const LocalMemory&) = delete;
-    LocalMemory& operator=(const LocalMemory&) = delete;
-    void** Receive() { return &block_; }
-    void* Get() const { return block_; }
-
-private:
-    void* block_;
-};
-
 const wchar_t kCleanupPrefix[] = L"Uninstall_Vnx_";
 // The command processor's current directory and the batch file in it must
 // stay within the classic path length.
 const size_t kCurrentDirChars = MAX_PATH;
 
-bool RunsElevated()
+// The process's own access token, open for queries; empty when it cannot be.
+KernelHandle ProcessToken()
 {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-    OwnedHandle owned(token);
+        return KernelHandle();
+    return KernelHandle(token);
+}
+
+bool RunsElevated()
+{
+    const KernelHandle token = ProcessToken();
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    return GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+    return token.Valid() &&
+           GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
            elevation.TokenIsElevated != 0;
 }
 
@@ -435,14 +388,12 @@ bool CleanupFolderAccess(LocalMemory& descriptor)
         CopyString(text, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
     else
     {
-        HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-            return false;
-        OwnedHandle owned(token);
+        const KernelHandle token = ProcessToken();
         BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
         DWORD size = 0;
         LocalMemory sidText;
-        if (!GetTokenInformation(token, TokenUser, user, sizeof(user), &size) ||
+        if (!token.Valid() ||
+            !GetTokenInformation(token.Get(), TokenUser, user, sizeof(user), &size) ||
             !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid,
                                     reinterpret_cast<wchar_t**>(sidText.Receive())))
             return false;
@@ -516,6 +467,18 @@ bool IsPlainFolder(HANDLE handle)
     return GetFileInformationByHandle(handle, &info) &&
            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
            !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// The folder just made at path, held open; empty when what stands there now
+// is not that plain folder.
+KernelHandle HoldMadeFolder(const wchar_t* path)
+{
+    KernelHandle held(OpenFolderItself(path, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    wchar_t reached[kPathChars];
+    if (!held.Valid() || !IsPlainFolder(held.Get()) || !DrivePathOf(held.Get(), path, reached) ||
+        CompareNoCase(reached, path) != 0)
+        return KernelHandle();
+    return held;
 }
 
 // The command processor from "COMSPEC". An elevated run takes the one in
@@ -631,15 +594,9 @@ bool BatchSafePath(const wchar_t* path, wchar_t* safe, size_t capacity)
     return true;
 }
 
-CleanupFolder::CleanupFolder() : held_(INVALID_HANDLE_VALUE)
+CleanupFolder::CleanupFolder()
 {
     path_[0] = 0;
-}
-
-CleanupFolder::~CleanupFolder()
-{
-    if (held_ != INVALID_HANDLE_VALUE)
-        CloseHandle(held_);
 }
 
 const wchar_t* CleanupFolder::Name() const
@@ -649,15 +606,16 @@ const wchar_t* CleanupFolder::Name() const
 
 bool CleanupFolder::Create(const wchar_t* tempFolder)
 {
-    if (held_ != INVALID_HANDLE_VALUE || tempFolder[0] == 0)
+    if (held_.Valid() || tempFolder[0] == 0)
         return false;
     // The temporary folder comes from the environment: go on from where it
     // really is, so that no link on the way can be turned elsewhere later.
     wchar_t base[kPathChars];
     {
-        OwnedHandle temp(CreateFileW(tempFolder, FILE_READ_ATTRIBUTES,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        const KernelHandle temp(CreateFileW(tempFolder, FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                            nullptr));
         if (!temp.Valid() || !IsPlainFolder(temp.Get()) ||
             !DrivePathOf(temp.Get(), tempFolder, base))
             return false;
@@ -678,29 +636,23 @@ bool CleanupFolder::Create(const wchar_t* tempFolder)
     // Fails when anything stands at the name: the folder is ours alone.
     if (!CreateDirectoryW(path, &attributes))
         return false;
-    HANDLE held = OpenFolderItself(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    wchar_t reached[kPathChars];
-    if (held == INVALID_HANDLE_VALUE || !IsPlainFolder(held) || !DrivePathOf(held, path, reached) ||
-        CompareNoCase(reached, path) != 0)
+    held_ = HoldMadeFolder(path);
+    if (!held_.Valid())
     {
         // Whatever stands there now is removed only if it is an empty
         // folder or a link, never through it.
-        if (held != INVALID_HANDLE_VALUE)
-            CloseHandle(held);
         RemoveDirectoryW(path);
         return false;
     }
-    held_ = held;
     CopyString(path_, path);
     return true;
 }
 
 void CleanupFolder::Discard()
 {
-    if (held_ == INVALID_HANDLE_VALUE)
+    if (!held_.Valid())
         return;
-    CloseHandle(held_);
-    held_ = INVALID_HANDLE_VALUE;
+    held_.Close();
     RemoveDirectoryW(path_);
 }
 
@@ -709,8 +661,8 @@ bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, con
 {
     // Never through something already at the name: a planted file or link
     // would take the text, and the command processor would run what it says.
-    OwnedHandle file(CreateFileW(batchPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    KernelHandle file(CreateFileW(batchPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.Valid())
         return false;
     wchar_t program[kBatchChars];
@@ -779,7 +731,7 @@ void RunUninstall()
                                            MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES)
         return;
 
-    ListFile list(_wfsopen(kListName, L"rb", _SH_DENYNO));
+    StreamFile list(_wfsopen(kListName, L"rb", _SH_DENYNO));
     if (!list.Get())
     {
         wchar_t error[200];
@@ -850,8 +802,8 @@ void RunUninstall()
     if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, cleanup.Path(),
                        &startup, &process))
     {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        // Nothing here waits for the command processor.
+        const KernelHandle child(process.hProcess), thread(process.hThread);
         return;
     }
     DeleteFileW(batchPath);

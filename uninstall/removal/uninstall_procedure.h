@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "common/handles.h"
 #include "files/path_names.h"
 
 // True when a line of the list names something strictly inside the program's
@@ -39,7 +40,6 @@ class CleanupFolder
 {
 public:
     CleanupFolder();
-    ~CleanupFolder();
     CleanupFolder(const CleanupFolder&) = delete;
     CleanupFolder& operator=(const CleanupFolder&) = delete;
     // False when tempFolder is no local folder, the new folder's path is too
@@ -51,7 +51,7 @@ public:
     void Discard();
 
 private:
-    void* held_;
+    KernelHandle held_;
     wchar_t path_[kPathChars];
 };
 

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "common/handles.h"
 #include "common/strings.h"
 #include "settings/portable_settings.h"
 
@@ -9,33 +10,6 @@ namespace
 {
 
 DWORD registryView = 0;
-
-class RegistryKey
-{
-public:
-    explicit RegistryKey(HKEY key = nullptr) : key_(key) {}
-    ~RegistryKey() { Reset(nullptr); }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    HKEY Get() const { return key_; }
-    // Takes over the new key; the old one is closed only then.
-    void Reset(HKEY key)
-    {
-        HKEY old = key_;
-        key_ = key;
-        if (old)
-            RegCloseKey(old);
-    }
-    HKEY Detach()
-    {
-        HKEY key = key_;
-        key_ = nullptr;
-        return key;
-    }
-
-private:
-    HKEY key_;
-};
 
 bool IsSettingsRoot(HKEY root)
 {

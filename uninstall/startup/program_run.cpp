@@ -2,6 +2,7 @@
 
 #include <ole2.h>
 
+#include "common/handles.h"
 #include "integration/setup_road.h"
 #include "localization/language_file.h"
 #include "localization/messages.h"
@@ -30,7 +31,7 @@ HICON LoadAppIcon()
 struct RoadSupport
 {
     bool OleStarted = false; // only a successful start is balanced at the end
-    HMODULE RichEdit = nullptr;
+    LoadedLibrary RichEdit;
 
     void Start(bool forSetup)
     {
@@ -38,7 +39,7 @@ struct RoadSupport
         if (!forSetup)
             return;
         // The settings dialog holds a rich edit control.
-        RichEdit = LoadSystemDll(L"riched20.dll");
+        RichEdit.Reset(LoadSystemDll(L"riched20.dll"));
         RunState.AppIcon = LoadAppIcon();
         RunState.BoldFont = CreateFontW(ScaleForDpi(kBoldFontHeight), 0, 0, 0, FW_BOLD, FALSE,
                                         FALSE, FALSE, 0, 0, 0, 0, 0, L"MS Shell Dlg");
@@ -46,8 +47,8 @@ struct RoadSupport
 
     ~RoadSupport()
     {
-        if (RichEdit != nullptr)
-            FreeLibrary(RichEdit);
+        // Undone in the reverse order of Start.
+        RichEdit.Close();
         if (OleStarted)
             OleUninitialize();
         if (RunState.BoldFont != nullptr)
