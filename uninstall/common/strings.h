@@ -1,5 +1,5 @@
 #pragma once
-// common/: the lowest layer: strings, dynamic arrays, fatal errors, CRC-32.
+// common/: the lowest layer: strings, arrays, fatal errors, handle holders, CRC-32.
 //
 // Bounded UTF-16 strings: every buffer has a capacity in characters,
 // terminator included; copy, append and format cut at capacity - 1 and always

@@ -116,7 +116,8 @@ LONG OpenOrCreateOwnKey(HKEY parent, const wchar_t* name, REGSAM access, HKEY* o
         }
         if (disposition == REG_CREATED_NEW_KEY)
             return ERROR_SUCCESS;
-        RegCloseKey(*opened);
+        // Someone else's key, opened following links: drop it and look again.
+        RegistryKey(*opened).Close();
         *opened = nullptr;
     }
     return kRefusedLink;
@@ -380,11 +381,8 @@ bool KeyExists(HKEY root, const wchar_t* subkey)
     wchar_t path[RegistryPathCapacity];
     if (route == Route::Dropped || !RegistryPath(root, subkey, path))
         return false;
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(opened);
-    return true;
+    RegistryKey opened;
+    return opened.Open(root, path, KEY_QUERY_VALUE);
 }
 
 HKEY OpenKeyForRead(HKEY root, const wchar_t* subkey)
