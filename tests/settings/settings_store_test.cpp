@@ -222,6 +222,15 @@ TEST_F(SettingsStoreTest, IntRoundTripAndDeletion)
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Setup"));
     DeleteKey(HKEY_CURRENT_USER, L"Setup");
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Setup"));
+    {
+        // Keys held open for one operation: one deleted meanwhile is made anew.
+        const HeldRegistryKeys held;
+        EXPECT_EQ(0, SetUserInt(L"Setup\\Links", L"Value", 1));
+        DeleteKeyTree(HKEY_CURRENT_USER, L"Setup");
+        EXPECT_EQ(0, SetUserInt(L"Setup\\Links", L"Value", 2));
+        EXPECT_EQ(2u, GetUserInt(L"Setup\\Links", L"Value", 0));
+        DeleteKeyTree(HKEY_CURRENT_USER, L"Setup");
+    }
     // Nor is a settings file's switch written when there is no file.
     EXPECT_NE(0, SetInt(NoRoot, L"Global", L"Integration", 0));
 }

@@ -32,6 +32,7 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
 
 void AcceptIntegrationChoice(const IntegrationOptions& options)
 {
+    const HeldRegistryKeys held;
     StoreIntegrationOptions(options);
     ApplyIntegration(options, RunState.ProgramGroupPath, kPathChars);
     if (!RunState.MsiMode)

@@ -31,6 +31,7 @@ bool IsRevisionOurs()
 
 void RemoveIntegration()
 {
+    const HeldRegistryKeys held;
     const IntegrationOptions cleared = {};
     AssociateExtensions(cleared);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);

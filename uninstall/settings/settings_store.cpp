@@ -155,6 +155,88 @@ bool DeleteOpenedKey(HKEY key)
 const size_t kOwnKeysFromName = 1;
 const size_t kNoOwnKeys = static_cast<size_t>(-1);
 
+// The keys a walk passed through, kept open while an operation holds them:
+// its next write below one of them starts there instead of at the root. Each
+// was opened as a real key, never through a link; a deletion forgets those
+// it may have taken, since a deleted key's handle names nothing any more.
+struct HeldKey
+{
+    HKEY Root;
+    DWORD View;
+    REGSAM Access;
+    size_t Names; // how many names of the path it stands for
+    wchar_t Path[RegistryPathCapacity];
+    HKEY Key;
+};
+const size_t kHeldKeys = 16;
+HeldKey heldKeys[kHeldKeys];
+size_t heldCount = 0;
+size_t heldNext = 0;
+unsigned holders = 0;
+
+// Forgets the held keys at or below path of root, in either view; those of
+// another root go too, since one key can be reached from two roots. Without
+// a path, all.
+void ForgetHeldKeys(HKEY root = nullptr, const wchar_t* path = nullptr)
+{
+    const size_t length = path ? wcslen(path) : 0;
+    size_t kept = 0;
+    for (size_t i = 0; i < heldCount; ++i)
+    {
+        HeldKey& held = heldKeys[i];
+        if (path && held.Root == root &&
+            (wcsncmp(held.Path, path, length) != 0 ||
+             (held.Path[length] != 0 && held.Path[length] != L'\\')))
+            heldKeys[kept++] = held;
+        else
+            RegCloseKey(held.Key);
+    }
+    heldCount = kept;
+    heldNext = kept % kHeldKeys;
+}
+
+// The deepest held key above the last name of path that grants access, or
+// with whole the key of path itself; rest then points past its names.
+const HeldKey* FindHeldKey(HKEY root, const wchar_t* path, REGSAM access, const wchar_t*& rest,
+                           bool whole = false)
+{
+    const HeldKey* best = nullptr;
+    size_t bestLength = 0;
+    for (size_t i = 0; i < heldCount; ++i)
+    {
+        const HeldKey& held = heldKeys[i];
+        const size_t length = wcslen(held.Path);
+        if (held.Root == root && held.View == registryView && (held.Access & access) == access &&
+            length > bestLength && wcsncmp(held.Path, path, length) == 0 &&
+            (whole ? path[length] == 0 : path[length] == L'\\' && path[length + 1] != 0))
+        {
+            best = &held;
+            bestLength = length;
+        }
+    }
+    if (best)
+        rest = path + bestLength + 1;
+    return best;
+}
+
+// Keeps a key the walk opened; false when nothing holds keys (the caller
+// keeps and closes it).
+bool HoldKey(HKEY root, const wchar_t* path, size_t length, size_t names, REGSAM access, HKEY key)
+{
+    if (holders == 0 || length >= RegistryPathCapacity)
+        return false;
+    HeldKey& slot = heldKeys[heldNext];
+    if (heldNext < heldCount)
+        RegCloseKey(slot.Key);
+    else
+        ++heldCount;
+    heldNext = (heldNext + 1) % kHeldKeys;
+    slot = {root, registryView, access, names, {}, key};
+    wmemcpy(slot.Path, path, length);
+    slot.Path[length] = 0;
+    return true;
+}
+
 // Walks a composed path one name at a time, each key opened relative to its
 // parent and never through a registry link: a link above the last name fails
 // the walk, except that a creating walk replaces a link in the program's own
@@ -170,7 +252,14 @@ LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create,
     RegistryKey parent;
     HKEY parentKey = root;
     const wchar_t* rest = path;
-    for (size_t index = 0;; ++index)
+    size_t index = 0;
+    const REGSAM through = registryView | KEY_QUERY_VALUE | (create ? KEY_CREATE_SUB_KEY : 0);
+    if (const HeldKey* held = FindHeldKey(root, path, through, rest))
+    {
+        parentKey = held->Key;
+        index = held->Names;
+    }
+    for (;; ++index)
     {
         wchar_t name[kKeyNameCapacity];
         if (!NextKeyName(rest, name))
@@ -206,8 +295,11 @@ LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create,
         }
         if (IsRegistryLink(child.Get()))
             return kRefusedLink;
-        parent.Reset(child.Detach());
-        parentKey = parent.Get();
+        parentKey = child.Get();
+        if (HoldKey(root, path, rest - 1 - path, index + 1, wanted, parentKey))
+            child.Detach();
+        else
+            parent.Reset(child.Detach());
     }
 }
 
@@ -340,11 +432,22 @@ LONG WriteValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const wch
         SetPortableValue(root, subkey, name, text, kind);
     if (route != Route::Registry)
         return ERROR_SUCCESS;
+    // A key held from an earlier write of the operation was checked then.
+    wchar_t path[RegistryPathCapacity];
+    const wchar_t* rest = nullptr;
+    const REGSAM access = registryView | KEY_WRITE;
+    const HeldKey* held = nullptr;
+    if (RegistryPath(root, subkey, path))
+        held = FindHeldKey(root, path, access, rest, true);
     LONG status = ERROR_SUCCESS;
-    RegistryKey key(CreateKeyForWrite(root, subkey, &status));
-    if (!key.Get())
+    RegistryKey key(held ? nullptr : CreateKeyForWrite(root, subkey, &status));
+    const HKEY written = held ? held->Key : key.Get();
+    if (!written)
         return status;
-    return RegSetValueExW(key.Get(), OrEmpty(name), 0, type, static_cast<const BYTE*>(data), size);
+    status = RegSetValueExW(written, OrEmpty(name), 0, type, static_cast<const BYTE*>(data), size);
+    if (!held && HoldKey(root, path, wcslen(path), 0, access, written))
+        key.Detach();
+    return status;
 }
 
 // A deletion, routed: the file's entries go at once (for the empty value
@@ -554,6 +657,7 @@ void DeleteKey(HKEY root, const wchar_t* subkey)
         return;
     RegistryKey key(opened);
     DeleteOpenedKey(key.Get());
+    ForgetHeldKeys(root, path);
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* subkey)
@@ -569,6 +673,18 @@ void DeleteKeyTree(HKEY root, const wchar_t* subkey)
         if (DeleteTreePass(root, path, keyGone) == 0 || keyGone)
             break;
     }
+    ForgetHeldKeys(root, path);
+}
+
+HeldRegistryKeys::HeldRegistryKeys()
+{
+    ++holders;
+}
+
+HeldRegistryKeys::~HeldRegistryKeys()
+{
+    if (--holders == 0)
+        ForgetHeldKeys();
 }
 
 uint32_t GetUserInt(const wchar_t* subkey, const wchar_t* name, uint32_t defaultValue)

@@ -78,6 +78,18 @@ void DeleteKey(HKEY root, const wchar_t* subkey);
 // cannot be deleted is passed over and its siblings still go.
 void DeleteKeyTree(HKEY root, const wchar_t* subkey);
 
+// While one lives, the keys that writes walk through stay open, so that the
+// next write below them starts there: one operation writes many values under
+// the same few keys. Deletions forget them.
+class HeldRegistryKeys
+{
+public:
+    HeldRegistryKeys();
+    ~HeldRegistryKeys();
+    HeldRegistryKeys(const HeldRegistryKeys&) = delete;
+    HeldRegistryKeys& operator=(const HeldRegistryKeys&) = delete;
+};
+
 uint32_t GetUserInt(const wchar_t* subkey, const wchar_t* name, uint32_t defaultValue);
 bool GetUserString(const wchar_t* subkey, const wchar_t* name, wchar_t* buffer,
                    const wchar_t* defaultValue, size_t capacity);
