@@ -229,6 +229,13 @@ TEST_F(SettingsStoreTest, IntRoundTripAndDeletion)
         DeleteKeyTree(HKEY_CURRENT_USER, L"Setup");
         EXPECT_EQ(0, SetUserInt(L"Setup\\Links", L"Value", 2));
         EXPECT_EQ(2u, GetUserInt(L"Setup\\Links", L"Value", 0));
+        // Deleted under another spelling, or past the store: made again too.
+        DeleteKeyTree(HKEY_CURRENT_USER, L"SETUP\\links");
+        EXPECT_EQ(0, SetUserInt(L"Setup\\Links", L"Value", 3));
+        EXPECT_EQ(3u, GetUserInt(L"Setup\\Links", L"Value", 0));
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\Links"));
+        EXPECT_EQ(0, SetUserInt(L"Setup\\Links\\Deeper", L"Value", 4));
+        EXPECT_EQ(4u, GetUserInt(L"Setup\\Links\\Deeper", L"Value", 0));
         DeleteKeyTree(HKEY_CURRENT_USER, L"Setup");
     }
     // Nor is a settings file's switch written when there is no file.

@@ -243,8 +243,8 @@ bool HoldKey(HKEY root, const wchar_t* path, size_t length, size_t names, REGSAM
 // key (from the name ownFrom on) by a real key. The last key itself is opened
 // as it is, link or not; the caller decides what a link there means. The
 // view bits go with every open.
-LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create, size_t ownFrom,
-                     HKEY* opened)
+LONG WalkPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create, size_t ownFrom,
+                     bool fromHeld, HKEY* opened)
 {
     *opened = nullptr;
     if (*path == 0)
@@ -254,7 +254,8 @@ LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create,
     const wchar_t* rest = path;
     size_t index = 0;
     const REGSAM through = registryView | KEY_QUERY_VALUE | (create ? KEY_CREATE_SUB_KEY : 0);
-    if (const HeldKey* held = FindHeldKey(root, path, through, rest))
+    const HeldKey* held = fromHeld ? FindHeldKey(root, path, through, rest) : nullptr;
+    if (held)
     {
         parentKey = held->Key;
         index = held->Names;
@@ -301,6 +302,17 @@ LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create,
         else
             parent.Reset(child.Detach());
     }
+}
+
+LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create, size_t ownFrom,
+                     HKEY* opened)
+{
+    const LONG status = WalkPathOwnKeys(root, path, access, create, ownFrom, true, opened);
+    if (status != ERROR_KEY_DELETED)
+        return status;
+    // A held key that was deleted since names nothing: walk from the root.
+    ForgetHeldKeys();
+    return WalkPathOwnKeys(root, path, access, create, ownFrom, false, opened);
 }
 
 // The key of a path, for writing values into it: never a link.
@@ -436,16 +448,22 @@ LONG WriteValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const wch
     wchar_t path[RegistryPathCapacity];
     const wchar_t* rest = nullptr;
     const REGSAM access = registryView | KEY_WRITE;
-    const HeldKey* held = nullptr;
-    if (RegistryPath(root, subkey, path))
-        held = FindHeldKey(root, path, access, rest, true);
+    const bool composed = RegistryPath(root, subkey, path);
+    if (const HeldKey* held = composed ? FindHeldKey(root, path, access, rest, true) : nullptr)
+    {
+        const LONG status = RegSetValueExW(held->Key, OrEmpty(name), 0, type,
+                                           static_cast<const BYTE*>(data), size);
+        // Deleted since, by anyone: the key of that name is looked up again.
+        if (status != ERROR_KEY_DELETED)
+            return status;
+        ForgetHeldKeys();
+    }
     LONG status = ERROR_SUCCESS;
-    RegistryKey key(held ? nullptr : CreateKeyForWrite(root, subkey, &status));
-    const HKEY written = held ? held->Key : key.Get();
-    if (!written)
+    RegistryKey key(CreateKeyForWrite(root, subkey, &status));
+    if (!key.Get())
         return status;
-    status = RegSetValueExW(written, OrEmpty(name), 0, type, static_cast<const BYTE*>(data), size);
-    if (!held && HoldKey(root, path, wcslen(path), 0, access, written))
+    status = RegSetValueExW(key.Get(), OrEmpty(name), 0, type, static_cast<const BYTE*>(data), size);
+    if (composed && HoldKey(root, path, wcslen(path), 0, access, key.Get()))
         key.Detach();
     return status;
 }
