@@ -270,6 +270,14 @@ bool WriteBatchText(HANDLE file, const wchar_t* text)
     return WriteFile(file, bytes, length, &written, nullptr) && written == length;
 }
 
+// Writes one line; a line cut to the buffer would name another file, and
+// fails the batch.
+template <class... Args> bool WriteBatchLine(HANDLE file, const wchar_t* format, Args... args)
+{
+    wchar_t text[kBatchChars];
+    return FormatString(text, format, args...) >= 0 && WriteBatchText(file, text);
+}
+
 // The ANSI bytes of the path read back as the same text in both code pages.
 bool ReadsTheSame(const wchar_t* path)
 {
@@ -342,6 +350,9 @@ private:
 // environment, which it reads in UTF-16.
 const wchar_t kProgramVariable[] = L"VNX_UNINSTALL_PROGRAM";
 const wchar_t kFolderVariable[] = L"VNX_UNINSTALL_FOLDER";
+// The longest line names the program twice; a longer name goes through its
+// variable, so that every line holds its names whole.
+const size_t kBatchNameChars = (kBatchChars - 32) / 2;
 
 // The batch file reads "%" as the start of a variable; "%%" is one "%".
 bool DoublePercents(const wchar_t* path, wchar_t (&text)[kBatchChars])
@@ -365,7 +376,8 @@ bool DoublePercents(const wchar_t* path, wchar_t (&text)[kBatchChars])
 bool BatchName(const wchar_t* path, const wchar_t* variable, wchar_t (&text)[kBatchChars])
 {
     wchar_t safe[kBatchChars];
-    if (BatchSafePath(path, safe, kBatchChars) && DoublePercents(safe, text))
+    if (BatchSafePath(path, safe, kBatchChars) && DoublePercents(safe, text) &&
+        wcslen(text) <= kBatchNameChars)
         return true;
     if (!SetEnvironmentVariableW(variable, path))
         return false;
@@ -719,23 +731,20 @@ bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, con
     const bool haveDir = BatchName(folder, kFolderVariable, dir);
 
     bool ok = true;
-    wchar_t text[kBatchChars];
     if (haveProgram)
-        ok &= WriteBatchText(file.Get(), FormatInto(text, L"\"%s\" /wait\r\n", program));
+        ok &= WriteBatchLine(file.Get(), L"\"%s\" /wait\r\n", program);
     for (int round = 0; round < 5; ++round)
     {
         if (haveProgram)
-            ok &= WriteBatchText(file.Get(), FormatInto(text, L"del \"%s\"\r\n", program));
+            ok &= WriteBatchLine(file.Get(), L"del \"%s\"\r\n", program);
         if (haveDir)
-            ok &= WriteBatchText(file.Get(), FormatInto(text, L"rd \"%s\"\r\n", dir));
+            ok &= WriteBatchLine(file.Get(), L"rd \"%s\"\r\n", dir);
         if (haveProgram)
-            ok &= WriteBatchText(file.Get(),
-                                 FormatInto(text, L"if not exist \"%s\" goto done\r\n", program));
+            ok &= WriteBatchLine(file.Get(), L"if not exist \"%s\" goto done\r\n", program);
     }
     ok &= WriteBatchText(file.Get(), L":done\r\n");
     if (!silent && haveProgram)
-        ok &= WriteBatchText(
-            file.Get(), FormatInto(text, L"if exist \"%s\" \"%s\" /warning\r\n", program, program));
+        ok &= WriteBatchLine(file.Get(), L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
     if (!ok)
     {
         // Half a batch file must not run: empty what this handle created,
