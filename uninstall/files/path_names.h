@@ -29,40 +29,43 @@ wchar_t* PointToLastChar(wchar_t* path);
 // whole name did not fit its buffer: a cut name names another file.
 
 // Appends "\" unless the path is empty or already ends in "\".
-bool AddEndSlash(wchar_t* path, size_t capacity);
+[[nodiscard]] bool AddEndSlash(wchar_t* path, size_t capacity);
 // Cuts the name part and the separator before it, but keeps a root's.
 void RemoveNameFromPath(wchar_t* path);
 // Replaces the name part of the path in its buffer.
-bool SetName(wchar_t* path, const wchar_t* name, size_t capacity);
+[[nodiscard]] bool SetName(wchar_t* path, const wchar_t* name, size_t capacity);
 // The folder part, its final separator included; empty for a bare name.
-bool GetFolderPart(const wchar_t* path, wchar_t* folder, size_t capacity);
+[[nodiscard]] bool GetFolderPart(const wchar_t* path, wchar_t* folder, size_t capacity);
 // folder + "\" (when needed) + name; output may be the folder's own buffer.
-bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* output, size_t capacity);
+[[nodiscard]] bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* output,
+                            size_t capacity);
 // "\\?\X:\..." or "\\?\UNC\server\..." for the path, relative ones resolved
 // against the current directory. False when the path is empty, the current
 // directory cannot be read or the result does not fit; the output is then
 // left untouched. The output must not be the path's own buffer.
-bool MakeLongPath(const wchar_t* path, wchar_t* output, size_t capacity);
+[[nodiscard]] bool MakeLongPath(const wchar_t* path, wchar_t* output, size_t capacity);
 
 // Capacity-carrying forms for fixed arrays.
-template <size_t N> inline bool AddEndSlash(wchar_t (&path)[N])
+template <size_t N> [[nodiscard]] inline bool AddEndSlash(wchar_t (&path)[N])
 {
     return AddEndSlash(path, N);
 }
-template <size_t N> inline bool SetName(wchar_t (&path)[N], const wchar_t* name)
+template <size_t N> [[nodiscard]] inline bool SetName(wchar_t (&path)[N], const wchar_t* name)
 {
     return SetName(path, name, N);
 }
-template <size_t N> inline bool GetFolderPart(const wchar_t* path, wchar_t (&folder)[N])
+template <size_t N>
+[[nodiscard]] inline bool GetFolderPart(const wchar_t* path, wchar_t (&folder)[N])
 {
     return GetFolderPart(path, folder, N);
 }
 template <size_t N>
-inline bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t (&output)[N])
+[[nodiscard]] inline bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t (&output)[N])
 {
     return JoinPath(folder, name, output, N);
 }
-template <size_t N> inline bool MakeLongPath(const wchar_t* path, wchar_t (&output)[N])
+template <size_t N>
+[[nodiscard]] inline bool MakeLongPath(const wchar_t* path, wchar_t (&output)[N])
 {
     return MakeLongPath(path, output, N);
 }

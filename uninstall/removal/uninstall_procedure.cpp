@@ -81,10 +81,8 @@ public:
             while (lines_.NextString(&line))
             {
                 // Cut, a line would name another file.
-                if (wcslen(line) >= kEntryChars)
-                    continue;
-                CopyString(entry, line);
-                return true;
+                if (CopyString(entry, line))
+                    return true;
             }
             return false;
         }
@@ -165,11 +163,7 @@ private:
 // The folder and the entry, or false when they do not fit whole.
 bool JoinEntry(const wchar_t* folder, const wchar_t* entry, wchar_t (&fullName)[kEntryChars])
 {
-    if (wcslen(folder) + wcslen(entry) >= kEntryChars)
-        return false;
-    CopyString(fullName, folder);
-    AppendString(fullName, entry);
-    return true;
+    return CopyString(fullName, folder) && AppendString(fullName, entry);
 }
 
 // The help index files that the help viewer writes beside its help file and
@@ -334,7 +328,7 @@ public:
             // Nothing below a missing folder exists to be reached.
             if (attributes == INVALID_FILE_ATTRIBUTES)
                 return false;
-            CopyString(known_, fullName, i + 2);
+            CopyStringCut(known_, fullName, i + 2);
             knownLength_ = i + 1;
         }
         return false;
@@ -381,8 +375,7 @@ bool BatchName(const wchar_t* path, const wchar_t* variable, wchar_t (&text)[kBa
         return true;
     if (!SetEnvironmentVariableW(variable, path))
         return false;
-    FormatString(text, L"%%%s%%", variable);
-    return true;
+    return FormatString(text, L"%%%s%%", variable) >= 0;
 }
 
 // A handle owned for the length of one step.
@@ -442,10 +435,8 @@ bool RunsElevated()
 // alone; nothing inherited from the temporary folder.
 bool CleanupFolderAccess(LocalMemory& descriptor)
 {
-    wchar_t text[256];
-    if (RunsElevated())
-        CopyString(text, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
-    else
+    wchar_t text[256] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    if (!RunsElevated())
     {
         HANDLE token = nullptr;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
@@ -469,14 +460,13 @@ bool CleanupFolderAccess(LocalMemory& descriptor)
 bool RandomFolderName(wchar_t (&name)[64])
 {
     unsigned char random[16];
-    if (!RtlGenRandom(random, sizeof(random)))
+    if (!RtlGenRandom(random, sizeof(random)) || !CopyString(name, kCleanupPrefix))
         return false;
-    CopyString(name, kCleanupPrefix);
     for (unsigned char byte : random)
     {
         wchar_t digits[4];
-        FormatString(digits, L"%02x", byte);
-        AppendString(name, digits);
+        if (FormatString(digits, L"%02x", byte) < 0 || !AppendString(name, digits))
+            return false;
     }
     return true;
 }
@@ -503,9 +493,8 @@ bool DrivePathOf(HANDLE handle, const wchar_t* openedName, wchar_t (&path)[kPath
         if (length == 0 || length >= kPathChars)
             return false;
     }
-    if (!IsDriveLetter(drivePath) || drivePath[2] != L'\\')
+    if (!IsDriveLetter(drivePath) || drivePath[2] != L'\\' || !CopyString(path, drivePath))
         return false;
-    CopyString(path, drivePath);
     // A root keeps its backslash, any other folder goes without.
     const size_t length = wcslen(path);
     if (length > 3 && path[length - 1] == L'\\')
@@ -543,8 +532,7 @@ bool CommandProcessor(wchar_t (&path)[kPathChars])
     const UINT systemLength = GetSystemDirectoryW(path, kPathChars);
     if (systemLength == 0 || systemLength >= kPathChars)
         return false;
-    AppendString(path, L"\\cmd.exe");
-    return true;
+    return AppendString(path, L"\\cmd.exe");
 }
 
 } // namespace
@@ -631,16 +619,11 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
 bool BatchSafePath(const wchar_t* path, wchar_t* safe, size_t capacity)
 {
     if (ReadsTheSame(path))
-    {
-        CopyString(safe, path, capacity);
-        return true;
-    }
+        return CopyString(safe, path, capacity);
     wchar_t shortPath[kBatchChars];
     const DWORD length = GetShortPathNameW(path, shortPath, kBatchChars);
-    if (length == 0 || length >= kBatchChars || !ReadsTheSame(shortPath))
-        return false;
-    CopyString(safe, shortPath, capacity);
-    return true;
+    return length > 0 && length < kBatchChars && ReadsTheSame(shortPath) &&
+           CopyString(safe, shortPath, capacity);
 }
 
 CleanupFolder::CleanupFolder() : held_(INVALID_HANDLE_VALUE)
@@ -676,11 +659,9 @@ bool CleanupFolder::Create(const wchar_t* tempFolder)
     }
     wchar_t name[64];
     wchar_t path[kPathChars];
-    if (!RandomFolderName(name))
-        return false;
-    JoinPath(base, name, path);
     // The batch file's full name must fit where the command processor looks.
-    if (wcslen(path) + 1 + wcslen(kBatchName) >= kCurrentDirChars)
+    if (!RandomFolderName(name) || !JoinPath(base, name, path) ||
+        wcslen(path) + 1 + wcslen(kBatchName) >= kCurrentDirChars)
         return false;
 
     LocalMemory descriptor;
@@ -693,7 +674,7 @@ bool CleanupFolder::Create(const wchar_t* tempFolder)
     HANDLE held = OpenFolderItself(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
     wchar_t reached[kPathChars];
     if (held == INVALID_HANDLE_VALUE || !IsPlainFolder(held) || !DrivePathOf(held, path, reached) ||
-        CompareNoCase(reached, path) != 0)
+        CompareNoCase(reached, path) != 0 || !CopyString(path_, path))
     {
         // Whatever stands there now is removed only if it is an empty
         // folder or a link, never through it.
@@ -703,7 +684,6 @@ bool CleanupFolder::Create(const wchar_t* tempFolder)
         return false;
     }
     held_ = held;
-    CopyString(path_, path);
     return true;
 }
 
@@ -773,16 +753,17 @@ void RunUninstall()
 {
     wchar_t programPath[kPathChars];
     const DWORD length = GetModuleFileNameW(nullptr, programPath, kPathChars);
-    if (length == 0 || length >= kPathChars)
-        return;
     wchar_t folder[kPathChars];
-    CopyString(folder, programPath);
+    if (length == 0 || length >= kPathChars || !CopyString(folder, programPath))
+        return;
     wchar_t* slash = wcsrchr(folder, L'\\');
     if (!slash)
         return;
     slash[(slash > folder && slash[-1] == L':') ? 1 : 0] = 0;
     SetCurrentDirectoryW(folder);
-    AddEndSlash(folder, kPathChars);
+    // The listed names are joined to it: cut, they would name other files.
+    if (!AddEndSlash(folder))
+        return;
 
     if (!RunState.Silent && ShowMessageBox(nullptr, MessageText(MSG_ASK_UNINSTALL), MessageText(MSG_UNINSTALL_CAPTION),
                                            MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES)
@@ -799,8 +780,8 @@ void RunUninstall()
     // The language library goes before the files; these texts outlive it.
     wchar_t restartText[kSavedTextChars];
     wchar_t caption[kSavedTextChars];
-    CopyString(restartText, MessageText(MSG_RESTART_NEEDED));
-    CopyString(caption, MessageText(MSG_UNINSTALL_CAPTION));
+    CopyStringCut(restartText, MessageText(MSG_RESTART_NEEDED));
+    CopyStringCut(caption, MessageText(MSG_UNINSTALL_CAPTION));
 
     StopPortableWriteBack();
     RemoveIntegration();
@@ -835,8 +816,8 @@ void RunUninstall()
         return;
     wchar_t batchPath[kPathChars];
     wchar_t commandLine[kBatchChars];
-    JoinPath(cleanup.Path(), kBatchName, batchPath);
-    if (!CleanupCommandLine(commandProcessor, cleanup.Name(), commandLine, kBatchChars))
+    if (!JoinPath(cleanup.Path(), kBatchName, batchPath) ||
+        !CleanupCommandLine(commandProcessor, cleanup.Name(), commandLine, kBatchChars))
     {
         cleanup.Discard();
         return;

@@ -58,7 +58,7 @@ const wchar_t* OrEmpty(const wchar_t* text)
 void CopyBounded(wchar_t* buffer, const wchar_t* text, size_t capacity)
 {
     if (capacity > 0)
-        CopyString(buffer, OrEmpty(text), capacity);
+        CopyStringCut(buffer, OrEmpty(text), capacity);
 }
 
 // Registry sizes are 32-bit byte counts.
@@ -331,8 +331,7 @@ bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPa
                             subkey) >= 0;
     if (IsSettingsRoot(root))
         ++subkey; // the root's own path goes without its "\"
-    CopyString(path, subkey);
-    return wcslen(subkey) < ARRAYSIZE(path);
+    return CopyString(path, subkey);
 }
 
 bool KeyExists(HKEY root, const wchar_t* subkey)
@@ -397,8 +396,8 @@ uint32_t GetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t 
     if (IsFileRouted(root, subkey))
     {
         wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        const wchar_t* text = FindPortableValue(entry);
+        const wchar_t* text =
+            ComposeEntryName(root, subkey, name, entry) ? FindPortableValue(entry) : nullptr;
         return text ? static_cast<uint32_t>(ParseInt64(text)) : defaultValue;
     }
     if (!RegistryAllowed(root))
@@ -423,8 +422,8 @@ bool GetString(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* b
     if (IsFileRouted(root, subkey))
     {
         wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        const wchar_t* text = FindPortableValue(entry);
+        const wchar_t* text =
+            ComposeEntryName(root, subkey, name, entry) ? FindPortableValue(entry) : nullptr;
         CopyBounded(buffer, text ? text : defaultValue, capacity);
         return true;
     }
@@ -458,14 +457,14 @@ TextValue ReadTextValue(HKEY root, const wchar_t* subkey, const wchar_t* name, w
     if (IsFileRouted(root, subkey))
     {
         wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        const wchar_t* text = FindPortableValue(entry);
+        const wchar_t* text =
+            ComposeEntryName(root, subkey, name, entry) ? FindPortableValue(entry) : nullptr;
         if (text == nullptr)
             return TextValue::Absent;
-        if (wcslen(text) >= capacity)
-            return TextValue::Unusable;
-        CopyString(buffer, text, capacity);
-        return TextValue::Text;
+        if (CopyString(buffer, text, capacity))
+            return TextValue::Text;
+        buffer[0] = 0;
+        return TextValue::Unusable;
     }
     if (!RegistryAllowed(root))
         return TextValue::Absent;
@@ -480,8 +479,7 @@ bool ValueExists(HKEY root, const wchar_t* subkey, const wchar_t* name)
     if (IsFileRouted(root, subkey))
     {
         wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        return FindPortableValue(entry) != nullptr;
+        return ComposeEntryName(root, subkey, name, entry) && FindPortableValue(entry) != nullptr;
     }
     if (!RegistryAllowed(root))
         return false;
@@ -514,7 +512,8 @@ LONG SetText(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_
     if (IsFileRouted(root, subkey))
     {
         wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
+        if (!ComposeEntryName(root, subkey, name, entry))
+            return kPathTooLong;
         SetPortableValue(entry, value, Quoted);
         return ERROR_SUCCESS;
     }
@@ -535,7 +534,8 @@ LONG SetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t valu
     if (IsFileRouted(root, subkey))
     {
         wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
+        if (!ComposeEntryName(root, subkey, name, entry))
+            return kPathTooLong;
         wchar_t text[20];
         Int64ToText(static_cast<int64_t>(value), text, ARRAYSIZE(text));
         SetPortableValue(entry, text, Plain);
