@@ -90,8 +90,8 @@ double ListReadingAlone(const std::wstring& listPath, const std::wstring& root, 
             if (length == 0 || !AnsiToWide(line, entry, 4096) || !IsSafeListEntry(entry))
                 continue;
             wchar_t fullName[4096];
-            CopyString(fullName, folder.c_str());
-            AppendString(fullName, entry);
+            if (!CopyString(fullName, folder.c_str()) || !AppendString(fullName, entry))
+                continue;
             joined++;
         }
         fseek(list, 0, SEEK_SET);

@@ -43,8 +43,8 @@ double ReadOnly(const std::wstring& listPath, const std::wstring& folder, int pa
             if (length == 0 || !AnsiToWide(line, entry, 4096) || !IsSafeListEntry(entry))
                 continue;
             wchar_t fullName[4096];
-            CopyString(fullName, folder.c_str());
-            AppendString(fullName, entry);
+            if (!CopyString(fullName, folder.c_str()) || !AppendString(fullName, entry))
+                continue;
             sum += fullName[0];
         }
         fseek(list, 0, SEEK_SET);
@@ -111,8 +111,8 @@ CallTimes TimedProgramCopy(const std::wstring& listPath, const std::wstring& fol
             if (length == 0 || !AnsiToWide(line, entry, 4096) || !IsSafeListEntry(entry))
                 continue;
             wchar_t fullName[4096];
-            CopyString(fullName, folder.c_str());
-            AppendString(fullName, entry);
+            if (!CopyString(fullName, folder.c_str()) || !AppendString(fullName, entry))
+                continue;
             const double t0 = NowSeconds();
             const DWORD attributes = GetFileAttributesW(fullName);
             const double t1 = NowSeconds();

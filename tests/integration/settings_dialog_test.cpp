@@ -128,7 +128,7 @@ protected:
         IntegrationTest::TearDown();
     }
     // Links stay off: the tests do not touch the shell folders.
-    void SetInit(const wchar_t* text) { CopyString(RunState.InitOptions, text); }
+    void SetInit(const wchar_t* text) { CopyStringCut(RunState.InitOptions, text); }
     static IntegrationOptions Stored()
     {
         IntegrationOptions options = {};

@@ -62,20 +62,29 @@ protected:
 TEST(KeyComposition, RootsAbsoluteSubkeysAndLength)
 {
     const std::wstring longSubkey(700, L'k');
+    // 511 characters fill the path; 512 are cut, below "Software\\Velnox" (16
+    // characters with its "\\"), below the root and under HKEY_CLASSES_ROOT.
+    const std::wstring fits(511 - 16, L'f'), cut(512 - 16, L'c');
+    const std::wstring fromRoot = L"\\" + std::wstring(511, L'r');
     struct Row
     {
         HKEY root;
         const wchar_t* subkey;
         std::wstring expected;
+        bool whole;
     } rows[] = {
-        {HKEY_CURRENT_USER, L"", L"Software\\Velnox"},
-        {HKEY_CURRENT_USER, L"Setup\\Links", L"Software\\Velnox\\Setup\\Links"},
+        {HKEY_CURRENT_USER, L"", L"Software\\Velnox", true},
+        {HKEY_CURRENT_USER, L"Setup\\Links", L"Software\\Velnox\\Setup\\Links", true},
         {HKEY_LOCAL_MACHINE, L"\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\V.exe",
-         L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\V.exe"},
-        {HKEY_CLASSES_ROOT, L"Velnox\\shell\\open\\command", L"Velnox\\shell\\open\\command"},
-        {HKEY_CLASSES_ROOT, L"\\.zip", L"\\.zip"},
+         L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\V.exe", true},
+        {HKEY_CLASSES_ROOT, L"Velnox\\shell\\open\\command", L"Velnox\\shell\\open\\command", true},
+        {HKEY_CLASSES_ROOT, L"\\.zip", L"\\.zip", true},
         {HKEY_LOCAL_MACHINE, longSubkey.c_str(),
-         (L"Software\\Velnox\\" + longSubkey).substr(0, 511)},
+         (L"Software\\Velnox\\" + longSubkey).substr(0, 511), false},
+        {HKEY_CURRENT_USER, fits.c_str(), L"Software\\Velnox\\" + fits, true},
+        {HKEY_CURRENT_USER, cut.c_str(), (L"Software\\Velnox\\" + cut).substr(0, 511), false},
+        {HKEY_LOCAL_MACHINE, fromRoot.c_str(), fromRoot.substr(1), true},
+        {HKEY_CLASSES_ROOT, fromRoot.c_str(), fromRoot.substr(0, 511), false},
     };
     for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
     {
@@ -86,8 +95,7 @@ TEST(KeyComposition, RootsAbsoluteSubkeysAndLength)
         } out;
         std::memset(&out, 0xBD, sizeof(out));
         // A cut path is reported: it names another key.
-        EXPECT_EQ(rows[i].subkey != longSubkey.c_str(),
-                  ComposeKeyPath(rows[i].root, rows[i].subkey, out.path))
+        EXPECT_EQ(rows[i].whole, ComposeKeyPath(rows[i].root, rows[i].subkey, out.path))
             << "row " << i;
         EXPECT_EQ(rows[i].expected, out.path) << "row " << i;
         EXPECT_EQ(0xBDBDu, unsigned(out.canary[0])) << "row " << i;

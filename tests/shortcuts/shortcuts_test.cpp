@@ -330,7 +330,7 @@ TEST_F(ShortcutsTest, RewrittenLinkKeepsHotkeyAndDropsIcon)
 
     wchar_t archiver[kPathChars];
     GetModuleFileNameW(nullptr, archiver, kPathChars);
-    SetName(archiver, L"Velnox.exe");
+    ASSERT_TRUE(SetName(archiver, L"Velnox.exe"));
     WORD kept = 0;
     EXPECT_EQ(Properties(archiver, L"", L"", MessageText(MSG_LINK_COMMENT)), ReadLink(path, &kept));
     EXPECT_EQ(hotkey, kept);

@@ -60,7 +60,7 @@ bool DiskFile::Open(const wchar_t* name, unsigned options)
     handle_.Reset(handle);
     created_ = false;
     createdLong_ = false;
-    CopyString(name_, name);
+    static_cast<void>(CopyString(name_, name)); // whole: it fits, as checked first
     return true;
 }
 
@@ -92,7 +92,7 @@ bool DiskFile::Create(const wchar_t* name, unsigned options)
     handle_.Reset(handle);
     created_ = true;
     createdLong_ = viaLongName;
-    CopyString(name_, name);
+    static_cast<void>(CopyString(name_, name)); // whole: it fits, as checked first
     return true;
 }
 

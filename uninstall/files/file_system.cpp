@@ -53,10 +53,12 @@ FindHandle FindFirst(const wchar_t* mask, WIN32_FIND_DATAW& found, DWORD& error)
     return handle;
 }
 
-void FillFindData(const wchar_t* mask, const WIN32_FIND_DATAW& found, FindData& data)
+// False when the entry's full name does not fit: cut, it would be handed out
+// as the name of another file.
+bool FillFindData(const wchar_t* mask, const WIN32_FIND_DATAW& found, FindData& data)
 {
-    CopyString(data.Name, mask);
-    SetName(data.Name, found.cFileName);
+    if (!CopyString(data.Name, mask) || !SetName(data.Name, found.cFileName))
+        return false;
     data.Size = (uint64_t(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     data.FileAttr = found.dwFileAttributes;
     data.IsDir = IsDirAttr(found.dwFileAttributes);
@@ -67,6 +69,7 @@ void FillFindData(const wchar_t* mask, const WIN32_FIND_DATAW& found, FindData& 
     data.MTime = FileTimeToNs(found.ftLastWriteTime);
     data.CTime = FileTimeToNs(found.ftCreationTime);
     data.ATime = FileTimeToNs(found.ftLastAccessTime);
+    return true;
 }
 
 } // namespace
@@ -120,7 +123,8 @@ bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes)
 uint64_t GetFreeDiskSpace(const wchar_t* name)
 {
     wchar_t folder[kPathChars];
-    GetFolderPart(name, folder);
+    if (!GetFolderPart(name, folder))
+        return 0;
     ULARGE_INTEGER available, total, totalFree;
     BOOL done =
         GetDiskFreeSpaceExW(folder[0] != 0 ? folder : nullptr, &available, &total, &totalFree);
@@ -146,9 +150,7 @@ void FindFile::SetMask(const wchar_t* mask)
     Close();
     // Cut, the mask would search another folder or name another entry: such
     // a search finds nothing.
-    if (wcsnlen(mask, kPathChars) < kPathChars)
-        CopyString(mask_, mask);
-    else
+    if (!CopyString(mask_, mask))
         mask_[0] = 0;
     first_ = true;
 }
@@ -179,13 +181,8 @@ bool FindFile::Next(FindData& data)
             return false;
         }
         first_ = false;
-        // An entry whose full name does not fit would be handed out cut, as
-        // the name of another file: it is passed over.
-        if (IsDotEntry(found.cFileName) ||
-            size_t(PointToName(mask_) - mask_) + wcslen(found.cFileName) >= kPathChars)
-            continue;
-        FillFindData(mask_, found, data);
-        return true;
+        if (!IsDotEntry(found.cFileName) && FillFindData(mask_, found, data))
+            return true;
     }
 }
 
@@ -203,8 +200,7 @@ bool FastFind(const wchar_t* name, FindData& data)
     DWORD error = NO_ERROR;
     if (!FindFirst(name, found, error).Valid())
         return false;
-    FillFindData(name, found, data);
-    return true;
+    return FillFindData(name, found, data);
 }
 
 bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity)
@@ -224,11 +220,9 @@ bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity)
         wchar_t path[kPathChars];
         if (SHGetPathFromIDListW(items, path) && path[0] != 0)
         {
-            AddEndSlash(path);
-            AppendString(path, kArchiverFolder);
-            CopyString(folder, path, capacity);
+            const bool whole = AddEndSlash(path) && AppendString(path, kArchiverFolder);
             // A name cut to the output could be some other, existing folder.
-            exists = wcslen(path) < capacity && FileExists(path);
+            exists = CopyString(folder, path, capacity) && whole && FileExists(path);
         }
         allocator->Free(items);
     }
@@ -311,10 +305,12 @@ bool FinalPathOf(HANDLE handle, wchar_t (&path)[kPathChars])
 }
 
 // The folder of a path without its final separator ("C:\" keeps it).
-void FolderOf(const wchar_t* name, wchar_t (&folder)[kPathChars])
+bool FolderOf(const wchar_t* name, wchar_t (&folder)[kPathChars])
 {
-    CopyString(folder, name);
+    if (!CopyString(folder, name))
+        return false;
     RemoveNameFromPath(folder);
+    return true;
 }
 
 // The open entry is a plain file, and where Windows can tell its final
@@ -333,9 +329,8 @@ bool IsPlainFileIn(HANDLE file, const wchar_t* folder)
     if (!folderEntry.Valid() || !FinalPathOf(folderEntry.Get(), folderFinal) ||
         !FinalPathOf(file, fileFinal))
         return false;
-    AddEndSlash(folderFinal);
-    GetFolderPart(fileFinal, fileFolder);
-    return CompareNoCase(fileFolder, folderFinal) == 0;
+    return AddEndSlash(folderFinal) && GetFolderPart(fileFinal, fileFolder) &&
+           CompareNoCase(fileFolder, folderFinal) == 0;
 }
 
 // "X:" or "X:\".
@@ -346,11 +341,9 @@ bool IsDriveRoot(const wchar_t* path)
 
 bool IsFileInReachedFolder(const wchar_t* name)
 {
-    if (name == nullptr || name[0] == 0 || std::wcslen(name) >= kPathChars)
-        return false;
     wchar_t folder[kPathChars];
-    FolderOf(name, folder);
-    return folder[0] != 0 && IsFolderReachedDirectly(folder);
+    return name != nullptr && FolderOf(name, folder) && folder[0] != 0 &&
+           IsFolderReachedDirectly(folder);
 }
 
 } // namespace
@@ -404,10 +397,9 @@ bool IsOpenedLinkToElsewhere(HANDLE entry, DWORD attributes)
 
 bool IsFolderReachedDirectly(const wchar_t* folder)
 {
-    if (folder == nullptr || std::wcslen(folder) >= kPathChars)
-        return false;
     wchar_t path[kPathChars];
-    CopyString(path, folder);
+    if (folder == nullptr || !CopyString(path, folder))
+        return false;
     size_t length = std::wcslen(path);
     // "C:\dir\" is the folder "C:\dir"; a root keeps its separator.
     while (length > 3 && IsPathSeparator(path[length - 1]))
@@ -439,22 +431,20 @@ bool IsFolderReachedDirectly(const wchar_t* folder)
 
 bool IsFileReallyInside(const wchar_t* name)
 {
-    if (!IsFileInReachedFolder(name))
-        return false;
     wchar_t folder[kPathChars];
-    FolderOf(name, folder);
+    if (!IsFileInReachedFolder(name) || !FolderOf(name, folder))
+        return false;
     const KernelHandle file = OpenEntry(name, FILE_READ_ATTRIBUTES);
     return file.Valid() && IsPlainFileIn(file.Get(), folder);
 }
 
 bool DelFileInside(const wchar_t* name)
 {
-    if (!IsFileInReachedFolder(name))
+    wchar_t folder[kPathChars];
+    if (!IsFileInReachedFolder(name) || !FolderOf(name, folder))
         return false;
     if (!HasHandleUpdates())
         return IsFileReallyInside(name) && DelFile(name);
-    wchar_t folder[kPathChars];
-    FolderOf(name, folder);
     const KernelHandle file = OpenEntry(name, DELETE | FILE_READ_ATTRIBUTES);
     if (!file.Valid() || !IsPlainFileIn(file.Get(), folder))
         return false;

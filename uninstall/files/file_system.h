@@ -90,8 +90,8 @@ private:
     FindHandle handle_;
 };
 
-// The one entry of a name without wildcards; false when there is none or
-// the name holds wildcards.
+// The one entry of a name without wildcards; false when there is none, the
+// name holds wildcards or the entry's full name does not fit.
 bool FastFind(const wchar_t* name, FindData& data);
 
 // Links. A folder or file that a user of this machine made a link or junction

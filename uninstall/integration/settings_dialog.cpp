@@ -60,14 +60,14 @@ void ShowInformation(HWND dialog)
     static const uint32_t kParts[] = {MSG_SETUP_INFO1, MSG_SETUP_INFO2, MSG_SETUP_INFO3,
                                       MSG_SETUP_INFO4, MSG_SETUP_INFO5};
     wchar_t text[kInfoTextChars];
-    CopyString(text, L"   ");
+    CopyStringCut(text, L"   ");
     for (uint32_t part : kParts)
     {
-        AppendString(text, L" ");
-        AppendString(text, MessageText(part));
+        AppendStringCut(text, L" ");
+        AppendStringCut(text, MessageText(part));
     }
-    AppendString(text, L"\r\n    ");
-    AppendString(text, MessageText(MSG_SETUP_INFO_LAST));
+    AppendStringCut(text, L"\r\n    ");
+    AppendStringCut(text, MessageText(MSG_SETUP_INFO_LAST));
     SetDlgItemTextW(dialog, IDC_SETUP_INFO, text);
 }
 

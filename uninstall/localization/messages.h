@@ -55,8 +55,10 @@ inline wchar_t* MessageWithArgument(uint32_t number, const wchar_t* argument, wc
 
 // The file of the same name in the user's language folder
 // (HKCU "Software\Velnox\General" "LanguageFolder") when it exists there,
-// else the source path. destination may be the source's own buffer.
-void RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination, size_t capacity);
+// else the source path. destination may be the source's own buffer. False
+// when the name does not fit the destination: nothing is to be opened by it.
+[[nodiscard]] bool RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination,
+                                            size_t capacity);
 
 // The text of a message that becomes a file name, in the ring like
 // MessageText: the translation when IsPlainFileName holds for it, else the

@@ -85,8 +85,7 @@ ContainedFolder::ContainedFolder(const wchar_t* folder)
         if (FinalPathOf(handle.Get(), flags, finalPath_))
         {
             flags_ = flags;
-            AddEndSlash(finalPath_);
-            known_ = wcslen(finalPath_) < kEntryChars - 1;
+            known_ = AddEndSlash(finalPath_) && wcslen(finalPath_) < kEntryChars - 1;
             break;
         }
     }

@@ -63,10 +63,8 @@ public:
             while (lines_.NextString(&line))
             {
                 // Cut, a line would name another file.
-                if (wcslen(line) >= kEntryChars)
-                    continue;
-                CopyString(entry, line);
-                return true;
+                if (CopyString(entry, line))
+                    return true;
             }
             return false;
         }
@@ -147,11 +145,7 @@ private:
 // The folder and the entry, or false when they do not fit whole.
 bool JoinEntry(const wchar_t* folder, const wchar_t* entry, wchar_t (&fullName)[kEntryChars])
 {
-    if (wcslen(folder) + wcslen(entry) >= kEntryChars)
-        return false;
-    CopyString(fullName, folder);
-    AppendString(fullName, entry);
-    return true;
+    return CopyString(fullName, folder) && AppendString(fullName, entry);
 }
 
 // The help index files that the help viewer writes beside its help file and
@@ -252,6 +246,14 @@ bool WriteBatchText(HANDLE file, const wchar_t* text)
     return WriteFile(file, bytes, length, &written, nullptr) && written == length;
 }
 
+// Writes one line; a line cut to the buffer would name another file, and
+// fails the batch.
+template <class... Args> bool WriteBatchLine(HANDLE file, const wchar_t* format, Args... args)
+{
+    wchar_t text[kBatchChars];
+    return FormatString(text, format, args...) >= 0 && WriteBatchText(file, text);
+}
+
 // The ANSI bytes of the path read back as the same text in both code pages.
 bool ReadsTheSame(const wchar_t* path)
 {
@@ -308,7 +310,7 @@ public:
             // Nothing below a missing folder exists to be reached.
             if (attributes == INVALID_FILE_ATTRIBUTES)
                 return false;
-            CopyString(known_, fullName, i + 2);
+            CopyStringCut(known_, fullName, i + 2);
             knownLength_ = i + 1;
         }
         return false;
@@ -324,6 +326,9 @@ private:
 // environment, which it reads in UTF-16.
 const wchar_t kProgramVariable[] = L"VNX_UNINSTALL_PROGRAM";
 const wchar_t kFolderVariable[] = L"VNX_UNINSTALL_FOLDER";
+// The longest line names the program twice; a longer name goes through its
+// variable, so that every line holds its names whole.
+const size_t kBatchNameChars = (kBatchChars - 32) / 2;
 
 // The batch file reads "%" as the start of a variable; "%%" is one "%".
 bool DoublePercents(const wchar_t* path, wchar_t (&text)[kBatchChars])
@@ -347,12 +352,12 @@ bool DoublePercents(const wchar_t* path, wchar_t (&text)[kBatchChars])
 bool BatchName(const wchar_t* path, const wchar_t* variable, wchar_t (&text)[kBatchChars])
 {
     wchar_t safe[kBatchChars];
-    if (BatchSafePath(path, safe, kBatchChars) && DoublePercents(safe, text))
+    if (BatchSafePath(path, safe, kBatchChars) && DoublePercents(safe, text) &&
+        wcslen(text) <= kBatchNameChars)
         return true;
     if (!SetEnvironmentVariableW(variable, path))
         return false;
-    FormatString(text, L"%%%s%%", variable);
-    return true;
+    return FormatString(text, L"%%%s%%", variable) >= 0;
 }
 
 const wchar_t kCleanupPrefix[] = L"Uninstall_Vnx_";
@@ -383,10 +388,8 @@ bool RunsElevated()
 // alone; nothing inherited from the temporary folder.
 bool CleanupFolderAccess(LocalMemory& descriptor)
 {
-    wchar_t text[256];
-    if (RunsElevated())
-        CopyString(text, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
-    else
+    wchar_t text[256] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    if (!RunsElevated())
     {
         const KernelHandle token = ProcessToken();
         BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
@@ -408,14 +411,13 @@ bool CleanupFolderAccess(LocalMemory& descriptor)
 bool RandomFolderName(wchar_t (&name)[64])
 {
     unsigned char random[16];
-    if (!RtlGenRandom(random, sizeof(random)))
+    if (!RtlGenRandom(random, sizeof(random)) || !CopyString(name, kCleanupPrefix))
         return false;
-    CopyString(name, kCleanupPrefix);
     for (unsigned char byte : random)
     {
         wchar_t digits[4];
-        FormatString(digits, L"%02x", byte);
-        AppendString(name, digits);
+        if (FormatString(digits, L"%02x", byte) < 0 || !AppendString(name, digits))
+            return false;
     }
     return true;
 }
@@ -442,9 +444,8 @@ bool DrivePathOf(HANDLE handle, const wchar_t* openedName, wchar_t (&path)[kPath
         if (length == 0 || length >= kPathChars)
             return false;
     }
-    if (!IsDriveLetter(drivePath) || drivePath[2] != L'\\')
+    if (!IsDriveLetter(drivePath) || drivePath[2] != L'\\' || !CopyString(path, drivePath))
         return false;
-    CopyString(path, drivePath);
     // A root keeps its backslash, any other folder goes without.
     const size_t length = wcslen(path);
     if (length > 3 && path[length - 1] == L'\\')
@@ -494,8 +495,7 @@ bool CommandProcessor(wchar_t (&path)[kPathChars])
     const UINT systemLength = GetSystemDirectoryW(path, kPathChars);
     if (systemLength == 0 || systemLength >= kPathChars)
         return false;
-    AppendString(path, L"\\cmd.exe");
-    return true;
+    return AppendString(path, L"\\cmd.exe");
 }
 
 } // namespace
@@ -582,16 +582,11 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
 bool BatchSafePath(const wchar_t* path, wchar_t* safe, size_t capacity)
 {
     if (ReadsTheSame(path))
-    {
-        CopyString(safe, path, capacity);
-        return true;
-    }
+        return CopyString(safe, path, capacity);
     wchar_t shortPath[kBatchChars];
     const DWORD length = GetShortPathNameW(path, shortPath, kBatchChars);
-    if (length == 0 || length >= kBatchChars || !ReadsTheSame(shortPath))
-        return false;
-    CopyString(safe, shortPath, capacity);
-    return true;
+    return length > 0 && length < kBatchChars && ReadsTheSame(shortPath) &&
+           CopyString(safe, shortPath, capacity);
 }
 
 CleanupFolder::CleanupFolder()
@@ -622,11 +617,9 @@ bool CleanupFolder::Create(const wchar_t* tempFolder)
     }
     wchar_t name[64];
     wchar_t path[kPathChars];
-    if (!RandomFolderName(name))
-        return false;
-    JoinPath(base, name, path);
     // The batch file's full name must fit where the command processor looks.
-    if (wcslen(path) + 1 + wcslen(kBatchName) >= kCurrentDirChars)
+    if (!RandomFolderName(name) || !JoinPath(base, name, path) ||
+        wcslen(path) + 1 + wcslen(kBatchName) >= kCurrentDirChars)
         return false;
 
     LocalMemory descriptor;
@@ -637,14 +630,14 @@ bool CleanupFolder::Create(const wchar_t* tempFolder)
     if (!CreateDirectoryW(path, &attributes))
         return false;
     held_ = HoldMadeFolder(path);
-    if (!held_.Valid())
+    if (!held_.Valid() || !CopyString(path_, path))
     {
         // Whatever stands there now is removed only if it is an empty
         // folder or a link, never through it.
+        held_.Close();
         RemoveDirectoryW(path);
         return false;
     }
-    CopyString(path_, path);
     return true;
 }
 
@@ -671,23 +664,20 @@ bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, con
     const bool haveDir = BatchName(folder, kFolderVariable, dir);
 
     bool ok = true;
-    wchar_t text[kBatchChars];
     if (haveProgram)
-        ok &= WriteBatchText(file.Get(), FormatInto(text, L"\"%s\" /wait\r\n", program));
+        ok &= WriteBatchLine(file.Get(), L"\"%s\" /wait\r\n", program);
     for (int round = 0; round < 5; ++round)
     {
         if (haveProgram)
-            ok &= WriteBatchText(file.Get(), FormatInto(text, L"del \"%s\"\r\n", program));
+            ok &= WriteBatchLine(file.Get(), L"del \"%s\"\r\n", program);
         if (haveDir)
-            ok &= WriteBatchText(file.Get(), FormatInto(text, L"rd \"%s\"\r\n", dir));
+            ok &= WriteBatchLine(file.Get(), L"rd \"%s\"\r\n", dir);
         if (haveProgram)
-            ok &= WriteBatchText(file.Get(),
-                                 FormatInto(text, L"if not exist \"%s\" goto done\r\n", program));
+            ok &= WriteBatchLine(file.Get(), L"if not exist \"%s\" goto done\r\n", program);
     }
     ok &= WriteBatchText(file.Get(), L":done\r\n");
     if (!silent && haveProgram)
-        ok &= WriteBatchText(
-            file.Get(), FormatInto(text, L"if exist \"%s\" \"%s\" /warning\r\n", program, program));
+        ok &= WriteBatchLine(file.Get(), L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
     if (!ok)
     {
         // Half a batch file must not run: empty what this handle created,
@@ -716,16 +706,17 @@ void RunUninstall()
 {
     wchar_t programPath[kPathChars];
     const DWORD length = GetModuleFileNameW(nullptr, programPath, kPathChars);
-    if (length == 0 || length >= kPathChars)
-        return;
     wchar_t folder[kPathChars];
-    CopyString(folder, programPath);
+    if (length == 0 || length >= kPathChars || !CopyString(folder, programPath))
+        return;
     wchar_t* slash = wcsrchr(folder, L'\\');
     if (!slash)
         return;
     slash[(slash > folder && slash[-1] == L':') ? 1 : 0] = 0;
     SetCurrentDirectoryW(folder);
-    AddEndSlash(folder, kPathChars);
+    // The listed names are joined to it: cut, they would name other files.
+    if (!AddEndSlash(folder))
+        return;
 
     if (!RunState.Silent && ShowMessageBox(nullptr, MessageText(MSG_ASK_UNINSTALL), MessageText(MSG_UNINSTALL_CAPTION),
                                            MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES)
@@ -742,8 +733,8 @@ void RunUninstall()
     // The language library goes before the files; these texts outlive it.
     wchar_t restartText[kSavedTextChars];
     wchar_t caption[kSavedTextChars];
-    CopyString(restartText, MessageText(MSG_RESTART_NEEDED));
-    CopyString(caption, MessageText(MSG_UNINSTALL_CAPTION));
+    CopyStringCut(restartText, MessageText(MSG_RESTART_NEEDED));
+    CopyStringCut(caption, MessageText(MSG_UNINSTALL_CAPTION));
 
     StopPortableWriteBack();
     RemoveIntegration();
@@ -778,8 +769,8 @@ void RunUninstall()
         return;
     wchar_t batchPath[kPathChars];
     wchar_t commandLine[kBatchChars];
-    JoinPath(cleanup.Path(), kBatchName, batchPath);
-    if (!CleanupCommandLine(commandProcessor, cleanup.Name(), commandLine, kBatchChars))
+    if (!JoinPath(cleanup.Path(), kBatchName, batchPath) ||
+        !CleanupCommandLine(commandProcessor, cleanup.Name(), commandLine, kBatchChars))
     {
         cleanup.Discard();
         return;

@@ -59,9 +59,9 @@ private:
 // slash except at a drive root), created new at batchPath: a file or link
 // already there is left as it is and the result is false. A path that would
 // not read back the same in the batch file is written in its short form, or
-// else named through an environment variable of this process that the
-// command processor started afterwards inherits; only when that fails too
-// are its lines left out.
+// else (as is one too long for the lines) named through an environment
+// variable of this process that the command processor started afterwards
+// inherits; only when that fails too are its lines left out.
 bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, const wchar_t* folder,
                        bool silent);
 

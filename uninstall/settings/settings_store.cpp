@@ -25,7 +25,7 @@ const wchar_t* OrEmpty(const wchar_t* text)
 void CopyBounded(wchar_t* buffer, const wchar_t* text, size_t capacity)
 {
     if (capacity > 0)
-        CopyString(buffer, OrEmpty(text), capacity);
+        CopyStringCut(buffer, OrEmpty(text), capacity);
 }
 
 // Registry sizes are 32-bit byte counts.
@@ -440,8 +440,8 @@ LONG WriteValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const wch
                 PortableKind kind, DWORD type, const void* data, DWORD size)
 {
     const Route route = RouteOf(root, subkey);
-    if (route == Route::File)
-        SetPortableValue(root, subkey, name, text, kind);
+    if (route == Route::File && !SetPortableValue(root, subkey, name, text, kind))
+        return kPathTooLong;
     if (route != Route::Registry)
         return ERROR_SUCCESS;
     // A key held from an earlier write of the operation was checked then.
@@ -490,8 +490,7 @@ bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPa
                             subkey) >= 0;
     if (IsSettingsRoot(root))
         ++subkey; // the root's own path goes without its "\"
-    CopyString(path, subkey);
-    return wcslen(subkey) < ARRAYSIZE(path);
+    return CopyString(path, subkey);
 }
 
 bool KeyExists(HKEY root, const wchar_t* subkey)
@@ -604,8 +603,7 @@ TextValue ReadTextValue(HKEY root, const wchar_t* subkey, const wchar_t* name, w
             return TextValue::Absent;
         if (wcslen(read.Text) >= capacity)
             return TextValue::Unusable;
-        CopyString(buffer, read.Text, capacity);
-        return TextValue::Text;
+        return CopyString(buffer, read.Text, capacity) ? TextValue::Text : TextValue::Unusable;
     }
     if (!read.Key.Get())
         return TextValue::Absent;

@@ -66,7 +66,7 @@ void ApplyOption(const OptionRow& row, const wchar_t* name, bool& setupRequested
         RunState.MsiMode = true;
         break;
     case Option::Init:
-        CopyString(RunState.InitOptions, name + row.Compared);
+        CopyStringCut(RunState.InitOptions, name + row.Compared);
         break;
     case Option::Wait:
         Sleep(kWaitMilliseconds);
@@ -147,8 +147,8 @@ void ComposeWarningText(const wchar_t* programPath, wchar_t* text, size_t capaci
 {
     if (capacity == 0)
         return;
-    CopyString(text, MessageText(MSG_NOT_REMOVED), capacity);
-    AppendString(text, L"\n", capacity);
+    CopyStringCut(text, MessageText(MSG_NOT_REMOVED), capacity);
+    AppendStringCut(text, L"\n", capacity);
     const size_t length = wcslen(text);
     MessageWithArgument(MSG_NOT_REMOVED_PATH, programPath, text + length, capacity - length);
 }
