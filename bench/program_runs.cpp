@@ -133,6 +133,24 @@ bool CleanupFolderLeft(const std::wstring& temp)
     return true;
 }
 
+// An earlier run's batch folder that its command processor could not remove
+// (an empty one) would count against every later run.
+void RemoveLeftCleanupFolders()
+{
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((std::wstring(temp) + L"Uninstall_Vnx_*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do
+    {
+        std::fprintf(stderr, "bench: a batch folder was left: %s\n", Narrow(found.cFileName).c_str());
+        RemoveDirectoryW((std::wstring(temp) + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 bool WaitForCleanup(const std::wstring& installFolder, double limitSeconds)
 {
     wchar_t temp[MAX_PATH] = L"";
@@ -420,6 +438,7 @@ void BenchSetupAndUninstall(const BenchConfig& config)
             setUp = TakeSoftwareSnapshot();
             setUpFiles = FilesOfInterest(installFolder);
         }
+        RemoveLeftCleanupFolders();
         start = NowSeconds();
         const ChildRun uninstall = RunProgram(program, L"/S");
         const bool cleaned = WaitForCleanup(installFolder, 60);
