@@ -789,9 +789,11 @@ void RunUninstall()
     SetCurrentDirectoryW(L"..");
     PROCESS_INFORMATION process = {};
     // The command processor works in the batch file's folder, which keeps
-    // that folder from being renamed while it runs.
-    if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, cleanup.Path(),
-                       &startup, &process))
+    // that folder from being renamed while it runs. It gets no console: a
+    // console made for it would be a process of its own, standing in that
+    // folder until the end, so that the folder could not go.
+    if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
+                       cleanup.Path(), &startup, &process))
     {
         // Nothing here waits for the command processor.
         const KernelHandle child(process.hProcess), thread(process.hThread);
