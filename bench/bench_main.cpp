@@ -5,6 +5,7 @@
 // Scratch files go to C:\vnxbench.
 #include "bench_sections.h"
 #include "bench_support.h"
+#include "support/throwaway_prefix.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +13,8 @@
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (!InsideThrowawayPrefix())
+        return RefuseOutsideThrowawayPrefix("vnx_bench");
     if (argc < 4)
     {
         std::fprintf(stderr, "usage: vnx_bench PROGRAM EMPTY_PROGRAM REPLAY_PROGRAM [RUNS "

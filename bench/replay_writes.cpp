@@ -6,9 +6,12 @@
 #include <shellapi.h>
 
 #include "registry_replay.h"
+#include "support/throwaway_prefix.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    if (!InsideThrowawayPrefix())
+        return RefuseOutsideThrowawayPrefix("bench_replay_writes");
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     if (arguments == nullptr || count != 2)
