@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "integration/integration_options.h"
-#include "registration/registry_probe.h"
+#include "support/raw_registry.h"
 #include "settings/settings_fixtures.h"
 #include "support/program_under_test.h"
 #include "support/registry_snapshot.h"
@@ -21,11 +21,6 @@ const wchar_t kEntryKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
 const wchar_t kAppPathKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // Every key the archiver writes, in every view the program can see. (A walk
 // of the whole registry takes minutes here.)
@@ -90,20 +85,10 @@ void RemoveArchiverKeys()
     RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
     for (REGSAM view : Views(IsWin64Prefix()))
     {
-        RawDeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox", view);
-        RawDeleteTree(HKEY_LOCAL_MACHINE, kEntryKey, view);
-        RawDeleteTree(HKEY_LOCAL_MACHINE, kAppPathKey, view);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox", view);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kEntryKey, view);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kAppPathKey, view);
     }
-}
-
-void ForgetPendingRenames()
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueW(key, L"PendingFileRenameOperations");
-    RegCloseKey(key);
 }
 
 class UninstallAfterSetup : public testing::Test

@@ -19,11 +19,6 @@
 namespace
 {
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::string WideToNarrow(const std::wstring& text)
 {
     return std::string(text.begin(), text.end());

@@ -14,11 +14,6 @@
 namespace
 {
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 void WriteText(const std::wstring& path, const char* text)
 {
     FILE* file = _wfopen(path.c_str(), L"wb");
@@ -137,45 +132,6 @@ TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
     EXPECT_EQ(0, child.Wait(30000));
     EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     EXPECT_TRUE(Exists(exe));
-}
-
-// Scheduled renames would run at the prefix's next start; only the removal
-// tests make any.
-void ForgetPendingRenames()
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueW(key, L"PendingFileRenameOperations");
-    RegCloseKey(key);
-}
-
-std::wstring PendingRenames()
-{
-    std::wstring text;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_READ, &key) != ERROR_SUCCESS)
-        return text;
-    std::wstring data(32768, L'\0');
-    DWORD size = DWORD(data.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(&data[0]), &size) == ERROR_SUCCESS)
-        text.assign(data.data(), size / sizeof(wchar_t));
-    RegCloseKey(key);
-    // One line per name, in any letter case.
-    for (wchar_t& c : text)
-        c = c ? towlower(c) : L'\n';
-    return text;
-}
-
-bool IsPending(const std::wstring& name)
-{
-    std::wstring lower = name;
-    for (wchar_t& c : lower)
-        c = towlower(c);
-    return PendingRenames().find(lower + L"\n") != std::wstring::npos;
 }
 
 std::wstring BoxText(HWND box)

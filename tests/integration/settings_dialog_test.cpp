@@ -382,7 +382,7 @@ TEST_F(SetupDialogTest, SetupFilesCopiedFromBesideTheArchiveButNeverOverAnExisti
 
     SetEnvironmentVariableW(L"sfxname", nullptr);
     CopySetupFiles();
-    EXPECT_FALSE(PathExists(install / L"velnox.ini"));
+    EXPECT_FALSE(Exists(install / L"velnox.ini"));
 
     SetEnvironmentVariableW(L"sfxname", (archive / L"setup.exe").c_str());
     CopySetupFiles();

@@ -75,7 +75,7 @@ TEST_F(RemovalTest, WhatAnotherProgramTookStaysAndNothingPointsAtTheArchiver)
     wchar_t groupPath[kPathChars] = {0};
     ASSERT_TRUE(ApplyIntegration(AllRows(true), groupPath, kPathChars));
     SetRegistryView(0);
-    ASSERT_EQ(BesideThisBinary(L"vnxnew.dat"), ClassValue(L".vnx\\ShellNew", L"FileName"));
+    ASSERT_EQ(BesideTestBinary(L"vnxnew.dat"), ClassValue(L".vnx\\ShellNew", L"FileName"));
     SetClassValue(L".vnx", nullptr, L"Other.Vnx");
     SetClassValue(L".v05", nullptr, L"Other.Volume");
     SetClassValue(L".zip", nullptr, L"Other.Zip");

@@ -1,5 +1,5 @@
 #include "localization/messages.h"
-#include "registration/registry_probe.h"
+#include "support/raw_registry.h"
 #include "removal/uninstall_entry.h"
 #include "resources/resource.h"
 #include "support/program_under_test.h"
@@ -20,13 +20,13 @@ protected:
         program = LoadProgramResources();
         ASSERT_NE(nullptr, program);
         ResourceModule = program;
-        RawDeleteTree(HKEY_LOCAL_MACHINE, kEntry);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kEntry);
     }
     void TearDown() override
     {
         ResourceModule = nullptr;
         FreeLibrary(program);
-        RawDeleteTree(HKEY_LOCAL_MACHINE, kEntry);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kEntry);
     }
     std::wstring Message(UINT number)
     {

@@ -147,11 +147,6 @@ void Touch(const std::wstring& path, bool present)
         CloseHandle(file);
 }
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::wstring ShellFolder(int csidl)
 {
     wchar_t path[MAX_PATH] = L"";

@@ -15,11 +15,6 @@ namespace
 
 using namespace roundtrip;
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 bool WriteFileText(const std::wstring& path, const std::string& text)
 {
     FILE* file = _wfopen(path.c_str(), L"wb");

@@ -2,18 +2,15 @@
 
 #include <shellapi.h>
 
+#include "support/plain_files.h"
+
 #include <cstdlib>
 #include <vector>
 
 std::wstring ProgramPath()
 {
     const char* linuxPath = std::getenv("VNX_PROGRAM");
-    if (linuxPath == nullptr)
-        return std::wstring();
-    std::wstring path = L"Z:";
-    for (const char* p = linuxPath; *p != 0; p++)
-        path += *p == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    return path;
+    return linuxPath == nullptr ? std::wstring() : FromLinuxPath(linuxPath);
 }
 
 HMODULE LoadProgramResources()
