@@ -33,7 +33,7 @@ int wmain(int argc, wchar_t** argv)
     wchar_t drive[16] = L"C:";
     GetEnvironmentVariableW(L"SystemDrive", drive, 16);
     config.Scratch = std::wstring(drive) + L"\\vnxbench";
-    DeleteTree(config.Scratch);
+    RemoveTree(config.Scratch);
     if (!CreateDirectoryW(config.Scratch.c_str(), nullptr))
     {
         std::fprintf(stderr, "bench: cannot make %s\n", Narrow(config.Scratch).c_str());
