@@ -41,7 +41,7 @@ std::vector<std::wstring> WriteLanguageFile(const std::wstring& path)
         sources.push_back(source);
     }
     if (!WriteBytes(path, std::string(reinterpret_cast<const char*>(text.data()),
-                                       text.size() * sizeof(wchar_t))))
+                                      text.size() * sizeof(wchar_t))))
         sources.clear();
     return sources;
 }

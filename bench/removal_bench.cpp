@@ -137,7 +137,8 @@ void BenchRemoval(const BenchConfig& config)
     const TreeList foldersFirst = MakeList(root, true);
     const std::wstring contentsList = config.Scratch + L"\\contents-first.lst";
     const std::wstring foldersList = config.Scratch + L"\\folders-first.lst";
-    if (!WriteBytes(contentsList, contentsFirst.Text) || !WriteBytes(foldersList, foldersFirst.Text))
+    if (!WriteBytes(contentsList, contentsFirst.Text) ||
+        !WriteBytes(foldersList, foldersFirst.Text))
     {
         std::fprintf(stderr, "bench: cannot write the lists\n");
         return;

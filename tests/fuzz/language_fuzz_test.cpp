@@ -43,12 +43,7 @@ const std::vector<std::wstring>& ArgumentMessageSources()
         std::vector<std::wstring> made;
         HMODULE program = LoadProgramResources();
         for (const auto& message : kArgumentMessages)
-        {
-            wchar_t text[kMessageChars] = L"";
-            if (program != nullptr)
-                LoadStringW(program, message.Number, text, kMessageChars);
-            made.push_back(text);
-        }
+            made.push_back(ResourceText(program, message.Number));
         if (program != nullptr)
             FreeLibrary(program);
         return made;
@@ -113,11 +108,8 @@ const UINT kNameMessages[] = {MSG_LINK_HELP, MSG_LINK_README, MSG_LINK_FOURTH,
 std::wstring OwnMessageKey(UINT number)
 {
     static HMODULE program = LoadProgramResources();
-    wchar_t text[kMessageChars] = L"";
-    if (program != nullptr)
-        LoadStringW(program, number, text, kMessageChars);
     wchar_t key[kEntryKeyChars];
-    ComposeEntryKey(TextKind::Message, nullptr, text, key);
+    ComposeEntryKey(TextKind::Message, nullptr, ResourceText(program, number).c_str(), key);
     return key;
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "integration/integration_options.h"
 #include "integration/new_file_templates.h"
@@ -24,6 +25,19 @@ inline std::wstring ClassValue(const wchar_t* path, const wchar_t* name = nullpt
 inline void SetClassValue(const wchar_t* path, const wchar_t* name, const std::wstring& value)
 {
     RawSetString(HKEY_CLASSES_ROOT, path, name, value);
+}
+
+// Every extension of the association table, row after row.
+inline std::vector<std::wstring> TableExtensions()
+{
+    std::vector<std::wstring> all;
+    for (const AssociationRow& row : AssociationTable)
+    {
+        ExtensionList list;
+        SplitExtensionGroup(row.Group, list);
+        all.insert(all.end(), list.Items, list.Items + list.Count);
+    }
+    return all;
 }
 
 inline std::wstring VolumeExtension(unsigned number)
@@ -45,13 +59,8 @@ class IntegrationTest : public RegistryModeTest
 protected:
     void Clean() override
     {
-        for (const AssociationRow& row : AssociationTable)
-        {
-            ExtensionList list;
-            SplitExtensionGroup(row.Group, list);
-            for (size_t i = 0; i < list.Count; ++i)
-                RemoveRegistryTree(HKEY_CLASSES_ROOT, list.Items[i]);
-        }
+        for (const std::wstring& extension : TableExtensions())
+            RemoveRegistryTree(HKEY_CLASSES_ROOT, extension);
         for (unsigned n = 0; n < 100; ++n)
             RemoveRegistryTree(HKEY_CLASSES_ROOT, VolumeExtension(n));
         for (const wchar_t* key : {L".rev", L".ace", L"Velnox", L"Velnox.ZIP", L"Velnox.REV"})

@@ -290,7 +290,7 @@ TEST_F(SetupDialogTest, MaskFieldReadsLeftToRightInARightToLeftLanguage)
 {
     ScratchDir language(L"rtl");
     const std::wstring file = language / L"uninstall.lng";
-    WriteFileBytes(file, "***messages***\r\n50a17ae8=\"RTL\"\r\n");
+    EXPECT_TRUE(WriteBytes(file, "***messages***\r\n50a17ae8=\"RTL\"\r\n"));
     for (int rtl = 0; rtl < 2; ++rtl)
     {
         if (rtl)

@@ -36,12 +36,7 @@ protected:
         for (REGSAM view : Views(IsWin64Prefix()))
             RemoveRegistryTree(HKEY_LOCAL_MACHINE, kAppPaths, view);
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, kMachineSettings);
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRegistered, 0, KEY_WRITE, &key) == ERROR_SUCCESS)
-        {
-            RegDeleteValueW(key, L"Velnox");
-            RegCloseKey(key);
-        }
+        RawDeleteValue(HKEY_LOCAL_MACHINE, kRegistered, L"Velnox");
     }
     void PretendWindows(DWORD major, DWORD minor)
     {

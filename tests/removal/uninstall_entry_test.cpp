@@ -28,12 +28,7 @@ protected:
         FreeLibrary(program);
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, kEntry);
     }
-    std::wstring Message(UINT number)
-    {
-        wchar_t text[512] = {};
-        LoadStringW(program, number, text, ARRAYSIZE(text));
-        return text;
-    }
+    std::wstring Message(UINT number) { return ResourceText(program, number); }
     // "<major>.<minor, at least two digits>"
     std::wstring ShortVersion()
     {

@@ -22,8 +22,8 @@ bool InsideThrowawayPrefix()
         return false;
     char head[sizeof(kMarkerLine)] = {};
     DWORD read = 0;
-    const bool whole = ReadFile(file, head, sizeof(head) - 1, &read, nullptr) &&
-                       read == sizeof(head) - 1;
+    const bool whole =
+        ReadFile(file, head, sizeof(head) - 1, &read, nullptr) && read == sizeof(head) - 1;
     CloseHandle(file);
     return whole && std::memcmp(head, kMarkerLine, sizeof(head) - 1) == 0;
 }
