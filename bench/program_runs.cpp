@@ -2,9 +2,11 @@
 // silent uninstall, each against a floor started the same way.
 #include "bench_sections.h"
 #include "bench_support.h"
+#include "file_steps.h"
 #include "registry_replay.h"
 
 #include <shlobj.h>
+#include <shobjidl.h>
 
 #include <cstdio>
 #include <map>
@@ -146,6 +148,82 @@ bool WaitForCleanup(const std::wstring& installFolder, double limitSeconds)
     return false;
 }
 
+// The target a saved link points at; empty when it cannot be read.
+std::wstring LinkTarget(const std::wstring& path)
+{
+    const bool comStarted = SUCCEEDED(CoInitialize(nullptr));
+    wchar_t target[MAX_PATH] = L"";
+    IShellLinkW* link = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IShellLinkW, reinterpret_cast<void**>(&link))))
+    {
+        IPersistFile* file = nullptr;
+        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))))
+        {
+            if (SUCCEEDED(file->Load(path.c_str(), STGM_READ)))
+                link->GetPath(target, MAX_PATH, nullptr, 0);
+            file->Release();
+        }
+        link->Release();
+    }
+    if (comStarted)
+        CoUninitialize();
+    return target;
+}
+
+bool EndsWithNoCase(const std::wstring& text, const wchar_t* tail)
+{
+    const size_t length = std::wcslen(tail);
+    return text.size() >= length && lstrcmpiW(text.c_str() + text.size() - length, tail) == 0;
+}
+
+// The files and folders a setup made, as steps that make them again: links
+// through the shell's link object, other files copied from a saved copy
+// (kept under scratch); one association notice at the end.
+std::vector<FileStep> MadeFileSteps(const FileTree& before, const FileTree& after,
+                                    const std::wstring& scratch)
+{
+    std::vector<FileStep> steps;
+    for (const auto& entry : after)
+    {
+        if (before.count(entry.first))
+            continue;
+        if (entry.second)
+            steps.push_back({FileStep::MakeFolder, entry.first, L""});
+        else if (EndsWithNoCase(entry.first, L".lnk"))
+            steps.push_back({FileStep::MakeLink, entry.first, LinkTarget(entry.first)});
+        else
+        {
+            const std::wstring copy =
+                scratch + L"\\setup-file-" + std::to_wstring(steps.size()) + L".bin";
+            CopyFileW(entry.first.c_str(), copy.c_str(), FALSE);
+            steps.push_back({FileStep::CopyBytes, entry.first, copy});
+        }
+    }
+    steps.push_back({FileStep::NotifyShell, L"", L""});
+    return steps;
+}
+
+// What an uninstall deleted itself, deepest first, and the one start of the
+// command processor that hands the program and its folder to the batch file.
+std::vector<FileStep> DeletedFileSteps(const FileTree& before, const FileTree& after,
+                                       const std::wstring& installFolder)
+{
+    std::vector<FileStep> steps;
+    for (auto entry = before.rbegin(); entry != before.rend(); ++entry)
+    {
+        const std::wstring& path = entry->first;
+        // The batch file's part: the folder, the program and the list.
+        if (after.count(path) || path == installFolder ||
+            path == installFolder + L"\\" + kProgramName ||
+            path == installFolder + L"\\Uninstall.lst")
+            continue;
+        steps.push_back({entry->second ? FileStep::RemoveFolder : FileStep::DeleteEntry, path, L""});
+    }
+    steps.push_back({FileStep::StartCommandProcessor, L"", L""});
+    return steps;
+}
+
 double g_emptySeconds = -1;
 
 } // namespace
@@ -255,7 +333,10 @@ void BenchSetupAndUninstall(const BenchConfig& config)
             readable += L"new " + std::wstring(entry.second ? L"folder  " : L"file  ") +
                         entry.first + L"\r\n";
     WriteBytes(config.Scratch + L"\\setup-changes.txt", Narrow(readable));
-    if (!Check(SaveWrites(writes, writesPath), "cannot save the list of writes"))
+    const std::wstring stepsPath = config.Scratch + L"\\setup-files.txt";
+    const std::vector<FileStep> madeSteps = MadeFileSteps(filesBefore, filesAfter, config.Scratch);
+    if (!Check(SaveWrites(writes, writesPath) && SaveFileSteps(madeSteps, stepsPath),
+               "cannot save the list of writes"))
         return;
     auto undo = [&]
     {
@@ -279,7 +360,7 @@ void BenchSetupAndUninstall(const BenchConfig& config)
     const std::wstring replay = config.Scratch + L"\\start\\replay_writes.exe";
     CreateDirectoryW((config.Scratch + L"\\start").c_str(), nullptr);
     CopyFileW(config.ReplayProgram.c_str(), replay.c_str(), FALSE);
-    const std::wstring replayOptions = Quoted(writesPath);
+    const std::wstring replayOptions = Quoted(writesPath) + L" " + Quoted(stepsPath);
     RunProgram(replay, replayOptions.c_str());
     undo();
     std::vector<double> setupTimes, replayTimes;
@@ -299,28 +380,62 @@ void BenchSetupAndUninstall(const BenchConfig& config)
     row.Runs = int(setupTimes.size());
     row.Seconds = Median(setupTimes);
     char text[96];
-    std::snprintf(text, sizeof(text), "replay of its %u registry writes", unsigned(writes.size()));
+    std::snprintf(text, sizeof(text), "replay of its %u registry writes and %u files/folders",
+                  unsigned(writes.size()), unsigned(newFiles));
     row.Floor = text;
     row.FloorSeconds = Median(replayTimes);
-    std::snprintf(text, sizeof(text), "setup also makes %u files/folders", unsigned(newFiles));
-    row.Note = text;
+    row.Note = "same DLLs; links through the shell";
     PrintRow(row);
 
-    // Uninstall: each run on a freshly set-up demo installation.
-    std::vector<double> uninstallTimes, cleanupTimes;
-    for (int run = 0; run < config.Runs; run++)
+    // Uninstall: each run on a freshly set-up demo installation. The first
+    // gives the floor's deletions; each floor run starts from a setup too.
+    const std::wstring deletionsPath = config.Scratch + L"\\uninstall-deletions.txt";
+    const std::wstring deletedStepsPath = config.Scratch + L"\\uninstall-files.txt";
+    const std::wstring uninstallFloorOptions =
+        Quoted(deletionsPath) + L" " + Quoted(deletedStepsPath);
+    size_t deletions = 0;
+    std::vector<double> uninstallTimes, cleanupTimes, uninstallFloorTimes;
+    for (int run = 0; run < config.Runs * 2 + 1; run++)
     {
         if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES &&
             !Check(LayOutInstallation(config, installFolder), "cannot lay out the installation"))
             break;
         if (!Succeeded(RunProgram(program, L"/setup /S /noexplorer"), "setup"))
             break;
+        if (run > 0 && run % 2 == 0)
+        {
+            const ChildRun floor = RunProgram(replay, uninstallFloorOptions.c_str());
+            if (Succeeded(floor, "the replay of the deletions"))
+                uninstallFloorTimes.push_back(floor.Seconds);
+            undo();
+            RemoveTree(installFolder);
+            continue;
+        }
+        RegSnapshot setUp;
+        FileTree setUpFiles;
+        if (run == 0)
+        {
+            setUp = TakeSoftwareSnapshot();
+            setUpFiles = FilesOfInterest(installFolder);
+        }
         start = NowSeconds();
         const ChildRun uninstall = RunProgram(program, L"/S");
         const bool cleaned = WaitForCleanup(installFolder, 60);
         const double cleanupSeconds = NowSeconds() - start;
-        if (Succeeded(uninstall, "uninstall") &&
-            Check(cleaned, "the cleanup batch file left the installation folder"))
+        if (run == 0)
+        {
+            const std::vector<RegWrite> removed = DeriveWrites(setUp, TakeSoftwareSnapshot());
+            deletions = removed.size();
+            if (!Check(SaveWrites(removed, deletionsPath) &&
+                           SaveFileSteps(DeletedFileSteps(setUpFiles,
+                                                          FilesOfInterest(installFolder),
+                                                          installFolder),
+                                         deletedStepsPath),
+                       "cannot save the list of deletions"))
+                return;
+        }
+        else if (Succeeded(uninstall, "uninstall") &&
+                 Check(cleaned, "the cleanup batch file left the installation folder"))
         {
             uninstallTimes.push_back(uninstall.Seconds);
             cleanupTimes.push_back(cleanupSeconds);
@@ -332,8 +447,10 @@ void BenchSetupAndUninstall(const BenchConfig& config)
     row.What = "silent uninstall of the demo installation /S";
     row.Runs = int(uninstallTimes.size());
     row.Seconds = Median(uninstallTimes);
-    row.Floor = "empty Win32 program";
-    row.FloorSeconds = EmptyProgramSeconds(config);
+    std::snprintf(text, sizeof(text), "replay of its %u registry changes, its deletions, one cmd",
+                  unsigned(deletions));
+    row.Floor = text;
+    row.FloorSeconds = Median(uninstallFloorTimes);
     std::snprintf(text, sizeof(text), "folder gone after %.2f s (batch waits 2 s)",
                   Median(cleanupTimes));
     row.Note = text;

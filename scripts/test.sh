@@ -7,6 +7,9 @@ build=${VNX_BUILD_DIR:-$top/build}
 
 bash "$top/scripts/install-deps.sh"
 
+# Includes under uninstall/ point down the layers only.
+bash "$top/scripts/check-layers.sh"
+
 cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DVNX_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"

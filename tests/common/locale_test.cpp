@@ -42,10 +42,11 @@ bool ProbeLocale(const char* unixLocale, LocaleFindings& findings)
         return false;
     DeleteFileW(result);
     wchar_t command[4 * MAX_PATH];
-    FormatString(command,
-                 L"Z:\\bin\\sh -c \"LC_ALL=%S VNX_LOCALE_RESULT='%s' exec wine '%s' "
-                 L"--gtest_filter=LocaleProbe.* >/dev/null 2>&1\"",
-                 unixLocale, result, self);
+    if (FormatString(command,
+                     L"Z:\\bin\\sh -c \"LC_ALL=%S VNX_LOCALE_RESULT='%s' exec wine '%s' "
+                     L"--gtest_filter=LocaleProbe.* >/dev/null 2>&1\"",
+                     unixLocale, result, self) < 0)
+        return false;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};

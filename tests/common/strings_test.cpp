@@ -74,45 +74,55 @@ TEST(CopyString, CutsAtCapacityAndAlwaysTerminates)
         const wchar_t* Source;
         size_t Capacity;
         const wchar_t* Expected;
+        bool Whole;
     };
+    // Three characters fit a capacity of four, and are cut in three.
     const Row rows[] = {
-        {L"abc", 1, L""}, {L"abc", 3, L"ab"}, {L"abc", 4, L"abc"}, {L"", 5, L""}, {nullptr, 5, L""},
+        {L"abc", 1, L"", false}, {L"abc", 3, L"ab", false}, {L"abc", 4, L"abc", true},
+        {L"", 5, L"", true},     {nullptr, 5, L"", true},   {L"", 1, L"", true},
     };
     for (size_t i = 0; i < ARRAYSIZE(rows); i++)
     {
         GuardedText out(rows[i].Capacity);
-        CopyString(out.Data(), rows[i].Source, rows[i].Capacity);
+        EXPECT_EQ(rows[i].Whole, CopyString(out.Data(), rows[i].Source, rows[i].Capacity))
+            << "row " << i;
         EXPECT_EQ(rows[i].Expected, out.Text()) << "row " << i;
         EXPECT_TRUE(out.TailIntact()) << "row " << i;
     }
     GuardedText none(0);
-    CopyString(none.Data(), L"abc", 0);
+    // Not even the terminator fits.
+    EXPECT_FALSE(CopyString(none.Data(), L"abc", 0));
+    EXPECT_FALSE(CopyString(none.Data(), L"", 0));
     EXPECT_TRUE(none.TailIntact());
 }
 
 TEST(CopyString, OntoItselfKeepsOrCutsText)
 {
     wchar_t text[8] = L"setup";
-    CopyString(text, text, 8);
+    EXPECT_TRUE(CopyString(text, text, 8));
     EXPECT_STREQ(L"setup", text);
-    CopyString(text, text, 4);
+    EXPECT_TRUE(CopyString(text, text, 6));
+    EXPECT_FALSE(CopyString(text, text, 4));
     EXPECT_STREQ(L"set", text);
 }
 
 TEST(AppendString, AppendsWithinCapacityOnly)
 {
     wchar_t text[6] = L"ab";
-    AppendString(text, L"cd");
+    EXPECT_TRUE(AppendString(text, L"cd"));
     EXPECT_STREQ(L"abcd", text);
-    AppendString(text, L"efg");
+    EXPECT_FALSE(AppendString(text, L"efg"));
     EXPECT_STREQ(L"abcde", text);
-    // Already full: nothing changes.
-    AppendString(text, L"x");
+    // Already full: nothing changes, and only nothing still fits.
+    EXPECT_FALSE(AppendString(text, L"x"));
     EXPECT_STREQ(L"abcde", text);
+    EXPECT_TRUE(AppendString(text, L""));
+    wchar_t edge[6] = L"abcd";
+    EXPECT_TRUE(AppendString(edge, L"e"));
 
     // A destination without a terminator inside its capacity is left alone.
     wchar_t unterminated[4] = {L'a', L'b', L'c', L'd'};
-    AppendString(unterminated, L"x", 4);
+    EXPECT_FALSE(AppendString(unterminated, L"x", 4));
     EXPECT_EQ(0, std::wmemcmp(unterminated, L"abcd", 4));
 }
 

@@ -124,8 +124,12 @@ TEST(UninstallLinks, TheBatchFileGoesThroughNoLink)
     ASSERT_TRUE(links.Make(UnixName(real), UnixName(scratch / L"temp"), scratch / L"temp"));
     ASSERT_TRUE(links.Make(UnixName(scratch / L"precious.dll"), UnixName(real + L"\\planted.Bat"),
                            real + L"\\planted.Bat"));
-    // A link to nothing cannot be seen from here; ln has ended when Make returns.
-    links.Make(UnixName(scratch / L"nothing"), UnixName(real + L"\\dangling.Bat"), real, false);
+    // A link to nothing cannot be seen from here: it is made to a file that
+    // goes once the link shows.
+    MakeFile(scratch / L"nothing");
+    ASSERT_TRUE(links.Make(UnixName(scratch / L"nothing"), UnixName(real + L"\\dangling.Bat"),
+                           real + L"\\dangling.Bat", false));
+    ASSERT_TRUE(DeleteFileW((scratch / L"nothing").c_str()));
 
     CleanupFolder cleanup;
     ASSERT_TRUE(cleanup.Create((scratch / L"temp").c_str()));

@@ -3,8 +3,8 @@
 // a language file cut short. The program keeps working in its own texts.
 #include "localization/language_file.h"
 #include "localization/messages.h"
+#include "platform/platform_probes.h"
 #include "resources/resource.h"
-#include "startup/platform_probes.h"
 
 #include <gtest/gtest.h>
 

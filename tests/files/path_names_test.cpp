@@ -92,15 +92,19 @@ TEST(PathNames, NameFolderAndRemovedName)
 
         wchar_t folder[64];
         FillCanary(folder);
-        GetFolderPart(rows[i].path, folder);
+        EXPECT_TRUE(GetFolderPart(rows[i].path, folder)) << "row " << i;
         EXPECT_STREQ(rows[i].folder, folder) << "row " << i;
         EXPECT_EQ(-1, FirstTouched(folder, wcslen(folder) + 1)) << "row " << i;
 
         wchar_t cut[64];
-        CopyString(cut, rows[i].path);
+        ASSERT_TRUE(CopyString(cut, rows[i].path));
         RemoveNameFromPath(cut);
         EXPECT_STREQ(rows[i].withoutName, cut) << "row " << i;
     }
+    // "E:\\dir\\" fills a capacity of eight; seven cut it.
+    wchar_t folder[8];
+    EXPECT_TRUE(GetFolderPart(L"E:\\dir\\file", folder, 8));
+    EXPECT_FALSE(GetFolderPart(L"E:\\dir\\file", folder, 7));
     EXPECT_STREQ(L"c", PointToLastChar(L"abc"));
     const wchar_t* empty = L"";
     EXPECT_EQ(empty, PointToLastChar(empty));
@@ -113,16 +117,18 @@ TEST(PathNames, AddEndSlash)
         const wchar_t* path;
         size_t capacity;
         const wchar_t* expected;
+        bool whole;
     } rows[] = {
-        {L"", 8, L""},       {L"E:", 8, L"E:\\"}, {L"E:\\", 8, L"E:\\"},
-        {L"a/", 8, L"a/\\"}, {L"abc", 4, L"abc"}, {L"abc", 5, L"abc\\"},
+        {L"", 8, L"", true},           {L"E:", 8, L"E:\\", true},  {L"E:\\", 8, L"E:\\", true},
+        {L"a/", 8, L"a/\\", true},     {L"abc", 4, L"abc", false}, {L"abc", 5, L"abc\\", true},
+        {L"abc\\", 4, L"abc\\", true},
     };
     for (size_t i = 0; i < ARRAYSIZE(rows); i++)
     {
         wchar_t buffer[8];
         FillCanary(buffer);
-        CopyString(buffer, rows[i].path);
-        AddEndSlash(buffer, rows[i].capacity);
+        ASSERT_TRUE(CopyString(buffer, rows[i].path));
+        EXPECT_EQ(rows[i].whole, AddEndSlash(buffer, rows[i].capacity)) << "row " << i;
         EXPECT_STREQ(rows[i].expected, buffer) << "row " << i;
         EXPECT_EQ(-1, FirstTouched(buffer, wcslen(buffer) + 1)) << "row " << i;
     }
@@ -132,17 +138,20 @@ TEST(PathNames, SetNameStaysInsideTheBuffer)
 {
     wchar_t path[12];
     FillCanary(path);
-    CopyString(path, L"E:\\d\\old");
-    SetName(path, L"new", 10);
+    ASSERT_TRUE(CopyString(path, L"E:\\d\\old"));
+    EXPECT_TRUE(SetName(path, L"new", 10));
     EXPECT_STREQ(L"E:\\d\\new", path);
+    // Nine characters fill a capacity of ten; one more is cut and said so.
+    EXPECT_TRUE(SetName(path, L"full", 10));
+    EXPECT_STREQ(L"E:\\d\\full", path);
 
-    SetName(path, L"longername", 10);
+    EXPECT_FALSE(SetName(path, L"longername", 10));
     EXPECT_STREQ(L"E:\\d\\long", path);
     EXPECT_EQ(-1, FirstTouched(path, 10));
 
     wchar_t bare[8];
-    CopyString(bare, L"old");
-    SetName(bare, L"new");
+    ASSERT_TRUE(CopyString(bare, L"old"));
+    EXPECT_TRUE(SetName(bare, L"new"));
     EXPECT_STREQ(L"new", bare);
 }
 
@@ -153,24 +162,30 @@ TEST(PathNames, JoinPath)
         const wchar_t* folder;
         const wchar_t* name;
         const wchar_t* expected;
+        size_t capacity;
+        bool whole;
     } rows[] = {
-        {L"E:\\dir", L"file", L"E:\\dir\\file"},
-        {L"E:\\dir\\", L"file", L"E:\\dir\\file"},
-        {L"", L"file", L"file"},
-        {L"E:", L"file", L"E:\\file"},
+        {L"E:\\dir", L"file", L"E:\\dir\\file", 32, true},
+        {L"E:\\dir\\", L"file", L"E:\\dir\\file", 32, true},
+        {L"", L"file", L"file", 32, true},
+        {L"E:", L"file", L"E:\\file", 32, true},
+        // Eleven characters fill a capacity of twelve.
+        {L"E:\\folder", L"n", L"E:\\folder\\n", 12, true},
+        {L"E:\\folder\\", L"nm", L"E:\\folder\\n", 12, false},
     };
     for (size_t i = 0; i < ARRAYSIZE(rows); i++)
     {
         // The folder's own buffer receives the result.
         wchar_t buffer[32];
-        CopyString(buffer, rows[i].folder);
-        JoinPath(buffer, rows[i].name, buffer);
+        ASSERT_TRUE(CopyString(buffer, rows[i].folder));
+        EXPECT_EQ(rows[i].whole, JoinPath(buffer, rows[i].name, buffer, rows[i].capacity))
+            << "row " << i;
         EXPECT_STREQ(rows[i].expected, buffer) << "row " << i;
     }
 
     wchar_t cut[16];
     FillCanary(cut);
-    JoinPath(L"E:\\folder", L"name.txt", cut, 12);
+    EXPECT_FALSE(JoinPath(L"E:\\folder", L"name.txt", cut, 12));
     EXPECT_STREQ(L"E:\\folder\\n", cut);
     EXPECT_EQ(-1, FirstTouched(cut, 12));
 }

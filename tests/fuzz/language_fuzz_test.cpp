@@ -10,12 +10,12 @@
 
 #include "common/crc32.h"
 #include "common/strings.h"
-#include "fuzz/fuzz_harness.h"
 #include "files/file_system.h"
+#include "fuzz/fuzz_harness.h"
 #include "localization/language_file.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
-#include "startup/run_state.h"
+#include "startup/command_line.h"
 #include "support/plain_files.h"
 #include "support/program_under_test.h"
 

@@ -13,7 +13,7 @@
 #include "integration/integration_options.h"
 #include "integration/settings_dialog.h"
 #include "localization/messages.h"
-#include "startup/run_state.h"
+#include "startup/command_line.h"
 #include "support/import_patch.h"
 #include "support/program_under_test.h"
 

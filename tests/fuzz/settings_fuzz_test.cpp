@@ -124,10 +124,16 @@ private:
             wchar_t(&composed)[EntryNameCapacity] =
                 *reinterpret_cast<wchar_t(*)[EntryNameCapacity]>(
                     NameOutBlock.Place(sizeof(wchar_t) * EntryNameCapacity));
-            ComposeEntryName(root, subkeyText, valueText, composed);
+            const bool whole = ComposeEntryName(root, subkeyText, valueText, composed);
             if (wcsnlen(composed, EntryNameCapacity) >= EntryNameCapacity)
             {
                 Fail("an entry name was not terminated");
+                return;
+            }
+            // Composed from the parts of a name that fits, it fits too.
+            if (!whole && name.size() < EntryNameCapacity)
+            {
+                Fail("an entry name that fits was reported cut");
                 return;
             }
             AnyPortableValueUnder(root, subkeyText);

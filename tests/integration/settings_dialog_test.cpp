@@ -4,18 +4,18 @@
 #include <vector>
 
 #include "common/strings.h"
+#include "integration/completion_dialog.h"
 #include "integration/context_items_dialog.h"
 #include "integration/integration_fixture.h"
 #include "integration/settings_dialog.h"
 #include "localization/help.h"
 #include "localization/lng_fixtures.h"
 #include "localization/messages.h"
+#include "resources/resource.h"
+#include "run/run_state.h"
+#include "settings/settings_store.h"
 #include "support/program_under_test.h"
 #include "tools/shell_recorder.h"
-#include "removal/completion_dialog.h"
-#include "resources/resource.h"
-#include "settings/settings_store.h"
-#include "startup/run_state.h"
 
 namespace
 {
@@ -128,7 +128,7 @@ protected:
         IntegrationTest::TearDown();
     }
     // Links stay off: the tests do not touch the shell folders.
-    void SetInit(const wchar_t* text) { CopyString(RunState.InitOptions, text); }
+    void SetInit(const wchar_t* text) { CopyStringCut(RunState.InitOptions, text); }
     static IntegrationOptions Stored()
     {
         IntegrationOptions options = {};

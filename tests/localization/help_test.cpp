@@ -114,12 +114,12 @@ TEST_F(HelpTest, ForeignFolderIsRetriedOnceThroughItsShortPath)
         ASSERT_EQ(3u, Calls.size());
         wchar_t path[kPathChars];
         GetModuleFileNameW(nullptr, path, kPathChars);
-        SetName(path, L"velnox.chm", kPathChars);
+        ASSERT_TRUE(SetName(path, L"velnox.chm", kPathChars));
         EXPECT_EQ(std::wstring(path) + L"::/html/T.htm", Calls[0].File);
         GetModuleFileNameW(nullptr, path, kPathChars);
         wchar_t shortPath[kPathChars];
         ASSERT_NE(0u, GetShortPathNameW(path, shortPath, kPathChars));
-        SetName(shortPath, L"velnox.chm", kPathChars);
+        ASSERT_TRUE(SetName(shortPath, L"velnox.chm", kPathChars));
         EXPECT_EQ(std::wstring::npos, std::wstring(shortPath).find(L'\x03a9'));
         EXPECT_EQ(std::wstring(shortPath) + L"::/html/T.htm", Calls[1].File);
         EXPECT_EQ(Calls[1].File, Calls[2].File) << "the short path stays; no second retry";

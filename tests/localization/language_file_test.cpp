@@ -7,10 +7,9 @@
 #include <string>
 
 #include "localization/language_file.h"
-#include "localization/messages.h"
 #include "localization/lng_fixtures.h"
+#include "localization/messages.h"
 #include "resources/resource.h"
-#include "startup/run_state.h"
 #include "support/import_patch.h"
 #include "support/program_under_test.h"
 

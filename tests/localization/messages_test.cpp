@@ -266,7 +266,7 @@ TEST_F(MessagesTest, LanguageFolderOfAnotherTypeIsIgnored)
                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(key);
         wchar_t result[2048];
-        RedirectToLanguageFolder(source.c_str(), result, 2048);
+        EXPECT_TRUE(RedirectToLanguageFolder(source.c_str(), result, 2048)) << "row " << row;
         EXPECT_EQ(rows[row].Used ? lang + L"\\license.txt" : source, result) << "row " << row;
     }
 }
@@ -292,14 +292,17 @@ TEST_F(MessagesTest, LanguageFolderMustFitBesideTheSourcePath)
     };
     wchar_t result[2048];
     SetLanguageFolder(namingLang(room - 1));
-    RedirectToLanguageFolder(source.c_str(), result, 2048);
+    EXPECT_TRUE(RedirectToLanguageFolder(source.c_str(), result, 2048));
     if (std::wstring(result) == source)
         GTEST_SKIP() << "this system does not resolve a folder name of " << room - 1
                      << " characters";
 
     SetLanguageFolder(namingLang(room));
-    RedirectToLanguageFolder(source.c_str(), result, 2048);
+    EXPECT_TRUE(RedirectToLanguageFolder(source.c_str(), result, 2048));
     EXPECT_EQ(source, result) << "one character more is ignored";
+    // A source that does not fit the destination names nothing to open.
+    EXPECT_TRUE(RedirectToLanguageFolder(source.c_str(), result, source.size() + 1));
+    EXPECT_FALSE(RedirectToLanguageFolder(source.c_str(), result, source.size()));
 }
 
 } // namespace

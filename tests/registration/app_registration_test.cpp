@@ -3,8 +3,8 @@
 #include "integration/apply_integration.h"
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
+#include "platform/platform_probes.h"
 #include "support/raw_registry.h"
-#include "startup/platform_probes.h"
 #include "support/program_under_test.h"
 #include "support/registry_denial.h"
 

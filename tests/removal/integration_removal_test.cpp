@@ -1,13 +1,13 @@
 // Setup's integration taken back: previous owners restored, nothing of the
 // archiver left in the registry; an installer package keeps its own keys.
 #include "files/path_names.h"
-#include "integration/apply_integration.h"
 #include "integration/app_registration.h"
+#include "integration/apply_integration.h"
 #include "integration/integration_fixture.h"
+#include "integration/uninstall_entry.h"
 #include "removal/integration_removal.h"
-#include "removal/uninstall_entry.h"
+#include "run/run_state.h"
 #include "settings/settings_store.h"
-#include "startup/run_state.h"
 
 #include <gtest/gtest.h>
 

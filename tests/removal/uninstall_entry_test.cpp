@@ -1,6 +1,6 @@
+#include "integration/uninstall_entry.h"
 #include "localization/messages.h"
 #include "support/raw_registry.h"
-#include "removal/uninstall_entry.h"
 #include "resources/resource.h"
 #include "support/program_under_test.h"
 

@@ -359,6 +359,12 @@ TEST(CleanupBatchTest, LineForLine)
     ASSERT_TRUE(write(L"C:\\100%\\a%PATH%.exe", L"C:\\100%", true));
     EXPECT_EQ(0u, ReadBytes(batch).find("\"C:\\100%%\\a%%PATH%%.exe\" /wait\r\n"));
     EXPECT_NE(std::string::npos, ReadBytes(batch).find("rd \"C:\\100%%\"\r\n"));
+    // A name the longest line cannot hold twice goes through its variable.
+    const std::wstring deep = L"C:\\" + std::wstring(600, L'd') + L"\\uninstall.exe";
+    ASSERT_TRUE(write(deep.c_str(), L"C:\\Vx", false));
+    EXPECT_NE(std::string::npos, ReadBytes(batch).find("if exist \"%VNX_UNINSTALL_PROGRAM%\" "
+                                                       "\"%VNX_UNINSTALL_PROGRAM%\" /warning\r\n"));
+    EXPECT_NE(std::string::npos, ReadBytes(batch).find("rd \"C:\\Vx\"\r\n"));
 
     // Whatever already stands at the name keeps its text, and no batch runs.
     FILE* planted = _wfopen(batch.c_str(), L"wb");

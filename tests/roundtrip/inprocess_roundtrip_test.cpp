@@ -11,13 +11,13 @@
 #include "integration/apply_integration.h"
 #include "integration/associations.h"
 #include "integration/settings_dialog.h"
+#include "integration/uninstall_entry.h"
 #include "localization/messages.h"
 #include "removal/integration_removal.h"
-#include "removal/uninstall_entry.h"
 #include "roundtrip/roundtrip_case.h"
+#include "run/run_state.h"
 #include "settings/portable_settings.h"
 #include "settings/settings_store.h"
-#include "startup/run_state.h"
 #include "support/import_patch.h"
 
 namespace

@@ -183,7 +183,10 @@ TEST_F(PortableSettingsTest, LineBreaksInAValueCannotMakeAnotherEntry)
 
 TEST_F(PortableSettingsTest, RequestsAreRoutedToTheFileOrTheRegistry)
 {
-    Load({L"HKCU\\Setup\\Old=1", L"HKCU\\a=1", L"HKCU\\Setup\\b=2", L"HKLM\\c=3", L"HKCUX\\d=4"});
+    // An entry name of 1023 characters fills the name buffer.
+    const std::wstring longKey(1016, L'k');
+    Load({L"HKCU\\Setup\\Old=1", L"HKCU\\a=1", L"HKCU\\Setup\\b=2", L"HKLM\\c=3", L"HKCUX\\d=4",
+          L"HKCU\\" + longKey + L"\\v=5"});
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Setup"));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Other"));
     EXPECT_EQ(0, SetString(HKEY_LOCAL_MACHINE, kMachineSandbox, L"v", L"abs"));
@@ -198,11 +201,17 @@ TEST_F(PortableSettingsTest, RequestsAreRoutedToTheFileOrTheRegistry)
     EXPECT_EQ(9u, GetUserInt(L"Setup\\Links", L"Desktop", 9));
     EXPECT_EQ(1u, GetUserInt(L"Setup\\Links", L"Menu", 9));
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
+    // Cut to the buffer, the name of a key below would be that entry's.
+    DeleteKeyTree(HKEY_CURRENT_USER, (longKey + L"\\vw").c_str());
+    EXPECT_EQ(5u, GetUserInt(longKey.c_str(), L"v", 9));
 
-    // The whole user root: every "HKCU\" entry, nothing else.
+    // The whole user root: every "HKCU\" entry, nothing else; the registry's
+    // settings key is not the file's and stays.
+    RawSet(HKEY_CURRENT_USER, L"Software\\Velnox", L"Marker", REG_SZ, L"x", 4);
     DeleteKeyTree(HKEY_CURRENT_USER, L"");
     ASSERT_TRUE(SavePortableSettings());
     EXPECT_EQ(SettingsBytes({L"HKCUX\\d=4", L"HKLM\\c=3"}, true), FileBytes());
+    EXPECT_EQ(L"x", RawString(HKEY_CURRENT_USER, L"Software\\Velnox", L"Marker"));
 }
 
 TEST_F(PortableSettingsTest, IntegrationSwitchedOffDropsEveryRegistryRequest)

@@ -39,20 +39,29 @@ protected:
 TEST(KeyComposition, RootsAbsoluteSubkeysAndLength)
 {
     const std::wstring longSubkey(700, L'k');
+    // 511 characters fill the path; 512 are cut, below "Software\\Velnox" (16
+    // characters with its "\\"), below the root and under HKEY_CLASSES_ROOT.
+    const std::wstring fits(511 - 16, L'f'), cut(512 - 16, L'c');
+    const std::wstring fromRoot = L"\\" + std::wstring(511, L'r');
     struct Row
     {
         HKEY root;
         const wchar_t* subkey;
         std::wstring expected;
+        bool whole;
     } rows[] = {
-        {HKEY_CURRENT_USER, L"", L"Software\\Velnox"},
-        {HKEY_CURRENT_USER, L"Setup\\Links", L"Software\\Velnox\\Setup\\Links"},
+        {HKEY_CURRENT_USER, L"", L"Software\\Velnox", true},
+        {HKEY_CURRENT_USER, L"Setup\\Links", L"Software\\Velnox\\Setup\\Links", true},
         {HKEY_LOCAL_MACHINE, L"\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\V.exe",
-         L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\V.exe"},
-        {HKEY_CLASSES_ROOT, L"Velnox\\shell\\open\\command", L"Velnox\\shell\\open\\command"},
-        {HKEY_CLASSES_ROOT, L"\\.zip", L"\\.zip"},
+         L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\V.exe", true},
+        {HKEY_CLASSES_ROOT, L"Velnox\\shell\\open\\command", L"Velnox\\shell\\open\\command", true},
+        {HKEY_CLASSES_ROOT, L"\\.zip", L"\\.zip", true},
         {HKEY_LOCAL_MACHINE, longSubkey.c_str(),
-         (L"Software\\Velnox\\" + longSubkey).substr(0, 511)},
+         (L"Software\\Velnox\\" + longSubkey).substr(0, 511), false},
+        {HKEY_CURRENT_USER, fits.c_str(), L"Software\\Velnox\\" + fits, true},
+        {HKEY_CURRENT_USER, cut.c_str(), (L"Software\\Velnox\\" + cut).substr(0, 511), false},
+        {HKEY_LOCAL_MACHINE, fromRoot.c_str(), fromRoot.substr(1), true},
+        {HKEY_CLASSES_ROOT, fromRoot.c_str(), fromRoot.substr(0, 511), false},
     };
     for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
     {
@@ -63,8 +72,7 @@ TEST(KeyComposition, RootsAbsoluteSubkeysAndLength)
         } out;
         std::memset(&out, 0xBD, sizeof(out));
         // A cut path is reported: it names another key.
-        EXPECT_EQ(rows[i].subkey != longSubkey.c_str(),
-                  ComposeKeyPath(rows[i].root, rows[i].subkey, out.path))
+        EXPECT_EQ(rows[i].whole, ComposeKeyPath(rows[i].root, rows[i].subkey, out.path))
             << "row " << i;
         EXPECT_EQ(rows[i].expected, out.path) << "row " << i;
         EXPECT_EQ(0xBDBDu, unsigned(out.canary[0])) << "row " << i;
@@ -109,6 +117,9 @@ TEST_F(SettingsStoreTest, ReadsFallBackToTheirDefaults)
     EXPECT_EQ(0xBDBDu, unsigned(buffer[80]));
     EXPECT_FALSE(GetUserString(L"Types", L"Missing", buffer, L"d2", 80));
     EXPECT_STREQ(L"d2", buffer);
+    // Without a settings file its own switches are nowhere: nothing is read.
+    EXPECT_FALSE(GetString(NoRoot, L"Global", L"Integration", buffer, L"d3", 80));
+    EXPECT_STREQ(L"d3", buffer);
 }
 
 // Another program's text is read whole, in its type, or not at all.
@@ -196,6 +207,24 @@ TEST_F(SettingsStoreTest, IntRoundTripAndDeletion)
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Setup"));
     DeleteKey(HKEY_CURRENT_USER, L"Setup");
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Setup"));
+    {
+        // Keys held open for one operation: one deleted meanwhile is made anew.
+        const HeldRegistryKeys held;
+        EXPECT_EQ(0, SetUserInt(L"Setup\\Links", L"Value", 1));
+        DeleteKeyTree(HKEY_CURRENT_USER, L"Setup");
+        EXPECT_EQ(0, SetUserInt(L"Setup\\Links", L"Value", 2));
+        EXPECT_EQ(2u, GetUserInt(L"Setup\\Links", L"Value", 0));
+        // Deleted under another spelling, or past the store: made again too.
+        DeleteKeyTree(HKEY_CURRENT_USER, L"SETUP\\links");
+        EXPECT_EQ(0, SetUserInt(L"Setup\\Links", L"Value", 3));
+        EXPECT_EQ(3u, GetUserInt(L"Setup\\Links", L"Value", 0));
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\Links"));
+        EXPECT_EQ(0, SetUserInt(L"Setup\\Links\\Deeper", L"Value", 4));
+        EXPECT_EQ(4u, GetUserInt(L"Setup\\Links\\Deeper", L"Value", 0));
+        DeleteKeyTree(HKEY_CURRENT_USER, L"Setup");
+    }
+    // Nor is a settings file's switch written when there is no file.
+    EXPECT_NE(0, SetInt(NoRoot, L"Global", L"Integration", 0));
 }
 
 TEST_F(SettingsStoreTest, TreeOfThreeLevelsIsRemovedWhole)

@@ -5,10 +5,10 @@
 #include "integration/shortcuts.h"
 #include "localization/lng_fixtures.h"
 #include "localization/messages.h"
+#include "platform/platform_probes.h"
 #include "resources/resource.h"
-#include "settings/settings_fixtures.h"
 #include "settings/portable_settings.h"
-#include "startup/platform_probes.h"
+#include "settings/settings_fixtures.h"
 #include "support/host_links.h"
 #include "support/import_patch.h"
 #include "support/program_under_test.h"
@@ -242,7 +242,7 @@ TEST_F(ShortcutsTest, RewrittenLinkKeepsHotkeyAndDropsIcon)
 
     wchar_t archiver[kPathChars];
     GetModuleFileNameW(nullptr, archiver, kPathChars);
-    SetName(archiver, L"Velnox.exe");
+    ASSERT_TRUE(SetName(archiver, L"Velnox.exe"));
     WORD kept = 0;
     EXPECT_EQ(Properties(archiver, L"", L"", MessageText(MSG_LINK_COMMENT)), ReadLink(path, &kept));
     EXPECT_EQ(hotkey, kept);

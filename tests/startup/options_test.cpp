@@ -9,7 +9,7 @@
 
 #include "localization/messages.h"
 #include "resources/resource.h"
-#include "startup/run_state.h"
+#include "startup/command_line.h"
 #include "support/program_under_test.h"
 
 namespace

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "startup/platform_probes.h"
+#include "platform/platform_probes.h"
 #include "support/program_under_test.h"
 
 namespace

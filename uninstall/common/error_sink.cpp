@@ -47,7 +47,7 @@ void RecordFileReport(SinkReport kind, const wchar_t* fileName)
 {
     g_errorSink.LastReport = kind;
     g_errorSink.ReportCount++;
-    CopyString(g_errorSink.LastText, fileName);
+    CopyStringCut(g_errorSink.LastText, fileName);
 }
 
 } // namespace

@@ -46,10 +46,10 @@ bool IsContinuation(unsigned char byte)
 
 } // namespace
 
-void CopyString(wchar_t* dest, const wchar_t* src, size_t capacity)
+bool CopyString(wchar_t* dest, const wchar_t* src, size_t capacity)
 {
     if (dest == nullptr || capacity == 0)
-        return;
+        return false;
     capacity = SafeCapacity(capacity);
     if (src == nullptr)
         src = L"";
@@ -59,22 +59,22 @@ void CopyString(wchar_t* dest, const wchar_t* src, size_t capacity)
         size_t length = 0;
         while (length < capacity - 1 && dest[length] != 0)
             length++;
+        const bool whole = dest[length] == 0;
         dest[length] = 0;
-        return;
+        return whole;
     }
-    StringCchCopyW(dest, capacity, src);
+    return SUCCEEDED(StringCchCopyW(dest, capacity, src));
 }
 
-void AppendString(wchar_t* dest, const wchar_t* src, size_t capacity)
+bool AppendString(wchar_t* dest, const wchar_t* src, size_t capacity)
 {
     if (dest == nullptr)
-        return;
+        return false;
     capacity = SafeCapacity(capacity);
     size_t length = 0;
     while (length < capacity && dest[length] != 0)
         length++;
-    if (length < capacity)
-        CopyString(dest + length, src, capacity - length);
+    return length < capacity && CopyString(dest + length, src, capacity - length);
 }
 
 int FormatString(wchar_t* buffer, size_t capacity, const wchar_t* format, ...)
@@ -112,7 +112,7 @@ wchar_t* FillArgument(wchar_t* buffer, size_t capacity, const wchar_t* format,
             filled = true;
             p++;
             buffer[length] = 0;
-            AppendString(buffer, argument, capacity);
+            AppendStringCut(buffer, argument, capacity);
             length = wcslen(buffer);
             continue;
         }

@@ -1,4 +1,6 @@
 #pragma once
+// common/: the lowest layer: strings, arrays, fatal errors, handle holders, CRC-32.
+//
 // Bounded UTF-16 strings: every buffer has a capacity in characters,
 // terminator included; copy, append and format cut at capacity - 1 and always
 // terminate. Also case-insensitive comparison in the user's locale, ANSI and
@@ -8,13 +10,25 @@
 #include <cstddef>
 #include <cstdint>
 
-void CopyString(wchar_t* dest, const wchar_t* src, size_t capacity);
-void AppendString(wchar_t* dest, const wchar_t* src, size_t capacity);
+// True when the whole source fitted (a capacity of 0 holds nothing). A cut
+// name names something else, so a caller building one must look; the ...Cut
+// forms are for texts that may stay cut, such as those shown to the user.
+[[nodiscard]] bool CopyString(wchar_t* dest, const wchar_t* src, size_t capacity);
+[[nodiscard]] bool AppendString(wchar_t* dest, const wchar_t* src, size_t capacity);
+inline void CopyStringCut(wchar_t* dest, const wchar_t* src, size_t capacity)
+{
+    static_cast<void>(CopyString(dest, src, capacity));
+}
+inline void AppendStringCut(wchar_t* dest, const wchar_t* src, size_t capacity)
+{
+    static_cast<void>(AppendString(dest, src, capacity));
+}
 
 // printf-style; "%s" takes a UTF-16 string. Returns the characters written,
 // or a negative value when the text was cut (or capacity is 0).
-int FormatString(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
-// Same formatting; returns the buffer so the text can be passed on directly.
+[[nodiscard]] int FormatString(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
+// Same formatting, for texts that may be cut; returns the buffer so the text
+// can be passed on directly.
 wchar_t* FormatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
 // For formats that come from outside the program (translated messages): the
 // first "%s" takes argument and "%%" gives "%"; any other "%" is shown as
@@ -55,16 +69,24 @@ void WipeMemory(void* block, size_t length);
 uint64_t FileTimeToNs(const FILETIME& time);
 
 // Capacity-carrying forms for fixed arrays.
-template <size_t N> inline void CopyString(wchar_t (&dest)[N], const wchar_t* src)
+template <size_t N> [[nodiscard]] inline bool CopyString(wchar_t (&dest)[N], const wchar_t* src)
 {
-    CopyString(dest, src, N);
+    return CopyString(dest, src, N);
 }
-template <size_t N> inline void AppendString(wchar_t (&dest)[N], const wchar_t* src)
+template <size_t N> [[nodiscard]] inline bool AppendString(wchar_t (&dest)[N], const wchar_t* src)
 {
-    AppendString(dest, src, N);
+    return AppendString(dest, src, N);
+}
+template <size_t N> inline void CopyStringCut(wchar_t (&dest)[N], const wchar_t* src)
+{
+    CopyStringCut(dest, src, N);
+}
+template <size_t N> inline void AppendStringCut(wchar_t (&dest)[N], const wchar_t* src)
+{
+    AppendStringCut(dest, src, N);
 }
 template <size_t N, class... Args>
-inline int FormatString(wchar_t (&buffer)[N], const wchar_t* format, Args... args)
+[[nodiscard]] inline int FormatString(wchar_t (&buffer)[N], const wchar_t* format, Args... args)
 {
     return FormatString(buffer, N, format, args...);
 }

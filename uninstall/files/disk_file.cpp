@@ -22,7 +22,7 @@ bool FitsPathBuffer(const wchar_t* name)
 
 } // namespace
 
-DiskFile::DiskFile() : handle_(INVALID_HANDLE_VALUE), created_(false), createdLong_(false)
+DiskFile::DiskFile() : created_(false), createdLong_(false)
 {
     name_[0] = 0;
 }
@@ -57,10 +57,10 @@ bool DiskFile::Open(const wchar_t* name, unsigned options)
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     Close();
-    handle_ = handle;
+    handle_.Reset(handle);
     created_ = false;
     createdLong_ = false;
-    CopyString(name_, name);
+    static_cast<void>(CopyString(name_, name)); // whole: it fits, as checked first
     return true;
 }
 
@@ -89,32 +89,28 @@ bool DiskFile::Create(const wchar_t* name, unsigned options)
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     Close();
-    handle_ = handle;
+    handle_.Reset(handle);
     created_ = true;
     createdLong_ = viaLongName;
-    CopyString(name_, name);
+    static_cast<void>(CopyString(name_, name)); // whole: it fits, as checked first
     return true;
 }
 
 bool DiskFile::Close()
 {
-    bool closed = true;
-    if (handle_ != INVALID_HANDLE_VALUE && !CloseHandle(handle_))
-    {
-        ReportCloseError(name_);
-        closed = false;
-    }
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
+    if (handle_.Close())
+        return true;
+    ReportCloseError(name_);
+    return false;
 }
 
 int64_t DiskFile::Read(void* buffer, DWORD count)
 {
     DWORD done = 0;
-    if (ReadFile(handle_, buffer, count, &done, nullptr))
+    if (ReadFile(handle_.Get(), buffer, count, &done, nullptr))
         return done;
     DWORD error = GetLastError();
-    DWORD type = GetFileType(handle_);
+    DWORD type = GetFileType(handle_.Get());
     // The smaller retries do not qualify again, so each is made at most once.
     if ((type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) && count > kDeviceReadLimit)
         return Read(buffer, kDeviceReadLimit);
@@ -131,7 +127,7 @@ bool DiskFile::Write(const void* buffer, DWORD count)
     if (count == 0)
         return true;
     DWORD done = 0;
-    if (WriteFile(handle_, buffer, count, &done, nullptr) && done == count)
+    if (WriteFile(handle_.Get(), buffer, count, &done, nullptr) && done == count)
         return true;
     // A volume with room to spare that refuses to grow a file past 4 GB has
     // a file-size limit, not a full disk.
@@ -167,7 +163,7 @@ void DiskFile::Seek(int64_t offset, DWORD method)
     LONG high = LONG(offset >> 32);
     // A low half of 0xFFFFFFFF is a valid answer; only the error code tells.
     SetLastError(NO_ERROR);
-    DWORD low = SetFilePointer(handle_, LONG(uint32_t(offset)), &high, method);
+    DWORD low = SetFilePointer(handle_.Get(), LONG(uint32_t(offset)), &high, method);
     if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
         ReportSeekError(name_);
 }
@@ -181,7 +177,7 @@ int64_t DiskFile::Tell()
     }
     LONG high = 0;
     SetLastError(NO_ERROR);
-    DWORD low = SetFilePointer(handle_, 0, &high, FILE_CURRENT);
+    DWORD low = SetFilePointer(handle_.Get(), 0, &high, FILE_CURRENT);
     if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
     {
         ReportSeekError(name_);
@@ -192,14 +188,14 @@ int64_t DiskFile::Tell()
 
 bool DiskFile::IsOpened()
 {
-    return handle_ != INVALID_HANDLE_VALUE;
+    return handle_.Valid();
 }
 
 bool DiskFile::FileLength(int64_t& length)
 {
     DWORD high = 0;
     SetLastError(NO_ERROR);
-    DWORD low = GetFileSize(handle_, &high);
+    DWORD low = GetFileSize(handle_.Get(), &high);
     if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
     {
         ReportSeekError(name_);

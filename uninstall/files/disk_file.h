@@ -3,6 +3,7 @@
 // buffering. A file made by Create and still open when the object goes away
 // is closed and deleted; one closed explicitly stays. Failures of close,
 // read, write, seek and tell go to the process error sink.
+#include "common/handles.h"
 #include "files/path_names.h"
 
 #include <windows.h>
@@ -42,7 +43,7 @@ public:
 private:
     bool FileLength(int64_t& length);
 
-    HANDLE handle_;
+    KernelHandle handle_;
     // Made by Create, so deleted when the object goes away still open.
     bool created_;
     // Created through the long form because the name part begins with "."

@@ -37,26 +37,28 @@ bool LongFormNamesTheSame(const wchar_t* name)
 }
 
 // error: why no entry was found, from the attempt that could apply.
-HANDLE FindFirst(const wchar_t* mask, WIN32_FIND_DATAW& found, DWORD& error)
+FindHandle FindFirst(const wchar_t* mask, WIN32_FIND_DATAW& found, DWORD& error)
 {
-    HANDLE handle = FindFirstFileW(mask, &found);
-    if (handle != INVALID_HANDLE_VALUE)
+    FindHandle handle(FindFirstFileW(mask, &found));
+    if (handle.Valid())
         return handle;
     error = GetLastError();
     wchar_t longName[kPathChars];
     if (LongFormNamesTheSame(mask) && MakeLongPath(mask, longName))
     {
-        handle = FindFirstFileW(longName, &found);
-        if (handle == INVALID_HANDLE_VALUE)
+        handle.Reset(FindFirstFileW(longName, &found));
+        if (!handle.Valid())
             error = GetLastError();
     }
     return handle;
 }
 
-void FillFindData(const wchar_t* mask, const WIN32_FIND_DATAW& found, FindData& data)
+// False when the entry's full name does not fit: cut, it would be handed out
+// as the name of another file.
+bool FillFindData(const wchar_t* mask, const WIN32_FIND_DATAW& found, FindData& data)
 {
-    CopyString(data.Name, mask);
-    SetName(data.Name, found.cFileName);
+    if (!CopyString(data.Name, mask) || !SetName(data.Name, found.cFileName))
+        return false;
     data.Size = (uint64_t(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     data.FileAttr = found.dwFileAttributes;
     data.IsDir = IsDirAttr(found.dwFileAttributes);
@@ -67,6 +69,7 @@ void FillFindData(const wchar_t* mask, const WIN32_FIND_DATAW& found, FindData& 
     data.MTime = FileTimeToNs(found.ftLastWriteTime);
     data.CTime = FileTimeToNs(found.ftCreationTime);
     data.ATime = FileTimeToNs(found.ftLastAccessTime);
+    return true;
 }
 
 } // namespace
@@ -109,10 +112,8 @@ bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes)
     if (!IsLinkAttr(attributes))
         return false;
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(path, &found);
-    if (search == INVALID_HANDLE_VALUE)
+    if (!FindHandle(FindFirstFileW(path, &found)).Valid())
         return true;
-    FindClose(search);
     // Cloud placeholders and the like are reparse points too, but stay
     // where they are; only a name surrogate names another place.
     const DWORD kNameSurrogate = 0x20000000;
@@ -122,7 +123,8 @@ bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes)
 uint64_t GetFreeDiskSpace(const wchar_t* name)
 {
     wchar_t folder[kPathChars];
-    GetFolderPart(name, folder);
+    if (!GetFolderPart(name, folder))
+        return 0;
     ULARGE_INTEGER available, total, totalFree;
     BOOL done =
         GetDiskFreeSpaceExW(folder[0] != 0 ? folder : nullptr, &available, &total, &totalFree);
@@ -137,14 +139,9 @@ uint64_t GetFreeDiskSpace(const wchar_t* name)
     return available.QuadPart;
 }
 
-FindFile::FindFile() : first_(true), handle_(INVALID_HANDLE_VALUE)
+FindFile::FindFile() : first_(true)
 {
     mask_[0] = 0;
-}
-
-FindFile::~FindFile()
-{
-    Close();
 }
 
 void FindFile::SetMask(const wchar_t* mask)
@@ -153,9 +150,7 @@ void FindFile::SetMask(const wchar_t* mask)
     Close();
     // Cut, the mask would search another folder or name another entry: such
     // a search finds nothing.
-    if (wcsnlen(mask, kPathChars) < kPathChars)
-        CopyString(mask_, mask);
-    else
+    if (!CopyString(mask_, mask))
         mask_[0] = 0;
     first_ = true;
 }
@@ -171,39 +166,29 @@ bool FindFile::Next(FindData& data)
         if (first_)
         {
             DWORD error = NO_ERROR;
-            HANDLE handle = FindFirst(mask_, found, error);
-            if (handle == INVALID_HANDLE_VALUE)
+            handle_ = FindFirst(mask_, found, error);
+            if (!handle_.Valid())
             {
                 data.Error = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
                              error != ERROR_NO_MORE_FILES;
                 return false;
             }
-            handle_ = handle;
         }
-        else if (!FindNextFileW(handle_, &found))
+        else if (!FindNextFileW(handle_.Get(), &found))
         {
             // The handle stays for Close.
             data.Error = GetLastError() != ERROR_NO_MORE_FILES;
             return false;
         }
         first_ = false;
-        // An entry whose full name does not fit would be handed out cut, as
-        // the name of another file: it is passed over.
-        if (IsDotEntry(found.cFileName) ||
-            size_t(PointToName(mask_) - mask_) + wcslen(found.cFileName) >= kPathChars)
-            continue;
-        FillFindData(mask_, found, data);
-        return true;
+        if (!IsDotEntry(found.cFileName) && FillFindData(mask_, found, data))
+            return true;
     }
 }
 
 void FindFile::Close()
 {
-    if (handle_ != INVALID_HANDLE_VALUE)
-    {
-        FindClose(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
+    handle_.Close();
 }
 
 bool FastFind(const wchar_t* name, FindData& data)
@@ -213,12 +198,9 @@ bool FastFind(const wchar_t* name, FindData& data)
         return false;
     WIN32_FIND_DATAW found;
     DWORD error = NO_ERROR;
-    HANDLE handle = FindFirst(name, found, error);
-    if (handle == INVALID_HANDLE_VALUE)
+    if (!FindFirst(name, found, error).Valid())
         return false;
-    FindClose(handle);
-    FillFindData(name, found, data);
-    return true;
+    return FillFindData(name, found, data);
 }
 
 bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity)
@@ -226,8 +208,8 @@ bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity)
     if (capacity == 0)
         return false;
     folder[0] = 0;
-    IMalloc* allocator = nullptr;
-    if (FAILED(SHGetMalloc(&allocator)))
+    ComPointer<IMalloc> allocator;
+    if (FAILED(SHGetMalloc(allocator.Receive())))
         return false;
     bool exists = false;
     LPITEMIDLIST items = nullptr;
@@ -238,15 +220,12 @@ bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity)
         wchar_t path[kPathChars];
         if (SHGetPathFromIDListW(items, path) && path[0] != 0)
         {
-            AddEndSlash(path);
-            AppendString(path, kArchiverFolder);
-            CopyString(folder, path, capacity);
+            const bool whole = AddEndSlash(path) && AppendString(path, kArchiverFolder);
             // A name cut to the output could be some other, existing folder.
-            exists = wcslen(path) < capacity && FileExists(path);
+            exists = CopyString(folder, path, capacity) && whole && FileExists(path);
         }
         allocator->Free(items);
     }
-    allocator->Release();
     return exists;
 }
 
@@ -299,30 +278,17 @@ SetFileInfoFn SetInfoFunction()
     return function;
 }
 
-// A handle of one check, closed at its end.
-class EntryHandle
+// The entry itself, not what a link at it points to (where Windows can).
+KernelHandle OpenEntry(const wchar_t* name, DWORD access)
 {
-public:
-    // The entry itself, not what a link at it points to (where Windows can).
-    EntryHandle(const wchar_t* name, DWORD access)
-    {
-        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-        const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
-        Handle = CreateFileW(name, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
-        wchar_t longName[kPathChars];
-        if (Handle == INVALID_HANDLE_VALUE && MakeLongPath(name, longName))
-            Handle = CreateFileW(longName, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
-    }
-    ~EntryHandle()
-    {
-        if (Handle != INVALID_HANDLE_VALUE)
-            CloseHandle(Handle);
-    }
-    EntryHandle(const EntryHandle&) = delete;
-    EntryHandle& operator=(const EntryHandle&) = delete;
-
-    HANDLE Handle;
-};
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+    KernelHandle entry(CreateFileW(name, access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    wchar_t longName[kPathChars];
+    if (!entry.Valid() && MakeLongPath(name, longName))
+        entry.Reset(CreateFileW(longName, access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    return entry;
+}
 
 // The final path of an open entry in its plain form ("\\?\C:\x" gives
 // "C:\x", "\\?\UNC\s\x" gives "\\s\x"); false when it cannot be told.
@@ -339,10 +305,12 @@ bool FinalPathOf(HANDLE handle, wchar_t (&path)[kPathChars])
 }
 
 // The folder of a path without its final separator ("C:\" keeps it).
-void FolderOf(const wchar_t* name, wchar_t (&folder)[kPathChars])
+bool FolderOf(const wchar_t* name, wchar_t (&folder)[kPathChars])
 {
-    CopyString(folder, name);
+    if (!CopyString(folder, name))
+        return false;
     RemoveNameFromPath(folder);
+    return true;
 }
 
 // The open entry is a plain file, and where Windows can tell its final
@@ -356,14 +324,13 @@ bool IsPlainFileIn(HANDLE file, const wchar_t* folder)
         return false;
     if (!HasFinalPaths())
         return true;
-    EntryHandle folderEntry(folder, FILE_READ_ATTRIBUTES);
+    const KernelHandle folderEntry = OpenEntry(folder, FILE_READ_ATTRIBUTES);
     wchar_t fileFinal[kPathChars], fileFolder[kPathChars], folderFinal[kPathChars];
-    if (folderEntry.Handle == INVALID_HANDLE_VALUE ||
-        !FinalPathOf(folderEntry.Handle, folderFinal) || !FinalPathOf(file, fileFinal))
+    if (!folderEntry.Valid() || !FinalPathOf(folderEntry.Get(), folderFinal) ||
+        !FinalPathOf(file, fileFinal))
         return false;
-    AddEndSlash(folderFinal);
-    GetFolderPart(fileFinal, fileFolder);
-    return CompareNoCase(fileFolder, folderFinal) == 0;
+    return AddEndSlash(folderFinal) && GetFolderPart(fileFinal, fileFolder) &&
+           CompareNoCase(fileFolder, folderFinal) == 0;
 }
 
 // "X:" or "X:\".
@@ -374,11 +341,9 @@ bool IsDriveRoot(const wchar_t* path)
 
 bool IsFileInReachedFolder(const wchar_t* name)
 {
-    if (name == nullptr || name[0] == 0 || std::wcslen(name) >= kPathChars)
-        return false;
     wchar_t folder[kPathChars];
-    FolderOf(name, folder);
-    return folder[0] != 0 && IsFolderReachedDirectly(folder);
+    return name != nullptr && FolderOf(name, folder) && folder[0] != 0 &&
+           IsFolderReachedDirectly(folder);
 }
 
 } // namespace
@@ -432,10 +397,9 @@ bool IsOpenedLinkToElsewhere(HANDLE entry, DWORD attributes)
 
 bool IsFolderReachedDirectly(const wchar_t* folder)
 {
-    if (folder == nullptr || std::wcslen(folder) >= kPathChars)
-        return false;
     wchar_t path[kPathChars];
-    CopyString(path, folder);
+    if (folder == nullptr || !CopyString(path, folder))
+        return false;
     size_t length = std::wcslen(path);
     // "C:\dir\" is the folder "C:\dir"; a root keeps its separator.
     while (length > 3 && IsPathSeparator(path[length - 1]))
@@ -467,28 +431,26 @@ bool IsFolderReachedDirectly(const wchar_t* folder)
 
 bool IsFileReallyInside(const wchar_t* name)
 {
-    if (!IsFileInReachedFolder(name))
-        return false;
     wchar_t folder[kPathChars];
-    FolderOf(name, folder);
-    EntryHandle file(name, FILE_READ_ATTRIBUTES);
-    return file.Handle != INVALID_HANDLE_VALUE && IsPlainFileIn(file.Handle, folder);
+    if (!IsFileInReachedFolder(name) || !FolderOf(name, folder))
+        return false;
+    const KernelHandle file = OpenEntry(name, FILE_READ_ATTRIBUTES);
+    return file.Valid() && IsPlainFileIn(file.Get(), folder);
 }
 
 bool DelFileInside(const wchar_t* name)
 {
-    if (!IsFileInReachedFolder(name))
+    wchar_t folder[kPathChars];
+    if (!IsFileInReachedFolder(name) || !FolderOf(name, folder))
         return false;
     if (!HasHandleUpdates())
         return IsFileReallyInside(name) && DelFile(name);
-    wchar_t folder[kPathChars];
-    FolderOf(name, folder);
-    EntryHandle file(name, DELETE | FILE_READ_ATTRIBUTES);
-    if (file.Handle == INVALID_HANDLE_VALUE || !IsPlainFileIn(file.Handle, folder))
+    const KernelHandle file = OpenEntry(name, DELETE | FILE_READ_ATTRIBUTES);
+    if (!file.Valid() || !IsPlainFileIn(file.Get(), folder))
         return false;
     // Deleted through the handle that was checked: the name cannot have been
     // swapped for a link in between.
-    return DeleteOpenedEntry(file.Handle);
+    return DeleteOpenedEntry(file.Get());
 }
 
 bool PrepareFileToWrite(const wchar_t* name)
@@ -497,17 +459,12 @@ bool PrepareFileToWrite(const wchar_t* name)
         return false;
     // Made exclusively: a dangling link at the name makes this fail too, so
     // nothing is ever created where a link points.
-    HANDLE made = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    KernelHandle made(CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     wchar_t longName[kPathChars];
-    if (made == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+    if (!made.Valid() && GetLastError() != ERROR_FILE_EXISTS &&
         GetLastError() != ERROR_ALREADY_EXISTS && MakeLongPath(name, longName))
-        made = CreateFileW(longName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    if (made != INVALID_HANDLE_VALUE)
-    {
-        CloseHandle(made);
-        return true;
-    }
-    return IsFileReallyInside(name);
+        made.Reset(CreateFileW(longName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    return made.Valid() || IsFileReallyInside(name);
 }
 
 bool IsDeviceName(const wchar_t* name)

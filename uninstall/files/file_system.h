@@ -1,8 +1,11 @@
 #pragma once
+// files/: path names, file-system operations and the file object; uses common/ only.
+//
 // Failure-tolerant wrappers of the Windows file functions. Each one that
 // takes a name calls Windows with the name as given and, only when that
 // fails, once more with its "\\?\" long form. Failures come back as false,
 // 0, INVALID_FILE_ATTRIBUTES or FindData::Error, never as a message.
+#include "common/handles.h"
 #include "files/path_names.h"
 
 #include <windows.h>
@@ -71,7 +74,6 @@ class FindFile
 {
 public:
     FindFile();
-    ~FindFile();
     FindFile(const FindFile&) = delete;
     FindFile& operator=(const FindFile&) = delete;
 
@@ -85,11 +87,11 @@ public:
 private:
     wchar_t mask_[kPathChars];
     bool first_;
-    HANDLE handle_;
+    FindHandle handle_;
 };
 
-// The one entry of a name without wildcards; false when there is none or
-// the name holds wildcards.
+// The one entry of a name without wildcards; false when there is none, the
+// name holds wildcards or the entry's full name does not fit.
 bool FastFind(const wchar_t* name, FindData& data);
 
 // Links. A folder or file that a user of this machine made a link or junction

@@ -78,10 +78,9 @@ wchar_t* PointToLastChar(wchar_t* path)
     return const_cast<wchar_t*>(PointToLastChar(const_cast<const wchar_t*>(path)));
 }
 
-void AddEndSlash(wchar_t* path, size_t capacity)
+bool AddEndSlash(wchar_t* path, size_t capacity)
 {
-    if (path[0] != 0 && *PointToLastChar(path) != L'\\')
-        AppendString(path, L"\\", capacity);
+    return path[0] == 0 || *PointToLastChar(path) == L'\\' || AppendString(path, L"\\", capacity);
 }
 
 void RemoveNameFromPath(wchar_t* path)
@@ -93,30 +92,29 @@ void RemoveNameFromPath(wchar_t* path)
     path[name] = 0;
 }
 
-void SetName(wchar_t* path, const wchar_t* name, size_t capacity)
+bool SetName(wchar_t* path, const wchar_t* name, size_t capacity)
 {
     size_t offset = PointToName(path) - path;
-    if (offset < capacity)
-        CopyString(path + offset, name, capacity - offset);
+    return offset < capacity && CopyString(path + offset, name, capacity - offset);
 }
 
-void GetFolderPart(const wchar_t* path, wchar_t* folder, size_t capacity)
+bool GetFolderPart(const wchar_t* path, wchar_t* folder, size_t capacity)
 {
     if (capacity == 0)
-        return;
+        return false;
     size_t length = PointToName(path) - path;
     // CopyString stops at capacity - 1, so this copies exactly the folder
     // part, cut to the output.
-    CopyString(folder, path, length + 1 < capacity ? length + 1 : capacity);
+    CopyStringCut(folder, path, length + 1 < capacity ? length + 1 : capacity);
+    return length < capacity;
 }
 
-void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* output, size_t capacity)
+bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* output, size_t capacity)
 {
     wchar_t joined[kPathChars];
-    CopyString(joined, folder);
-    AddEndSlash(joined);
-    AppendString(joined, name);
-    CopyString(output, joined, capacity);
+    const bool whole =
+        CopyString(joined, folder) && AddEndSlash(joined) && AppendString(joined, name);
+    return CopyString(output, joined, capacity) && whole;
 }
 
 bool MakeLongPath(const wchar_t* path, wchar_t* output, size_t capacity)
@@ -130,18 +128,17 @@ bool MakeLongPath(const wchar_t* path, wchar_t* output, size_t capacity)
         {
             if (capacity <= length + 4)
                 return false;
-            CopyString(output, kLongPrefix, capacity);
-            AppendString(output, path, capacity);
+            return CopyString(output, kLongPrefix, capacity) &&
+                   AppendString(output, path, capacity);
         }
         else
         {
             if (capacity <= length + 6)
                 return false;
             // \\server\share becomes \\?\UNC\server\share.
-            CopyString(output, kUncLongPrefix, capacity);
-            AppendString(output, path + 1, capacity);
+            return CopyString(output, kUncLongPrefix, capacity) &&
+                   AppendString(output, path + 1, capacity);
         }
-        return true;
     }
 
     wchar_t current[kPathChars];
@@ -154,18 +151,13 @@ bool MakeLongPath(const wchar_t* path, wchar_t* output, size_t capacity)
         if (capacity <= length + 6)
             return false;
         current[2] = 0;
-        CopyString(output, kLongPrefix, capacity);
-        AppendString(output, current, capacity);
-        AppendString(output, path, capacity);
-        return true;
+        return CopyString(output, kLongPrefix, capacity) &&
+               AppendString(output, current, capacity) && AppendString(output, path, capacity);
     }
-    AddEndSlash(current);
-    if (capacity <= wcslen(current) + length + 4)
+    if (!AddEndSlash(current) || capacity <= wcslen(current) + length + 4)
         return false;
     if (path[0] == L'.' && IsPathSeparator(path[1]))
         path += 2;
-    CopyString(output, kLongPrefix, capacity);
-    AppendString(output, current, capacity);
-    AppendString(output, path, capacity);
-    return true;
+    return CopyString(output, kLongPrefix, capacity) && AppendString(output, current, capacity) &&
+           AppendString(output, path, capacity);
 }

@@ -25,41 +25,47 @@ wchar_t* PointToName(wchar_t* path);
 const wchar_t* PointToLastChar(const wchar_t* path);
 wchar_t* PointToLastChar(wchar_t* path);
 
+// AddEndSlash, SetName, GetFolderPart and JoinPath return false when the
+// whole name did not fit its buffer: a cut name names another file.
+
 // Appends "\" unless the path is empty or already ends in "\".
-void AddEndSlash(wchar_t* path, size_t capacity);
+[[nodiscard]] bool AddEndSlash(wchar_t* path, size_t capacity);
 // Cuts the name part and the separator before it, but keeps a root's.
 void RemoveNameFromPath(wchar_t* path);
 // Replaces the name part of the path in its buffer.
-void SetName(wchar_t* path, const wchar_t* name, size_t capacity);
+[[nodiscard]] bool SetName(wchar_t* path, const wchar_t* name, size_t capacity);
 // The folder part, its final separator included; empty for a bare name.
-void GetFolderPart(const wchar_t* path, wchar_t* folder, size_t capacity);
+[[nodiscard]] bool GetFolderPart(const wchar_t* path, wchar_t* folder, size_t capacity);
 // folder + "\" (when needed) + name; output may be the folder's own buffer.
-void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* output, size_t capacity);
+[[nodiscard]] bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* output,
+                            size_t capacity);
 // "\\?\X:\..." or "\\?\UNC\server\..." for the path, relative ones resolved
 // against the current directory. False when the path is empty, the current
 // directory cannot be read or the result does not fit; the output is then
 // left untouched. The output must not be the path's own buffer.
-bool MakeLongPath(const wchar_t* path, wchar_t* output, size_t capacity);
+[[nodiscard]] bool MakeLongPath(const wchar_t* path, wchar_t* output, size_t capacity);
 
 // Capacity-carrying forms for fixed arrays.
-template <size_t N> inline void AddEndSlash(wchar_t (&path)[N])
+template <size_t N> [[nodiscard]] inline bool AddEndSlash(wchar_t (&path)[N])
 {
-    AddEndSlash(path, N);
+    return AddEndSlash(path, N);
 }
-template <size_t N> inline void SetName(wchar_t (&path)[N], const wchar_t* name)
+template <size_t N> [[nodiscard]] inline bool SetName(wchar_t (&path)[N], const wchar_t* name)
 {
-    SetName(path, name, N);
-}
-template <size_t N> inline void GetFolderPart(const wchar_t* path, wchar_t (&folder)[N])
-{
-    GetFolderPart(path, folder, N);
+    return SetName(path, name, N);
 }
 template <size_t N>
-inline void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t (&output)[N])
+[[nodiscard]] inline bool GetFolderPart(const wchar_t* path, wchar_t (&folder)[N])
 {
-    JoinPath(folder, name, output, N);
+    return GetFolderPart(path, folder, N);
 }
-template <size_t N> inline bool MakeLongPath(const wchar_t* path, wchar_t (&output)[N])
+template <size_t N>
+[[nodiscard]] inline bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t (&output)[N])
+{
+    return JoinPath(folder, name, output, N);
+}
+template <size_t N>
+[[nodiscard]] inline bool MakeLongPath(const wchar_t* path, wchar_t (&output)[N])
 {
     return MakeLongPath(path, output, N);
 }

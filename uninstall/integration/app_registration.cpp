@@ -4,9 +4,9 @@
 #include "files/path_names.h"
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
+#include "platform/platform_probes.h"
 #include "settings/registry_paths.h"
 #include "settings/settings_store.h"
-#include "startup/platform_probes.h"
 
 namespace
 {
@@ -15,33 +15,31 @@ const wchar_t kRegisteredApplicationsKey[] = L"\\Software\\RegisteredApplication
 
 } // namespace
 
-void ProgramFilePath(const wchar_t* programPath, const wchar_t* fileName, wchar_t* path,
+bool ProgramFilePath(const wchar_t* programPath, const wchar_t* fileName, wchar_t* path,
                      size_t capacity)
 {
     if (capacity == 0)
-        return;
+        return false;
     if (programPath)
-        CopyString(path, programPath, capacity);
-    else
-    {
-        DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(capacity));
-        // A cut name would put the file into a wrong folder: use a bare name.
-        if (length == 0 || length >= capacity)
-            path[0] = 0;
-    }
-    SetName(path, fileName, capacity);
+        return CopyString(path, programPath, capacity) && SetName(path, fileName, capacity);
+    DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(capacity));
+    // A cut name would put the file into a wrong folder: use a bare name.
+    if (length == 0 || length >= capacity)
+        path[0] = 0;
+    return SetName(path, fileName, capacity);
 }
 
 bool RegisterAppPath(const wchar_t* programPath)
 {
     wchar_t archiver[kPathChars];
-    ProgramFilePath(programPath, L"Velnox.exe", archiver);
+    wchar_t folder[kPathChars];
+    // Cut, the name would send whoever looks the archiver up to another file.
+    if (!ProgramFilePath(programPath, L"Velnox.exe", archiver) || !CopyString(folder, archiver))
+        return true;
+    RemoveNameFromPath(folder);
     if (SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"", archiver) == ERROR_ACCESS_DENIED)
         return false;
     SetString(HKEY_LOCAL_MACHINE, L"", L"exe32", archiver);
-    wchar_t folder[kPathChars];
-    CopyString(folder, archiver);
-    RemoveNameFromPath(folder);
     SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"Path", folder);
     // 64-bit programs look the archiver up in their own view.
     SelectRegistryView(true);

@@ -5,13 +5,15 @@
 #include <cstddef>
 
 // Full path of a file in this program's folder. programPath is the program's
-// full path; null means the running module.
-void ProgramFilePath(const wchar_t* programPath, const wchar_t* fileName, wchar_t* path,
-                     size_t capacity);
+// full path; null means the running module. False when the name does not fit
+// whole: cut, it would be another file.
+[[nodiscard]] bool ProgramFilePath(const wchar_t* programPath, const wchar_t* fileName,
+                                   wchar_t* path, size_t capacity);
 template <size_t N>
-inline void ProgramFilePath(const wchar_t* programPath, const wchar_t* fileName, wchar_t (&path)[N])
+[[nodiscard]] inline bool ProgramFilePath(const wchar_t* programPath, const wchar_t* fileName,
+                                          wchar_t (&path)[N])
 {
-    ProgramFilePath(programPath, fileName, path, N);
+    return ProgramFilePath(programPath, fileName, path, N);
 }
 
 // False only when the first App Paths write is refused with access denied,

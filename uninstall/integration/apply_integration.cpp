@@ -7,6 +7,8 @@
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
 #include "integration/shortcuts.h"
+#include "integration/uninstall_entry.h"
+#include "run/run_state.h"
 #include "settings/settings_store.h"
 
 bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
@@ -26,4 +28,14 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
     const bool haveIcon = iconFile[0] != 0 && FileExists(iconFile);
     UpdateShortcuts(options, groupPath, groupPathCapacity, haveIcon ? iconFile : nullptr);
     return true;
+}
+
+void AcceptIntegrationChoice(const IntegrationOptions& options)
+{
+    const HeldRegistryKeys held;
+    StoreIntegrationOptions(options);
+    ApplyIntegration(options, RunState.ProgramGroupPath, kPathChars);
+    if (!RunState.MsiMode)
+        WriteUninstallEntry();
+    SetExtensionAssociation(L".ace", false, false, false, false);
 }

@@ -11,3 +11,9 @@ struct IntegrationOptions;
 // groupPath receives the program-group folder.
 bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
                       size_t groupPathCapacity);
+
+// What OK in the settings dialog does, in this order: stores the options,
+// applies them (a refused write leaves what was done, and setup goes on),
+// writes the uninstall entry unless an installer package drives the run, and
+// gives ".ace" back.
+void AcceptIntegrationChoice(const IntegrationOptions& options);

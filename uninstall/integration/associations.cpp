@@ -19,11 +19,10 @@ namespace
 const size_t kSettingsKeyChars = 80;
 const size_t kCommandChars = 2080;
 
-const wchar_t kShellNewFormat[] = L"%s\\ShellNew";
-
-void ComposeSettingsKey(const wchar_t* extension, wchar_t (&key)[kSettingsKeyChars])
+// A record key cut to the buffer would be another extension's.
+bool ComposeSettingsKey(const wchar_t* extension, wchar_t (&key)[kSettingsKeyChars])
 {
-    FormatInto(key, L"Setup\\%s", extension);
+    return FormatString(key, L"Setup\\%s", extension) >= 0;
 }
 
 const wchar_t kTypeExpand[] = L"TypeExpand";
@@ -45,7 +44,8 @@ bool ReadPreviousOwner(const wchar_t* extension, PreviousAssociation& previous)
                       &previous.TypeKind) == TextValue::Unusable)
         return false;
     wchar_t shellNewKey[kPathChars];
-    FormatInto(shellNewKey, kShellNewFormat, extension);
+    if (!ShellNewKey(extension, shellNewKey))
+        return false;
     switch (ReadTextValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", previous.ShellNew,
                           kPreviousShellNewChars, &previous.ShellNewKind))
     {
@@ -57,7 +57,7 @@ bool ReadPreviousOwner(const wchar_t* extension, PreviousAssociation& previous)
     case TextValue::Absent:
         // A null file is a null file whatever its value holds.
         if (ValueExists(HKEY_CLASSES_ROOT, shellNewKey, L"NullFile"))
-            CopyString(previous.ShellNew, L"*");
+            CopyStringCut(previous.ShellNew, L"*");
         break;
     }
     return true;
@@ -80,9 +80,8 @@ bool SavePreviousAssociation(const wchar_t* extension)
 {
     PreviousAssociation previous;
     wchar_t key[kSettingsKeyChars];
-    ComposeSettingsKey(extension, key);
-    if (!ReadPreviousOwner(extension, previous) || !RecordKeepsText(key, previous.Type) ||
-        !RecordKeepsText(key, previous.ShellNew))
+    if (!ComposeSettingsKey(extension, key) || !ReadPreviousOwner(extension, previous) ||
+        !RecordKeepsText(key, previous.Type) || !RecordKeepsText(key, previous.ShellNew))
         return false;
     SetUserInt(key, L"Exist", previous.Exist);
     SetUserString(key, L"Type", previous.Type);
@@ -94,10 +93,12 @@ bool SavePreviousAssociation(const wchar_t* extension)
 
 // A damaged record reads safely: an "Exist" that is not a number counts as
 // 1, so another program's key is given a class back rather than deleted.
-void LoadPreviousAssociation(const wchar_t* extension, PreviousAssociation& previous)
+// False when the record cannot be named.
+bool LoadPreviousAssociation(const wchar_t* extension, PreviousAssociation& previous)
 {
     wchar_t key[kSettingsKeyChars];
-    ComposeSettingsKey(extension, key);
+    if (!ComposeSettingsKey(extension, key))
+        return false;
     previous.Exist = GetUserInt(key, L"Exist", 1);
     GetUserString(key, L"Type", previous.Type, L"");
     // An older installation may have saved its own class: giving that back
@@ -107,12 +108,14 @@ void LoadPreviousAssociation(const wchar_t* extension, PreviousAssociation& prev
     GetUserString(key, L"ShellNew", previous.ShellNew, L"");
     previous.TypeKind = LoadKind(key, kTypeExpand);
     previous.ShellNewKind = LoadKind(key, kShellNewExpand);
+    return true;
 }
 
 void RestorePreviousAssociation(const wchar_t* extension, const PreviousAssociation& previous)
 {
     wchar_t shellNewKey[kPathChars];
-    FormatInto(shellNewKey, kShellNewFormat, extension);
+    if (!ShellNewKey(extension, shellNewKey))
+        return;
     if (previous.Exist != 0)
     {
         SetText(HKEY_CLASSES_ROOT, extension, nullptr, previous.Type, previous.TypeKind);
@@ -141,8 +144,8 @@ void GiveBack(const wchar_t* extension, bool ownFormat, bool zip)
 {
     PreviousAssociation previous;
     const bool own = IsOwnAssociation(extension);
-    if (own || ownFormat)
-        LoadPreviousAssociation(extension, previous);
+    if ((own || ownFormat) && !LoadPreviousAssociation(extension, previous))
+        return;
     if (own)
         RestorePreviousAssociation(extension, previous);
     else if (ownFormat || zip)
@@ -171,20 +174,18 @@ const ClassEntry kClasses[] = {
 void WriteClass(const ClassEntry& entry, const wchar_t* openCommand, const wchar_t* archiverPath)
 {
     wchar_t key[kSettingsKeyChars];
-    FormatInto(key, L"%s\\shell\\open\\command", entry.ClassName);
-    SetString(HKEY_CLASSES_ROOT, key, nullptr, openCommand);
-    FormatInto(key, L"%s\\DefaultIcon", entry.ClassName);
+    if (FormatString(key, L"%s\\shell\\open\\command", entry.ClassName) >= 0)
+        SetString(HKEY_CLASSES_ROOT, key, nullptr, openCommand);
+    if (FormatString(key, L"%s\\DefaultIcon", entry.ClassName) < 0)
+        return;
     // An icon chosen by the user or another tool is kept, even one this
     // program cannot read.
     wchar_t icon[kPathChars];
+    wchar_t newIcon[kCommandChars];
     if (ReadTextValue(HKEY_CLASSES_ROOT, key, nullptr, icon, kPathChars, nullptr) !=
             TextValue::Unusable &&
-        icon[0] == 0)
-    {
-        wchar_t newIcon[kCommandChars];
-        SetString(HKEY_CLASSES_ROOT, key, nullptr,
-                  FormatInto(newIcon, entry.IconFormat, archiverPath));
-    }
+        icon[0] == 0 && FormatString(newIcon, entry.IconFormat, archiverPath) >= 0)
+        SetString(HKEY_CLASSES_ROOT, key, nullptr, newIcon);
 }
 } // namespace
 
@@ -221,10 +222,12 @@ void AssociateExtensions(const IntegrationOptions& options)
 
 bool RegisterProgIds()
 {
+    // Cut, the name would make the classes open another program.
     wchar_t archiverPath[kPathChars];
-    ProgramFilePath(nullptr, L"Velnox.exe", archiverPath);
     wchar_t openCommand[kCommandChars];
-    FormatInto(openCommand, L"\"%s\" \"%%1\"", archiverPath);
+    if (!ProgramFilePath(nullptr, L"Velnox.exe", archiverPath) ||
+        FormatString(openCommand, L"\"%s\" \"%%1\"", archiverPath) < 0)
+        return true;
 
     // The first write tells whether the classes can be written at all.
     if (SetString(HKEY_CLASSES_ROOT, kArchiverClass, nullptr,

@@ -57,14 +57,16 @@ const SingleFlag kSingleFlags[] = {
 
 void SplitExtensionGroup(const wchar_t* group, ExtensionList& list)
 {
-    wchar_t cut[kExtensionGroupChars];
-    CopyString(cut, group);
+    wchar_t copy[kExtensionGroupChars];
     list.Count = 0;
+    // Cut, the last extension would be another one.
+    if (!CopyString(copy, group))
+        return;
     size_t out = 0;
     bool itemStart = true;
-    for (size_t i = 0; cut[i] != 0; i++)
+    for (size_t i = 0; copy[i] != 0; i++)
     {
-        if (cut[i] == L'.' && !itemStart)
+        if (copy[i] == L'.' && !itemStart)
         {
             list.Text[out++] = 0;
             itemStart = true;
@@ -74,7 +76,7 @@ void SplitExtensionGroup(const wchar_t* group, ExtensionList& list)
             list.Items[list.Count++] = list.Text + out;
             itemStart = false;
         }
-        list.Text[out++] = cut[i];
+        list.Text[out++] = copy[i];
     }
     list.Text[out] = 0;
 }
@@ -97,9 +99,10 @@ void LoadIntegrationOptions(IntegrationOptions& options)
     for (size_t row = 0; row < kAssociationRows; row++)
     {
         const wchar_t* primary = AssociationTable[row].PrimaryExtension;
+        // A key cut to the buffer would be another row's: its default holds.
         wchar_t key[kExtensionGroupChars];
-        FormatInto(key, L"Setup\\%s", primary);
-        options.Associate[row] = GetUserInt(key, L"Set", 1) != 0;
+        options.Associate[row] =
+            FormatString(key, L"Setup\\%s", primary) < 0 || GetUserInt(key, L"Set", 1) != 0;
         if ((row == kAssociationRowJar || row == kAssociationRowIso) && !IsOwnAssociation(primary))
         {
             // ".jar" is offered only while it already opens in the archiver;

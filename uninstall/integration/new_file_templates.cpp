@@ -27,9 +27,9 @@ const uint8_t kZipTemplateFirst = 0x50; // "P"
 const unsigned kVolumesAssociated = 30;
 const unsigned kVolumesRestored = 100;
 
-void ComposeVolumeExtension(unsigned number, wchar_t (&extension)[32])
+bool ComposeVolumeExtension(unsigned number, wchar_t (&extension)[32])
 {
-    FormatInto(extension, L".v%02u", number);
+    return FormatString(extension, L".v%02u", number) >= 0;
 }
 
 void EnsureTemplateFile(const wchar_t* path, const uint8_t* bytes, unsigned size, uint8_t first)
@@ -55,23 +55,24 @@ void EnsureTemplateFile(const wchar_t* path, const uint8_t* bytes, unsigned size
 }
 } // namespace
 
+bool ShellNewKey(const wchar_t* extension, wchar_t (&key)[kPathChars])
+{
+    return FormatString(key, L"%s\\ShellNew", extension) >= 0;
+}
+
 void WriteNewFileTemplate(const wchar_t* extension, bool zip, const wchar_t* programPath)
 {
     wchar_t shellNewKey[kPathChars];
-    FormatInto(shellNewKey, L"%s\\ShellNew", extension);
+    wchar_t path[kPathChars];
+    if (!ShellNewKey(extension, shellNewKey) ||
+        !ProgramFilePath(programPath, zip ? kZipTemplateName : kOwnTemplateName, path))
+        return;
     // Whatever a previous owner left there ("NullFile", "Command") goes.
     DeleteKey(HKEY_CLASSES_ROOT, shellNewKey);
-    wchar_t path[kPathChars];
     if (zip)
-    {
-        ProgramFilePath(programPath, kZipTemplateName, path);
         EnsureTemplateFile(path, kZipTemplate, kZipTemplateSize, kZipTemplateFirst);
-    }
     else
-    {
-        ProgramFilePath(programPath, kOwnTemplateName, path);
         EnsureTemplateFile(path, kOwnTemplate, kOwnTemplateSize, kOwnTemplateFirst);
-    }
     SetString(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", path);
 }
 
@@ -80,8 +81,8 @@ void AssociateVolumeExtensions()
     for (unsigned number = 0; number < kVolumesAssociated; number++)
     {
         wchar_t extension[32];
-        ComposeVolumeExtension(number, extension);
-        SetString(HKEY_CLASSES_ROOT, extension, nullptr, kArchiverClass);
+        if (ComposeVolumeExtension(number, extension))
+            SetString(HKEY_CLASSES_ROOT, extension, nullptr, kArchiverClass);
     }
 }
 
@@ -93,8 +94,7 @@ void RestoreVolumeExtensions(bool exist, const wchar_t* type, unsigned long kind
     for (unsigned number = 0; number < kVolumesRestored; number++)
     {
         wchar_t extension[32];
-        ComposeVolumeExtension(number, extension);
-        if (!IsOwnAssociation(extension))
+        if (!ComposeVolumeExtension(number, extension) || !IsOwnAssociation(extension))
             continue;
         if (exist && type[0] != 0)
             SetText(HKEY_CLASSES_ROOT, extension, nullptr, type, kind);
@@ -106,11 +106,11 @@ void RestoreVolumeExtensions(bool exist, const wchar_t* type, unsigned long kind
 void RemoveOwnTemplateEntry(const wchar_t* extension, bool zip, const wchar_t* programPath)
 {
     wchar_t shellNewKey[kPathChars];
-    FormatInto(shellNewKey, L"%s\\ShellNew", extension);
     wchar_t own[kPathChars];
-    ProgramFilePath(programPath, zip ? kZipTemplateName : kOwnTemplateName, own);
     wchar_t named[kPathChars];
-    if (ReadTextValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", named, kPathChars, nullptr) !=
+    if (!ShellNewKey(extension, shellNewKey) ||
+        !ProgramFilePath(programPath, zip ? kZipTemplateName : kOwnTemplateName, own) ||
+        ReadTextValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", named, kPathChars, nullptr) !=
             TextValue::Text ||
         CompareNoCase(named, own) != 0)
         return;

@@ -2,12 +2,15 @@
 // Explorer's "New" entries for an empty archive of the own format and an empty
 // ZIP archive, the old-style volume extensions ".v00"... of the own format,
 // and the give-back of ".ace", which is no longer offered.
+#include "files/path_names.h"
 
 const wchar_t kOwnTemplateName[] = L"vnxnew.dat";
 const wchar_t kZipTemplateName[] = L"zipnew.dat";
 const unsigned kOwnTemplateSize = 24;
 const unsigned kZipTemplateSize = 22;
 
+// The extension's "ShellNew" key; false when the name does not fit whole.
+[[nodiscard]] bool ShellNewKey(const wchar_t* extension, wchar_t (&key)[kPathChars]);
 // Replaces the extension's "ShellNew" entry by one naming the template file in
 // this program's folder, writing that file first unless it already has the
 // template's size. programPath is this program's full path; null means the

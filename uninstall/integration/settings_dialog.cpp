@@ -4,14 +4,12 @@
 
 #include "common/strings.h"
 #include "integration/apply_integration.h"
-#include "integration/associations.h"
 #include "integration/context_items_dialog.h"
 #include "integration/integration_options.h"
 #include "localization/dialog_handler.h"
 #include "localization/messages.h"
-#include "removal/uninstall_entry.h"
 #include "resources/resource.h"
-#include "startup/run_state.h"
+#include "run/run_state.h"
 
 namespace
 {
@@ -62,14 +60,14 @@ void ShowInformation(HWND dialog)
     static const uint32_t kParts[] = {MSG_SETUP_INFO1, MSG_SETUP_INFO2, MSG_SETUP_INFO3,
                                       MSG_SETUP_INFO4, MSG_SETUP_INFO5};
     wchar_t text[kInfoTextChars];
-    CopyString(text, L"   ");
+    CopyStringCut(text, L"   ");
     for (uint32_t part : kParts)
     {
-        AppendString(text, L" ");
-        AppendString(text, MessageText(part));
+        AppendStringCut(text, L" ");
+        AppendStringCut(text, MessageText(part));
     }
-    AppendString(text, L"\r\n    ");
-    AppendString(text, MessageText(MSG_SETUP_INFO_LAST));
+    AppendStringCut(text, L"\r\n    ");
+    AppendStringCut(text, MessageText(MSG_SETUP_INFO_LAST));
     SetDlgItemTextW(dialog, IDC_SETUP_INFO, text);
 }
 
@@ -92,12 +90,7 @@ void AcceptDialog(HWND dialog)
 {
     IntegrationOptions options = {};
     ReadOptionsFromDialog(dialog, options);
-    StoreIntegrationOptions(options);
-    // A refused write leaves what was done; setup goes on regardless.
-    ApplyIntegration(options, RunState.ProgramGroupPath, kPathChars);
-    if (!RunState.MsiMode)
-        WriteUninstallEntry();
-    SetExtensionAssociation(L".ace", false, false, false, false);
+    AcceptIntegrationChoice(options);
     EndDialog(dialog, 1);
 }
 

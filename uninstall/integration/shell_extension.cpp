@@ -5,8 +5,8 @@
 #include "files/path_names.h"
 #include "integration/app_registration.h"
 #include "integration/integration_options.h"
+#include "platform/platform_probes.h"
 #include "settings/settings_store.h"
-#include "startup/platform_probes.h"
 
 #include <shlobj.h>
 
@@ -54,20 +54,29 @@ const wchar_t* const kOldDirectoryKeys[] = {
     L"Directory\\shellex\\DragDropHandlers\\%s",
 };
 
-void FormatHandlerKey(const HandlerKey& row, const wchar_t* clsid, const wchar_t* handlerName,
+// Keys are named whole or not at all: a cut one would be another program's.
+bool FormatHandlerKey(const HandlerKey& row, const wchar_t* clsid, const wchar_t* handlerName,
                       wchar_t (&key)[kKeyChars])
 {
-    FormatInto(key, row.Key, row.Kind == NamedByHandler ? handlerName : clsid);
+    return FormatString(key, row.Key, row.Kind == NamedByHandler ? handlerName : clsid) >= 0;
+}
+
+bool FormatClassKeys(const wchar_t* clsid, wchar_t (&key)[kKeyChars], wchar_t (&server)[kKeyChars])
+{
+    return FormatString(key, L"CLSID\\%s", clsid) >= 0 &&
+           FormatString(server, L"CLSID\\%s\\InProcServer32", clsid) >= 0;
 }
 
 void WriteClassKeys(const wchar_t* clsid, const wchar_t* libraryPath, bool is64Bit)
 {
     wchar_t key[kKeyChars];
+    wchar_t server[kKeyChars];
+    if (!FormatClassKeys(clsid, key, server))
+        return;
     SelectRegistryView(is64Bit);
-    SetString(HKEY_CLASSES_ROOT, FormatInto(key, L"CLSID\\%s", clsid), L"", L"Velnox");
-    FormatInto(key, L"CLSID\\%s\\InProcServer32", clsid);
-    SetString(HKEY_CLASSES_ROOT, key, L"", libraryPath);
-    SetString(HKEY_CLASSES_ROOT, key, L"ThreadingModel", L"Apartment");
+    SetString(HKEY_CLASSES_ROOT, key, L"", L"Velnox");
+    SetString(HKEY_CLASSES_ROOT, server, L"", libraryPath);
+    SetString(HKEY_CLASSES_ROOT, server, L"ThreadingModel", L"Apartment");
     SelectRegistryView(false);
 }
 
@@ -75,8 +84,8 @@ void DeleteClassKeys(const wchar_t* clsid, bool is64Bit)
 {
     wchar_t server[kKeyChars];
     wchar_t key[kKeyChars];
-    FormatInto(server, L"CLSID\\%s\\InProcServer32", clsid);
-    FormatInto(key, L"CLSID\\%s", clsid);
+    if (!FormatClassKeys(clsid, key, server))
+        return;
     DeleteKey(HKEY_CLASSES_ROOT, server);
     DeleteKey(HKEY_CLASSES_ROOT, key);
     // The 64-bit library's class keys live in the 64-bit view, which a plain
@@ -105,25 +114,21 @@ void RegisterShellExtension(bool registerIt, const wchar_t* libraryName, const w
     {
         DeleteClassKeys(clsid, is64Bit);
         for (const HandlerKey& row : kHandlerKeys)
-        {
-            FormatHandlerKey(row, clsid, handlerName, key);
-            DeleteKey(HKEY_CLASSES_ROOT, key);
-        }
+            if (FormatHandlerKey(row, clsid, handlerName, key))
+                DeleteKey(HKEY_CLASSES_ROOT, key);
         for (const wchar_t* oldKey : kOldDirectoryKeys)
-            DeleteKey(HKEY_CLASSES_ROOT, FormatInto(key, oldKey, handlerName));
+            if (FormatString(key, oldKey, handlerName) >= 0)
+                DeleteKey(HKEY_CLASSES_ROOT, key);
         DeleteValue(HKEY_LOCAL_MACHINE, kApprovedKey, clsid);
         return;
     }
 
     wchar_t libraryPath[kPathChars];
-    ProgramFilePath(programPath, libraryName, libraryPath);
-    if (FileExists(libraryPath))
+    if (ProgramFilePath(programPath, libraryName, libraryPath) && FileExists(libraryPath))
         WriteClassKeys(clsid, libraryPath, is64Bit);
     for (const HandlerKey& row : kHandlerKeys)
-    {
-        FormatHandlerKey(row, clsid, handlerName, key);
-        SetString(HKEY_CLASSES_ROOT, key, L"", row.Kind == NamedByClsid ? L"" : clsid);
-    }
+        if (FormatHandlerKey(row, clsid, handlerName, key))
+            SetString(HKEY_CLASSES_ROOT, key, L"", row.Kind == NamedByClsid ? L"" : clsid);
     SetString(HKEY_LOCAL_MACHINE, kApprovedKey, clsid, L"Velnox shell extension");
 }
 

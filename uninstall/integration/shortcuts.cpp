@@ -1,13 +1,14 @@
 #include "integration/shortcuts.h"
 
+#include "common/handles.h"
 #include "common/strings.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
 #include "integration/integration_options.h"
 #include "localization/messages.h"
+#include "platform/platform_probes.h"
 #include "resources/resource.h"
 #include "settings/settings_store.h"
-#include "startup/platform_probes.h"
 
 #include <objbase.h>
 #include <cwchar>
@@ -38,38 +39,15 @@ const GroupLink kGroupLinks[] = {
     {MSG_LINK_FOURTH, nullptr},
 };
 
-// One COM interface pointer, released at the end of the operation.
-template <typename T> class ComHolder
-{
-public:
-    ComHolder() = default;
-    ~ComHolder()
-    {
-        if (Pointer)
-            Pointer->Release();
-    }
-    ComHolder(const ComHolder&) = delete;
-    ComHolder& operator=(const ComHolder&) = delete;
-    T* operator->() const { return Pointer; }
-    T* Get() const { return Pointer; }
-    void** Out() { return reinterpret_cast<void**>(&Pointer); }
-
-private:
-    T* Pointer = nullptr;
-};
-
 // The shortcut file of the group's link number index; false when its name
-// is empty (a message without a usable text).
+// is empty (a message without a usable text) or does not fit whole.
 bool GroupLinkPath(const wchar_t* group, size_t index, wchar_t (&linkPath)[kPathChars])
 {
     const GroupLink& link = kGroupLinks[index];
     wchar_t name[kPathChars];
-    CopyString(name, link.NameMessage == 0 ? kGroupFolder : MessageFileName(link.NameMessage));
-    if (name[0] == 0)
-        return false;
-    AppendString(name, L".lnk");
-    JoinPath(group, name, linkPath);
-    return true;
+    return CopyString(name,
+                      link.NameMessage == 0 ? kGroupFolder : MessageFileName(link.NameMessage)) &&
+           name[0] != 0 && AppendString(name, L".lnk") && JoinPath(group, name, linkPath);
 }
 
 struct GroupContext
@@ -84,7 +62,8 @@ struct GroupContext
 void DeleteFilesIn(const wchar_t* folder)
 {
     wchar_t mask[kPathChars];
-    JoinPath(folder, L"*", mask);
+    if (!JoinPath(folder, L"*", mask))
+        return;
     FindFile search;
     search.SetMask(mask);
     FindData data;
@@ -94,11 +73,11 @@ void DeleteFilesIn(const wchar_t* folder)
 }
 
 // A shortcut is written only where no planted link would carry the write to
-// another file.
+// another file, and only to a target named whole.
 bool WriteShortcut(const wchar_t* target, const wchar_t* linkPath, const wchar_t* workingDir,
                    const wchar_t* iconFile)
 {
-    return PrepareFileToWrite(linkPath) &&
+    return target[0] != 0 && PrepareFileToWrite(linkPath) &&
            CreateShellLink(target, linkPath, workingDir, MessageText(MSG_LINK_COMMENT), iconFile,
                            nullptr);
 }
@@ -117,11 +96,11 @@ void FillGroup(const wchar_t* group, const GroupContext& context)
         wchar_t linkPath[kPathChars];
         if (!GroupLinkPath(group, i, linkPath))
             continue;
-        wchar_t target[kPathChars];
-        CopyString(target, context.ProgramPath);
         const GroupLink& link = kGroupLinks[i];
-        SetName(target, link.Target ? link.Target : MessageFileName(MSG_LINK_FOURTH_FILE));
-        if (PointToName(target)[0] != 0 && FileExists(target))
+        wchar_t target[kPathChars];
+        if (CopyString(target, context.ProgramPath) &&
+            SetName(target, link.Target ? link.Target : MessageFileName(MSG_LINK_FOURTH_FILE)) &&
+            PointToName(target)[0] != 0 && FileExists(target))
             WriteShortcut(target, linkPath, context.WorkingDir, i == 0 ? context.IconFile : nullptr);
     }
 }
@@ -132,10 +111,9 @@ void FillGroup(const wchar_t* group, const GroupContext& context)
 bool HoldsOnlyItsOwnEntries(const wchar_t* folder, unsigned depth)
 {
     const unsigned kMaxDepth = 16;
-    if (depth > kMaxDepth)
-        return false;
     wchar_t mask[kPathChars];
-    JoinPath(folder, L"*", mask);
+    if (depth > kMaxDepth || !JoinPath(folder, L"*", mask))
+        return false;
     FindFile search;
     search.SetMask(mask);
     FindData data;
@@ -150,10 +128,39 @@ bool HoldsOnlyItsOwnEntries(const wchar_t* folder, unsigned depth)
     return !data.Error;
 }
 
+// A group name cut to the output would open another folder: none is reported.
 void CopyToOutput(const wchar_t* group, wchar_t* output, size_t capacity)
 {
-    if (output && capacity > 0)
-        CopyString(output, group, capacity);
+    if (output && capacity > 0 && !CopyString(output, group, capacity))
+        output[0] = 0;
+}
+
+// The archiver's shortcut in folder, made or deleted; one whose name does not
+// fit whole is neither.
+void UpdateArchiverLink(bool wanted, const wchar_t* folder, const wchar_t* archiver,
+                        const wchar_t* workingDir, const wchar_t* iconFile)
+{
+    wchar_t link[kPathChars];
+    if (!JoinPath(folder, kArchiverLink, link))
+        return;
+    if (wanted)
+        WriteShortcut(archiver, link, workingDir, iconFile);
+    else
+        DelFileInside(link);
+}
+
+// The program group in folder, made and filled or deleted; false when its
+// name does not fit whole, and then it is neither.
+bool UpdateGroup(bool wanted, const wchar_t* folder, const GroupContext& context,
+                 wchar_t (&group)[kPathChars])
+{
+    if (!JoinPath(folder, kGroupFolder, group))
+        return false;
+    if (wanted)
+        FillGroup(group, context);
+    else
+        ShellDeleteFolder(group);
+    return true;
 }
 
 } // namespace
@@ -174,9 +181,10 @@ void UpdateShortcutsFor(const wchar_t* programPath, const IntegrationOptions& op
 {
     if (!IsIntegrationEnabled())
         return;
+    // A target that does not fit whole gets no shortcut.
     wchar_t archiver[kPathChars];
-    CopyString(archiver, programPath);
-    SetName(archiver, kArchiverFile);
+    if (!CopyString(archiver, programPath) || !SetName(archiver, kArchiverFile))
+        archiver[0] = 0;
     const bool vista = WindowsVersion() >= kVista;
 
     wchar_t folder[kPathChars];
@@ -185,66 +193,38 @@ void UpdateShortcutsFor(const wchar_t* programPath, const IntegrationOptions& op
         // Older setups put the link on the user's own desktop; it now lives
         // on the all-users one only.
         if (GetShellFolder(folder, CSIDL_DESKTOPDIRECTORY))
-        {
-            wchar_t userLink[kPathChars];
-            JoinPath(folder, kArchiverLink, userLink);
-            DelFileInside(userLink);
-        }
+            UpdateArchiverLink(false, folder, archiver, nullptr, nullptr);
         GetShellFolder(folder, CSIDL_COMMON_DESKTOPDIRECTORY);
     }
     else if (!GetShellFolder(folder, CSIDL_DESKTOPDIRECTORY))
         return;
 
-    wchar_t link[kPathChars];
-    JoinPath(folder, kArchiverLink, link);
     wchar_t workingDir[kPathChars];
     GetShellFolder(workingDir, CSIDL_DESKTOPDIRECTORY);
-    if (options.Desktop)
-        WriteShortcut(archiver, link, nullptr, iconFile);
-    else
-        DelFileInside(link);
-
+    UpdateArchiverLink(options.Desktop, folder, archiver, nullptr, iconFile);
     GetShellFolder(folder, vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU);
-    JoinPath(folder, kArchiverLink, link);
-    if (options.StartMenu)
-        WriteShortcut(archiver, link, workingDir, iconFile);
-    else
-        DelFileInside(link);
+    UpdateArchiverLink(options.StartMenu, folder, archiver, workingDir, iconFile);
 
     const GroupContext context = {programPath, workingDir, iconFile};
     wchar_t group[kPathChars];
     GetShellFolder(folder, CSIDL_PROGRAMS);
-    JoinPath(folder, kGroupFolder, group);
-    if (options.Programs)
-    {
+    if (UpdateGroup(options.Programs, folder, context, group) && options.Programs)
         CopyToOutput(group, groupPath, groupPathCapacity);
-        FillGroup(group, context);
-    }
-    else
-        ShellDeleteFolder(group);
-
-    if (!GetShellFolder(folder, CSIDL_COMMON_PROGRAMS))
-        return;
-    JoinPath(folder, kGroupFolder, group);
-    if (options.Programs)
-    {
-        FillGroup(group, context);
-        // Reported only once it is there, so the all-users group wins.
-        if (FileExists(group))
-            CopyToOutput(group, groupPath, groupPathCapacity);
-    }
-    else
-        ShellDeleteFolder(group);
+    // Reported only once it is there, so the all-users group wins.
+    if (GetShellFolder(folder, CSIDL_COMMON_PROGRAMS) &&
+        UpdateGroup(options.Programs, folder, context, group) && options.Programs &&
+        FileExists(group))
+        CopyToOutput(group, groupPath, groupPathCapacity);
 }
 
 bool CreateShellLink(const wchar_t* target, const wchar_t* linkPath, const wchar_t* workingDir,
                      const wchar_t* description, const wchar_t* iconFile, const wchar_t* arguments)
 {
-    ComHolder<IShellLinkW> shellLink;
+    ComPointer<IShellLinkW> shellLink;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 shellLink.Out())))
         return false;
-    ComHolder<IPersistFile> file;
+    ComPointer<IPersistFile> file;
     if (FAILED(shellLink->QueryInterface(IID_IPersistFile, file.Out())))
         return false;
     // An existing shortcut keeps what is not set below, such as its hotkey.
@@ -267,7 +247,7 @@ bool GetShellFolder(wchar_t* buffer, size_t capacity, int csidl)
         SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer) == S_OK)
         return true;
     if (capacity > 0)
-        CopyString(buffer, kUnknownFolder, capacity);
+        CopyStringCut(buffer, kUnknownFolder, capacity);
     return false;
 }
 
@@ -280,11 +260,9 @@ void ShellDeleteFolder(const wchar_t* path)
     // The source is a list ended by a second terminator. A path that does not
     // fit whole is left alone: a cut one names another folder.
     wchar_t source[kPathChars + 1];
-    size_t length = wcslen(path);
-    if (length >= kPathChars)
+    if (!CopyString(source, path, kPathChars))
         return;
-    CopyString(source, path, kPathChars);
-    source[length + 1] = 0;
+    source[wcslen(source) + 1] = 0;
 
     SHFILEOPSTRUCTW operation = {};
     operation.hwnd = nullptr;

@@ -2,7 +2,7 @@
 
 #include "common/strings.h"
 #include "localization/messages.h"
-#include "startup/platform_probes.h"
+#include "platform/platform_probes.h"
 
 #include <cwchar>
 
@@ -22,11 +22,11 @@ HtmlHelpFunction HtmlHelp = nullptr;
 bool Retried = false;
 
 // programPath with its name part replaced by the help file's name, from the
-// language folder when it is there.
+// language folder when it is there; empty when that name does not fit.
 void ComposeHelpPath(wchar_t (&path)[kPathChars])
 {
-    SetName(path, L"velnox.chm");
-    RedirectToLanguageFolder(path, path, kPathChars);
+    if (!SetName(path, L"velnox.chm") || !RedirectToLanguageFolder(path, path, kPathChars))
+        path[0] = 0;
 }
 
 void ProgramFileName(wchar_t (&path)[kPathChars])
@@ -63,16 +63,15 @@ HWND ShowHelp(const wchar_t* topic)
         if (HtmlHelp == nullptr)
             return nullptr;
     }
+    // A cut name would show another file, or another page of it.
+    wchar_t page[kTopicChars];
+    if (HelpFilePath[0] == 0 ||
+        (topic != nullptr && FormatString(page, L"%s::/html/%s.htm", HelpFilePath, topic) < 0))
+        return nullptr;
 
-    HWND window;
-    if (topic != nullptr)
-    {
-        wchar_t page[kTopicChars];
-        FormatString(page, L"%s::/html/%s.htm", HelpFilePath, topic);
-        window = HtmlHelp(GetDesktopWindow(), page, kDisplayTopic, 0);
-    }
-    else
-        window = HtmlHelp(GetDesktopWindow(), HelpFilePath, kDisplayContents, 0);
+    const HWND window = topic != nullptr
+                            ? HtmlHelp(GetDesktopWindow(), page, kDisplayTopic, 0)
+                            : HtmlHelp(GetDesktopWindow(), HelpFilePath, kDisplayContents, 0);
     if (window != nullptr || Retried)
         return window;
 
@@ -88,10 +87,8 @@ HWND ShowHelp(const wchar_t* topic)
     ProgramFileName(HelpFilePath);
     wchar_t shortPath[kPathChars] = L"";
     DWORD length = GetShortPathNameW(HelpFilePath, shortPath, kPathChars);
-    if (length == 0 || length >= kPathChars)
-        shortPath[0] = 0;
-    if (shortPath[0] != 0)
-        CopyString(HelpFilePath, shortPath);
+    if (length > 0 && length < kPathChars && !CopyString(HelpFilePath, shortPath))
+        return nullptr;
     ComposeHelpPath(HelpFilePath);
     return ShowHelp(topic);
 }

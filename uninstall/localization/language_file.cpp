@@ -135,7 +135,7 @@ void ComposeEntryKey(TextKind kind, const wchar_t* context, const wchar_t* sourc
     }
     WideToAnsi(source, ansi, kAnsiKeyBytes);
     crc = Crc32(crc, ansi, std::strlen(ansi));
-    FormatString(key, L"%08x", static_cast<unsigned>(~crc));
+    FormatInto(key, L"%08x", static_cast<unsigned>(~crc));
 }
 
 LanguageFileData::~LanguageFileData()
@@ -208,21 +208,16 @@ bool LanguageFileData::Load(const wchar_t* name)
 {
     Unload();
     wchar_t path[kPathChars];
-    RedirectToLanguageFolder(name, path, kPathChars);
-    if (std::wcschr(path, L'\\') == nullptr)
+    if (!RedirectToLanguageFolder(name, path, kPathChars))
+        path[0] = 0;
+    else if (std::wcschr(path, L'\\') == nullptr)
     {
         wchar_t folder[kPathChars];
         DWORD length = GetModuleFileNameW(nullptr, folder, kPathChars);
         if (length == 0 || length >= kPathChars)
             folder[0] = 0;
-        *PointToName(folder) = 0;
         // Cut, the name would be another file beside the program.
-        if (wcslen(folder) + wcslen(path) < kPathChars)
-        {
-            AppendString(folder, path);
-            CopyString(path, folder);
-        }
-        else
+        if (!SetName(folder, path) || !CopyString(path, folder))
             path[0] = 0;
     }
     if (ReadSection(path))
@@ -262,21 +257,9 @@ bool LanguageFileData::Find(const wchar_t* key, uint32_t& position) const
         else
             low = middle + 1;
     }
-    // Lines the index lacks, such as one too short to be indexed.
-    uint32_t line = 0;
-    while (line < Length)
-    {
-        const wchar_t* p = Text + line;
-        if (std::wcsncmp(p, key, 8) == 0 && p[8] == L'=' && p[9] == L'"')
-        {
-            position = line;
-            return true;
-        }
-        while (line < Length && Text[line] != kLineMark)
-            line++;
-        while (line < Length && Text[line] == kLineMark)
-            line++;
-    }
+    // The index holds every line that could hold an entry: the lines it
+    // leaves out are the marker line and lines with no room for "=" after
+    // the key. So a miss here is final, and costs no walk through the text.
     return false;
 }
 
@@ -309,5 +292,5 @@ void LanguageFileData::Translate(const wchar_t* source, wchar_t* output, size_t 
         }
     }
     if (output != source)
-        CopyString(output, source, capacity);
+        CopyStringCut(output, source, capacity);
 }

@@ -1,5 +1,6 @@
 #include "localization/messages.h"
 
+#include "common/handles.h"
 #include "common/strings.h"
 #include "files/disk_file.h"
 #include "files/file_system.h"
@@ -17,25 +18,6 @@ namespace
 
 wchar_t MessageRing[kMessageBuffers][kMessageChars];
 unsigned MessageIndex = 0;
-
-// Closes the key on every way out.
-class RegistryKey
-{
-public:
-    RegistryKey() = default;
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    ~RegistryKey()
-    {
-        if (Handle != nullptr)
-            RegCloseKey(Handle);
-    }
-    bool Open(HKEY root, const wchar_t* subkey, REGSAM access)
-    {
-        return RegOpenKeyExW(root, subkey, 0, access, &Handle) == ERROR_SUCCESS;
-    }
-    HKEY Handle = nullptr;
-};
 
 // Loading a language module as data keeps its code from running, where the
 // system supports that for resources (Windows XP SP2 and later).
@@ -99,47 +81,44 @@ HINSTANCE DialogModule(const wchar_t* name)
     return ResourceModule;
 }
 
-void RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination, size_t capacity)
+bool RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination, size_t capacity)
 {
-    if (destination != source)
-        CopyString(destination, source, capacity);
+    if (destination != source && !CopyString(destination, source, capacity))
+        return false;
 
     RegistryKey key;
     if (!key.Open(HKEY_CURRENT_USER, L"Software\\Velnox\\General", KEY_QUERY_VALUE))
-        return;
+        return true;
 
     // The folder may take only the room the source path leaves.
     size_t sourceLength = wcslen(destination);
     if (sourceLength >= kPathChars - 1)
-        return;
+        return true;
     wchar_t folder[kPathChars];
     DWORD size = static_cast<DWORD>(2 * (kPathChars - 1 - sourceLength));
     DWORD type = 0;
-    if (RegQueryValueExW(key.Handle, L"LanguageFolder", nullptr, &type,
+    if (RegQueryValueExW(key.Get(), L"LanguageFolder", nullptr, &type,
                          reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ) || size % sizeof(wchar_t) != 0)
-        return;
+        return true;
     // Registry strings need not be terminated; one that ends early at a NUL
     // (or holds several) would name another folder.
     size_t length = size / sizeof(wchar_t);
     while (length > 0 && folder[length - 1] == 0)
         --length;
     if (length >= kPathChars || wmemchr(folder, 0, length) != nullptr)
-        return;
+        return true;
     folder[length] = 0;
 
     wchar_t redirected[kPathChars];
     DWORD expanded = ExpandEnvironmentStringsW(folder, redirected, kPathChars);
     if (expanded == 0 || expanded > kPathChars)
-        return;
-    AddEndSlash(redirected);
+        return true;
     // Cut, the name would be another file in that folder.
-    const wchar_t* name = PointToName(destination);
-    if (wcslen(redirected) + wcslen(name) >= kPathChars)
-        return;
-    AppendString(redirected, name);
-    if (FileExists(redirected))
-        CopyString(destination, redirected, capacity);
+    if (!AddEndSlash(redirected) || !AppendString(redirected, PointToName(destination)) ||
+        !FileExists(redirected))
+        return true;
+    return CopyString(destination, redirected, capacity);
 }
 
 void LanguageLibrary::Open(HINSTANCE instance)
@@ -157,14 +136,10 @@ void LanguageLibrary::OpenBeside(HINSTANCE instance, const wchar_t* programPath)
     HMODULE library = nullptr;
     // The module's name must fit whole beside the program: cut, it would be
     // another file.
-    const wchar_t kModuleName[] = L"vnxlng.dll";
-    const size_t folderLength = PointToName(programPath) - programPath;
-    if (programPath[0] != 0 && folderLength + wcslen(kModuleName) < kPathChars)
+    wchar_t path[kPathChars];
+    if (programPath[0] != 0 && CopyString(path, programPath) && SetName(path, L"vnxlng.dll") &&
+        RedirectToLanguageFolder(path, path, kPathChars))
     {
-        wchar_t path[kPathChars];
-        CopyString(path, programPath, folderLength + 1);
-        AppendString(path, kModuleName);
-        RedirectToLanguageFolder(path, path, kPathChars);
         if (!IsWholeImage(path))
             library = nullptr;
         else if (CanLoadAsDataFile())
@@ -253,4 +228,11 @@ wchar_t* MessageWithArgument(uint32_t number, const wchar_t* argument, wchar_t* 
                              size_t capacity)
 {
     return FillArgument(buffer, capacity, MessageText(number), argument);
+}
+
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style)
+{
+    if (LanguageFile.RightToLeft)
+        style |= MB_RIGHT | MB_RTLREADING;
+    return MessageBoxW(owner, text, caption, style);
 }

@@ -1,4 +1,6 @@
 #pragma once
+// localization/: messages, language module and file, dialog texts and layout, help.
+//
 // Texts by message number, and the module that supplies resources: the
 // language module "vnxlng.dll" while one is loaded, else the program itself.
 #include <windows.h>
@@ -53,8 +55,10 @@ inline wchar_t* MessageWithArgument(uint32_t number, const wchar_t* argument, wc
 
 // The file of the same name in the user's language folder
 // (HKCU "Software\Velnox\General" "LanguageFolder") when it exists there,
-// else the source path. destination may be the source's own buffer.
-void RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination, size_t capacity);
+// else the source path. destination may be the source's own buffer. False
+// when the name does not fit the destination: nothing is to be opened by it.
+[[nodiscard]] bool RedirectToLanguageFolder(const wchar_t* source, wchar_t* destination,
+                                            size_t capacity);
 
 // The text of a message that becomes a file name, in the ring like
 // MessageText: the translation when IsPlainFileName holds for it, else the
@@ -65,3 +69,7 @@ const wchar_t* MessageFileName(uint32_t number);
 // translation only when it is an "http://" or "https://" address, since the
 // shell would start a program or open a file that the text names.
 const wchar_t* MessageWebAddress(uint32_t number);
+
+// MessageBoxW, read right to left when the language file says so: the box
+// every message of the program is shown in.
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style);

@@ -75,22 +75,20 @@ ContainedFolder::ContainedFolder(const wchar_t* folder)
         return;
     // The folder itself may be reached through a link: its final path is
     // where its entries really lie.
-    const HANDLE handle = CreateFileW(folder, FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
+    const KernelHandle handle(CreateFileW(folder, FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.Valid())
         return;
     // A volume without a drive letter has only its device name.
     for (const DWORD flags : {DWORD(0), kVolumeNameNt})
     {
-        if (FinalPathOf(handle, flags, finalPath_))
+        if (FinalPathOf(handle.Get(), flags, finalPath_))
         {
             flags_ = flags;
-            AddEndSlash(finalPath_);
-            known_ = wcslen(finalPath_) < kEntryChars - 1;
+            known_ = AddEndSlash(finalPath_) && wcslen(finalPath_) < kEntryChars - 1;
             break;
         }
     }
-    CloseHandle(handle);
 }
 
 bool ContainedFolder::Holds(HANDLE entry) const
@@ -107,8 +105,7 @@ bool ContainedFolder::Holds(HANDLE entry) const
 }
 
 ContainedEntry::ContainedEntry(const ContainedFolder& folder, const wchar_t* fullName)
-    : folder_(folder), name_(fullName), handle_(INVALID_HANDLE_VALUE), attributes_(0),
-      identity_{0, 0, 0}, state_(Missing)
+    : folder_(folder), name_(fullName), attributes_(0), identity_{0, 0, 0}, state_(Missing)
 {
     // Another process may hold the file without letting it be deleted; the
     // attributes can still be read and changed.
@@ -123,8 +120,6 @@ ContainedEntry::ContainedEntry(const ContainedFolder& folder, const wchar_t* ful
     if (!Check())
     {
         state_ = Elsewhere;
-        CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
         return;
     }
     // Read-only, hidden and system are cleared, on folders too.
@@ -132,42 +127,31 @@ ContainedEntry::ContainedEntry(const ContainedFolder& folder, const wchar_t* ful
     if (!(attributes_ & clear))
         return;
     if (HasHandleUpdates())
-        ClearAttributesOfEntry(handle_);
+        ClearAttributesOfEntry(handle_.Get());
     else
         SetFileAttributesW(name_, 0);
 }
 
-ContainedEntry::~ContainedEntry()
-{
-    if (handle_ != INVALID_HANDLE_VALUE)
-        CloseHandle(handle_);
-}
-
 bool ContainedEntry::Open(DWORD access)
 {
-    handle_ = OpenWithoutFollowing(name_, access);
-    return handle_ != INVALID_HANDLE_VALUE;
+    handle_.Reset(OpenWithoutFollowing(name_, access));
+    return handle_.Valid();
 }
 
 bool ContainedEntry::Check()
 {
-    if (!ReadIdentity(handle_, attributes_, identity_))
+    if (!ReadIdentity(handle_.Get(), attributes_, identity_))
         return false;
-    return !IsOpenedLinkToElsewhere(handle_, attributes_) && folder_.Holds(handle_);
+    return !IsOpenedLinkToElsewhere(handle_.Get(), attributes_) && folder_.Holds(handle_.Get());
 }
 
 bool ContainedEntry::IsAt(const wchar_t* name) const
 {
-    const HANDLE handle = OpenWithoutFollowing(name, FILE_READ_ATTRIBUTES);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
+    const KernelHandle handle(OpenWithoutFollowing(name, FILE_READ_ATTRIBUTES));
     DWORD attributes = 0;
     FileIdentity identity = {0, 0, 0};
-    const bool same = ReadIdentity(handle, attributes, identity) &&
-                      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                      SameFile(identity, identity_);
-    CloseHandle(handle);
-    return same;
+    return handle.Valid() && ReadIdentity(handle.Get(), attributes, identity) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && SameFile(identity, identity_);
 }
 
 bool ContainedEntry::Delete()
@@ -177,16 +161,14 @@ bool ContainedEntry::Delete()
     bool deleted = false;
     if (HasHandleUpdates())
     {
-        deleted = DeleteOpenedEntry(handle_);
-        CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
+        deleted = DeleteOpenedEntry(handle_.Get());
+        handle_.Close();
     }
     else
     {
         // Without deletion by handle the name is checked once more just
         // before it goes.
-        CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
+        handle_.Close();
         if (IsAt(name_))
             deleted = IsFolder() ? RemoveDirectoryW(name_) != FALSE : DeleteFileW(name_) != FALSE;
     }
@@ -202,11 +184,10 @@ bool ContainedEntry::ScheduleForRestart()
     // A handle with the right to delete would keep the move from opening it.
     if (state_ == Deletable)
     {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
+        handle_.Close();
         DWORD attributes = 0;
         FileIdentity identity = {0, 0, 0};
-        if (!Open(FILE_READ_ATTRIBUTES) || !ReadIdentity(handle_, attributes, identity) ||
+        if (!Open(FILE_READ_ATTRIBUTES) || !ReadIdentity(handle_.Get(), attributes, identity) ||
             !SameFile(identity, identity_))
             return false;
         state_ = InUse;

@@ -6,6 +6,8 @@
 // deletion then goes through that same handle, so nothing can be swapped in
 // between the check and the deletion. Wine shows a file link as a plain file
 // and opens its target: there the final path is what catches it.
+#include "common/handles.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -55,7 +57,6 @@ public:
     };
 
     ContainedEntry(const ContainedFolder& folder, const wchar_t* fullName);
-    ~ContainedEntry();
     ContainedEntry(const ContainedEntry&) = delete;
     ContainedEntry& operator=(const ContainedEntry&) = delete;
 
@@ -80,7 +81,7 @@ private:
 
     const ContainedFolder& folder_;
     const wchar_t* name_;
-    HANDLE handle_;
+    KernelHandle handle_;
     DWORD attributes_;
     FileIdentity identity_;
     State state_;

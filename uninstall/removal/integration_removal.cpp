@@ -9,10 +9,10 @@
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
 #include "integration/shortcuts.h"
+#include "platform/platform_probes.h"
+#include "run/run_state.h"
 #include "settings/registry_paths.h"
 #include "settings/settings_store.h"
-#include "startup/platform_probes.h"
-#include "startup/run_state.h"
 
 namespace
 {
@@ -31,6 +31,7 @@ bool IsRevisionOurs()
 
 void RemoveIntegration()
 {
+    const HeldRegistryKeys held;
     const IntegrationOptions cleared = {};
     AssociateExtensions(cleared);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);

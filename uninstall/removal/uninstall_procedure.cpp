@@ -9,6 +9,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "common/handles.h"
 #include "common/strings.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
@@ -17,9 +18,9 @@
 #include "removal/contained_removal.h"
 #include "removal/integration_removal.h"
 #include "resources/resource.h"
+#include "run/run_state.h"
 #include "settings/portable_settings.h"
 #include "settings/text_file.h"
-#include "startup/run_state.h"
 
 namespace
 {
@@ -29,25 +30,6 @@ const wchar_t kBatchName[] = L"Uninstall_Vnx.Bat";
 const size_t kLineBytes = 2048;
 const size_t kBatchChars = 1024;
 const size_t kSavedTextChars = 256;
-
-class ListFile
-{
-public:
-    explicit ListFile(FILE* file) : file_(file) {}
-    ~ListFile() { Close(); }
-    ListFile(const ListFile&) = delete;
-    ListFile& operator=(const ListFile&) = delete;
-    FILE* Get() const { return file_; }
-    void Close()
-    {
-        if (file_)
-            fclose(file_);
-        file_ = nullptr;
-    }
-
-private:
-    FILE* file_;
-};
 
 bool IsBlank(char c)
 {
@@ -81,10 +63,8 @@ public:
             while (lines_.NextString(&line))
             {
                 // Cut, a line would name another file.
-                if (wcslen(line) >= kEntryChars)
-                    continue;
-                CopyString(entry, line);
-                return true;
+                if (CopyString(entry, line))
+                    return true;
             }
             return false;
         }
@@ -165,11 +145,7 @@ private:
 // The folder and the entry, or false when they do not fit whole.
 bool JoinEntry(const wchar_t* folder, const wchar_t* entry, wchar_t (&fullName)[kEntryChars])
 {
-    if (wcslen(folder) + wcslen(entry) >= kEntryChars)
-        return false;
-    CopyString(fullName, folder);
-    AppendString(fullName, entry);
-    return true;
+    return CopyString(fullName, folder) && AppendString(fullName, entry);
 }
 
 // The help index files that the help viewer writes beside its help file and
@@ -270,6 +246,14 @@ bool WriteBatchText(HANDLE file, const wchar_t* text)
     return WriteFile(file, bytes, length, &written, nullptr) && written == length;
 }
 
+// Writes one line; a line cut to the buffer would name another file, and
+// fails the batch.
+template <class... Args> bool WriteBatchLine(HANDLE file, const wchar_t* format, Args... args)
+{
+    wchar_t text[kBatchChars];
+    return FormatString(text, format, args...) >= 0 && WriteBatchText(file, text);
+}
+
 // The ANSI bytes of the path read back as the same text in both code pages.
 bool ReadsTheSame(const wchar_t* path)
 {
@@ -326,7 +310,7 @@ public:
             // Nothing below a missing folder exists to be reached.
             if (attributes == INVALID_FILE_ATTRIBUTES)
                 return false;
-            CopyString(known_, fullName, i + 2);
+            CopyStringCut(known_, fullName, i + 2);
             knownLength_ = i + 1;
         }
         return false;
@@ -342,6 +326,9 @@ private:
 // environment, which it reads in UTF-16.
 const wchar_t kProgramVariable[] = L"VNX_UNINSTALL_PROGRAM";
 const wchar_t kFolderVariable[] = L"VNX_UNINSTALL_FOLDER";
+// The longest line names the program twice; a longer name goes through its
+// variable, so that every line holds its names whole.
+const size_t kBatchNameChars = (kBatchChars - 32) / 2;
 
 // The batch file reads "%" as the start of a variable; "%%" is one "%".
 bool DoublePercents(const wchar_t* path, wchar_t (&text)[kBatchChars])
@@ -365,64 +352,35 @@ bool DoublePercents(const wchar_t* path, wchar_t (&text)[kBatchChars])
 bool BatchName(const wchar_t* path, const wchar_t* variable, wchar_t (&text)[kBatchChars])
 {
     wchar_t safe[kBatchChars];
-    if (BatchSafePath(path, safe, kBatchChars) && DoublePercents(safe, text))
+    if (BatchSafePath(path, safe, kBatchChars) && DoublePercents(safe, text) &&
+        wcslen(text) <= kBatchNameChars)
         return true;
     if (!SetEnvironmentVariableW(variable, path))
         return false;
-    FormatString(text, L"%%%s%%", variable);
-    return true;
+    return FormatString(text, L"%%%s%%", variable) >= 0;
 }
-
-// A handle owned for the length of one step.
-class OwnedHandle
-{
-public:
-    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-    ~OwnedHandle() { Close(); }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    void Close()
-    {
-        if (Valid())
-            CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE handle_;
-};
-
-// Memory the security functions hand out with LocalAlloc.
-class LocalMemory
-{
-public:
-    LocalMemory() : block_(nullptr) {}
-    ~LocalMemory() { LocalFree(block_); }
-    LocalMemory(const LocalMemory&) = delete;
-    LocalMemory& operator=(const LocalMemory&) = delete;
-    void** Receive() { return &block_; }
-    void* Get() const { return block_; }
-
-private:
-    void* block_;
-};
 
 const wchar_t kCleanupPrefix[] = L"Uninstall_Vnx_";
 // The command processor's current directory and the batch file in it must
 // stay within the classic path length.
 const size_t kCurrentDirChars = MAX_PATH;
 
-bool RunsElevated()
+// The process's own access token, open for queries; empty when it cannot be.
+KernelHandle ProcessToken()
 {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-    OwnedHandle owned(token);
+        return KernelHandle();
+    return KernelHandle(token);
+}
+
+bool RunsElevated()
+{
+    const KernelHandle token = ProcessToken();
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    return GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+    return token.Valid() &&
+           GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
            elevation.TokenIsElevated != 0;
 }
 
@@ -430,19 +388,15 @@ bool RunsElevated()
 // alone; nothing inherited from the temporary folder.
 bool CleanupFolderAccess(LocalMemory& descriptor)
 {
-    wchar_t text[256];
-    if (RunsElevated())
-        CopyString(text, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
-    else
+    wchar_t text[256] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    if (!RunsElevated())
     {
-        HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-            return false;
-        OwnedHandle owned(token);
+        const KernelHandle token = ProcessToken();
         BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
         DWORD size = 0;
         LocalMemory sidText;
-        if (!GetTokenInformation(token, TokenUser, user, sizeof(user), &size) ||
+        if (!token.Valid() ||
+            !GetTokenInformation(token.Get(), TokenUser, user, sizeof(user), &size) ||
             !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid,
                                     reinterpret_cast<wchar_t**>(sidText.Receive())))
             return false;
@@ -457,14 +411,13 @@ bool CleanupFolderAccess(LocalMemory& descriptor)
 bool RandomFolderName(wchar_t (&name)[64])
 {
     unsigned char random[16];
-    if (!RtlGenRandom(random, sizeof(random)))
+    if (!RtlGenRandom(random, sizeof(random)) || !CopyString(name, kCleanupPrefix))
         return false;
-    CopyString(name, kCleanupPrefix);
     for (unsigned char byte : random)
     {
         wchar_t digits[4];
-        FormatString(digits, L"%02x", byte);
-        AppendString(name, digits);
+        if (FormatString(digits, L"%02x", byte) < 0 || !AppendString(name, digits))
+            return false;
     }
     return true;
 }
@@ -491,9 +444,8 @@ bool DrivePathOf(HANDLE handle, const wchar_t* openedName, wchar_t (&path)[kPath
         if (length == 0 || length >= kPathChars)
             return false;
     }
-    if (!IsDriveLetter(drivePath) || drivePath[2] != L'\\')
+    if (!IsDriveLetter(drivePath) || drivePath[2] != L'\\' || !CopyString(path, drivePath))
         return false;
-    CopyString(path, drivePath);
     // A root keeps its backslash, any other folder goes without.
     const size_t length = wcslen(path);
     if (length > 3 && path[length - 1] == L'\\')
@@ -518,6 +470,18 @@ bool IsPlainFolder(HANDLE handle)
            !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// The folder just made at path, held open; empty when what stands there now
+// is not that plain folder.
+KernelHandle HoldMadeFolder(const wchar_t* path)
+{
+    KernelHandle held(OpenFolderItself(path, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    wchar_t reached[kPathChars];
+    if (!held.Valid() || !IsPlainFolder(held.Get()) || !DrivePathOf(held.Get(), path, reached) ||
+        CompareNoCase(reached, path) != 0)
+        return KernelHandle();
+    return held;
+}
+
 // The command processor from "COMSPEC". An elevated run takes the one in
 // the system folder: the user's environment must not choose what runs with
 // the administrator's rights.
@@ -531,8 +495,7 @@ bool CommandProcessor(wchar_t (&path)[kPathChars])
     const UINT systemLength = GetSystemDirectoryW(path, kPathChars);
     if (systemLength == 0 || systemLength >= kPathChars)
         return false;
-    AppendString(path, L"\\cmd.exe");
-    return true;
+    return AppendString(path, L"\\cmd.exe");
 }
 
 } // namespace
@@ -619,27 +582,16 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
 bool BatchSafePath(const wchar_t* path, wchar_t* safe, size_t capacity)
 {
     if (ReadsTheSame(path))
-    {
-        CopyString(safe, path, capacity);
-        return true;
-    }
+        return CopyString(safe, path, capacity);
     wchar_t shortPath[kBatchChars];
     const DWORD length = GetShortPathNameW(path, shortPath, kBatchChars);
-    if (length == 0 || length >= kBatchChars || !ReadsTheSame(shortPath))
-        return false;
-    CopyString(safe, shortPath, capacity);
-    return true;
+    return length > 0 && length < kBatchChars && ReadsTheSame(shortPath) &&
+           CopyString(safe, shortPath, capacity);
 }
 
-CleanupFolder::CleanupFolder() : held_(INVALID_HANDLE_VALUE)
+CleanupFolder::CleanupFolder()
 {
     path_[0] = 0;
-}
-
-CleanupFolder::~CleanupFolder()
-{
-    if (held_ != INVALID_HANDLE_VALUE)
-        CloseHandle(held_);
 }
 
 const wchar_t* CleanupFolder::Name() const
@@ -649,26 +601,25 @@ const wchar_t* CleanupFolder::Name() const
 
 bool CleanupFolder::Create(const wchar_t* tempFolder)
 {
-    if (held_ != INVALID_HANDLE_VALUE || tempFolder[0] == 0)
+    if (held_.Valid() || tempFolder[0] == 0)
         return false;
     // The temporary folder comes from the environment: go on from where it
     // really is, so that no link on the way can be turned elsewhere later.
     wchar_t base[kPathChars];
     {
-        OwnedHandle temp(CreateFileW(tempFolder, FILE_READ_ATTRIBUTES,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        const KernelHandle temp(CreateFileW(tempFolder, FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                            nullptr));
         if (!temp.Valid() || !IsPlainFolder(temp.Get()) ||
             !DrivePathOf(temp.Get(), tempFolder, base))
             return false;
     }
     wchar_t name[64];
     wchar_t path[kPathChars];
-    if (!RandomFolderName(name))
-        return false;
-    JoinPath(base, name, path);
     // The batch file's full name must fit where the command processor looks.
-    if (wcslen(path) + 1 + wcslen(kBatchName) >= kCurrentDirChars)
+    if (!RandomFolderName(name) || !JoinPath(base, name, path) ||
+        wcslen(path) + 1 + wcslen(kBatchName) >= kCurrentDirChars)
         return false;
 
     LocalMemory descriptor;
@@ -678,29 +629,23 @@ bool CleanupFolder::Create(const wchar_t* tempFolder)
     // Fails when anything stands at the name: the folder is ours alone.
     if (!CreateDirectoryW(path, &attributes))
         return false;
-    HANDLE held = OpenFolderItself(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    wchar_t reached[kPathChars];
-    if (held == INVALID_HANDLE_VALUE || !IsPlainFolder(held) || !DrivePathOf(held, path, reached) ||
-        CompareNoCase(reached, path) != 0)
+    held_ = HoldMadeFolder(path);
+    if (!held_.Valid() || !CopyString(path_, path))
     {
         // Whatever stands there now is removed only if it is an empty
         // folder or a link, never through it.
-        if (held != INVALID_HANDLE_VALUE)
-            CloseHandle(held);
+        held_.Close();
         RemoveDirectoryW(path);
         return false;
     }
-    held_ = held;
-    CopyString(path_, path);
     return true;
 }
 
 void CleanupFolder::Discard()
 {
-    if (held_ == INVALID_HANDLE_VALUE)
+    if (!held_.Valid())
         return;
-    CloseHandle(held_);
-    held_ = INVALID_HANDLE_VALUE;
+    held_.Close();
     RemoveDirectoryW(path_);
 }
 
@@ -709,8 +654,8 @@ bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, con
 {
     // Never through something already at the name: a planted file or link
     // would take the text, and the command processor would run what it says.
-    OwnedHandle file(CreateFileW(batchPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    KernelHandle file(CreateFileW(batchPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.Valid())
         return false;
     wchar_t program[kBatchChars];
@@ -719,23 +664,20 @@ bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, con
     const bool haveDir = BatchName(folder, kFolderVariable, dir);
 
     bool ok = true;
-    wchar_t text[kBatchChars];
     if (haveProgram)
-        ok &= WriteBatchText(file.Get(), FormatInto(text, L"\"%s\" /wait\r\n", program));
+        ok &= WriteBatchLine(file.Get(), L"\"%s\" /wait\r\n", program);
     for (int round = 0; round < 5; ++round)
     {
         if (haveProgram)
-            ok &= WriteBatchText(file.Get(), FormatInto(text, L"del \"%s\"\r\n", program));
+            ok &= WriteBatchLine(file.Get(), L"del \"%s\"\r\n", program);
         if (haveDir)
-            ok &= WriteBatchText(file.Get(), FormatInto(text, L"rd \"%s\"\r\n", dir));
+            ok &= WriteBatchLine(file.Get(), L"rd \"%s\"\r\n", dir);
         if (haveProgram)
-            ok &= WriteBatchText(file.Get(),
-                                 FormatInto(text, L"if not exist \"%s\" goto done\r\n", program));
+            ok &= WriteBatchLine(file.Get(), L"if not exist \"%s\" goto done\r\n", program);
     }
     ok &= WriteBatchText(file.Get(), L":done\r\n");
     if (!silent && haveProgram)
-        ok &= WriteBatchText(
-            file.Get(), FormatInto(text, L"if exist \"%s\" \"%s\" /warning\r\n", program, program));
+        ok &= WriteBatchLine(file.Get(), L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
     if (!ok)
     {
         // Half a batch file must not run: empty what this handle created,
@@ -764,22 +706,23 @@ void RunUninstall()
 {
     wchar_t programPath[kPathChars];
     const DWORD length = GetModuleFileNameW(nullptr, programPath, kPathChars);
-    if (length == 0 || length >= kPathChars)
-        return;
     wchar_t folder[kPathChars];
-    CopyString(folder, programPath);
+    if (length == 0 || length >= kPathChars || !CopyString(folder, programPath))
+        return;
     wchar_t* slash = wcsrchr(folder, L'\\');
     if (!slash)
         return;
     slash[(slash > folder && slash[-1] == L':') ? 1 : 0] = 0;
     SetCurrentDirectoryW(folder);
-    AddEndSlash(folder, kPathChars);
+    // The listed names are joined to it: cut, they would name other files.
+    if (!AddEndSlash(folder))
+        return;
 
     if (!RunState.Silent && ShowMessageBox(nullptr, MessageText(MSG_ASK_UNINSTALL), MessageText(MSG_UNINSTALL_CAPTION),
                                            MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES)
         return;
 
-    ListFile list(_wfsopen(kListName, L"rb", _SH_DENYNO));
+    StreamFile list(_wfsopen(kListName, L"rb", _SH_DENYNO));
     if (!list.Get())
     {
         wchar_t error[200];
@@ -790,8 +733,8 @@ void RunUninstall()
     // The language library goes before the files; these texts outlive it.
     wchar_t restartText[kSavedTextChars];
     wchar_t caption[kSavedTextChars];
-    CopyString(restartText, MessageText(MSG_RESTART_NEEDED));
-    CopyString(caption, MessageText(MSG_UNINSTALL_CAPTION));
+    CopyStringCut(restartText, MessageText(MSG_RESTART_NEEDED));
+    CopyStringCut(caption, MessageText(MSG_UNINSTALL_CAPTION));
 
     StopPortableWriteBack();
     RemoveIntegration();
@@ -826,8 +769,8 @@ void RunUninstall()
         return;
     wchar_t batchPath[kPathChars];
     wchar_t commandLine[kBatchChars];
-    JoinPath(cleanup.Path(), kBatchName, batchPath);
-    if (!CleanupCommandLine(commandProcessor, cleanup.Name(), commandLine, kBatchChars))
+    if (!JoinPath(cleanup.Path(), kBatchName, batchPath) ||
+        !CleanupCommandLine(commandProcessor, cleanup.Name(), commandLine, kBatchChars))
     {
         cleanup.Discard();
         return;
@@ -850,8 +793,8 @@ void RunUninstall()
     if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, cleanup.Path(),
                        &startup, &process))
     {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        // Nothing here waits for the command processor.
+        const KernelHandle child(process.hProcess), thread(process.hThread);
         return;
     }
     DeleteFileW(batchPath);

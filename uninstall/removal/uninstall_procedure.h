@@ -1,4 +1,6 @@
 #pragma once
+// removal/: the uninstall road: takes the integration back, deletes the files.
+//
 // The uninstall mode: after the user agrees, the integration is removed, the
 // files named in "Uninstall.lst" are deleted (those in use at the next
 // restart), and a hidden command processor deletes the program and its folder
@@ -6,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "common/handles.h"
 #include "files/path_names.h"
 
 // True when a line of the list names something strictly inside the program's
@@ -37,7 +40,6 @@ class CleanupFolder
 {
 public:
     CleanupFolder();
-    ~CleanupFolder();
     CleanupFolder(const CleanupFolder&) = delete;
     CleanupFolder& operator=(const CleanupFolder&) = delete;
     // False when tempFolder is no local folder, the new folder's path is too
@@ -49,7 +51,7 @@ public:
     void Discard();
 
 private:
-    void* held_;
+    KernelHandle held_;
     wchar_t path_[kPathChars];
 };
 
@@ -57,9 +59,9 @@ private:
 // slash except at a drive root), created new at batchPath: a file or link
 // already there is left as it is and the result is false. A path that would
 // not read back the same in the batch file is written in its short form, or
-// else named through an environment variable of this process that the
-// command processor started afterwards inherits; only when that fails too
-// are its lines left out.
+// else (as is one too long for the lines) named through an environment
+// variable of this process that the command processor started afterwards
+// inherits; only when that fails too are its lines left out.
 bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, const wchar_t* folder,
                        bool silent);
 

@@ -208,20 +208,12 @@ bool GetProgramPath(wchar_t (&path)[SettingsPathCapacity])
 bool LocatePortableSettings(const wchar_t* programPath, wchar_t (&path)[SettingsPathCapacity])
 {
     path[0] = 0;
-    if (programPath != nullptr && *programPath != 0)
-    {
-        CopyString(path, programPath);
-        SetName(path, kFileName);
-        if (FileExists(path))
-            return true;
-    }
+    if (programPath != nullptr && *programPath != 0 && CopyString(path, programPath) &&
+        SetName(path, kFileName) && FileExists(path))
+        return true;
     wchar_t folder[SettingsPathCapacity];
-    if (GetDefaultAppDataFolder(folder))
-    {
-        JoinPath(folder, kFileName, path);
-        if (FileExists(path))
-            return true;
-    }
+    if (GetDefaultAppDataFolder(folder) && JoinPath(folder, kFileName, path) && FileExists(path))
+        return true;
     path[0] = 0;
     return false;
 }
@@ -230,12 +222,12 @@ bool LoadPortableSettingsFile(const wchar_t* path)
 {
     Portable.Attempted = true;
     Portable.Whole = false;
-    CopyString(Portable.Path, path);
     try
     {
         StringList lines;
         bool whole = false;
-        if (!ReadTextFile(Portable.Path, lines, whole))
+        // The file is written back under this name: it must be whole.
+        if (!CopyString(Portable.Path, path) || !ReadTextFile(Portable.Path, lines, whole))
             return false;
         const wchar_t* line = nullptr;
         PortableEntry** end = EndLink();
@@ -277,10 +269,8 @@ bool SavePortableSettings()
     if (!Portable.Loaded || !Portable.SaveSettings || !Portable.Whole || Portable.Removing)
         return false;
     wchar_t temporary[SettingsPathCapacity];
-    if (std::wcslen(Portable.Path) + 5 > ARRAYSIZE(temporary))
+    if (!CopyString(temporary, Portable.Path) || !AppendString(temporary, L".new"))
         return false;
-    CopyString(temporary, Portable.Path);
-    AppendString(temporary, L".new");
 
     DynArray<SortedEntry> sorted;
     uint32_t position = 0;
@@ -355,19 +345,18 @@ bool IsFileRouted(HKEY root, const wchar_t* subkey)
     return !IsFromRoot(subkey);
 }
 
-void ComposeEntryName(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+bool ComposeEntryName(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
                       wchar_t (&name)[EntryNameCapacity])
 {
-    name[0] = 0;
-    if (root == HKEY_CURRENT_USER)
-        CopyString(name, L"HKCU\\");
-    else if (root == HKEY_LOCAL_MACHINE)
-        CopyString(name, L"HKLM\\");
-    AppendString(name, subkey ? subkey : L"");
+    const wchar_t* const prefix = root == HKEY_CURRENT_USER    ? L"HKCU\\"
+                                  : root == HKEY_LOCAL_MACHINE ? L"HKLM\\"
+                                                               : L"";
+    if (!CopyString(name, prefix) || !AppendString(name, subkey ? subkey : L""))
+        return false;
     const size_t length = std::wcslen(name);
-    if (length > 0 && name[length - 1] != L'\\')
-        AppendString(name, L"\\");
-    AppendString(name, valueName ? valueName : L"");
+    if (length > 0 && name[length - 1] != L'\\' && !AppendString(name, L"\\"))
+        return false;
+    return AppendString(name, valueName ? valueName : L"");
 }
 
 const wchar_t* FindPortableValue(const wchar_t* name)
@@ -378,8 +367,18 @@ const wchar_t* FindPortableValue(const wchar_t* name)
     return nullptr;
 }
 
-void SetPortableValue(const wchar_t* name, const wchar_t* value, PortableKind kind)
+const wchar_t* FindPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName)
 {
+    wchar_t name[EntryNameCapacity];
+    return ComposeEntryName(root, subkey, valueName, name) ? FindPortableValue(name) : nullptr;
+}
+
+bool SetPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+                      const wchar_t* value, PortableKind kind)
+{
+    wchar_t name[EntryNameCapacity];
+    if (!ComposeEntryName(root, subkey, valueName, name))
+        return false;
     wchar_t* copy = DuplicateString(value, std::wcslen(value));
     for (PortableEntry* entry = Portable.First; entry; entry = entry->Next)
         if (std::wcscmp(entry->Name, name) == 0)
@@ -387,7 +386,7 @@ void SetPortableValue(const wchar_t* name, const wchar_t* value, PortableKind ki
             std::free(entry->Value);
             entry->Value = copy;
             entry->Kind = kind;
-            return;
+            return true;
         }
     wchar_t* nameCopy = nullptr;
     try
@@ -401,13 +400,15 @@ void SetPortableValue(const wchar_t* name, const wchar_t* value, PortableKind ki
     }
     PortableEntry** end = EndLink();
     AppendEntry(nameCopy, copy, kind, end);
+    return true;
 }
 
 void RemovePortableValues(HKEY root, const wchar_t* subkey, const wchar_t* valueName)
 {
     const bool wholeKey = valueName == nullptr || *valueName == 0;
     wchar_t name[EntryNameCapacity];
-    ComposeEntryName(root, subkey, valueName, name);
+    if (!ComposeEntryName(root, subkey, valueName, name))
+        return;
     const size_t length = std::wcslen(name);
     PortableEntry** link = &Portable.First;
     while (*link)
@@ -430,7 +431,8 @@ void RemovePortableValues(HKEY root, const wchar_t* subkey, const wchar_t* value
 bool AnyPortableValueUnder(HKEY root, const wchar_t* subkey)
 {
     wchar_t name[EntryNameCapacity];
-    ComposeEntryName(root, subkey, L"", name);
+    if (!ComposeEntryName(root, subkey, L"", name))
+        return false;
     const size_t length = std::wcslen(name);
     for (PortableEntry* entry = Portable.First; entry; entry = entry->Next)
         if (StartsWith(entry->Name, name, length))

@@ -67,10 +67,14 @@ bool GetProgramPath(wchar_t (&path)[SettingsPathCapacity]);
 // The store's side of the image.
 // True when (root, subkey) is served by the image; loads the file on first use.
 bool IsFileRouted(HKEY root, const wchar_t* subkey);
-void ComposeEntryName(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
-                      wchar_t (&name)[EntryNameCapacity]);
+// False when the name does not fit: cut, it would be another entry's.
+[[nodiscard]] bool ComposeEntryName(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+                                    wchar_t (&name)[EntryNameCapacity]);
 const wchar_t* FindPortableValue(const wchar_t* name);
-void SetPortableValue(const wchar_t* name, const wchar_t* value, PortableKind kind);
+const wchar_t* FindPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName);
+// False, and nothing stored, when the entry's name does not fit.
+[[nodiscard]] bool SetPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+                                    const wchar_t* value, PortableKind kind);
 // With the empty value name, removes the key's values and all its subkeys'.
 void RemovePortableValues(HKEY root, const wchar_t* subkey, const wchar_t* valueName);
 bool AnyPortableValueUnder(HKEY root, const wchar_t* subkey);

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "common/handles.h"
 #include "common/strings.h"
 #include "settings/portable_settings.h"
 
@@ -10,43 +11,9 @@ namespace
 
 DWORD registryView = 0;
 
-class RegistryKey
-{
-public:
-    explicit RegistryKey(HKEY key = nullptr) : key_(key) {}
-    ~RegistryKey() { Reset(nullptr); }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    HKEY Get() const { return key_; }
-    // Takes over the new key; the old one is closed only then.
-    void Reset(HKEY key)
-    {
-        HKEY old = key_;
-        key_ = key;
-        if (old)
-            RegCloseKey(old);
-    }
-    HKEY Detach()
-    {
-        HKEY key = key_;
-        key_ = nullptr;
-        return key;
-    }
-
-private:
-    HKEY key_;
-};
-
 bool IsSettingsRoot(HKEY root)
 {
     return root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE;
-}
-
-// A request that the file does not serve reaches the registry unless the file
-// switched integration off. The pseudo-root never reaches it.
-bool RegistryAllowed(HKEY root)
-{
-    return root != NoRoot && IsIntegrationEnabled();
 }
 
 const wchar_t* OrEmpty(const wchar_t* text)
@@ -58,7 +25,7 @@ const wchar_t* OrEmpty(const wchar_t* text)
 void CopyBounded(wchar_t* buffer, const wchar_t* text, size_t capacity)
 {
     if (capacity > 0)
-        CopyString(buffer, OrEmpty(text), capacity);
+        CopyStringCut(buffer, OrEmpty(text), capacity);
 }
 
 // Registry sizes are 32-bit byte counts.
@@ -149,7 +116,8 @@ LONG OpenOrCreateOwnKey(HKEY parent, const wchar_t* name, REGSAM access, HKEY* o
         }
         if (disposition == REG_CREATED_NEW_KEY)
             return ERROR_SUCCESS;
-        RegCloseKey(*opened);
+        // Someone else's key, opened following links: drop it and look again.
+        RegistryKey(*opened).Close();
         *opened = nullptr;
     }
     return kRefusedLink;
@@ -187,14 +155,96 @@ bool DeleteOpenedKey(HKEY key)
 const size_t kOwnKeysFromName = 1;
 const size_t kNoOwnKeys = static_cast<size_t>(-1);
 
+// The keys a walk passed through, kept open while an operation holds them:
+// its next write below one of them starts there instead of at the root. Each
+// was opened as a real key, never through a link; a deletion forgets those
+// it may have taken, since a deleted key's handle names nothing any more.
+struct HeldKey
+{
+    HKEY Root;
+    DWORD View;
+    REGSAM Access;
+    size_t Names; // how many names of the path it stands for
+    wchar_t Path[RegistryPathCapacity];
+    HKEY Key;
+};
+const size_t kHeldKeys = 16;
+HeldKey heldKeys[kHeldKeys];
+size_t heldCount = 0;
+size_t heldNext = 0;
+unsigned holders = 0;
+
+// Forgets the held keys at or below path of root, in either view; those of
+// another root go too, since one key can be reached from two roots. Without
+// a path, all.
+void ForgetHeldKeys(HKEY root = nullptr, const wchar_t* path = nullptr)
+{
+    const size_t length = path ? wcslen(path) : 0;
+    size_t kept = 0;
+    for (size_t i = 0; i < heldCount; ++i)
+    {
+        HeldKey& held = heldKeys[i];
+        if (path && held.Root == root &&
+            (wcsncmp(held.Path, path, length) != 0 ||
+             (held.Path[length] != 0 && held.Path[length] != L'\\')))
+            heldKeys[kept++] = held;
+        else
+            RegCloseKey(held.Key);
+    }
+    heldCount = kept;
+    heldNext = kept % kHeldKeys;
+}
+
+// The deepest held key above the last name of path that grants access, or
+// with whole the key of path itself; rest then points past its names.
+const HeldKey* FindHeldKey(HKEY root, const wchar_t* path, REGSAM access, const wchar_t*& rest,
+                           bool whole = false)
+{
+    const HeldKey* best = nullptr;
+    size_t bestLength = 0;
+    for (size_t i = 0; i < heldCount; ++i)
+    {
+        const HeldKey& held = heldKeys[i];
+        const size_t length = wcslen(held.Path);
+        if (held.Root == root && held.View == registryView && (held.Access & access) == access &&
+            length > bestLength && wcsncmp(held.Path, path, length) == 0 &&
+            (whole ? path[length] == 0 : path[length] == L'\\' && path[length + 1] != 0))
+        {
+            best = &held;
+            bestLength = length;
+        }
+    }
+    if (best)
+        rest = path + bestLength + 1;
+    return best;
+}
+
+// Keeps a key the walk opened; false when nothing holds keys (the caller
+// keeps and closes it).
+bool HoldKey(HKEY root, const wchar_t* path, size_t length, size_t names, REGSAM access, HKEY key)
+{
+    if (holders == 0 || length >= RegistryPathCapacity)
+        return false;
+    HeldKey& slot = heldKeys[heldNext];
+    if (heldNext < heldCount)
+        RegCloseKey(slot.Key);
+    else
+        ++heldCount;
+    heldNext = (heldNext + 1) % kHeldKeys;
+    slot = {root, registryView, access, names, {}, key};
+    wmemcpy(slot.Path, path, length);
+    slot.Path[length] = 0;
+    return true;
+}
+
 // Walks a composed path one name at a time, each key opened relative to its
 // parent and never through a registry link: a link above the last name fails
 // the walk, except that a creating walk replaces a link in the program's own
 // key (from the name ownFrom on) by a real key. The last key itself is opened
 // as it is, link or not; the caller decides what a link there means. The
 // view bits go with every open.
-LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create, size_t ownFrom,
-                     HKEY* opened)
+LONG WalkPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create, size_t ownFrom,
+                     bool fromHeld, HKEY* opened)
 {
     *opened = nullptr;
     if (*path == 0)
@@ -202,7 +252,15 @@ LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create,
     RegistryKey parent;
     HKEY parentKey = root;
     const wchar_t* rest = path;
-    for (size_t index = 0;; ++index)
+    size_t index = 0;
+    const REGSAM through = registryView | KEY_QUERY_VALUE | (create ? KEY_CREATE_SUB_KEY : 0);
+    const HeldKey* held = fromHeld ? FindHeldKey(root, path, through, rest) : nullptr;
+    if (held)
+    {
+        parentKey = held->Key;
+        index = held->Names;
+    }
+    for (;; ++index)
     {
         wchar_t name[kKeyNameCapacity];
         if (!NextKeyName(rest, name))
@@ -238,9 +296,23 @@ LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create,
         }
         if (IsRegistryLink(child.Get()))
             return kRefusedLink;
-        parent.Reset(child.Detach());
-        parentKey = parent.Get();
+        parentKey = child.Get();
+        if (HoldKey(root, path, rest - 1 - path, index + 1, wanted, parentKey))
+            child.Detach();
+        else
+            parent.Reset(child.Detach());
     }
+}
+
+LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create, size_t ownFrom,
+                     HKEY* opened)
+{
+    const LONG status = WalkPathOwnKeys(root, path, access, create, ownFrom, true, opened);
+    if (status != ERROR_KEY_DELETED)
+        return status;
+    // A held key that was deleted since names nothing: walk from the root.
+    ForgetHeldKeys();
+    return WalkPathOwnKeys(root, path, access, create, ownFrom, false, opened);
 }
 
 // The key of a path, for writing values into it: never a link.
@@ -321,6 +393,93 @@ unsigned DeleteTreePass(HKEY root, const wchar_t* path, bool& keyGone)
     return keyGone ? deleted + 1 : deleted;
 }
 
+// Where one request goes, decided once per call: the settings file serves
+// the archiver's own settings while it is loaded; any other request reaches
+// the registry unless the file switched integration off. The pseudo-root
+// goes on to the registry side, which has no key for it: without a file it
+// reads as nothing and a write of it fails.
+enum class Route
+{
+    File,
+    Registry,
+    Dropped,
+};
+
+Route RouteOf(HKEY root, const wchar_t* subkey)
+{
+    if (IsFileRouted(root, subkey))
+        return Route::File;
+    return root != NoRoot && !IsIntegrationEnabled() ? Route::Dropped : Route::Registry;
+}
+
+// The registry path of a request; false when there is no key to act on: the
+// pseudo-root names none, and a cut path would name another.
+bool RegistryPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity])
+{
+    return root != NoRoot && ComposeKeyPath(root, subkey, path);
+}
+
+// A read, routed: the file's text of the value (null when absent), or the
+// key opened for reading (none when the read is dropped or the key missing).
+struct RoutedRead
+{
+    RoutedRead(HKEY root, const wchar_t* subkey, const wchar_t* name)
+        : Way(RouteOf(root, subkey)),
+          Text(Way == Route::File ? FindPortableValue(root, subkey, name) : nullptr),
+          Key(Way == Route::Registry ? OpenKeyForRead(root, subkey) : nullptr)
+    {
+    }
+    const Route Way;
+    const wchar_t* const Text;
+    RegistryKey Key;
+};
+
+// A write, routed: the file keeps the value as text, the registry as data
+// of its type.
+LONG WriteValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* text,
+                PortableKind kind, DWORD type, const void* data, DWORD size)
+{
+    const Route route = RouteOf(root, subkey);
+    if (route == Route::File && !SetPortableValue(root, subkey, name, text, kind))
+        return kPathTooLong;
+    if (route != Route::Registry)
+        return ERROR_SUCCESS;
+    // A key held from an earlier write of the operation was checked then.
+    wchar_t path[RegistryPathCapacity];
+    const wchar_t* rest = nullptr;
+    const REGSAM access = registryView | KEY_WRITE;
+    const bool composed = RegistryPath(root, subkey, path);
+    if (const HeldKey* held = composed ? FindHeldKey(root, path, access, rest, true) : nullptr)
+    {
+        const LONG status = RegSetValueExW(held->Key, OrEmpty(name), 0, type,
+                                           static_cast<const BYTE*>(data), size);
+        // Deleted since, by anyone: the key of that name is looked up again.
+        if (status != ERROR_KEY_DELETED)
+            return status;
+        ForgetHeldKeys();
+    }
+    LONG status = ERROR_SUCCESS;
+    RegistryKey key(CreateKeyForWrite(root, subkey, &status));
+    if (!key.Get())
+        return status;
+    status = RegSetValueExW(key.Get(), OrEmpty(name), 0, type, static_cast<const BYTE*>(data), size);
+    if (composed && HoldKey(root, path, wcslen(path), 0, access, key.Get()))
+        key.Detach();
+    return status;
+}
+
+// A deletion, routed: the file's entries go at once (for the empty value
+// name, all the key's). True when the registry has a key to act on at path:
+// an empty path would name the root itself.
+bool RoutedDeletion(HKEY root, const wchar_t* subkey, const wchar_t* name,
+                    wchar_t (&path)[RegistryPathCapacity])
+{
+    const Route route = RouteOf(root, subkey);
+    if (route == Route::File)
+        RemovePortableValues(root, subkey, name);
+    return route == Route::Registry && RegistryPath(root, subkey, path) && *path != 0;
+}
+
 } // namespace
 
 bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity])
@@ -331,33 +490,25 @@ bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPa
                             subkey) >= 0;
     if (IsSettingsRoot(root))
         ++subkey; // the root's own path goes without its "\"
-    CopyString(path, subkey);
-    return wcslen(subkey) < ARRAYSIZE(path);
+    return CopyString(path, subkey);
 }
 
 bool KeyExists(HKEY root, const wchar_t* subkey)
 {
-    if (IsFileRouted(root, subkey))
+    const Route route = RouteOf(root, subkey);
+    if (route == Route::File)
         return AnyPortableValueUnder(root, subkey);
-    if (!RegistryAllowed(root))
-        return false;
     wchar_t path[RegistryPathCapacity];
-    if (!ComposeKeyPath(root, subkey, path))
+    if (route == Route::Dropped || !RegistryPath(root, subkey, path))
         return false;
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(opened);
-    return true;
+    RegistryKey opened;
+    return opened.Open(root, path, KEY_QUERY_VALUE);
 }
 
 HKEY OpenKeyForRead(HKEY root, const wchar_t* subkey)
 {
-    if (root == NoRoot)
-        return nullptr;
-    // A cut path would name another key.
     wchar_t path[RegistryPathCapacity];
-    if (!ComposeKeyPath(root, subkey, path))
+    if (!RegistryPath(root, subkey, path))
         return nullptr;
     HKEY opened = nullptr;
     if (RegOpenKeyExW(root, path, 0, registryView | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
@@ -394,24 +545,17 @@ HKEY CreateKeyForWrite(HKEY root, const wchar_t* subkey, LONG* status)
 
 uint32_t GetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t defaultValue)
 {
-    if (IsFileRouted(root, subkey))
-    {
-        wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        const wchar_t* text = FindPortableValue(entry);
-        return text ? static_cast<uint32_t>(ParseInt64(text)) : defaultValue;
-    }
-    if (!RegistryAllowed(root))
-        return defaultValue;
-    RegistryKey key(OpenKeyForRead(root, subkey));
-    if (!key.Get())
+    RoutedRead read(root, subkey, name);
+    if (read.Way == Route::File)
+        return read.Text ? static_cast<uint32_t>(ParseInt64(read.Text)) : defaultValue;
+    if (!read.Key.Get())
         return defaultValue;
     DWORD value = 0;
     DWORD size = sizeof(value);
     DWORD type = REG_NONE;
     // A text, a byte string or a short number is not the number asked for.
-    if (RegQueryValueExW(key.Get(), OrEmpty(name), nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                         &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExW(read.Key.Get(), OrEmpty(name), nullptr, &type,
+                         reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
         type != REG_DWORD || size != sizeof(value))
         return defaultValue;
     return value;
@@ -420,19 +564,16 @@ uint32_t GetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t 
 bool GetString(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* buffer,
                const wchar_t* defaultValue, size_t capacity)
 {
-    if (IsFileRouted(root, subkey))
+    const Route route = RouteOf(root, subkey);
+    if (route == Route::File)
     {
-        wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        const wchar_t* text = FindPortableValue(entry);
+        const wchar_t* text = FindPortableValue(root, subkey, name);
         CopyBounded(buffer, text ? text : defaultValue, capacity);
         return true;
     }
     CopyBounded(buffer, defaultValue, capacity);
-    if (root == NoRoot)
-        return false;
     // Dropped while integration is off: the default counts as read.
-    if (!IsIntegrationEnabled())
+    if (route == Route::Dropped)
         return true;
     if (capacity == 0)
         return false;
@@ -455,49 +596,36 @@ TextValue ReadTextValue(HKEY root, const wchar_t* subkey, const wchar_t* name, w
     if (capacity == 0)
         return TextValue::Unusable;
     buffer[0] = 0;
-    if (IsFileRouted(root, subkey))
+    RoutedRead read(root, subkey, name);
+    if (read.Way == Route::File)
     {
-        wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        const wchar_t* text = FindPortableValue(entry);
-        if (text == nullptr)
+        if (read.Text == nullptr)
             return TextValue::Absent;
-        if (wcslen(text) >= capacity)
+        if (wcslen(read.Text) >= capacity)
             return TextValue::Unusable;
-        CopyString(buffer, text, capacity);
-        return TextValue::Text;
+        return CopyString(buffer, read.Text, capacity) ? TextValue::Text : TextValue::Unusable;
     }
-    if (!RegistryAllowed(root))
+    if (!read.Key.Get())
         return TextValue::Absent;
-    RegistryKey key(OpenKeyForRead(root, subkey));
-    if (!key.Get())
-        return TextValue::Absent;
-    return QueryText(key.Get(), name, buffer, capacity, type);
+    return QueryText(read.Key.Get(), name, buffer, capacity, type);
 }
 
 bool ValueExists(HKEY root, const wchar_t* subkey, const wchar_t* name)
 {
-    if (IsFileRouted(root, subkey))
-    {
-        wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        return FindPortableValue(entry) != nullptr;
-    }
-    if (!RegistryAllowed(root))
-        return false;
-    RegistryKey key(OpenKeyForRead(root, subkey));
-    return key.Get() && RegQueryValueExW(key.Get(), OrEmpty(name), nullptr, nullptr, nullptr,
-                                         nullptr) == ERROR_SUCCESS;
+    RoutedRead read(root, subkey, name);
+    if (read.Way == Route::File)
+        return read.Text != nullptr;
+    return read.Key.Get() && RegQueryValueExW(read.Key.Get(), OrEmpty(name), nullptr, nullptr,
+                                              nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool KeyIsEmpty(HKEY root, const wchar_t* subkey)
 {
-    if (IsFileRouted(root, subkey) || !RegistryAllowed(root))
-        return false;
-    RegistryKey key(OpenKeyForRead(root, subkey));
+    // The file holds values, not keys: no key of it counts as empty.
+    RoutedRead read(root, subkey, nullptr);
     DWORD subkeys = 0, values = 0;
-    return key.Get() &&
-           RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+    return read.Key.Get() &&
+           RegQueryInfoKeyW(read.Key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                             &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
            subkeys == 0 && values == 0;
 }
@@ -511,59 +639,25 @@ LONG SetText(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_
              DWORD type)
 {
     value = OrEmpty(value);
-    if (IsFileRouted(root, subkey))
-    {
-        wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        SetPortableValue(entry, value, Quoted);
-        return ERROR_SUCCESS;
-    }
-    if (root != NoRoot && !IsIntegrationEnabled())
-        return ERROR_SUCCESS;
-    LONG status = ERROR_SUCCESS;
-    RegistryKey key(CreateKeyForWrite(root, subkey, &status));
-    if (!key.Get())
-        return status;
-    size_t bytes = (wcslen(value) + 1) * sizeof(wchar_t);
-    return RegSetValueExW(key.Get(), OrEmpty(name), 0,
-                          type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ,
-                          reinterpret_cast<const BYTE*>(value), static_cast<DWORD>(bytes));
+    const size_t bytes = (wcslen(value) + 1) * sizeof(wchar_t);
+    return WriteValue(root, subkey, name, value, Quoted,
+                      type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ, value,
+                      static_cast<DWORD>(bytes));
 }
 
 LONG SetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t value)
 {
-    if (IsFileRouted(root, subkey))
-    {
-        wchar_t entry[EntryNameCapacity];
-        ComposeEntryName(root, subkey, name, entry);
-        wchar_t text[20];
-        Int64ToText(static_cast<int64_t>(value), text, ARRAYSIZE(text));
-        SetPortableValue(entry, text, Plain);
-        return ERROR_SUCCESS;
-    }
-    if (root != NoRoot && !IsIntegrationEnabled())
-        return ERROR_SUCCESS;
-    LONG status = ERROR_SUCCESS;
-    RegistryKey key(CreateKeyForWrite(root, subkey, &status));
-    if (!key.Get())
-        return status;
-    DWORD data = value;
-    return RegSetValueExW(key.Get(), OrEmpty(name), 0, REG_DWORD,
-                          reinterpret_cast<const BYTE*>(&data), sizeof(data));
+    wchar_t text[20];
+    Int64ToText(static_cast<int64_t>(value), text, ARRAYSIZE(text));
+    const DWORD data = value;
+    return WriteValue(root, subkey, name, text, Plain, REG_DWORD, &data, sizeof(data));
 }
 
 void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name)
 {
-    if (IsFileRouted(root, subkey))
-    {
-        RemovePortableValues(root, subkey, name);
-        return;
-    }
-    if (!RegistryAllowed(root))
-        return;
     wchar_t path[RegistryPathCapacity];
     HKEY opened = nullptr;
-    if (!ComposeKeyPath(root, subkey, path) || *path == 0 ||
+    if (!RoutedDeletion(root, subkey, name, path) ||
         OpenPathForValues(root, path, KEY_SET_VALUE, false, kNoOwnKeys, &opened) != ERROR_SUCCESS)
         return;
     RegistryKey key(opened);
@@ -572,34 +666,20 @@ void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name)
 
 void DeleteKey(HKEY root, const wchar_t* subkey)
 {
-    if (IsFileRouted(root, subkey))
-    {
-        RemovePortableValues(root, subkey, L"");
-        return;
-    }
-    if (!RegistryAllowed(root))
-        return;
-    // An empty path would name the root itself; a cut one another key.
     wchar_t path[RegistryPathCapacity];
     HKEY opened = nullptr;
-    if (!ComposeKeyPath(root, subkey, path) || *path == 0 ||
+    if (!RoutedDeletion(root, subkey, L"", path) ||
         OpenPathOwnKeys(root, path, kDeleteAccess, false, kNoOwnKeys, &opened) != ERROR_SUCCESS)
         return;
     RegistryKey key(opened);
     DeleteOpenedKey(key.Get());
+    ForgetHeldKeys(root, path);
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* subkey)
 {
-    if (IsFileRouted(root, subkey))
-    {
-        RemovePortableValues(root, subkey, L"");
-        return;
-    }
-    if (!RegistryAllowed(root))
-        return;
     wchar_t path[RegistryPathCapacity];
-    if (!ComposeKeyPath(root, subkey, path) || *path == 0)
+    if (!RoutedDeletion(root, subkey, L"", path))
         return;
     // A key made below the tree while a pass ran is taken by the next one;
     // a pass that deletes nothing ends it, as does the key itself going.
@@ -609,6 +689,18 @@ void DeleteKeyTree(HKEY root, const wchar_t* subkey)
         if (DeleteTreePass(root, path, keyGone) == 0 || keyGone)
             break;
     }
+    ForgetHeldKeys(root, path);
+}
+
+HeldRegistryKeys::HeldRegistryKeys()
+{
+    ++holders;
+}
+
+HeldRegistryKeys::~HeldRegistryKeys()
+{
+    if (--holders == 0)
+        ForgetHeldKeys();
 }
 
 uint32_t GetUserInt(const wchar_t* subkey, const wchar_t* name, uint32_t defaultValue)

@@ -1,4 +1,6 @@
 #pragma once
+// settings/: the settings store, the portable settings file, the text file reader.
+//
 // Typed access to the archiver's settings and to any other registry key. A
 // relative subkey of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE lies below
 // "Software\Velnox"; one that begins with "\" names a key directly below the
@@ -75,6 +77,18 @@ void DeleteKey(HKEY root, const wchar_t* subkey);
 // Deletes a key with all its subkeys; never a root itself. A subkey that
 // cannot be deleted is passed over and its siblings still go.
 void DeleteKeyTree(HKEY root, const wchar_t* subkey);
+
+// While one lives, the keys that writes walk through stay open, so that the
+// next write below them starts there: one operation writes many values under
+// the same few keys. Deletions forget them.
+class HeldRegistryKeys
+{
+public:
+    HeldRegistryKeys();
+    ~HeldRegistryKeys();
+    HeldRegistryKeys(const HeldRegistryKeys&) = delete;
+    HeldRegistryKeys& operator=(const HeldRegistryKeys&) = delete;
+};
 
 uint32_t GetUserInt(const wchar_t* subkey, const wchar_t* name, uint32_t defaultValue);
 bool GetUserString(const wchar_t* subkey, const wchar_t* name, wchar_t* buffer,

@@ -130,9 +130,8 @@ bool ReadTextFile(const wchar_t* name, StringList& lines, bool& whole)
 {
     whole = false;
     wchar_t path[kPathChars];
-    CopyString(path, name);
     DiskFile file;
-    if (!file.Open(path))
+    if (!CopyString(path, name) || !file.Open(path))
         return false;
     DynArray<uint8_t> bytes(kBlockSize);
     const bool readToEnd = ReadAllBytes(file, bytes);

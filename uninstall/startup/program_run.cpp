@@ -1,14 +1,16 @@
 #include "startup/program_run.h"
 
 #include <ole2.h>
-#include <shellapi.h>
 
-#include "files/file_system.h"
+#include "common/handles.h"
+#include "integration/setup_road.h"
+#include "localization/language_file.h"
 #include "localization/messages.h"
+#include "platform/platform_probes.h"
+#include "removal/uninstall_procedure.h"
 #include "resources/resource.h"
-#include "startup/later_steps.h"
-#include "startup/platform_probes.h"
-#include "startup/run_state.h"
+#include "run/run_state.h"
+#include "startup/command_line.h"
 
 namespace
 {
@@ -24,51 +26,43 @@ HICON LoadAppIcon()
     return icon;
 }
 
-void OpenProgramGroup()
+// What a road's dialogs need: started only for a road, since a run with
+// options alone ("wait", "warning") shows a message box at most.
+struct RoadSupport
 {
-    if (RunState.ProgramGroupPath[0] == 0 || RunState.Silent || RunState.MsiMode ||
-        RunState.NoExplorer)
-        return;
-    if (FileExists(RunState.ProgramGroupPath))
-        ShellExecuteW(nullptr, L"open", RunState.ProgramGroupPath, nullptr, L"", SW_SHOWNORMAL);
-}
+    bool OleStarted = false; // only a successful start is balanced at the end
+    LoadedLibrary RichEdit;
+
+    void Start(bool forSetup)
+    {
+        OleStarted = SUCCEEDED(OleInitialize(nullptr));
+        if (!forSetup)
+            return;
+        // The settings dialog holds a rich edit control.
+        RichEdit.Reset(LoadSystemDll(L"riched20.dll"));
+        RunState.AppIcon = LoadAppIcon();
+        RunState.BoldFont = CreateFontW(ScaleForDpi(kBoldFontHeight), 0, 0, 0, FW_BOLD, FALSE,
+                                        FALSE, FALSE, 0, 0, 0, 0, 0, L"MS Shell Dlg");
+    }
+
+    ~RoadSupport()
+    {
+        // Undone in the reverse order of Start.
+        RichEdit.Close();
+        if (OleStarted)
+            OleUninitialize();
+        if (RunState.BoldFont != nullptr)
+            DeleteObject(RunState.BoldFont);
+    }
+};
 
 } // namespace
-
-void RunSetupRoad()
-{
-    INT_PTR result = RunIntegrationSettings();
-    if (result == 0)
-        return;
-    // A dialog that could not be shown did not confirm anything.
-    if (result == -1)
-    {
-        RunState.ExitCode = 1;
-        return;
-    }
-    CopySetupFiles();
-    if (!RunState.MsiMode)
-    {
-        RunCompletionDialog();
-        if (IsWow64() && !RunState.Silent && !IsNativeIa64())
-            ShowMessageBox(nullptr, MessageText(MSG_WOW64_INFO), MessageText(MSG_WOW64_CAPTION),
-                           MB_ICONINFORMATION);
-    }
-    OpenProgramGroup();
-}
 
 int RunProgram(HINSTANCE instance)
 {
     HardenDllSearch(true);
     LanguageModule.Open(instance);
-    LoadLanguageFile();
-    // Only a successful start is balanced at the end.
-    const bool oleStarted = SUCCEEDED(OleInitialize(nullptr));
-    // The settings dialog holds a rich edit control.
-    HMODULE richEdit = LoadSystemDll(L"riched20.dll");
-    RunState.AppIcon = LoadAppIcon();
-    RunState.BoldFont = CreateFontW(ScaleForDpi(kBoldFontHeight), 0, 0, 0, FW_BOLD, FALSE, FALSE,
-                                    FALSE, 0, 0, 0, 0, 0, L"MS Shell Dlg");
+    LanguageFile.Load(L"uninstall.lng");
 
     bool setupRequested = false;
     bool uninstallRequested = false;
@@ -80,17 +74,15 @@ int RunProgram(HINSTANCE instance)
     ParseOptions(OptionSource::SfxCommand, sfxCommand, setupRequested, uninstallRequested);
     ParseOptions(OptionSource::CommandLine, GetCommandLineW(), setupRequested, uninstallRequested);
 
-    if (setupRequested)
-        RunSetupRoad();
-    if (uninstallRequested)
-        RunUninstall();
-
-    if (richEdit != nullptr)
-        FreeLibrary(richEdit);
-    if (oleStarted)
-        OleUninitialize();
-    if (RunState.BoldFont != nullptr)
-        DeleteObject(RunState.BoldFont);
+    {
+        RoadSupport support;
+        if (setupRequested || uninstallRequested)
+            support.Start(setupRequested);
+        if (setupRequested)
+            RunSetup();
+        if (uninstallRequested)
+            RunUninstall();
+    }
     LanguageModule.Release();
     return RunState.ExitCode;
 }

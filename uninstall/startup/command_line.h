@@ -1,27 +1,13 @@
 #pragma once
-// The state of the run, the command-line options that fill it, and the
-// message box every part of the program shows its messages with.
+// The options of the command line and of the installer's "sfxcmd", read into
+// the run's state.
 #include <windows.h>
 
 #include <cstddef>
 
-#include "files/path_names.h"
+#include "run/run_state.h"
 
-const size_t kInitOptionChars = 40;
 const size_t kTokenChars = 1024;
-
-struct RunStateData
-{
-    bool Silent;     // a token /S: no questions, dialogs accept themselves
-    bool MsiMode;    // driven by an installer package
-    bool NoExplorer; // do not open the program group at the end of setup
-    wchar_t InitOptions[kInitOptionChars];
-    wchar_t ProgramGroupPath[kPathChars];
-    int ExitCode; // 0, or 1 when the settings dialog was cancelled
-    HICON AppIcon;
-    HFONT BoldFont;
-};
-extern RunStateData RunState;
 
 enum class OptionSource
 {
@@ -43,6 +29,3 @@ void ParseOptions(OptionSource source, const wchar_t* text, bool& setupRequested
 // The text of the "warning" box: the program or its folder is still there.
 void ComposeWarningText(const wchar_t* programPath, wchar_t* text, size_t capacity);
 void ShowWarning();
-
-// MessageBoxW, read right to left when the language is.
-int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style);

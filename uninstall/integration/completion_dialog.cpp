@@ -1,16 +1,16 @@
-#include "removal/completion_dialog.h"
+#include "integration/completion_dialog.h"
 
 #include <shellapi.h>
 
-#include "files/file_system.h"
 #include "common/strings.h"
+#include "files/file_system.h"
 #include "files/path_names.h"
 #include "localization/dialog_handler.h"
 #include "localization/help.h"
 #include "localization/messages.h"
+#include "platform/platform_probes.h"
 #include "resources/resource.h"
-#include "startup/platform_probes.h"
-#include "startup/run_state.h"
+#include "run/run_state.h"
 
 namespace
 {
@@ -22,11 +22,11 @@ void OpenLicence()
     wchar_t path[kPathChars];
     if (!GetCurrentDir(path))
         path[0] = 0;
-    AddEndSlash(path);
-    AppendString(path, L"license.txt");
-    // A licence in the user's language folder wins.
-    RedirectToLanguageFolder(path, path, kPathChars);
-    ShellExecuteW(nullptr, L"open", path, nullptr, L"", SW_SHOWNORMAL);
+    // A licence in the user's language folder wins. Cut, the name would open
+    // another file.
+    if (AddEndSlash(path) && AppendString(path, L"license.txt") &&
+        RedirectToLanguageFolder(path, path, kPathChars))
+        ShellExecuteW(nullptr, L"open", path, nullptr, L"", SW_SHOWNORMAL);
 }
 
 } // namespace
@@ -37,8 +37,8 @@ void CopySetupFiles()
     const DWORD length = GetEnvironmentVariableW(L"sfxname", source, kPathChars);
     if (length == 0 || length >= kPathChars)
         return;
-    SetName(source, kSettingsFileName);
-    if (FileExists(source))
+    // Cut, the name would copy another file as the settings.
+    if (SetName(source, kSettingsFileName) && FileExists(source))
         CopyFileW(source, kSettingsFileName, TRUE);
 }
 

@@ -1,11 +1,8 @@
-#include "startup/run_state.h"
+#include "startup/command_line.h"
 
 #include "common/strings.h"
-#include "localization/language_file.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
-
-RunStateData RunState = {};
 
 namespace
 {
@@ -69,7 +66,7 @@ void ApplyOption(const OptionRow& row, const wchar_t* name, bool& setupRequested
         RunState.MsiMode = true;
         break;
     case Option::Init:
-        CopyString(RunState.InitOptions, name + row.Compared);
+        CopyStringCut(RunState.InitOptions, name + row.Compared);
         break;
     case Option::Wait:
         Sleep(kWaitMilliseconds);
@@ -150,8 +147,8 @@ void ComposeWarningText(const wchar_t* programPath, wchar_t* text, size_t capaci
 {
     if (capacity == 0)
         return;
-    CopyString(text, MessageText(MSG_NOT_REMOVED), capacity);
-    AppendString(text, L"\n", capacity);
+    CopyStringCut(text, MessageText(MSG_NOT_REMOVED), capacity);
+    AppendStringCut(text, L"\n", capacity);
     const size_t length = wcslen(text);
     MessageWithArgument(MSG_NOT_REMOVED_PATH, programPath, text + length, capacity - length);
 }
@@ -167,11 +164,4 @@ void ShowWarning()
     ComposeWarningText(programPath, text, kWarningChars);
     ShowMessageBox(nullptr, text, MessageText(MSG_UNINSTALL_CAPTION),
                    MB_ICONINFORMATION | MB_SETFOREGROUND);
-}
-
-int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style)
-{
-    if (LanguageFile.RightToLeft)
-        style |= MB_RIGHT | MB_RTLREADING;
-    return MessageBoxW(owner, text, caption, style);
 }

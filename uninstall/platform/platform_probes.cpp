@@ -1,4 +1,4 @@
-#include "startup/platform_probes.h"
+#include "platform/platform_probes.h"
 
 #include "files/path_names.h"
 
@@ -47,9 +47,9 @@ HMODULE LoadSystemDll(const wchar_t* name)
 {
     wchar_t path[kPathChars];
     UINT length = GetSystemDirectoryW(path, kPathChars);
-    if (length == 0 || length >= kPathChars)
+    // Cut, the name would load another library.
+    if (length == 0 || length >= kPathChars || !JoinPath(path, name, path))
         return nullptr;
-    JoinPath(path, name, path);
     return LoadLibraryW(path);
 }
 

@@ -1,4 +1,6 @@
 #pragma once
+// platform/: what this Windows is and offers (WOW64, dpi, version, system DLLs).
+//
 // Queries of the platform that several parts of the program share. Functions
 // that newer Windows added are looked up in kernel32 at run time, so the
 // program still starts where they are missing.

@@ -1,0 +1,3 @@
+#include "run/run_state.h"
+
+RunStateData RunState = {};

@@ -1,0 +1,25 @@
+#pragma once
+// run/: the state of one run that the entry point fills and the roads read.
+//
+// The state of one run: filled by the entry point and its option parser,
+// read by the setup and uninstall roads.
+#include <windows.h>
+
+#include <cstddef>
+
+#include "files/path_names.h"
+
+const size_t kInitOptionChars = 40;
+
+struct RunStateData
+{
+    bool Silent;     // a token /S: no questions, dialogs accept themselves
+    bool MsiMode;    // driven by an installer package
+    bool NoExplorer; // do not open the program group at the end of setup
+    wchar_t InitOptions[kInitOptionChars];
+    wchar_t ProgramGroupPath[kPathChars];
+    int ExitCode; // 0, or 1 when the settings dialog was cancelled
+    HICON AppIcon;
+    HFONT BoldFont;
+};
+extern RunStateData RunState;
