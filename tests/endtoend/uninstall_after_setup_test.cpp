@@ -10,9 +10,9 @@
 
 #include "integration/integration_fixture.h"
 #include "integration/integration_options.h"
-#include "support/raw_registry.h"
 #include "settings/settings_fixtures.h"
 #include "support/program_under_test.h"
+#include "support/raw_registry.h"
 #include "support/registry_snapshot.h"
 
 namespace

@@ -4,8 +4,8 @@
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
 #include "platform/platform_probes.h"
-#include "support/raw_registry.h"
 #include "support/program_under_test.h"
+#include "support/raw_registry.h"
 #include "support/registry_denial.h"
 
 #include <gtest/gtest.h>

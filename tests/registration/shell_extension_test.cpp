@@ -1,9 +1,9 @@
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
 #include "platform/platform_probes.h"
-#include "support/raw_registry.h"
 #include "settings/settings_store.h"
 #include "support/program_under_test.h"
+#include "support/raw_registry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "integration/uninstall_entry.h"
 #include "localization/messages.h"
-#include "support/raw_registry.h"
 #include "resources/resource.h"
 #include "support/program_under_test.h"
+#include "support/raw_registry.h"
 
 #include <gtest/gtest.h>
 
