@@ -5,6 +5,7 @@
 // Scratch files go to C:\vnxbench.
 #include "bench_sections.h"
 #include "bench_support.h"
+#include "support/throwaway_prefix.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +13,8 @@
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (!InsideThrowawayPrefix())
+        return RefuseOutsideThrowawayPrefix("vnx_bench");
     if (argc < 4)
     {
         std::fprintf(stderr, "usage: vnx_bench PROGRAM EMPTY_PROGRAM REPLAY_PROGRAM [RUNS "
@@ -30,7 +33,7 @@ int wmain(int argc, wchar_t** argv)
     wchar_t drive[16] = L"C:";
     GetEnvironmentVariableW(L"SystemDrive", drive, 16);
     config.Scratch = std::wstring(drive) + L"\\vnxbench";
-    DeleteTree(config.Scratch);
+    RemoveTree(config.Scratch);
     if (!CreateDirectoryW(config.Scratch.c_str(), nullptr))
     {
         std::fprintf(stderr, "bench: cannot make %s\n", Narrow(config.Scratch).c_str());

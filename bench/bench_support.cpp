@@ -115,41 +115,6 @@ std::wstring OwnPath()
     return std::wstring(path, length < MAX_PATH * 4 ? length : 0);
 }
 
-bool WriteWholeFile(const std::wstring& path, const void* data, size_t size)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(file, data, DWORD(size), &written, nullptr) && written == size;
-    CloseHandle(file);
-    return ok;
-}
-
-void DeleteTree(const std::wstring& path)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE)
-    {
-        do
-        {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(path.c_str());
-}
-
 std::wstring BenchEntryName(int folder, int file)
 {
     wchar_t name[32];
@@ -182,18 +147,59 @@ BenchTreeList MakeBenchTreeList(const std::wstring& root, int folders, bool fold
 
 bool BuildBenchTree(const std::wstring& root, int folders)
 {
-    DeleteTree(root);
+    RemoveTree(root);
     if (!CreateDirectoryW(root.c_str(), nullptr))
         return false;
-    static const char kContents[] = "file of the benchmark tree\r\n";
+    const std::string kContents = "file of the benchmark tree\r\n";
     for (int folder = 0; folder < folders; folder++)
     {
         if (!CreateDirectoryW((root + L"\\" + BenchEntryName(folder, -1)).c_str(), nullptr))
             return false;
         for (int file = 0; file < kBenchFilesPerFolder; file++)
-            if (!WriteWholeFile(root + L"\\" + BenchEntryName(folder, file), kContents,
-                                sizeof(kContents) - 1))
+            if (!WriteBytes(root + L"\\" + BenchEntryName(folder, file), kContents))
                 return false;
     }
     return true;
+}
+
+bool RemoveBare(const wchar_t* name, CallTimes* times, bool onlyBlocking)
+{
+    const DWORD kBlocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const double t0 = times ? NowSeconds() : 0;
+    const DWORD attributes = GetFileAttributesW(name);
+    const double t1 = times ? NowSeconds() : 0;
+    if (!onlyBlocking || (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kBlocking)))
+        SetFileAttributesW(name, 0);
+    const double t2 = times ? NowSeconds() : 0;
+    bool removed;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        removed = RemoveDirectoryW(name) != FALSE;
+    else
+        removed = DeleteFileW(name) != FALSE;
+    if (times)
+    {
+        const double t3 = NowSeconds();
+        times->Get += t1 - t0;
+        times->Set += t2 - t1;
+        times->Delete += t3 - t2;
+    }
+    return removed;
+}
+
+BareRemoval RemoveAllBare(const std::vector<std::wstring>& names, bool timed, bool onlyBlocking)
+{
+    BareRemoval result;
+    const double start = NowSeconds();
+    for (;;)
+    {
+        result.Passes++;
+        int removed = 0;
+        for (const std::wstring& name : names)
+            removed += RemoveBare(name.c_str(), timed ? &result.Times : nullptr, onlyBlocking);
+        result.Removed += removed;
+        if (removed == 0)
+            break;
+    }
+    result.Times.Total = NowSeconds() - start;
+    return result;
 }

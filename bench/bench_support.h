@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/plain_files.h"
+
 double NowSeconds();
 // Median of the samples; 0 for none.
 double Median(std::vector<double> samples);
@@ -40,9 +42,6 @@ std::string Narrow(const std::wstring& text);
 std::wstring Quoted(const std::wstring& path);
 std::wstring FolderOf(const std::wstring& path);
 std::wstring OwnPath();
-bool WriteWholeFile(const std::wstring& path, const void* data, size_t size);
-// Deletes a folder and everything in it (attributes cleared first).
-void DeleteTree(const std::wstring& path);
 
 // The removal benchmarks' tree: `folders` folders of 50 small files each.
 const int kBenchFilesPerFolder = 50;
@@ -57,3 +56,23 @@ std::wstring BenchEntryName(int folder, int file);
 BenchTreeList MakeBenchTreeList(const std::wstring& root, int folders, bool foldersFirst);
 // Makes the tree afresh under root; false when a part could not be made.
 bool BuildBenchTree(const std::wstring& root, int folders);
+
+// The floor of a list removal: the same calls on names already made.
+struct CallTimes
+{
+    double Get = 0, Set = 0, Delete = 0; // added up when timed
+    double Total = 0;
+};
+// One name: its attributes read and cleared (or, onlyBlocking, cleared only
+// when one of them would stop the deletion), then the file deleted or the
+// folder removed. True when it went.
+bool RemoveBare(const wchar_t* name, CallTimes* times = nullptr, bool onlyBlocking = false);
+struct BareRemoval
+{
+    int Passes = 0;
+    int Removed = 0;
+    CallTimes Times;
+};
+// Passes over all the names until one removes nothing.
+BareRemoval RemoveAllBare(const std::vector<std::wstring>& names, bool timed = false,
+                          bool onlyBlocking = false);

@@ -40,7 +40,8 @@ std::vector<std::wstring> WriteLanguageFile(const std::wstring& path)
         text += line;
         sources.push_back(source);
     }
-    if (!WriteWholeFile(path, text.data(), text.size() * sizeof(wchar_t)))
+    if (!WriteBytes(path, std::string(reinterpret_cast<const char*>(text.data()),
+                                      text.size() * sizeof(wchar_t))))
         sources.clear();
     return sources;
 }

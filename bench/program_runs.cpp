@@ -95,12 +95,12 @@ bool LayOutInstallation(const BenchConfig& config, const std::wstring& folder)
     for (const wchar_t* name : kStandIns)
     {
         const std::string text = "stand-in for " + Narrow(name) + "\r\n";
-        ok &= WriteWholeFile(folder + L"\\" + name, text.data(), text.size());
+        ok &= WriteBytes(folder + L"\\" + name, text);
         list += Narrow(name) + "\r\n";
     }
     for (const wchar_t* name : kTemplates)
         list += Narrow(name) + "\r\n";
-    ok &= WriteWholeFile(folder + L"\\Uninstall.lst", list.data(), list.size());
+    ok &= WriteBytes(folder + L"\\Uninstall.lst", list);
     return ok;
 }
 
@@ -324,7 +324,7 @@ void BenchSetupAndUninstall(const BenchConfig& config)
 {
     const std::wstring installFolder = ShellFolder(CSIDL_PROGRAM_FILES) + L"\\Velnox";
     const std::wstring program = installFolder + L"\\" + kProgramName;
-    DeleteTree(installFolder);
+    RemoveTree(installFolder);
     if (!Check(LayOutInstallation(config, installFolder), "cannot lay out the installation"))
         return;
 
@@ -350,9 +350,7 @@ void BenchSetupAndUninstall(const BenchConfig& config)
         if (filesBefore.count(entry.first) == 0)
             readable += L"new " + std::wstring(entry.second ? L"folder  " : L"file  ") +
                         entry.first + L"\r\n";
-    const std::string readableBytes = Narrow(readable);
-    WriteWholeFile(config.Scratch + L"\\setup-changes.txt", readableBytes.data(),
-                   readableBytes.size());
+    WriteBytes(config.Scratch + L"\\setup-changes.txt", Narrow(readable));
     const std::wstring stepsPath = config.Scratch + L"\\setup-files.txt";
     const std::vector<FileStep> madeSteps = MadeFileSteps(filesBefore, filesAfter, config.Scratch);
     if (!Check(SaveWrites(writes, writesPath) && SaveFileSteps(madeSteps, stepsPath),
@@ -428,7 +426,7 @@ void BenchSetupAndUninstall(const BenchConfig& config)
             if (Succeeded(floor, "the replay of the deletions"))
                 uninstallFloorTimes.push_back(floor.Seconds);
             undo();
-            DeleteTree(installFolder);
+            RemoveTree(installFolder);
             continue;
         }
         RegSnapshot setUp;
@@ -462,7 +460,7 @@ void BenchSetupAndUninstall(const BenchConfig& config)
             cleanupTimes.push_back(cleanupSeconds);
         }
         undo();
-        DeleteTree(installFolder);
+        RemoveTree(installFolder);
     }
     row = BenchRow();
     row.What = "silent uninstall of the demo installation /S";

@@ -3,14 +3,13 @@
 // names and against the command processor's "rd /s /q".
 #include "bench_sections.h"
 #include "bench_support.h"
+#include "listed_names.h"
 
-#include "common/strings.h"
 #include "removal/uninstall_procedure.h"
 
 #include <share.h>
 
 #include <cstdio>
-#include <cstring>
 
 namespace
 {
@@ -72,60 +71,20 @@ Removal ProgramRemoval(const std::wstring& root, const std::wstring& listPath)
 // trimmed, converted, checked and joined to the folder, in the same passes.
 double ListReadingAlone(const std::wstring& listPath, const std::wstring& root, int passes)
 {
-    FILE* list = _wfsopen(listPath.c_str(), L"rb", _SH_DENYNO);
-    if (list == nullptr)
-        return 0;
-    const std::wstring folder = root + L"\\";
-    size_t joined = 0;
     const double start = NowSeconds();
-    for (int pass = 0; pass < passes; pass++)
-    {
-        char line[2048];
-        while (fgets(line, sizeof(line), list))
-        {
-            size_t length = std::strlen(line);
-            while (length > 0 && std::strchr("\r\n \t", line[length - 1]) != nullptr)
-                line[--length] = 0;
-            wchar_t entry[4096];
-            if (length == 0 || !AnsiToWide(line, entry, 4096) || !IsSafeListEntry(entry))
-                continue;
-            wchar_t fullName[4096];
-            if (!CopyString(fullName, folder.c_str()) || !AppendString(fullName, entry))
-                continue;
-            joined++;
-        }
-        fseek(list, 0, SEEK_SET);
-    }
-    const double seconds = NowSeconds() - start;
-    fclose(list);
-    return joined > 0 ? seconds : 0;
+    const size_t joined =
+        ForEachListedName(listPath, root + L"\\", passes, [](const wchar_t*) { return false; });
+    return joined > 0 ? NowSeconds() - start : 0;
 }
 
 // The least any list removal must do: the same calls on names already made.
 Removal BareLoop(const std::vector<std::wstring>& names)
 {
+    const BareRemoval bare = RemoveAllBare(names);
     Removal result;
-    int total = 0;
-    const double start = NowSeconds();
-    for (;;)
-    {
-        result.Passes++;
-        int removed = 0;
-        for (const std::wstring& name : names)
-        {
-            const DWORD attributes = GetFileAttributesW(name.c_str());
-            SetFileAttributesW(name.c_str(), 0);
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-                removed += RemoveDirectoryW(name.c_str()) ? 1 : 0;
-            else
-                removed += DeleteFileW(name.c_str()) ? 1 : 0;
-        }
-        total += removed;
-        if (removed == 0)
-            break;
-    }
-    result.Seconds = NowSeconds() - start;
-    result.Ok = total == kFolders * (kFilesPerFolder + 1);
+    result.Seconds = bare.Times.Total;
+    result.Passes = bare.Passes;
+    result.Ok = bare.Removed == kFolders * (kFilesPerFolder + 1);
     return result;
 }
 
@@ -178,8 +137,8 @@ void BenchRemoval(const BenchConfig& config)
     const TreeList foldersFirst = MakeList(root, true);
     const std::wstring contentsList = config.Scratch + L"\\contents-first.lst";
     const std::wstring foldersList = config.Scratch + L"\\folders-first.lst";
-    if (!WriteWholeFile(contentsList, contentsFirst.Text.data(), contentsFirst.Text.size()) ||
-        !WriteWholeFile(foldersList, foldersFirst.Text.data(), foldersFirst.Text.size()))
+    if (!WriteBytes(contentsList, contentsFirst.Text) ||
+        !WriteBytes(foldersList, foldersFirst.Text))
     {
         std::fprintf(stderr, "bench: cannot write the lists\n");
         return;
@@ -214,7 +173,7 @@ void BenchRemoval(const BenchConfig& config)
         BuildTree(root);
         rd.Add(CommandProcessorRemoval(root), root, "rd /s /q");
     }
-    DeleteTree(root);
+    RemoveTree(root);
 
     char note[96];
     char buildNote[64];

@@ -10,12 +10,15 @@
 
 #include "file_steps.h"
 #include "registry_replay.h"
+#include "support/throwaway_prefix.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     // Referenced, never called: the loader maps and starts each library.
     static void* volatile imports[] = {reinterpret_cast<void*>(&GetStockObject),
                                        reinterpret_cast<void*>(&GetDesktopWindow)};
+    if (!InsideThrowawayPrefix())
+        return RefuseOutsideThrowawayPrefix("bench_replay_writes");
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     if (arguments == nullptr || count < 2 || count > 3 || imports[0] == nullptr)

@@ -39,6 +39,7 @@ WINEARCH=win64 wineboot -i >/dev/null 2>&1
 wineserver -w
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 wineserver -w
+bash "$top/scripts/make-prefixes.sh" --mark "$WINEPREFIX"
 # The profile's Desktop and the like link into the host's home folder: make
 # them folders of the prefix, so that setup's links land there.
 for link in "$WINEPREFIX"/drive_c/users/*/*; do

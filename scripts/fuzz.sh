@@ -23,7 +23,8 @@ cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake"
       -DCMAKE_BUILD_TYPE=Release -DVNX_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target test_fuzz uninstall vnx_keepalive
 
-if [ ! -f "$build/prefixes/$prefix/system.reg" ]; then
+# Prefixes from before the test binaries checked for the mark are made again.
+if [ ! -f "$build/prefixes/$prefix/drive_c/vnx-throwaway-prefix.txt" ]; then
   bash "$top/scripts/make-prefixes.sh" "$build/prefixes" "$build/tests/vnx_keepalive.exe"
   trap 'bash "$top/scripts/make-prefixes.sh" --stop "$build/prefixes"' EXIT
 fi

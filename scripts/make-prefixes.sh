@@ -2,10 +2,23 @@
 # Makes the two test prefixes fresh: win32 (a 32-bit Windows) and win64 (a
 # 64-bit Windows where the 32-bit program runs under WOW64), both with the
 # "null" graphics driver, and keeps their wineservers running.
-# With --stop, ends the wineservers instead.
+# With --stop, ends the wineservers instead. With --mark, only marks the
+# prefix FOLDER as one that tests may wipe (scripts/bench.sh makes its own).
 set -euo pipefail
+
+# The test binaries refuse to run where this mark is missing (see
+# tests/support/throwaway_prefix.cpp): a file at the root of drive C:, written
+# from here without starting Windows, where no test and no Windows puts one.
+mark_prefix() {
+  echo "Throwaway Wine prefix of the uninstall tests: anything here may go." \
+    >"$1/drive_c/vnx-throwaway-prefix.txt"
+}
+
 stop=0
-if [ "${1:-}" = --stop ]; then stop=1; shift; fi
+case "${1:-}" in
+  --stop) stop=1; shift ;;
+  --mark) mark_prefix "${2:?usage: make-prefixes.sh --mark PREFIX}"; exit 0 ;;
+esac
 root=${1:?usage: make-prefixes.sh [--stop] FOLDER [KEEPALIVE.EXE]}
 keepalive=${2:-}
 # Wine needs an absolute prefix path.
@@ -37,6 +50,7 @@ for arch in win32 win64; do
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
   wineserver -w
   [ -f "$WINEPREFIX/system.reg" ] || { echo "make-prefixes: $arch was not made" >&2; exit 1; }
+  mark_prefix "$WINEPREFIX"
   release_small_disk "$disk"
   mkdir -p "$disk"
   if mount -t tmpfs -o size=64k tmpfs "$disk" 2>/dev/null; then

@@ -18,17 +18,17 @@
 #include <string>
 #include <vector>
 
+#include "endtoend/setup_dialogs.h"
 #include "resources/resource.h"
 #include "settings/settings_fixtures.h"
 #include "support/program_under_test.h"
 #include "support/registry_snapshot.h"
+#include "support/shell_sandbox.h"
 #include "tools/shell_recorder.h"
 
 namespace
 {
 
-const wchar_t kUserShellFolders[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 const wchar_t kClsid32[] = L"{6F2C1A40-5A17-4E59-A1C8-2B9E7D04F513}";
 const wchar_t kClsid64[] = L"{6F2C1A40-3D7B-4E59-A1C8-2B9E7D04F513}";
 const wchar_t* const kExtensions[] = {
@@ -76,23 +76,6 @@ struct Area
     std::wstring Path;
     REGSAM View;
 };
-
-// The top-level keys of a registry key, in a view.
-std::vector<std::wstring> Subkeys(HKEY root, const wchar_t* path, REGSAM view)
-{
-    std::vector<std::wstring> names;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return names;
-    wchar_t name[256];
-    DWORD length = 256;
-    for (DWORD i = 0;
-         RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-         ++i, length = 256)
-        names.push_back(name);
-    RegCloseKey(key);
-    return names;
-}
 
 bool IsOneOf(const std::wstring& name, std::initializer_list<const wchar_t*> names)
 {
@@ -277,29 +260,6 @@ private:
     std::set<std::wstring> Keys;
 };
 
-// A key with all below it, in a view.
-void DeleteTree(HKEY root, const std::wstring& path, REGSAM view)
-{
-    typedef LONG(WINAPI * DeleteInView)(HKEY, const wchar_t*, REGSAM, DWORD);
-    static const auto deleteInView = reinterpret_cast<DeleteInView>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
-    for (const std::wstring& name : Subkeys(root, path.c_str(), view))
-        DeleteTree(root, path + L"\\" + name, view);
-    if (deleteInView != nullptr)
-        deleteInView(root, path.c_str(), view, 0);
-    else
-        RegDeleteKeyW(root, path.c_str());
-}
-
-void DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name, REGSAM view = 0)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueW(key, name);
-    RegCloseKey(key);
-}
-
 // Puts the registry back as it was before: what was added goes, what was
 // changed gets its old text or number again.
 void Restore(const RegistryState& before, const RegistryState& after)
@@ -319,7 +279,7 @@ void Restore(const RegistryState& before, const RegistryState& after)
         if (!entry.IsValue)
         {
             if (change.Difference.What == RegistryDifference::Added)
-                DeleteTree(change.Where.Root, path, view);
+                RemoveRegistryTree(change.Where.Root, path, view);
             continue;
         }
         HKEY key = nullptr;
@@ -357,21 +317,20 @@ void RemoveEarlierSetups()
     {
         const std::wstring owner = RawString(HKEY_CLASSES_ROOT, name.c_str(), nullptr);
         if (name[0] == L'.' && IsOneOf(owner, {L"Velnox", L"Velnox.ZIP", L"Velnox.REV"}))
-            DeleteTree(HKEY_CLASSES_ROOT, name, 0);
+            RemoveRegistryTree(HKEY_CLASSES_ROOT, name, 0);
     }
-    const std::vector<REGSAM> views =
-        IsWin64Prefix() ? std::vector<REGSAM>{0, KEY_WOW64_64KEY} : std::vector<REGSAM>{0};
+    const std::vector<REGSAM> views = Views(IsWin64Prefix());
     for (const wchar_t* name : {L"Velnox", L"Velnox.ZIP", L"Velnox.REV"})
-        DeleteTree(HKEY_CLASSES_ROOT, name, 0);
+        RemoveRegistryTree(HKEY_CLASSES_ROOT, name, 0);
     for (const wchar_t* clsid : {kClsid32, kClsid64})
     {
         for (REGSAM view : views)
-            DeleteTree(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + clsid, view);
-        DeleteTree(HKEY_CLASSES_ROOT,
-                   std::wstring(L"exefile\\shellex\\PropertySheetHandlers\\") + clsid, 0);
-        DeleteValue(HKEY_LOCAL_MACHINE,
-                    L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved",
-                    clsid);
+            RemoveRegistryTree(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + clsid, view);
+        RemoveRegistryTree(HKEY_CLASSES_ROOT,
+                           std::wstring(L"exefile\\shellex\\PropertySheetHandlers\\") + clsid, 0);
+        RawDeleteValue(HKEY_LOCAL_MACHINE,
+                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved",
+                       clsid);
     }
     for (const wchar_t* handlers :
          {L"*\\shellex\\ContextMenuHandlers\\", L"Folder\\shellex\\ContextMenuHandlers\\",
@@ -379,24 +338,19 @@ void RemoveEarlierSetups()
           L"lnkfile\\shellex\\ContextMenuHandlers\\", L"Directory\\shellex\\ContextMenuHandlers\\",
           L"Directory\\shellex\\DragDropHandlers\\"})
         for (const wchar_t* name : {L"Velnox", L"Velnox32"})
-            DeleteTree(HKEY_CLASSES_ROOT, std::wstring(handlers) + name, 0);
+            RemoveRegistryTree(HKEY_CLASSES_ROOT, std::wstring(handlers) + name, 0);
     for (REGSAM view : views)
     {
-        DeleteTree(HKEY_LOCAL_MACHINE,
-                   L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe", view);
-        DeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox", view);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE,
+                           L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe",
+                           view);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox", view);
     }
-    DeleteValue(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Velnox");
-    DeleteTree(HKEY_LOCAL_MACHINE,
-               L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver", 0);
-    DeleteTree(HKEY_CURRENT_USER, L"Software\\Velnox", 0);
-}
-
-std::wstring ShellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH] = L"?";
-    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
+    RawDeleteValue(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Velnox");
+    RemoveRegistryTree(HKEY_LOCAL_MACHINE,
+                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver",
+                       0);
+    RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox", 0);
 }
 
 // The target of a shortcut file, or "missing".
@@ -420,62 +374,23 @@ std::wstring LinkTarget(const std::wstring& path)
     return target;
 }
 
-std::vector<std::wstring> FilesIn(const std::wstring& folder)
+// The names of the files in a folder, in capitals.
+std::vector<std::wstring> UpperFilesIn(const std::wstring& folder)
 {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(Upper(found.cFileName));
-    while (FindNextFileW(search, &found));
-    FindClose(search);
+    for (const std::wstring& name : FilesIn(folder))
+        names.push_back(Upper(name));
     std::sort(names.begin(), names.end());
     return names;
 }
 
-void DeleteFolder(const std::wstring& folder)
-{
-    for (const std::wstring& name : FilesIn(folder))
-        DeleteFileW((folder + L"\\" + name).c_str());
-    RemoveDirectoryW(folder.c_str());
-}
-
-// Writes a string under HKEY_CURRENT_USER and returns the one it replaced.
-std::wstring SwapUserValue(const wchar_t* subkey, const wchar_t* name, DWORD type,
-                           const std::wstring& value)
-{
-    wchar_t old[MAX_PATH] = {};
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return L"";
-    DWORD size = sizeof(old) - sizeof(wchar_t);
-    RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size);
-    RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
-                   DWORD((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return old;
-}
-
-class SetupOutcome : public testing::Test
+class SetupOutcome : public testing::Test, public ProgramCopy
 {
 protected:
+    SetupOutcome() : ProgramCopy(L"install") {}
     static void SetUpTestSuite()
     {
-        // The user's desktop is shared with the Linux home; links go to a
-        // folder of this prefix, and none is mirrored into the Linux menus.
-        SavedMenuBuilder =
-            SwapUserValue(L"Software\\Wine\\DllOverrides", L"winemenubuilder.exe", REG_SZ, L"");
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        Desktop = std::wstring(temp) + L"vnx_setup_desktop";
-        CreateDirectoryW(Desktop.c_str(), nullptr);
-        SavedDesktop = SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, Desktop);
-        // The shell notes the new folder in its own cache at the first look.
-        ShellFolder(CSIDL_DESKTOPDIRECTORY);
+        Sandbox.Enter(L"vnx_setup_desktop");
         Shell = new ShellRecorder;
         RemoveEarlierSetups();
         // One reading before any setup serves every test: each puts back what
@@ -487,22 +402,17 @@ protected:
     {
         delete Pristine;
         delete Shell;
-        SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, SavedDesktop);
-        SwapUserValue(L"Software\\Wine\\DllOverrides", L"winemenubuilder.exe", REG_SZ,
-                      SavedMenuBuilder);
-        DeleteFolder(Desktop);
+        Sandbox.Leave();
     }
     void SetUp() override
     {
         OleInitialize(nullptr);
         Shell->Forget();
-        Resources = LoadProgramResources();
-        ASSERT_NE(Resources, nullptr);
-        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE));
+        ASSERT_TRUE(Ready());
         for (const wchar_t* name : {L"Velnox.exe", L"vnxext.dll", L"vnxext64.dll", L"Velnox.chm",
                                     L"Vnx.txt", L"license.txt"})
-            WriteBytes(Install / name, "x");
-        WriteBytes(Install / Message(MSG_LINK_FOURTH_FILE).c_str(), "x");
+            WriteBytes(Folder / name, "x");
+        WriteBytes(Folder / Message(MSG_LINK_FOURTH_FILE).c_str(), "x");
         for (const wchar_t* extension : {L".vnx", L".zip"})
             Owners[extension] = RawString(HKEY_CLASSES_ROOT, extension, nullptr);
     }
@@ -514,7 +424,6 @@ protected:
         Restore(Before, After);
         RemoveLinks();
         SetEnvironmentVariableW(L"sfxname", nullptr);
-        FreeLibrary(Resources);
         OleUninitialize();
     }
     static void RemoveLinks()
@@ -523,34 +432,18 @@ protected:
                           CSIDL_COMMON_STARTMENU, CSIDL_STARTMENU})
             DeleteFileW((ShellFolder(csidl) + L"\\Velnox.lnk").c_str());
         for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
-            DeleteFolder(ShellFolder(csidl) + L"\\Velnox");
-    }
-    std::wstring Message(UINT number) const
-    {
-        wchar_t text[512] = L"";
-        LoadStringW(Resources, number, text, 512);
-        return text;
+            RemoveTree(ShellFolder(csidl) + L"\\Velnox");
     }
     bool Start(ChildProcess& child, const wchar_t* options)
     {
-        return child.Start(L"\"" + Exe + L"\" /setup " + options, Install.Path().c_str());
-    }
-    // The 64-bit notice after the completion dialog, on 64-bit Windows only.
-    void AnswerNotice(ChildProcess& child, HWND done)
-    {
-        if (!IsWin64Prefix())
-            return;
-        HWND notice = child.FindDialog(30000, done);
-        ASSERT_NE(nullptr, notice) << "no 64-bit notice";
-        EXPECT_EQ(Message(MSG_WOW64_CAPTION), WindowText(notice));
-        PostMessageW(notice, WM_COMMAND, IDOK, 0);
+        return ProgramCopy::Start(child, L"/setup " + std::wstring(options));
     }
 
     // All the registry holds after a setup with rows ".vnx" and ".zip", the
     // shell extension and every link, as the chosen integration calls for it.
     ExpectedRegistry Expected(bool cascaded)
     {
-        const std::wstring folder = Install.Path() + L"\\";
+        const std::wstring folder = Folder.Path() + L"\\";
         const std::wstring archiver = folder + L"Velnox.exe";
         const std::wstring command = L"\"" + archiver + L"\" \"%1\"";
         const bool win64 = IsWin64Prefix();
@@ -620,7 +513,7 @@ protected:
                                          L"\\Software\\Microsoft\\Windows\\CurrentVersion\\"
                                          L"App Paths\\Velnox.exe";
             e.Default(appPath, Text(archiver));
-            e.Value(appPath, L"Path", Text(Install.Path()));
+            e.Value(appPath, L"Path", Text(Folder.Path()));
         }
         e.Value(L"HKLM\\Software\\Velnox", L"exe32", Text(archiver));
         e.Value(L"HKLM\\Software\\RegisteredApplications", L"Velnox",
@@ -675,16 +568,16 @@ protected:
     // The links every flag asks for, each to its file in the installation.
     void ExpectLinks()
     {
-        const std::wstring archiver = Install / L"Velnox.exe";
+        const std::wstring archiver = Folder / L"Velnox.exe";
         EXPECT_EQ(archiver,
                   LinkTarget(ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Velnox.lnk"));
         EXPECT_EQ(archiver, LinkTarget(ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Velnox.lnk"));
-        EXPECT_TRUE(FilesIn(Desktop).empty()) << "the user's own desktop stays empty";
+        EXPECT_TRUE(FilesIn(Sandbox.Desktop).empty()) << "the user's own desktop stays empty";
         const std::wstring group[][2] = {
             {L"Velnox.lnk", archiver},
-            {Message(MSG_LINK_HELP) + L".lnk", Install / L"Velnox.chm"},
-            {Message(MSG_LINK_README) + L".lnk", Install / L"Vnx.txt"},
-            {Message(MSG_LINK_FOURTH) + L".lnk", Install / Message(MSG_LINK_FOURTH_FILE).c_str()}};
+            {Message(MSG_LINK_HELP) + L".lnk", Folder / L"Velnox.chm"},
+            {Message(MSG_LINK_README) + L".lnk", Folder / L"Vnx.txt"},
+            {Message(MSG_LINK_FOURTH) + L".lnk", Folder / Message(MSG_LINK_FOURTH_FILE).c_str()}};
         for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
         {
             const std::wstring folder = ShellFolder(csidl) + L"\\Velnox";
@@ -695,7 +588,7 @@ protected:
                 EXPECT_EQ(link[1], LinkTarget(folder + L"\\" + link[0])) << WideToUtf8(link[0]);
             }
             std::sort(names.begin(), names.end());
-            EXPECT_EQ(names, FilesIn(folder)) << "csidl " << csidl;
+            EXPECT_EQ(names, UpperFilesIn(folder)) << "csidl " << csidl;
         }
         std::vector<std::wstring> files = {L"UNINSTALL.EXE", L"VELNOX.EXE",
                                            L"VNXEXT.DLL",    L"VNXEXT64.DLL",
@@ -703,21 +596,18 @@ protected:
                                            L"LICENSE.TXT",   L"VNXNEW.DAT",
                                            L"ZIPNEW.DAT",    Upper(Message(MSG_LINK_FOURTH_FILE))};
         std::sort(files.begin(), files.end());
-        EXPECT_EQ(files, FilesIn(Install.Path())) << "the installation folder";
+        EXPECT_EQ(files, UpperFilesIn(Folder.Path())) << "the installation folder";
     }
 
-    static std::wstring Desktop, SavedDesktop, SavedMenuBuilder;
+    static ShellSandbox Sandbox;
     static ShellRecorder* Shell;
     static RegistryState* Pristine;
-    ScratchDir Install{L"install"};
-    std::wstring Exe = Install / L"uninstall.exe";
-    HMODULE Resources = nullptr;
     const RegistryState& Before = *Pristine;
     RegistryState After;
     bool AfterIsCurrent = false;
     std::map<std::wstring, std::wstring> Owners; // the classes of ".vnx" and ".zip" before
 };
-std::wstring SetupOutcome::Desktop, SetupOutcome::SavedDesktop, SetupOutcome::SavedMenuBuilder;
+ShellSandbox SetupOutcome::Sandbox;
 ShellRecorder* SetupOutcome::Shell = nullptr;
 RegistryState* SetupOutcome::Pristine = nullptr;
 
@@ -738,30 +628,18 @@ TEST_F(SetupOutcome, DialogsLeaveExactlyTheChosenIntegration)
     ASSERT_NE(nullptr, GetDlgItem(settings, IDC_SETUP_INFO));
     for (int id : {IDC_ASSOC_ZIP, IDC_LINK_DESKTOP, IDC_CASCADED_MENU})
         SendDlgItemMessageW(settings, id, BM_CLICK, 0, 0);
-
-    PostMessageW(settings, WM_COMMAND, IDC_CONTEXT_ITEMS, 0);
-    HWND items = child.FindDialog(30000, settings);
-    ASSERT_NE(nullptr, items);
-    SendDlgItemMessageW(items, IDC_ITEM_TEST, BM_CLICK, 0, 0);
-    SetDlgItemTextW(items, IDC_ALWAYS_ARC, L"*.img;*.iso");
-    PostMessageW(items, WM_COMMAND, IDOK, 0);
-    for (int wait = 0; wait < 100 && IsWindow(items); ++wait)
-        Sleep(100);
-
-    PostMessageW(settings, WM_COMMAND, IDOK, 0);
-    HWND done = child.FindDialog(30000, settings);
-    ASSERT_NE(nullptr, done);
-    ASSERT_NE(nullptr, GetDlgItem(done, IDC_DONE_HEADING));
+    HWND done = nullptr;
+    ASSERT_NO_FATAL_FAILURE(AcceptWithContextItems(child, settings, L"*.img;*.iso", done));
     PostMessageW(done, WM_COMMAND, IDC_DONE_LICENSE, 0);
     ASSERT_EQ(1u, Shell->Opened(1).size()) << "the licence was not opened";
     PostMessageW(done, WM_COMMAND, IDOK, 0);
-    AnswerNotice(child, done);
+    AnswerNotice(*this, child, done);
     EXPECT_EQ(0, child.Wait(30000));
 
     // The licence, then the program group.
     const std::vector<std::wstring> opened = Shell->Opened(2);
     ASSERT_EQ(2u, opened.size());
-    EXPECT_EQ(0, lstrcmpiW((Install / L"license.txt").c_str(), opened[0].c_str()))
+    EXPECT_EQ(0, lstrcmpiW((Folder / L"license.txt").c_str(), opened[0].c_str()))
         << WideToUtf8(opened[0]);
     EXPECT_EQ(
         0, lstrcmpiW((ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Velnox").c_str(), opened[1].c_str()))
@@ -808,7 +686,7 @@ TEST_F(SetupOutcome, SilentRunDoesTheSameAndOnlyAPlainRunOpensTheGroup)
         HWND done = child.FindDialog(30000, settings);
         ASSERT_NE(nullptr, done);
         PostMessageW(done, WM_COMMAND, IDOK, 0);
-        AnswerNotice(child, done);
+        AnswerNotice(*this, child, done);
         EXPECT_EQ(0, child.Wait(30000));
     }
     EXPECT_TRUE(Shell->Opened(0, 0).empty()) << "noexplorer";

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "endtoend/setup_dialogs.h"
 #include "resources/resource.h"
 #include "settings/settings_fixtures.h"
 #include "support/program_under_test.h"
@@ -29,21 +30,18 @@ DWORD RawNumber(HKEY root, const wchar_t* path, const wchar_t* name)
     return value;
 }
 
-class SetupRoad : public testing::Test
+class SetupRoad : public testing::Test, public ProgramCopy
 {
 protected:
+    SetupRoad() : ProgramCopy(L"setup") {}
     void SetUp() override
     {
         Clean();
-        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE));
-        Resources = LoadProgramResources();
-        ASSERT_NE(Resources, nullptr);
+        ASSERT_TRUE(Ready());
     }
     void TearDown() override
     {
         SetEnvironmentVariableW(L"sfxname", nullptr);
-        if (Resources != nullptr)
-            FreeLibrary(Resources);
         Clean();
     }
     static void Clean()
@@ -57,19 +55,8 @@ protected:
     // Links and the program group stay out of the shell folders.
     bool Start(ChildProcess& child, const wchar_t* options)
     {
-        return child.Start(L"\"" + Exe + L"\" /setup /noexplorer " + options,
-                           Folder.Path().c_str());
+        return ProgramCopy::Start(child, L"/setup /noexplorer " + std::wstring(options));
     }
-    std::wstring Text(UINT number) const
-    {
-        wchar_t text[512] = L"";
-        LoadStringW(Resources, number, text, 512);
-        return text;
-    }
-
-    ScratchDir Folder{L"setup"};
-    std::wstring Exe = Folder / L"uninstall.exe";
-    HMODULE Resources = nullptr;
 };
 
 TEST_F(SetupRoad, DialogsDrivenThroughToTheEnd)
@@ -82,32 +69,13 @@ TEST_F(SetupRoad, DialogsDrivenThroughToTheEnd)
     EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(settings, IDC_ASSOC_VNX));
     EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(settings, IDC_ASSOC_ZIP));
     SendDlgItemMessageW(settings, IDC_ASSOC_ZIP, BM_CLICK, 0, 0);
-
-    PostMessageW(settings, WM_COMMAND, IDC_CONTEXT_ITEMS, 0);
-    HWND items = child.FindDialog(30000, settings);
-    ASSERT_NE(nullptr, items);
-    ASSERT_NE(nullptr, GetDlgItem(items, IDC_ALWAYS_ARC));
-    SendDlgItemMessageW(items, IDC_ITEM_TEST, BM_CLICK, 0, 0);
-    SetDlgItemTextW(items, IDC_ALWAYS_ARC, L"*.img");
-    PostMessageW(items, WM_COMMAND, IDOK, 0);
-    for (int wait = 0; wait < 100 && IsWindow(items); ++wait)
-        Sleep(100);
-
-    PostMessageW(settings, WM_COMMAND, IDOK, 0);
-    HWND done = child.FindDialog(30000, settings);
-    ASSERT_NE(nullptr, done);
-    ASSERT_NE(nullptr, GetDlgItem(done, IDC_DONE_HEADING));
+    HWND done = nullptr;
+    ASSERT_NO_FATAL_FAILURE(AcceptWithContextItems(child, settings, L"*.img", done));
     wchar_t shown[MAX_PATH] = L"";
     GetDlgItemTextW(done, IDC_DONE_FOLDER, shown, MAX_PATH);
     EXPECT_EQ(0, lstrcmpiW(Folder.Path().c_str(), shown)) << "shown: " << shown;
     PostMessageW(done, WM_COMMAND, IDOK, 0);
-    if (IsWin64Prefix())
-    {
-        HWND notice = child.FindDialog(30000, done);
-        ASSERT_NE(nullptr, notice) << "no 64-bit notice";
-        EXPECT_EQ(Text(MSG_WOW64_CAPTION), WindowText(notice));
-        PostMessageW(notice, WM_COMMAND, IDOK, 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(AnswerNotice(*this, child, done));
     EXPECT_EQ(0, child.Wait(30000));
 
     EXPECT_EQ(L"Velnox", RawString(HKEY_CLASSES_ROOT, L".vnx", nullptr));

@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "integration/integration_fixture.h"
 #include "integration/integration_options.h"
-#include "registration/registry_probe.h"
 #include "settings/settings_fixtures.h"
 #include "support/program_under_test.h"
+#include "support/raw_registry.h"
 #include "support/registry_snapshot.h"
 
 namespace
@@ -22,25 +23,15 @@ const wchar_t kEntryKey[] =
 const wchar_t kAppPathKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // Every key the archiver writes, in every view the program can see. (A walk
 // of the whole registry takes minutes here.)
 std::vector<RegistrySnapshot> TakeSnapshots()
 {
     std::vector<RegistrySnapshot> snapshots;
-    std::vector<std::wstring> classes = {L"Velnox", L"Velnox.ZIP", L"Velnox.REV", L".rev", L".rar"};
-    for (const AssociationRow& row : AssociationTable)
-    {
-        ExtensionList list;
-        SplitExtensionGroup(row.Group, list);
-        classes.insert(classes.end(), list.Items, list.Items + list.Count);
-    }
+    std::vector<std::wstring> classes = TableExtensions();
+    classes.insert(classes.begin(), {L"Velnox", L"Velnox.ZIP", L"Velnox.REV", L".rev", L".rar"});
     for (unsigned number = 0; number < 100; ++number)
-        classes.push_back((number < 10 ? L".v0" : L".v") + std::to_wstring(number));
+        classes.push_back(VolumeExtension(number));
     for (const std::wstring& key : classes)
         snapshots.push_back(
             TakeRegistrySnapshot(HKEY_CLASSES_ROOT, key.c_str(), 0, (L"HKCR\\" + key).c_str()));
@@ -77,33 +68,18 @@ std::string Differences(const std::vector<RegistrySnapshot>& before,
 // previous owners; the prefix's own associations stay.
 void RemoveArchiverKeys()
 {
-    for (const AssociationRow& row : AssociationTable)
-    {
-        ExtensionList list;
-        SplitExtensionGroup(row.Group, list);
-        for (size_t i = 0; i < list.Count; ++i)
-            if (IsArchiverClass(RawString(HKEY_CLASSES_ROOT, list.Items[i], nullptr).c_str()))
-                RemoveRegistryTree(HKEY_CLASSES_ROOT, list.Items[i]);
-    }
+    for (const std::wstring& extension : TableExtensions())
+        if (IsArchiverClass(RawString(HKEY_CLASSES_ROOT, extension, nullptr).c_str()))
+            RemoveRegistryTree(HKEY_CLASSES_ROOT, extension);
     for (const wchar_t* key : {L".rev", L"Velnox", L"Velnox.ZIP", L"Velnox.REV"})
         RemoveRegistryTree(HKEY_CLASSES_ROOT, key);
     RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
     for (REGSAM view : Views(IsWin64Prefix()))
     {
-        RawDeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox", view);
-        RawDeleteTree(HKEY_LOCAL_MACHINE, kEntryKey, view);
-        RawDeleteTree(HKEY_LOCAL_MACHINE, kAppPathKey, view);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox", view);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kEntryKey, view);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kAppPathKey, view);
     }
-}
-
-void ForgetPendingRenames()
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueW(key, L"PendingFileRenameOperations");
-    RegCloseKey(key);
 }
 
 class UninstallAfterSetup : public testing::Test

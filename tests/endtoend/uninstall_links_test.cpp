@@ -19,11 +19,6 @@
 namespace
 {
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::string WideToNarrow(const std::wstring& text)
 {
     return std::string(text.begin(), text.end());
@@ -32,17 +27,6 @@ std::string WideToNarrow(const std::wstring& text)
 void MakeFile(const std::wstring& path)
 {
     ASSERT_TRUE(WriteBytes(path, "x")) << WideToNarrow(path);
-}
-
-bool WaitFor(const std::wstring& path, bool present, int tenths = 100)
-{
-    for (int i = 0; i < tenths; ++i)
-    {
-        if (Exists(path) == present)
-            return true;
-        Sleep(100);
-    }
-    return false;
 }
 
 TEST(UninstallLinks, NamesThroughALinkedFolderAreNeverRemoved)
@@ -118,7 +102,7 @@ TEST(UninstallLinks, UnlistedFilesOfSetupThatLeadOutsideStay)
     ChildProcess child;
     ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str()));
     EXPECT_EQ(0, child.Wait(30000));
-    EXPECT_TRUE(WaitFor(exe, false, 600));
+    EXPECT_TRUE(WaitUntil([&] { return !Exists(exe); }, 60000));
     EXPECT_TRUE(Exists(canary));
     EXPECT_FALSE(Exists(folder + L"data.txt"));
     EXPECT_FALSE(Exists(folder + L"velnox.fts"));

@@ -14,19 +14,6 @@
 namespace
 {
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void WriteText(const std::wstring& path, const char* text)
-{
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    ASSERT_NE(nullptr, file);
-    fputs(text, file);
-    fclose(file);
-}
-
 class UninstallRoad : public testing::Test
 {
 protected:
@@ -67,25 +54,22 @@ TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
             ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE)) << "row " << row;
         }
         CreateDirectoryW((folder + L"\\sub").c_str(), nullptr);
-        WriteText(folder + L"\\sub\\x.txt", "x");
-        WriteText(folder + L"\\data.txt", "x");
-        WriteText(scratch / L"canary.txt", "x");
+        ASSERT_TRUE(WriteBytes(folder + L"\\sub\\x.txt", "x"));
+        ASSERT_TRUE(WriteBytes(folder + L"\\data.txt", "x"));
+        ASSERT_TRUE(WriteBytes(scratch / L"canary.txt", "x"));
         if (row == 3)
+        {
             for (const wchar_t* name : {L"\\vnxnew.dat", L"\\zipnew.dat", L"\\velnox.gid"})
-                WriteText(folder + name, "x");
-        const std::string& list = lists[row];
-        FILE* file = _wfopen((folder + L"\\Uninstall.lst").c_str(), L"wb");
-        ASSERT_NE(nullptr, file);
-        fwrite(list.data(), 1, list.size(), file);
-        fclose(file);
+                ASSERT_TRUE(WriteBytes(folder + name, "x"));
+        }
+        ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", lists[row]));
 
         ChildProcess child;
         ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str()));
         EXPECT_EQ(0, child.Wait(30000)) << "row " << row;
         EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << "row " << row;
         // The batch file waits 2 s for the program before it deletes.
-        for (int i = 0; i < 120 && (Exists(folder) || !CleanupFolders().empty()); ++i)
-            Sleep(500);
+        WaitForUninstallEnd(folder);
         EXPECT_FALSE(Exists(exe)) << "row " << row;
         EXPECT_FALSE(Exists(folder)) << "row " << row;
         EXPECT_TRUE(CleanupFolders().empty()) << "row " << row;
@@ -97,21 +81,20 @@ TEST_F(UninstallRoad, PortableInstallationLeavesNothingBehind)
 {
     // The settings file beside the program is listed like every other file;
     // nothing may write it again once it is gone.
-    WriteText(folder + L"\\Velnox.ini", "HKCU\\Setup\\ShellExt=1\r\n");
-    WriteText(folder + L"\\Uninstall.lst", "Velnox.ini\r\nuninstall.exe\r\n");
+    ASSERT_TRUE(WriteBytes(folder + L"\\Velnox.ini", "HKCU\\Setup\\ShellExt=1\r\n"));
+    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "Velnox.ini\r\nuninstall.exe\r\n"));
 
     ChildProcess child;
     ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str()));
     EXPECT_EQ(0, child.Wait(30000));
-    for (int i = 0; i < 120 && Exists(folder); ++i)
-        Sleep(500);
+    WaitForUninstallEnd(folder);
     EXPECT_FALSE(Exists(folder + L"\\Velnox.ini"));
     EXPECT_FALSE(Exists(folder));
 }
 
 TEST_F(UninstallRoad, NoAtTheQuestionChangesNothing)
 {
-    WriteText(folder + L"\\Uninstall.lst", "uninstall.exe\r\n");
+    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "uninstall.exe\r\n"));
     ChildProcess child;
     ASSERT_TRUE(child.Start(L"\"" + exe + L"\"", folder.c_str()));
     HWND box = child.FindDialog(30000);
@@ -139,45 +122,6 @@ TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
     EXPECT_TRUE(Exists(exe));
 }
 
-// Scheduled renames would run at the prefix's next start; only the removal
-// tests make any.
-void ForgetPendingRenames()
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueW(key, L"PendingFileRenameOperations");
-    RegCloseKey(key);
-}
-
-std::wstring PendingRenames()
-{
-    std::wstring text;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_READ, &key) != ERROR_SUCCESS)
-        return text;
-    std::wstring data(32768, L'\0');
-    DWORD size = DWORD(data.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(&data[0]), &size) == ERROR_SUCCESS)
-        text.assign(data.data(), size / sizeof(wchar_t));
-    RegCloseKey(key);
-    // One line per name, in any letter case.
-    for (wchar_t& c : text)
-        c = c ? towlower(c) : L'\n';
-    return text;
-}
-
-bool IsPending(const std::wstring& name)
-{
-    std::wstring lower = name;
-    for (wchar_t& c : lower)
-        c = towlower(c);
-    return PendingRenames().find(lower + L"\n") != std::wstring::npos;
-}
-
 std::wstring BoxText(HWND box)
 {
     std::wstring all;
@@ -197,12 +141,12 @@ TEST_F(UninstallRoad, FilesInUseAreScheduledAndTheRestartMessageComesOnceAtTheEn
     FreeLibrary(resources);
 
     const std::wstring held = folder + L"\\held.txt", mapped = folder + L"\\mapped.dll";
-    WriteText(held, "x");
-    WriteText(folder + L"\\data.txt", "x");
+    ASSERT_TRUE(WriteBytes(held, "x"));
+    ASSERT_TRUE(WriteBytes(folder + L"\\data.txt", "x"));
     ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), mapped.c_str(), FALSE));
-    WriteText(mapped + L".0.tmp", "taken");
-    WriteText(folder + L"\\Uninstall.lst",
-              "data.txt\r\nheld.txt\r\nmapped.dll\r\nuninstall.exe\r\n");
+    ASSERT_TRUE(WriteBytes(mapped + L".0.tmp", "taken"));
+    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst",
+                           "data.txt\r\nheld.txt\r\nmapped.dll\r\nuninstall.exe\r\n"));
     // Held without share-delete: neither deleted nor moved. Mapped as an
     // image, like a library in use: not deleted, but moved aside.
     HANDLE file = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -256,8 +200,8 @@ TEST_F(UninstallRoad, AnInstallerPackageRunRemovesNothing)
         L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
     RawSet(HKEY_LOCAL_MACHINE, entryKey, L"DisplayName", REG_SZ, L"V", 4);
     RawSet(HKEY_LOCAL_MACHINE, appPathKey, nullptr, REG_SZ, L"V", 4);
-    WriteText(folder + L"\\data.txt", "x");
-    WriteText(folder + L"\\Uninstall.lst", "data.txt\r\nuninstall.exe\r\n");
+    ASSERT_TRUE(WriteBytes(folder + L"\\data.txt", "x"));
+    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "data.txt\r\nuninstall.exe\r\n"));
     DeleteFileW(batch.c_str());
 
     ChildProcess child;

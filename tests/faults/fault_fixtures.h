@@ -10,11 +10,6 @@
 #include "settings/settings_fixtures.h"
 #include "support/program_under_test.h"
 
-inline bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // The drive T: of the prefix when it is the tiny volume the bench mounts.
 inline bool HaveTinyVolume()
 {

@@ -234,12 +234,7 @@ TEST_F(SetupWithBrokenLanguage, TranslatedFormatsFillOnlyTheirArgument)
 {
     HMODULE program = LoadProgramResources();
     ASSERT_NE(nullptr, program);
-    auto ownText = [&](UINT number)
-    {
-        wchar_t text[kMessageChars] = L"";
-        LoadStringW(program, number, text, kMessageChars);
-        return std::wstring(text);
-    };
+    auto ownText = [&](UINT number) { return ResourceText(program, number); };
     const struct
     {
         const wchar_t* Options;

@@ -19,15 +19,6 @@ namespace
 
 const wchar_t kAppPaths[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
 
-bool MachineKey(const wchar_t* path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
 class RefusedLaterWrites : public IntegrationTest
 {
 protected:
@@ -74,7 +65,7 @@ TEST_F(RefusedLaterWrites, SetupAndRemovalPassOverThemAndDoTheRest)
         EXPECT_EQ(L"Velnox.ZIP", ClassValue(L".zip")) << "row " << row;
         EXPECT_EQ(L"Velnox.REV", ClassValue(L".rev")) << "row " << row;
         EXPECT_NE(L"<no key>", ClassValue(L"Velnox.ZIP")) << "row " << row;
-        EXPECT_TRUE(MachineKey(kAppPaths)) << "row " << row;
+        EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kAppPaths)) << "row " << row;
         EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup")) << "row " << row;
 
         {
@@ -91,7 +82,8 @@ TEST_F(RefusedLaterWrites, SetupAndRemovalPassOverThemAndDoTheRest)
         EXPECT_EQ(L"<no key>", ClassValue(L".rev")) << "row " << row;
         EXPECT_EQ(refused == L"Velnox.ZIP", ClassValue(L"Velnox.ZIP") != L"<no key>")
             << "row " << row;
-        EXPECT_EQ(refused == L"App Paths", MachineKey(kAppPaths)) << "row " << row;
+        EXPECT_EQ(refused == L"App Paths", RawKeyExists(HKEY_LOCAL_MACHINE, kAppPaths))
+            << "row " << row;
         EXPECT_EQ(refused == L"Software\\Velnox",
                   RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"))
             << "row " << row;

@@ -21,28 +21,6 @@ std::wstring TempBatch()
     return std::wstring(temp) + L"Uninstall_Vnx.Bat";
 }
 
-bool IsPendingRename(const std::wstring& name)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    std::vector<wchar_t> data(65536);
-    DWORD size = DWORD(data.size() * sizeof(wchar_t) - 4);
-    const LONG status = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
-                                         reinterpret_cast<BYTE*>(data.data()), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS)
-        return false;
-    for (const wchar_t* p = data.data(); *p || p[1]; p += wcslen(p) + 1)
-    {
-        const size_t length = wcslen(p);
-        if (length >= name.size() && _wcsicmp(p + length - name.size(), name.c_str()) == 0)
-            return true;
-    }
-    return false;
-}
-
 class UninstallUnderFaults : public InstalledCopy
 {
 protected:
@@ -105,7 +83,7 @@ TEST_F(UninstallUnderFaults, ProtectedFilesGoAndABusyOneWaitsForTheRestart)
     for (size_t row = 0; row < ARRAYSIZE(protectedFiles); ++row)
         EXPECT_FALSE(Exists(In(protectedFiles[row].Name))) << "row " << row;
     const bool moved = !Exists(In(L"busy.dll"));
-    EXPECT_TRUE(IsPendingRename(moved ? In(L"busy.dll.0.tmp") : In(L"busy.dll"))) << moved;
+    EXPECT_TRUE(IsPending(moved ? In(L"busy.dll.0.tmp") : In(L"busy.dll"))) << moved;
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     EXPECT_FALSE(Exists(In(L"Uninstall.lst")));
     // The program goes; its folder stays for the file that waits.

@@ -73,7 +73,7 @@ TEST_F(DiskFileTest, CreatedFileSurvivesOnlyAnExplicitClose)
         std::wstring name = Path(L"life" + std::to_wstring(i) + L".txt");
         if (!rows[i].create)
         {
-            ASSERT_TRUE(scratch::WriteBytes(name, "old")) << "row " << i;
+            ASSERT_TRUE(WriteBytes(name, "old")) << "row " << i;
         }
         {
             DiskFile file;
@@ -97,7 +97,7 @@ TEST_F(DiskFileTest, FailedCallKeepsTheHeldFilesFate)
 {
     // Deletable but not writable while another handle holds it.
     const std::wstring held = Path(L"held.txt");
-    ASSERT_TRUE(scratch::WriteBytes(held, "theirs"));
+    ASSERT_TRUE(WriteBytes(held, "theirs"));
     HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
@@ -117,7 +117,7 @@ TEST_F(DiskFileTest, FailedCallKeepsTheHeldFilesFate)
         const std::wstring first = Path(L"first" + std::to_wstring(i) + L".txt");
         if (!rows[i].CreateFirst)
         {
-            ASSERT_TRUE(scratch::WriteBytes(first, "old")) << "row " << i;
+            ASSERT_TRUE(WriteBytes(first, "old")) << "row " << i;
         }
         {
             DiskFile file;
@@ -142,7 +142,7 @@ TEST_F(DiskFileTest, FailedCallKeepsTheHeldFilesFate)
         ASSERT_TRUE(CreateDirectoryW(longName.c_str(), nullptr)) << "depth " << depth;
     }
     const std::wstring victim(kPathChars - 1 - plain.size() - 1, L'v');
-    ASSERT_TRUE(scratch::WriteBytes(longName + L"\\" + victim, "keep"));
+    ASSERT_TRUE(WriteBytes(longName + L"\\" + victim, "keep"));
     {
         DiskFile file;
         EXPECT_FALSE(file.Create((plain + L"\\" + victim + L"vvvv").c_str()));
@@ -154,7 +154,7 @@ TEST_F(DiskFileTest, FailedCallKeepsTheHeldFilesFate)
 TEST_F(DiskFileTest, CreateTruncatesAnExistingFile)
 {
     std::wstring name = Path(L"full.txt");
-    ASSERT_TRUE(scratch::WriteBytes(name, "0123456789"));
+    ASSERT_TRUE(WriteBytes(name, "0123456789"));
     DiskFile file;
     ASSERT_TRUE(file.Create(name.c_str()));
     EXPECT_EQ(0, file.Tell());
@@ -233,7 +233,7 @@ TEST_F(DiskFileTest, WriteReadAndPosition)
 TEST_F(DiskFileTest, WriteToAReadOnlyHandleIsReported)
 {
     std::wstring name = Path(L"readonly.txt");
-    ASSERT_TRUE(scratch::WriteBytes(name, "abc"));
+    ASSERT_TRUE(WriteBytes(name, "abc"));
     DiskFile file;
     ASSERT_TRUE(file.Open(name.c_str()));
     EXPECT_FALSE(file.Write("x", 1));
@@ -262,7 +262,7 @@ TEST_F(DiskFileTest, SharingOptions)
     };
     for (size_t i = 0; i < ARRAYSIZE(rows); i++)
     {
-        ASSERT_TRUE(scratch::WriteBytes(name, "abc")) << "row " << i;
+        ASSERT_TRUE(WriteBytes(name, "abc")) << "row " << i;
         DiskFile file;
         ASSERT_TRUE(rows[i].create ? file.Create(name.c_str(), rows[i].options)
                                    : file.Open(name.c_str(), rows[i].options))
@@ -303,7 +303,7 @@ TEST_F(DiskFileTest, DestroyingDeletesTheCreatedFileNotItsPlainNamesake)
 {
     // ".k." made through the long form and ".k" beside it: the plain name of
     // the first is the second.
-    ASSERT_TRUE(scratch::WriteBytes(Path(L".k"), "keep"));
+    ASSERT_TRUE(WriteBytes(Path(L".k"), "keep"));
     {
         DiskFile file;
         ASSERT_TRUE(file.Create(Path(L".k.").c_str()));

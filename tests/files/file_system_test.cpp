@@ -26,7 +26,7 @@ std::wstring MakeDeepFile(const std::wstring& plainRoot, const std::wstring& lon
             return std::wstring();
     }
     std::wstring file = L"\\" + std::wstring(60, L'f') + L".txt";
-    if (!scratch::WriteBytes(longName + file, "deep"))
+    if (!WriteBytes(longName + file, "deep"))
         return std::wstring();
     return plain + file;
 }
@@ -60,7 +60,7 @@ TEST_F(FileSystemTest, DeleteAndExistenceReachNamesPastMaxPath)
 TEST_F(FileSystemTest, ReadOnlyFileIsNotDeleted)
 {
     std::wstring name = Path(L"locked.txt");
-    ASSERT_TRUE(scratch::WriteBytes(name, "x"));
+    ASSERT_TRUE(WriteBytes(name, "x"));
     ASSERT_TRUE(SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_READONLY));
 
     EXPECT_FALSE(DelFile(name.c_str()));
@@ -71,8 +71,8 @@ TEST_F(FileSystemTest, ReadOnlyFileIsNotDeleted)
 
 TEST_F(FileSystemTest, SearchYieldsEntriesButNotDotFolders)
 {
-    ASSERT_TRUE(scratch::WriteBytes(Path(L"a.txt"), "12345"));
-    ASSERT_TRUE(scratch::WriteBytes(Path(L"b.dat"), ""));
+    ASSERT_TRUE(WriteBytes(Path(L"a.txt"), "12345"));
+    ASSERT_TRUE(WriteBytes(Path(L"b.dat"), ""));
     ASSERT_TRUE(CreateDirectoryW(Path(L"sub").c_str(), nullptr));
 
     FindFile search;
@@ -148,8 +148,8 @@ TEST_F(FileSystemTest, SearchNeverYieldsACutName)
     const std::wstring entry(255, L'e');
     const std::wstring cut = entry.substr(0, kPathChars - 1 - plain.size() - 1);
     ASSERT_LT(cut.size(), entry.size());
-    ASSERT_TRUE(scratch::WriteBytes(longName + L"\\" + entry, "long"));
-    ASSERT_TRUE(scratch::WriteBytes(longName + L"\\" + cut, "planted"));
+    ASSERT_TRUE(WriteBytes(longName + L"\\" + entry, "long"));
+    ASSERT_TRUE(WriteBytes(longName + L"\\" + cut, "planted"));
 
     const std::wstring masks[] = {plain + L"\\*", plain + L"\\" + entry + L"\\*"};
     const std::vector<std::wstring> expected[] = {{plain + L"\\" + cut}, {}};
@@ -169,7 +169,7 @@ TEST_F(FileSystemTest, SearchNeverYieldsACutName)
 TEST_F(FileSystemTest, FastFindTakesOneExactName)
 {
     std::wstring name = Path(L"one.txt");
-    ASSERT_TRUE(scratch::WriteBytes(name, "abc"));
+    ASSERT_TRUE(WriteBytes(name, "abc"));
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/plain_files.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -214,36 +215,10 @@ std::wstring SaveFinding(const char* parser, uint32_t index, const char* kind,
 std::vector<RegressionInput> LoadRegressions(const char* parser)
 {
     std::vector<RegressionInput> inputs;
-    std::wstring folder = L"Z:";
-    for (const char* p = VNX_FUZZ_SOURCE_DIR; *p; p++)
-        folder += *p == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    folder += L"\\regressions\\";
-    for (const char* p = parser; *p; p++)
-        folder += static_cast<wchar_t>(*p);
-    WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE)
-        return inputs;
-    do
-    {
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        HANDLE file = CreateFileW((folder + L"\\" + data.cFileName).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            continue;
-        RegressionInput input;
-        for (const wchar_t* c = data.cFileName; *c; c++)
-            input.Name += static_cast<char>(*c);
-        input.Bytes.resize(data.nFileSizeLow);
-        DWORD read = 0;
-        if (!input.Bytes.empty())
-            ReadFile(file, &input.Bytes[0], data.nFileSizeLow, &read, nullptr);
-        CloseHandle(file);
-        input.Bytes.resize(read);
-        inputs.push_back(input);
-    } while (FindNextFileW(search, &data));
-    FindClose(search);
+    const std::wstring folder = FromLinuxPath(VNX_FUZZ_SOURCE_DIR) + L"\\regressions\\" +
+                                std::wstring(parser, parser + std::strlen(parser));
+    for (const std::wstring& name : FilesIn(folder))
+        inputs.push_back({std::string(name.begin(), name.end()), ReadBytes(folder + L"\\" + name)});
     return inputs;
 }
 
@@ -553,20 +528,6 @@ std::string TextToBytes(const std::wstring& text)
     for (wchar_t c : text)
         AppendUnitBytes(bytes, c, false);
     return bytes;
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const bool ok =
-        bytes.empty() || (WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
-                          written == bytes.size());
-    CloseHandle(file);
-    return ok;
 }
 
 void ReportRate(const char* parser, uint32_t inputs, DWORD milliseconds)

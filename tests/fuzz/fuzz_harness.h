@@ -83,6 +83,16 @@ struct RegressionInput
     std::string Bytes;
 };
 std::vector<RegressionInput> LoadRegressions(const char* parser);
+// Runs each of them, its name in any failure.
+template <class Run> void ReplayRegressions(const char* parser, Run run)
+{
+    InstallFaultReports();
+    for (const RegressionInput& input : LoadRegressions(parser))
+    {
+        SCOPED_TRACE(input.Name);
+        run(input.Bytes);
+    }
+}
 
 // Mutations. Texts are sequences of 16-bit units; file inputs are encoded to
 // bytes afterwards.
@@ -112,18 +122,18 @@ void MutateBytes(Rng& rng, std::string& bytes, const std::vector<size_t>& length
 std::wstring BytesToText(const std::string& bytes);
 std::string TextToBytes(const std::wstring& text);
 
-bool WriteBytes(const std::wstring& path, const std::string& bytes);
-
 // Throughput line printed by every target.
 void ReportRate(const char* parser, uint32_t inputs, DWORD milliseconds);
 
-// Runs the configured number of inputs of one parser and prints the rate;
-// stops at the first failure. salt keeps the parsers' input streams apart.
-template <class Make, class Run> void RunFuzz(const char* parser, uint64_t salt, Make make, Run run)
+// Runs the configured number of inputs of one parser (or as many as asked)
+// and prints the rate; stops at the first failure. salt keeps the parsers'
+// input streams apart.
+template <class Make, class Run>
+void RunFuzz(const char* parser, uint64_t salt, Make make, Run run,
+             uint32_t inputs = Settings().Inputs)
 {
     InstallFaultReports();
     Rng rng(Settings().Seed ^ salt);
-    const uint32_t inputs = Settings().Inputs;
     const DWORD start = GetTickCount();
     uint32_t done = 0;
     for (; done < inputs && !::testing::Test::HasFailure(); done++)

@@ -16,6 +16,7 @@
 #include "localization/messages.h"
 #include "resources/resource.h"
 #include "startup/command_line.h"
+#include "support/plain_files.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -42,12 +43,7 @@ const std::vector<std::wstring>& ArgumentMessageSources()
         std::vector<std::wstring> made;
         HMODULE program = LoadProgramResources();
         for (const auto& message : kArgumentMessages)
-        {
-            wchar_t text[kMessageChars] = L"";
-            if (program != nullptr)
-                LoadStringW(program, message.Number, text, kMessageChars);
-            made.push_back(text);
-        }
+            made.push_back(ResourceText(program, message.Number));
         if (program != nullptr)
             FreeLibrary(program);
         return made;
@@ -112,11 +108,8 @@ const UINT kNameMessages[] = {MSG_LINK_HELP, MSG_LINK_README, MSG_LINK_FOURTH,
 std::wstring OwnMessageKey(UINT number)
 {
     static HMODULE program = LoadProgramResources();
-    wchar_t text[kMessageChars] = L"";
-    if (program != nullptr)
-        LoadStringW(program, number, text, kMessageChars);
     wchar_t key[kEntryKeyChars];
-    ComposeEntryKey(TextKind::Message, nullptr, text, key);
+    ComposeEntryKey(TextKind::Message, nullptr, ResourceText(program, number).c_str(), key);
     return key;
 }
 
@@ -167,24 +160,6 @@ std::wstring KeyOf(const SourceKey& entry)
     return key;
 }
 
-std::string ReadSample()
-{
-    std::wstring path = L"Z:";
-    for (const char* p = VNX_LNG_SAMPLE; *p; p++)
-        path += *p == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char block[8192];
-    DWORD read = 0;
-    while (ReadFile(file, block, sizeof(block), &read, nullptr) && read > 0)
-        bytes.append(block, read);
-    CloseHandle(file);
-    return bytes;
-}
-
 const std::vector<std::wstring>& LanguageSeeds()
 {
     static const std::vector<std::wstring> seeds = []
@@ -210,7 +185,7 @@ const std::vector<std::wstring>& LanguageSeeds()
         formats += OwnMessageKey(MSG_WEB_ADDRESS) + L"=\"C:\\windows\\notepad.exe\"\r\n";
         made.push_back(formats);
         // The sample file shipped with the tests, as its 16-bit text.
-        const std::string sample = ReadSample();
+        const std::string sample = ReadBytes(FromLinuxPath(VNX_LNG_SAMPLE));
         if (sample.size() > 2)
             made.push_back(BytesToText(sample.substr(2)));
         return made;
@@ -485,25 +460,16 @@ TEST(FuzzLanguageFile, LoadAndTranslate)
 
 TEST(FuzzLanguageFile, Regressions)
 {
-    InstallFaultReports();
     LanguageTarget target;
-    for (const RegressionInput& input : LoadRegressions(kLanguageFile))
-    {
-        SCOPED_TRACE(input.Name);
-        target.Run(input.Bytes, 0);
-    }
+    ReplayRegressions(kLanguageFile, [&](const std::string& bytes) { target.Run(bytes, 0); });
 }
 
 // Each input makes and loads a module, so a twentieth of the inputs suffice.
 TEST(FuzzLanguageFile, ModuleFormats)
 {
-    InstallFaultReports();
     ModuleTarget target;
-    Rng rng(Settings().Seed ^ 0x6d6f64);
-    const uint32_t inputs = Settings().Inputs / 20 + 1;
-    const DWORD start = GetTickCount();
-    uint32_t done = 0;
-    for (; done < inputs && !::testing::Test::HasFailure(); done++)
-        target.Run(MakeModuleInput(rng), done);
-    ReportRate(kModuleFormats, done, GetTickCount() - start);
+    RunFuzz(
+        kModuleFormats, 0x6d6f64, MakeModuleInput,
+        [&](const std::string& bytes, uint32_t i) { target.Run(bytes, i); },
+        Settings().Inputs / 20 + 1);
 }

@@ -18,6 +18,7 @@
 #include "fuzz/fuzz_harness.h"
 #include "removal/uninstall_procedure.h"
 #include "support/host_links.h"
+#include "support/plain_files.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -141,14 +142,8 @@ std::vector<size_t> Changed(const std::wstring& folder, const std::vector<TreeIt
 
 bool MakeFile(const std::wstring& path, DWORD attributes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    WriteFile(file, "data", 4, &written, nullptr);
-    CloseHandle(file);
-    return attributes == 0 || SetFileAttributesW(path.c_str(), attributes);
+    return WriteBytes(path, "data") &&
+           (attributes == 0 || SetFileAttributesW(path.c_str(), attributes));
 }
 
 DWORD AttributesFor(const wchar_t* name)
@@ -159,32 +154,6 @@ DWORD AttributesFor(const wchar_t* name)
     if (text.find(L"hidden") != std::wstring::npos)
         return FILE_ATTRIBUTE_HIDDEN;
     return 0;
-}
-
-void RemoveTree(const std::wstring& path)
-{
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (search != INVALID_HANDLE_VALUE)
-    {
-        do
-        {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring child = path + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-            {
-                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(search, &data));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
 }
 
 class ListTarget
@@ -403,14 +372,9 @@ TEST(FuzzListFile, PassesStayInsideTheFolder)
 
 TEST(FuzzListFile, Regressions)
 {
-    InstallFaultReports();
     ListTarget target;
     ASSERT_TRUE(target.Ready());
-    for (const RegressionInput& input : LoadRegressions(kListFile))
-    {
-        SCOPED_TRACE(input.Name);
-        target.Run(input.Bytes, 0);
-    }
+    ReplayRegressions(kListFile, [&](const std::string& bytes) { target.Run(bytes, 0); });
     target.CheckCanaryTree(0, std::string());
     EXPECT_EQ(0, target.Restarts);
 }

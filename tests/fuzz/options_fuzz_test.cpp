@@ -319,17 +319,9 @@ TEST(FuzzOptions, Regressions)
 {
     StandIns standIns;
     ASSERT_TRUE(standIns.Ready());
-    InstallFaultReports();
     Buffers buffers;
-    for (const RegressionInput& input : LoadRegressions(kCommandLine))
-    {
-        SCOPED_TRACE(input.Name);
-        RunOptions(buffers, input.Bytes, 0);
-    }
-    for (const RegressionInput& input : LoadRegressions(kInitText))
-    {
-        SCOPED_TRACE(input.Name);
-        RunInitText(buffers, input.Bytes, 0);
-    }
+    ReplayRegressions(kCommandLine,
+                      [&](const std::string& bytes) { RunOptions(buffers, bytes, 0); });
+    ReplayRegressions(kInitText, [&](const std::string& bytes) { RunInitText(buffers, bytes, 0); });
     EXPECT_LT(LongestBoxText, 512u);
 }

@@ -15,6 +15,7 @@
 #include "fuzz/fuzz_harness.h"
 #include "settings/portable_settings.h"
 #include "settings/settings_store.h"
+#include "support/plain_files.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -36,21 +37,6 @@ std::vector<Entry> ImageEntries()
                      [](const Entry& a, const Entry& b)
                      { return std::get<0>(a) < std::get<0>(b); });
     return entries;
-}
-
-std::string ReadAll(const std::wstring& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char block[65536];
-    DWORD read = 0;
-    while (ReadFile(file, block, sizeof(block), &read, nullptr) && read > 0)
-        bytes.append(block, read);
-    CloseHandle(file);
-    return bytes;
 }
 
 class SettingsTarget
@@ -159,7 +145,7 @@ private:
     {
         const std::vector<Entry> before = ImageEntries();
         const bool saveAllowed = Portable.SaveSettings;
-        const std::string original = saveAllowed ? std::string() : ReadAll(File);
+        const std::string original = saveAllowed ? std::string() : ReadBytes(File);
         const bool saved = SavePortableSettings();
         if (saved != saveAllowed)
         {
@@ -167,7 +153,7 @@ private:
                              : "written back against the switch");
             return;
         }
-        if (!saveAllowed && ReadAll(File) != original)
+        if (!saveAllowed && ReadBytes(File) != original)
         {
             Fail("the file changed although saving is off");
             return;
@@ -271,12 +257,7 @@ TEST(FuzzSettingsFile, LoadReadWriteBack)
 
 TEST(FuzzSettingsFile, Regressions)
 {
-    InstallFaultReports();
     SettingsTarget target;
     target.AlwaysRoundTrip = true;
-    for (const RegressionInput& input : LoadRegressions(kSettingsFile))
-    {
-        SCOPED_TRACE(input.Name);
-        target.Run(input.Bytes, 0);
-    }
+    ReplayRegressions(kSettingsFile, [&](const std::string& bytes) { target.Run(bytes, 0); });
 }

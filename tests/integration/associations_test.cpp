@@ -238,7 +238,7 @@ TEST_F(AssociationsTest, ClassesKeepAChosenIconAndAlwaysTakeRev)
         EXPECT_EQ(L"Velnox.REV", ClassValue(L".rev")) << "run " << run;
         EXPECT_EQ(L"C:\\icons\\mine.ico,3", ClassValue(L"Velnox\\DefaultIcon")) << "run " << run;
     }
-    const std::wstring archiver = BesideThisBinary(L"Velnox.exe");
+    const std::wstring archiver = BesideTestBinary(L"Velnox.exe");
     EXPECT_EQ(archiver + L",0", ClassValue(L"Velnox.ZIP\\DefaultIcon"));
     EXPECT_EQ(archiver + L",1", ClassValue(L"Velnox.REV\\DefaultIcon"));
     // One too long to read is the user's all the same.

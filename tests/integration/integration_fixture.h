@@ -8,37 +8,36 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "integration/integration_options.h"
 #include "integration/new_file_templates.h"
 #include "settings/portable_settings.h"
 #include "settings/settings_fixtures.h"
+#include "support/program_under_test.h"
 
 // What a raw read found: the value, "<no key>" or "<no value>".
 inline std::wstring ClassValue(const wchar_t* path, const wchar_t* name = nullptr)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return L"<no key>";
-    wchar_t value[2048] = {0};
-    DWORD size = sizeof(value) - sizeof(wchar_t);
-    const LONG status = RegQueryValueExW(key, name, nullptr, nullptr, (BYTE*)value, &size);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS ? value : L"<no value>";
+    return RawString(HKEY_CLASSES_ROOT, path, name);
 }
 
 inline void SetClassValue(const wchar_t* path, const wchar_t* name, const std::wstring& value)
 {
-    RawSet(HKEY_CLASSES_ROOT, path, name, REG_SZ, value.c_str(),
-           DWORD((value.size() + 1) * sizeof(wchar_t)));
+    RawSetString(HKEY_CLASSES_ROOT, path, name, value);
 }
 
-inline std::wstring BesideThisBinary(const wchar_t* name)
+// Every extension of the association table, row after row.
+inline std::vector<std::wstring> TableExtensions()
 {
-    wchar_t path[MAX_PATH * 4];
-    GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
-    std::wstring text(path);
-    return text.substr(0, text.find_last_of(L"\\/") + 1) + name;
+    std::vector<std::wstring> all;
+    for (const AssociationRow& row : AssociationTable)
+    {
+        ExtensionList list;
+        SplitExtensionGroup(row.Group, list);
+        all.insert(all.end(), list.Items, list.Items + list.Count);
+    }
+    return all;
 }
 
 inline std::wstring VolumeExtension(unsigned number)
@@ -55,34 +54,15 @@ inline IntegrationOptions AllRows(bool shellExt)
     return options;
 }
 
-class IntegrationTest : public ::testing::Test
+class IntegrationTest : public RegistryModeTest
 {
 protected:
-    void SetUp() override
+    void Clean() override
     {
-        FreePortableSettings();
-        // Registry mode: no settings file is looked for.
-        Portable.Attempted = true;
-        Clean();
-    }
-    void TearDown() override
-    {
-        FreePortableSettings();
-        Clean();
-    }
-    static void Clean()
-    {
-        for (const AssociationRow& row : AssociationTable)
-        {
-            ExtensionList list;
-            SplitExtensionGroup(row.Group, list);
-            for (size_t i = 0; i < list.Count; ++i)
-                RemoveRegistryTree(HKEY_CLASSES_ROOT, list.Items[i]);
-        }
+        for (const std::wstring& extension : TableExtensions())
+            RemoveRegistryTree(HKEY_CLASSES_ROOT, extension);
         for (unsigned n = 0; n < 100; ++n)
-        {
             RemoveRegistryTree(HKEY_CLASSES_ROOT, VolumeExtension(n));
-        }
         for (const wchar_t* key : {L".rev", L".ace", L"Velnox", L"Velnox.ZIP", L"Velnox.REV"})
             RemoveRegistryTree(HKEY_CLASSES_ROOT, key);
         RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");

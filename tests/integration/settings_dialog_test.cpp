@@ -290,7 +290,7 @@ TEST_F(SetupDialogTest, MaskFieldReadsLeftToRightInARightToLeftLanguage)
 {
     ScratchDir language(L"rtl");
     const std::wstring file = language / L"uninstall.lng";
-    WriteFileBytes(file, "***messages***\r\n50a17ae8=\"RTL\"\r\n");
+    EXPECT_TRUE(WriteBytes(file, "***messages***\r\n50a17ae8=\"RTL\"\r\n"));
     for (int rtl = 0; rtl < 2; ++rtl)
     {
         if (rtl)
@@ -382,7 +382,7 @@ TEST_F(SetupDialogTest, SetupFilesCopiedFromBesideTheArchiveButNeverOverAnExisti
 
     SetEnvironmentVariableW(L"sfxname", nullptr);
     CopySetupFiles();
-    EXPECT_FALSE(PathExists(install / L"velnox.ini"));
+    EXPECT_FALSE(Exists(install / L"velnox.ini"));
 
     SetEnvironmentVariableW(L"sfxname", (archive / L"setup.exe").c_str());
     CopySetupFiles();

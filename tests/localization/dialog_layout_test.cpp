@@ -79,7 +79,7 @@ protected:
     void LoadLanguage(const std::string& entries)
     {
         const std::wstring path = Scratch / L"uninstall.lng";
-        WriteFileBytes(path, "***messages***\r\n" + entries);
+        EXPECT_TRUE(WriteBytes(path, "***messages***\r\n" + entries));
         ASSERT_TRUE(LanguageFile.Load(path.c_str()));
     }
     HWND Open(const DialogRole& role)

@@ -25,7 +25,7 @@ protected:
     bool LoadBytes(const std::string& bytes)
     {
         const std::wstring path = Scratch / L"uninstall.lng";
-        WriteFileBytes(path, bytes);
+        EXPECT_TRUE(WriteBytes(path, bytes));
         return LanguageFile.Load(path.c_str());
     }
     static std::wstring Translated(const wchar_t* source, TextKind kind = TextKind::Message,

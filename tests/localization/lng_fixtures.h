@@ -9,16 +9,7 @@
 
 #include "localization/language_file.h"
 #include "localization/messages.h"
-
-inline void WriteFileBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    ASSERT_EQ(bytes.size(), written);
-}
+#include "support/plain_files.h"
 
 // ASCII text as UTF-16 little-endian bytes.
 inline std::string Utf16(const std::string& text)

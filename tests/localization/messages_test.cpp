@@ -55,12 +55,6 @@ protected:
     {
         return FindResourceW(ResourceModule, L"RTL", RT_DIALOG) != nullptr;
     }
-    static std::wstring OwnText(HMODULE module, UINT number)
-    {
-        wchar_t text[kMessageChars] = L"";
-        LoadStringW(module, number, text, kMessageChars);
-        return text;
-    }
 
     HMODULE Program = nullptr;
 };
@@ -102,8 +96,8 @@ TEST_F(MessagesTest, TranslatedNamesAndAddressesFallBackToTheProgramsOwn)
 {
     ScratchDir folder(L"msg");
     OpenIn(folder.Path());
-    const std::wstring ownAddress = OwnText(Program, MSG_WEB_ADDRESS);
-    const std::wstring ownName = OwnText(Program, MSG_LINK_HELP);
+    const std::wstring ownAddress = ResourceText(Program, MSG_WEB_ADDRESS);
+    const std::wstring ownName = ResourceText(Program, MSG_LINK_HELP);
     const struct
     {
         UINT Number;
@@ -124,8 +118,8 @@ TEST_F(MessagesTest, TranslatedNamesAndAddressesFallBackToTheProgramsOwn)
     {
         const std::wstring lng = folder.Path() + L"\\uninstall.lng";
         const std::wstring own = rows[row].Number == MSG_WEB_ADDRESS ? ownAddress : ownName;
-        WriteFileBytes(lng, "***messages***\r\n" + Entry(own.c_str(), rows[row].Translation) +
-                                "\r\n");
+        EXPECT_TRUE(WriteBytes(lng, "***messages***\r\n" +
+                                        Entry(own.c_str(), rows[row].Translation) + "\r\n"));
         ASSERT_TRUE(LanguageFile.Load(lng.c_str())) << "row " << row;
         const std::string translation = rows[row].Translation;
         const std::wstring expected =
@@ -149,8 +143,8 @@ TEST_F(MessagesTest, RingOfEightBuffers)
         for (int b = a + 1; b < 8; b++)
             EXPECT_NE(results[a], results[b]) << "calls " << a << " and " << b;
     EXPECT_EQ(results[0], results[8]);
-    EXPECT_EQ(OwnText(Program, 5109), results[0]) << "the ninth call overwrites the first";
-    EXPECT_EQ(OwnText(Program, 5102), results[1]) << "the second stays";
+    EXPECT_EQ(ResourceText(Program, 5109), results[0]) << "the ninth call overwrites the first";
+    EXPECT_EQ(ResourceText(Program, 5102), results[1]) << "the second stays";
 
     const wchar_t* unknown = MessageText(4999);
     ASSERT_NE(unknown, nullptr);
@@ -168,7 +162,7 @@ TEST_F(MessagesTest, ModuleBesideProgramThenReleased)
     EXPECT_NE(Program, ResourceModule);
     EXPECT_STREQ(L"Velnox entfernen", MessageText(MSG_UNINSTALL_CAPTION));
     // Not in the module: the program's own text.
-    EXPECT_EQ(OwnText(Program, MSG_ASK_UNINSTALL), MessageText(MSG_ASK_UNINSTALL));
+    EXPECT_EQ(ResourceText(Program, MSG_ASK_UNINSTALL), MessageText(MSG_ASK_UNINSTALL));
     EXPECT_FALSE(IsRightToLeftModule());
 
     // Dialogs come from the module too.
@@ -180,7 +174,7 @@ TEST_F(MessagesTest, ModuleBesideProgramThenReleased)
     LanguageModule.Release();
     EXPECT_FALSE(LanguageModule.IsLoaded());
     EXPECT_EQ(Program, ResourceModule);
-    EXPECT_EQ(OwnText(Program, MSG_UNINSTALL_CAPTION), MessageText(MSG_UNINSTALL_CAPTION));
+    EXPECT_EQ(ResourceText(Program, MSG_UNINSTALL_CAPTION), MessageText(MSG_UNINSTALL_CAPTION));
     LanguageModule.Release();
     EXPECT_EQ(Program, ResourceModule) << "a second release does nothing";
 }
@@ -246,7 +240,7 @@ TEST_F(MessagesTest, LanguageFolderOfAnotherTypeIsIgnored)
 {
     ScratchDir folder(L"msg");
     CreateDirectoryW((folder / L"lang").c_str(), nullptr);
-    WriteFileBytes(folder / L"lang\\license.txt", "x");
+    EXPECT_TRUE(WriteBytes(folder / L"lang\\license.txt", "x"));
     const std::wstring source = folder / L"license.txt";
     const std::wstring lang = folder / L"lang";
     const struct

@@ -58,16 +58,11 @@ protected:
     }
     void Save(const std::wstring& text)
     {
-        WriteFileBytes(Path, std::string(reinterpret_cast<const char*>(text.data()),
-                                         text.size() * sizeof(wchar_t)));
+        EXPECT_TRUE(WriteBytes(Path, std::string(reinterpret_cast<const char*>(text.data()),
+                                                 text.size() * sizeof(wchar_t))));
         ASSERT_TRUE(LanguageFile.Load(Path.c_str()));
     }
-    static std::wstring English(UINT number)
-    {
-        wchar_t text[kMessageChars] = L"";
-        LoadStringW(ProgramModule, number, text, kMessageChars);
-        return text;
-    }
+    static std::wstring English(UINT number) { return ResourceText(ProgramModule, number); }
 
     HMODULE Program = nullptr;
     ScratchDir Scratch{L"tpl"};

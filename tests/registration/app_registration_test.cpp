@@ -4,8 +4,8 @@
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
 #include "platform/platform_probes.h"
-#include "registration/registry_probe.h"
 #include "support/program_under_test.h"
+#include "support/raw_registry.h"
 #include "support/registry_denial.h"
 
 #include <gtest/gtest.h>
@@ -34,14 +34,9 @@ protected:
     void Clean()
     {
         for (REGSAM view : Views(IsWin64Prefix()))
-            RawDeleteTree(HKEY_LOCAL_MACHINE, kAppPaths, view);
-        RawDeleteTree(HKEY_LOCAL_MACHINE, kMachineSettings);
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRegistered, 0, KEY_WRITE, &key) == ERROR_SUCCESS)
-        {
-            RegDeleteValueW(key, L"Velnox");
-            RegCloseKey(key);
-        }
+            RemoveRegistryTree(HKEY_LOCAL_MACHINE, kAppPaths, view);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kMachineSettings);
+        RawDeleteValue(HKEY_LOCAL_MACHINE, kRegistered, L"Velnox");
     }
     void PretendWindows(DWORD major, DWORD minor)
     {
@@ -98,13 +93,13 @@ TEST_F(AppRegistrationTest, RefusedAppPathStopsTheWholeApply)
         EXPECT_EQ(1, deny.Refusals()) << "stops at the first write";
         EXPECT_FALSE(ApplyIntegration(all, groupPath, kPathChars));
     }
-    EXPECT_FALSE(RawKeyIn(HKEY_LOCAL_MACHINE, kMachineSettings));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, kMachineSettings));
     for (REGSAM view : Views(IsWin64Prefix()))
-        EXPECT_FALSE(RawKeyIn(HKEY_LOCAL_MACHINE, kAppPaths, view));
-    EXPECT_FALSE(RawKeyIn(HKEY_CLASSES_ROOT, L"*\\shellex\\ContextMenuHandlers\\Velnox"));
-    EXPECT_FALSE(RawKeyIn(HKEY_CLASSES_ROOT, L"Velnox"));
+        EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, kAppPaths, view));
+    EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L"*\\shellex\\ContextMenuHandlers\\Velnox"));
+    EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L"Velnox"));
     EXPECT_EQ(zipBefore, RawValue(HKEY_CLASSES_ROOT, L".zip", L""));
-    EXPECT_FALSE(RawKeyIn(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\.zip"));
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\.zip"));
     EXPECT_STREQ(L"untouched", groupPath) << "no shortcuts";
 }
 
@@ -130,7 +125,7 @@ TEST_F(AppRegistrationTest, CapabilitiesListEveryExtensionWhateverIsAssociated)
 
     Update(true);
     EXPECT_EQ(kMissing, RawValue(HKEY_LOCAL_MACHINE, kRegistered, L"Velnox"));
-    EXPECT_FALSE(RawKeyIn(HKEY_LOCAL_MACHINE, kMachineSettings));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, kMachineSettings));
 }
 
 TEST_F(AppRegistrationTest, NoCapabilitiesBeforeVistaButRemovalStillClears)
@@ -139,10 +134,10 @@ TEST_F(AppRegistrationTest, NoCapabilitiesBeforeVistaButRemovalStillClears)
     ASSERT_TRUE(RegisterAppPath(L"C:\\Velnox\\uninstall.exe"));
     Update(false);
     EXPECT_EQ(kMissing, RawValue(HKEY_LOCAL_MACHINE, kRegistered, L"Velnox"));
-    EXPECT_FALSE(RawKeyIn(HKEY_LOCAL_MACHINE, L"Software\\Velnox\\Capabilities"));
-    ASSERT_TRUE(RawKeyIn(HKEY_LOCAL_MACHINE, kMachineSettings));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Velnox\\Capabilities"));
+    ASSERT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kMachineSettings));
     Update(true);
-    EXPECT_FALSE(RawKeyIn(HKEY_LOCAL_MACHINE, kMachineSettings));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, kMachineSettings));
 }
 
 } // namespace

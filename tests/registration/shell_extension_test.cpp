@@ -1,9 +1,9 @@
 #include "integration/integration_options.h"
 #include "integration/shell_extension.h"
 #include "platform/platform_probes.h"
-#include "registration/registry_probe.h"
 #include "settings/settings_store.h"
 #include "support/program_under_test.h"
+#include "support/raw_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -58,18 +58,18 @@ protected:
     void Clean()
     {
         for (const wchar_t* root : {L"Velnox", L"Velnox.ZIP"})
-            RawDeleteTree(HKEY_CLASSES_ROOT, root);
+            RemoveRegistryTree(HKEY_CLASSES_ROOT, root);
         for (const wchar_t* clsid : {kShellExtClsid32, kShellExtClsid64})
         {
             for (REGSAM view : Views(wow64))
-                RawDeleteTree(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + clsid, view);
-            RawDeleteTree(HKEY_CLASSES_ROOT, kClsidKeys[4] + std::wstring(clsid));
+                RemoveRegistryTree(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + clsid, view);
+            RemoveRegistryTree(HKEY_CLASSES_ROOT, kClsidKeys[4] + std::wstring(clsid));
         }
         for (const wchar_t* handler : {L"Velnox", L"Velnox32"})
             for (const wchar_t* key : kHandlerKeys)
-                RawDeleteTree(HKEY_CLASSES_ROOT, key + std::wstring(handler));
-        RawDeleteTree(HKEY_LOCAL_MACHINE, kApproved);
-        RawDeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox");
+                RemoveRegistryTree(HKEY_CLASSES_ROOT, key + std::wstring(handler));
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kApproved);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox");
     }
 
     void Update(bool shellExt)
@@ -83,7 +83,7 @@ protected:
     bool ClassKeyInAnyView(const Library& library)
     {
         for (REGSAM view : Views(wow64))
-            if (RawKeyIn(HKEY_CLASSES_ROOT, L"CLSID\\" + library.Clsid, view))
+            if (RawKeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + library.Clsid, view))
                 return true;
         return false;
     }
@@ -109,7 +109,7 @@ TEST_F(ShellExtensionTest, RegistersEachLibraryInItsViewUnderItsHandlerName)
         if (wow64)
         {
             REGSAM other = library.View == KEY_WOW64_64KEY ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-            EXPECT_FALSE(RawKeyIn(HKEY_CLASSES_ROOT, L"CLSID\\" + library.Clsid, other));
+            EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + library.Clsid, other));
         }
         for (const wchar_t* key : kClsidKeys)
             EXPECT_EQ(L"", RawValue(HKEY_CLASSES_ROOT, key + library.Clsid, L"")) << key;
@@ -125,7 +125,7 @@ TEST_F(ShellExtensionTest, RegistersEachLibraryInItsViewUnderItsHandlerName)
         EXPECT_EQ(libraries.back().Clsid, RawValue(HKEY_CLASSES_ROOT, key, L"")) << key;
     if (!wow64)
     {
-        EXPECT_FALSE(RawKeyIn(HKEY_CLASSES_ROOT, L"*\\shellex\\ContextMenuHandlers\\Velnox32"));
+        EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L"*\\shellex\\ContextMenuHandlers\\Velnox32"));
     }
 }
 
@@ -158,19 +158,19 @@ TEST_F(ShellExtensionTest, UnregisteringRemovesAllButKeysOthersExtended)
         SCOPED_TRACE(library.File);
         EXPECT_FALSE(ClassKeyInAnyView(library));
         for (const wchar_t* key : kClsidKeys)
-            EXPECT_FALSE(RawKeyIn(HKEY_CLASSES_ROOT, key + library.Clsid)) << key;
+            EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, key + library.Clsid)) << key;
         for (const wchar_t* key : kHandlerKeys)
         {
             if (key + library.Handler != extended)
             {
-                EXPECT_FALSE(RawKeyIn(HKEY_CLASSES_ROOT, key + library.Handler)) << key;
+                EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, key + library.Handler)) << key;
             }
         }
         EXPECT_EQ(kMissing, RawValue(HKEY_LOCAL_MACHINE, kApproved, library.Clsid.c_str()));
     }
     for (const wchar_t* key : kDropHandlers)
-        EXPECT_FALSE(RawKeyIn(HKEY_CLASSES_ROOT, key)) << key;
-    EXPECT_TRUE(RawKeyIn(HKEY_CLASSES_ROOT, extended));
+        EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    EXPECT_TRUE(RawKeyExists(HKEY_CLASSES_ROOT, extended));
 }
 
 } // namespace

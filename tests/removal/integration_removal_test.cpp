@@ -18,15 +18,6 @@ const wchar_t kAppPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App P
 const wchar_t kEntry[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
 
-bool MachineKeyExists(const wchar_t* path, REGSAM view)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
 class RemovalTest : public IntegrationTest
 {
 protected:
@@ -48,7 +39,7 @@ TEST_F(RemovalTest, SetupThenRemovalGivesEverythingBack)
     WriteUninstallEntry();
     SetRegistryView(0);
     ASSERT_EQ(L"Velnox.ZIP", ClassValue(L".zip"));
-    ASSERT_TRUE(MachineKeyExists(kAppPath, 0));
+    ASSERT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kAppPath, 0));
 
     RemoveIntegration();
 
@@ -60,9 +51,9 @@ TEST_F(RemovalTest, SetupThenRemovalGivesEverythingBack)
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)})
     {
-        EXPECT_FALSE(MachineKeyExists(L"SOFTWARE\\Velnox", view)) << view;
-        EXPECT_FALSE(MachineKeyExists(kAppPath, view)) << view;
-        EXPECT_FALSE(MachineKeyExists(kEntry, view)) << view;
+        EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velnox", view)) << view;
+        EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, kAppPath, view)) << view;
+        EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, kEntry, view)) << view;
     }
     EXPECT_EQ(0u, RegistryView());
 }
@@ -75,7 +66,7 @@ TEST_F(RemovalTest, WhatAnotherProgramTookStaysAndNothingPointsAtTheArchiver)
     wchar_t groupPath[kPathChars] = {0};
     ASSERT_TRUE(ApplyIntegration(AllRows(true), groupPath, kPathChars));
     SetRegistryView(0);
-    ASSERT_EQ(BesideThisBinary(L"vnxnew.dat"), ClassValue(L".vnx\\ShellNew", L"FileName"));
+    ASSERT_EQ(BesideTestBinary(L"vnxnew.dat"), ClassValue(L".vnx\\ShellNew", L"FileName"));
     SetClassValue(L".vnx", nullptr, L"Other.Vnx");
     SetClassValue(L".v05", nullptr, L"Other.Volume");
     SetClassValue(L".zip", nullptr, L"Other.Zip");
@@ -111,8 +102,8 @@ TEST_F(RemovalTest, InstallerPackageKeepsItsEntriesAndNothingToRemoveIsQuiet)
     SetRegistryView(0);
     RunState.MsiMode = true;
     RemoveIntegration();
-    EXPECT_TRUE(MachineKeyExists(kAppPath, 0));
-    EXPECT_TRUE(MachineKeyExists(kEntry, 0));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kAppPath, 0));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kEntry, 0));
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "integration/uninstall_entry.h"
 #include "localization/messages.h"
-#include "registration/registry_probe.h"
 #include "resources/resource.h"
 #include "support/program_under_test.h"
+#include "support/raw_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -20,20 +20,15 @@ protected:
         program = LoadProgramResources();
         ASSERT_NE(nullptr, program);
         ResourceModule = program;
-        RawDeleteTree(HKEY_LOCAL_MACHINE, kEntry);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kEntry);
     }
     void TearDown() override
     {
         ResourceModule = nullptr;
         FreeLibrary(program);
-        RawDeleteTree(HKEY_LOCAL_MACHINE, kEntry);
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kEntry);
     }
-    std::wstring Message(UINT number)
-    {
-        wchar_t text[512] = {};
-        LoadStringW(program, number, text, ARRAYSIZE(text));
-        return text;
-    }
+    std::wstring Message(UINT number) { return ResourceText(program, number); }
     // "<major>.<minor, at least two digits>"
     std::wstring ShortVersion()
     {

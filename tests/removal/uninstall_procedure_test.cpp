@@ -2,7 +2,9 @@
 // scheduled for the next restart, and the cleanup batch file.
 #include "removal/uninstall_procedure.h"
 #include "support/import_patch.h"
+#include "support/plain_files.h"
 #include "support/program_under_test.h"
+#include "support/raw_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +20,6 @@
 namespace
 {
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 void MakeFile(const std::wstring& path, DWORD attributes = 0)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -31,20 +28,6 @@ void MakeFile(const std::wstring& path, DWORD attributes = 0)
     CloseHandle(file);
     if (attributes)
         SetFileAttributesW(path.c_str(), attributes);
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::string bytes;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (!file)
-        return "<none>";
-    char block[4096];
-    size_t got;
-    while ((got = fread(block, 1, sizeof(block), file)) > 0)
-        bytes.append(block, got);
-    fclose(file);
-    return bytes;
 }
 
 // An installation folder "inst" with a canary tree beside it.
@@ -225,53 +208,6 @@ TEST_F(ListTest, AListThatCannotBeReadIsNotTakenAsRead)
     EXPECT_TRUE(result.ReadFailed);
     EXPECT_EQ(0, result.Removed);
     EXPECT_FALSE(Run("a.txt\n").ReadFailed);
-}
-
-std::vector<std::wstring> PendingRenames()
-{
-    std::vector<std::wstring> names;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_READ, &key) != ERROR_SUCCESS)
-        return names;
-    std::vector<wchar_t> data(65536);
-    DWORD size = DWORD(data.size() * sizeof(wchar_t) - 4);
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(data.data()), &size) == ERROR_SUCCESS)
-    {
-        for (const wchar_t* p = data.data(); *p || p[1]; p += wcslen(p) + 1)
-            if (*p)
-                names.push_back(p);
-    }
-    RegCloseKey(key);
-    return names;
-}
-
-int PendingCount(const std::wstring& name)
-{
-    int count = 0;
-    for (const std::wstring& pending : PendingRenames())
-        if (pending.size() >= name.size() &&
-            _wcsicmp(pending.c_str() + pending.size() - name.size(), name.c_str()) == 0)
-            ++count;
-    return count;
-}
-
-bool IsPending(const std::wstring& name)
-{
-    return PendingCount(name) > 0;
-}
-
-// Scheduled renames would run at the prefix's next start; only these tests
-// make any.
-void ForgetPendingRenames()
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueW(key, L"PendingFileRenameOperations");
-    RegCloseKey(key);
 }
 
 // A program file mapped as an image: it cannot be deleted but can be renamed,

@@ -27,19 +27,16 @@ using namespace roundtrip;
 
 // Around every test of this binary: the shell sandbox and the whole registry
 // read before the first and after the last state.
-class RoundTripEnvironment : public ::testing::Environment
+class RoundTripEnvironment : public SetupEnvironment
 {
 public:
+    RoundTripEnvironment() : SetupEnvironment(L"vnx_roundtrip_desktop") {}
     void SetUp() override
     {
-        OleInitialize(nullptr);
-        ResourceModule = ProgramModule = LoadProgramResources();
-        FreePortableSettings();
-        Portable.Attempted = true; // registry mode: no settings file is looked for
         std::printf("round trip: seed %lu (VNX_ROUNDTRIP_SEED), %lu states in process, %lu end "
                     "to end (VNX_ROUNDTRIP_STATES)\n",
                     Seed(), InProcessStates(), EndToEndStates());
-        Sandbox.Enter();
+        SetupEnvironment::SetUp();
         // Another binary of the run may have left an integration in this
         // prefix; the states start from none.
         RemoveIntegration();
@@ -50,16 +47,12 @@ public:
     {
         ClearGeneratedKeys();
         Whole.After();
-        Sandbox.Leave();
-        ResourceModule = ProgramModule = nullptr;
-        OleUninitialize();
+        SetupEnvironment::TearDown();
     }
-    static ShellSandbox Sandbox;
 
 private:
     WholeRegistryCheck Whole;
 };
-ShellSandbox RoundTripEnvironment::Sandbox;
 [[maybe_unused]] ::testing::Environment* const environment =
     ::testing::AddGlobalTestEnvironment(new RoundTripEnvironment);
 
@@ -137,26 +130,10 @@ public:
 
 void Touch(const std::wstring& path, bool present)
 {
-    if (!present)
-    {
+    if (present)
+        WriteBytes(path, "");
+    else
         DeleteFileW(path.c_str());
-        return;
-    }
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-}
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::wstring ShellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH] = L"";
-    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
 }
 
 // What the setup dialog does on OK for the options the init text leaves.
@@ -166,25 +143,6 @@ void RunSetup(const IntegrationOptions& chosen)
     ApplyIntegration(chosen, RunState.ProgramGroupPath, kPathChars);
     WriteUninstallEntry();
     SetExtensionAssociation(L".ace", false, false, false, false);
-}
-
-// The shortcuts and groups that would outlive the uninstall.
-std::vector<std::wstring> LeftShortcuts()
-{
-    std::vector<std::wstring> left;
-    // The folders stay where they are for the whole run.
-    static const std::wstring paths[] = {
-        RoundTripEnvironment::Sandbox.Desktop + L"\\Velnox.lnk",
-        ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Velnox.lnk",
-        ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Velnox.lnk",
-        ShellFolder(CSIDL_STARTMENU) + L"\\Velnox.lnk",
-        ShellFolder(CSIDL_PROGRAMS) + L"\\Velnox",
-        ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Velnox",
-    };
-    for (const std::wstring& path : paths)
-        if (Exists(path))
-            left.push_back(L"left on disk: " + path);
-    return left;
 }
 
 TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)

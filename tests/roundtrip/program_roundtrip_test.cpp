@@ -15,28 +15,6 @@ namespace
 
 using namespace roundtrip;
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool WriteFileText(const std::wstring& path, const std::string& text)
-{
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    if (file == nullptr)
-        return false;
-    fwrite(text.data(), 1, text.size(), file);
-    fclose(file);
-    return true;
-}
-
-std::wstring ShellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH] = L"";
-    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
-
 // Files an installer would have laid out and listed.
 const wchar_t* const kInstalledFiles[] = {L"Velnox.exe", L"Velnox.chm", L"Vnx.txt",
                                           L"WhatsNew.txt"};
@@ -56,16 +34,16 @@ std::vector<std::wstring> RunOneState(const RoundTripCase& state, const ScratchD
     std::string list;
     for (const wchar_t* name : kInstalledFiles)
     {
-        WriteFileText(folder + L"\\" + name, "x");
+        WriteBytes(folder + L"\\" + name, "x");
         list += WideToUtf8(name) + "\r\n";
     }
     if (state.Library32)
-        WriteFileText(folder + L"\\vnxext.dll", "x");
+        WriteBytes(folder + L"\\vnxext.dll", "x");
     if (state.Library64)
-        WriteFileText(folder + L"\\vnxext64.dll", "x");
+        WriteBytes(folder + L"\\vnxext64.dll", "x");
     // Setup makes the templates beside the program; the installer lists them.
     list += "vnxext.dll\r\nvnxext64.dll\r\nvnxnew.dat\r\nzipnew.dat\r\n";
-    WriteFileText(folder + L"\\Uninstall.lst", list);
+    WriteBytes(folder + L"\\Uninstall.lst", list);
 
     {
         ChildProcess setup;
@@ -96,32 +74,21 @@ std::vector<std::wstring> RunOneState(const RoundTripCase& state, const ScratchD
     }
     // The batch file waits for the program before it deletes it and the
     // folder, then deletes itself.
-    for (int i = 0; i < 240 && (Exists(folder) || !CleanupFolders().empty()); ++i)
-        Sleep(250);
+    WaitForUninstallEnd(folder);
     for (const std::wstring& left : {folder, batch})
         if (Exists(left))
             problems.push_back(L"left on disk: " + left);
     for (const std::wstring& left : CleanupFolders())
         problems.push_back(L"left on disk: " + left);
-    const std::wstring links[] = {
-        ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Velnox.lnk",
-        ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Velnox.lnk",
-        ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Velnox.lnk",
-        ShellFolder(CSIDL_PROGRAMS) + L"\\Velnox",
-        ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Velnox",
-    };
-    for (const std::wstring& link : links)
-        if (Exists(link))
-            problems.push_back(L"left on disk: " + link);
+    for (const std::wstring& left : LeftShortcuts())
+        problems.push_back(left);
     return problems;
 }
 
 TEST(RoundTrip, ProgramSetupThenUninstallGivesEveryExtensionBack)
 {
     ScratchDir scratch(L"roundtrip_program");
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring batch = std::wstring(temp) + L"Uninstall_Vnx.Bat";
+    const std::wstring batch = TempFolder() + L"Uninstall_Vnx.Bat";
 
     const std::vector<Scope> scopes = TouchedScopes();
     const std::vector<RegistrySnapshot> baseline = TakeSnapshots(scopes);

@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "integration/integration_fixture.h"
 #include "integration/integration_options.h"
 #include "settings/settings_fixtures.h"
 #include "support/program_under_test.h"
 #include "support/registry_snapshot.h"
+#include "support/shell_sandbox.h"
 
 namespace roundtrip
 {
@@ -56,14 +58,7 @@ inline unsigned long EndToEndStates()
 // Every extension setup may take, and the two it handles on its own.
 inline std::vector<std::wstring> GeneratedExtensions()
 {
-    std::vector<std::wstring> all;
-    for (const AssociationRow& row : AssociationTable)
-    {
-        ExtensionList list;
-        SplitExtensionGroup(row.Group, list);
-        for (size_t i = 0; i < list.Count; ++i)
-            all.push_back(list.Items[i]);
-    }
+    std::vector<std::wstring> all = TableExtensions();
     all.push_back(L".ace");
     all.push_back(L".rev");
     return all;
@@ -559,11 +554,6 @@ inline void WriteEarlierState(const RoundTripCase& state)
         ADD_FAILURE() << "cannot make the settings key a link";
 }
 
-inline std::wstring VolumeExtensionName(unsigned number)
-{
-    return (number < 10 ? L".v0" : L".v") + std::to_wstring(number);
-}
-
 // Back to the baseline between states: the generated keys and what the
 // program may have left in them.
 inline void ClearGeneratedKeys()
@@ -571,7 +561,7 @@ inline void ClearGeneratedKeys()
     for (const std::wstring& extension : GeneratedExtensions())
         RemoveRegistryTree(HKEY_CLASSES_ROOT, extension);
     for (unsigned number = 0; number < 100; ++number)
-        RemoveRegistryTree(HKEY_CLASSES_ROOT, VolumeExtensionName(number));
+        RemoveRegistryTree(HKEY_CLASSES_ROOT, VolumeExtension(number));
     for (const wchar_t* key : {L"Velnox", L"Velnox.ZIP", L"Velnox.REV"})
         RemoveRegistryTree(HKEY_CLASSES_ROOT, key);
     RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
@@ -648,7 +638,7 @@ inline std::vector<Scope> TouchedScopes()
         for (const std::wstring& extension : GeneratedExtensions())
             names.push_back(extension);
         for (unsigned number = 0; number < 100; ++number)
-            names.push_back(VolumeExtensionName(number));
+            names.push_back(VolumeExtension(number));
     }
     std::vector<REGSAM> views = {0};
     if (IsWin64Prefix())
@@ -997,85 +987,28 @@ inline std::vector<std::wstring> UnexplainedDifferences(const std::vector<Scope>
 }
 
 // ---------------------------------------------------------------------------
-// Shortcuts kept out of the shared shell folders
+// Shortcuts, in the shell folders of the sandbox
 
-const wchar_t kUserShellFolders[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-const wchar_t kShellFolders[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-
-// The prefix user's desktop is a link shared by both prefixes: point it at a
-// folder of this prefix, and keep the shell from copying new shortcuts into
-// the Linux menus. Undone at the end, after the last snapshot.
-class ShellSandbox
+// The shortcuts and program groups that would outlive the uninstall.
+inline std::vector<std::wstring> LeftShortcuts()
 {
-public:
-    void Enter()
+    // The folders stay where they are for the whole run.
+    static const std::vector<std::wstring> paths = []
     {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        Desktop = std::wstring(temp) + L"vnx_roundtrip_desktop";
-        CreateDirectoryW(Desktop.c_str(), nullptr);
-        MenuBuilder.Swap(L"Software\\Wine\\DllOverrides", L"winemenubuilder.exe", REG_SZ, L"");
-        ResolvedDesktop.Save(kShellFolders, L"Desktop");
-        DesktopFolder.Swap(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, Desktop);
-        // The shell writes each folder it resolves into "Shell Folders":
-        // done here, before anything is read.
-        wchar_t path[MAX_PATH];
-        SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, path);
-    }
-    void Leave()
-    {
-        DesktopFolder.Restore();
-        ResolvedDesktop.Restore();
-        MenuBuilder.Restore();
-        RemoveDirectoryW(Desktop.c_str());
-    }
-    std::wstring Desktop;
-
-private:
-    struct SavedValue
-    {
-        std::wstring Key, Name;
-        DWORD Type = 0;
-        std::vector<BYTE> Data;
-        bool Existed = false;
-        void Save(const wchar_t* key, const wchar_t* name)
-        {
-            Key = key;
-            Name = name;
-            HKEY handle = nullptr;
-            if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
-                return;
-            DWORD size = 0;
-            Existed =
-                RegQueryValueExW(handle, name, nullptr, &Type, nullptr, &size) == ERROR_SUCCESS;
-            Data.resize(size);
-            if (Existed)
-                RegQueryValueExW(handle, name, nullptr, &Type, Data.data(), &size);
-            RegCloseKey(handle);
-        }
-        void Swap(const wchar_t* key, const wchar_t* name, DWORD type, const std::wstring& value)
-        {
-            Save(key, name);
-            RawSet(HKEY_CURRENT_USER, key, name, type, value.c_str(),
-                   DWORD((value.size() + 1) * sizeof(wchar_t)));
-        }
-        void Restore()
-        {
-            HKEY handle = nullptr;
-            if (RegOpenKeyExW(HKEY_CURRENT_USER, Key.c_str(), 0, KEY_ALL_ACCESS, &handle) !=
-                ERROR_SUCCESS)
-                return;
-            if (Existed)
-                RegSetValueExW(handle, Name.c_str(), 0, Type, Data.data(), DWORD(Data.size()));
-            else
-                RegDeleteValueW(handle, Name.c_str());
-            RegCloseKey(handle);
-        }
-    };
-    SavedValue MenuBuilder, DesktopFolder, ResolvedDesktop;
-};
+        std::vector<std::wstring> made;
+        for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_STARTMENU,
+                          CSIDL_COMMON_STARTMENU})
+            made.push_back(ShellFolder(csidl) + L"\\Velnox.lnk");
+        for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
+            made.push_back(ShellFolder(csidl) + L"\\Velnox");
+        return made;
+    }();
+    std::vector<std::wstring> left;
+    for (const std::wstring& path : paths)
+        if (Exists(path))
+            left.push_back(L"left on disk: " + path);
+    return left;
+}
 
 // The whole set read before the first state of a run and after its last.
 class WholeRegistryCheck

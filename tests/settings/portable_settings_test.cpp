@@ -98,7 +98,7 @@ TEST_F(PortableSettingsTest, FileBesideTheProgramWinsOverThePerUserOne)
         // Looking does not make the per-user folder.
         EXPECT_FALSE(LocatePortableSettings(program.c_str(), found));
         EXPECT_STREQ(L"", found);
-        EXPECT_FALSE(PathExists(appData));
+        EXPECT_FALSE(Exists(appData));
         ASSERT_TRUE(CreateDirectoryW(appData, nullptr));
     }
     ASSERT_TRUE(WriteBytes(perUser, ""));
@@ -121,7 +121,7 @@ TEST_F(PortableSettingsTest, EmptyFileIsWrittenBackWithItsSwitches)
     EXPECT_TRUE(IsIntegrationEnabled());
     ASSERT_TRUE(SavePortableSettings());
     EXPECT_EQ(SettingsBytes({}, true), FileBytes());
-    EXPECT_FALSE(PathExists(path_ + L".new"));
+    EXPECT_FALSE(Exists(path_ + L".new"));
 }
 
 TEST_F(PortableSettingsTest, ValuesSurviveWriteBackAndReload)
@@ -304,7 +304,7 @@ TEST(PortableSettingsFullDisk, FailedWriteBackKeepsTheOldFile)
     EXPECT_EQ(0, SetUserString(L"Setup", L"Big", std::wstring(3000, L'b').c_str()));
     EXPECT_FALSE(SavePortableSettings());
     EXPECT_EQ(before, ReadBytes(path));
-    EXPECT_FALSE(PathExists(path + L".new"));
+    EXPECT_FALSE(Exists(path + L".new"));
 
     DeleteFileW(filler.c_str());
     EXPECT_TRUE(SavePortableSettings());

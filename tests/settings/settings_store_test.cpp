@@ -16,44 +16,21 @@ const wchar_t* const kClassesSandbox = L"VelnoxStoreTest";
 const wchar_t* const kMachineSandbox = L"\\Software\\VelnoxStoreTest";
 const wchar_t* const kOtherVendor = L"Software\\VelnoxOtherVendor";
 
-bool KeyInView(HKEY root, const std::wstring& path, REGSAM view)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-// Registry mode: the store does not look for a settings file.
-class SettingsStoreTest : public ::testing::Test
+class SettingsStoreTest : public RegistryModeTest
 {
 protected:
-    void SetUp() override
-    {
-        FreePortableSettings();
-        Portable.Attempted = true;
-        Clean();
-    }
     void TearDown() override
     {
         SetRegistryView(0);
-        Clean();
-        FreePortableSettings();
+        RegistryModeTest::TearDown();
     }
-    static void Clean()
+    void Clean() override
     {
         RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
         RemoveRegistryTree(HKEY_CURRENT_USER, kOtherVendor);
         RemoveRegistryTree(HKEY_CLASSES_ROOT, kClassesSandbox);
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, kMachineSandbox + 1);
-        HKEY software = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                          &software) == ERROR_SUCCESS)
-        {
-            RegDeleteKeyW(software, L"VelnoxStoreTest");
-            RegCloseKey(software);
-        }
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kMachineSandbox + 1, KEY_WOW64_64KEY);
     }
 };
 
@@ -312,13 +289,13 @@ TEST_F(SettingsStoreTest, DeletionsActInTheSelectedView)
     DeleteValue(HKEY_LOCAL_MACHINE, kMachineSandbox, L"both");
     EXPECT_FALSE(GetString(HKEY_LOCAL_MACHINE, kMachineSandbox, L"both", text, L""));
     DeleteKey(HKEY_LOCAL_MACHINE, L"\\Software\\VelnoxStoreTest\\Leaf");
-    EXPECT_FALSE(KeyInView(HKEY_LOCAL_MACHINE, key + L"\\Leaf", KEY_WOW64_64KEY));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, key + L"\\Leaf", KEY_WOW64_64KEY));
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kMachineSandbox);
-    EXPECT_FALSE(KeyInView(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY));
     // The 32-bit view of a 64-bit Windows is another key, untouched.
     SetRegistryView(0);
     EXPECT_EQ(win64, GetString(HKEY_LOCAL_MACHINE, kMachineSandbox, L"both", text, L""));
-    EXPECT_EQ(win64, KeyInView(HKEY_LOCAL_MACHINE, key + L"\\Sub", 0));
+    EXPECT_EQ(win64, RawKeyExists(HKEY_LOCAL_MACHINE, key + L"\\Sub", 0));
 }
 
 TEST_F(SettingsStoreTest, TreesWithLongNamesAndPathsGoWhole)

@@ -12,6 +12,7 @@
 #include "support/host_links.h"
 #include "support/import_patch.h"
 #include "support/program_under_test.h"
+#include "support/shell_sandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -26,45 +27,6 @@
 
 namespace
 {
-
-const wchar_t kUserShellFolders[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-
-std::wstring Folder(int csidl)
-{
-    wchar_t path[MAX_PATH];
-    if (SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK)
-        return L"?";
-    return path;
-}
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void WriteFile(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path.c_str();
-    CloseHandle(file);
-}
-
-std::vector<std::wstring> FilesIn(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(found.cFileName);
-    while (FindNextFileW(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // The shell's link object over one shortcut file.
 struct ShellLinkFile
@@ -109,58 +71,8 @@ std::wstring ReadLink(const std::wstring& path, WORD* hotkey = nullptr)
         object.Link->GetHotkey(hotkey);
     return Properties(target, folder, icon, description);
 }
-
-// Writes a string value under HKEY_CURRENT_USER; returns the one it replaces.
-std::wstring SwapUserValue(const wchar_t* subkey, const wchar_t* name, DWORD type,
-                           const std::wstring& value)
-{
-    wchar_t old[MAX_PATH] = {};
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                    nullptr);
-    DWORD size = sizeof(old) - sizeof(wchar_t);
-    RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size);
-    RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return old;
-}
-
-// The prefix's user desktop is a link to the Linux home, shared by both
-// prefixes: the tests point it at a folder of this prefix instead, and keep
-// the shell from mirroring every new shortcut into the Linux menus.
-class ShellSandbox : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        OleInitialize(nullptr);
-        ResourceModule = ProgramModule = LoadProgramResources();
-        FreePortableSettings();
-        Portable.Attempted = true;
-        SwapUserValue(L"Software\\Wine\\DllOverrides", L"winemenubuilder.exe", REG_SZ, L"");
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        Desktop = std::wstring(temp) + L"vnx_user_desktop";
-        CreateDirectoryW(Desktop.c_str(), nullptr);
-        SavedDesktop = SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, Desktop);
-    }
-    void TearDown() override
-    {
-        SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, SavedDesktop);
-        ShellDeleteFolder(Desktop.c_str());
-        ResourceModule = ProgramModule = nullptr;
-        OleUninitialize();
-    }
-
-    static std::wstring Desktop;
-
-private:
-    std::wstring SavedDesktop;
-};
-std::wstring ShellSandbox::Desktop;
-[[maybe_unused]] ::testing::Environment* const sandbox =
-    ::testing::AddGlobalTestEnvironment(new ShellSandbox);
+SetupEnvironment* const environment = static_cast<SetupEnvironment*>(
+    ::testing::AddGlobalTestEnvironment(new SetupEnvironment(L"vnx_user_desktop")));
 
 void PresetWindows(DWORD major, DWORD minor)
 {
@@ -180,8 +92,8 @@ protected:
         PresetWindows(6, 1);
         Clean();
         for (const wchar_t* name : kGroupTargets)
-            WriteFile(Install / name);
-        WriteFile(Install / MessageText(MSG_LINK_FOURTH_FILE));
+            ASSERT_TRUE(WriteBytes(Install / name, ""));
+        ASSERT_TRUE(WriteBytes(Install / MessageText(MSG_LINK_FOURTH_FILE), ""));
     }
     void TearDown() override
     {
@@ -192,12 +104,12 @@ protected:
     {
         for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_STARTMENU,
                           CSIDL_COMMON_STARTMENU})
-            DeleteFileW((Folder(csidl) + L"\\Velnox.lnk").c_str());
+            DeleteFileW((ShellFolder(csidl) + L"\\Velnox.lnk").c_str());
         for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
             ShellDeleteFolder(Group(csidl).c_str());
     }
-    static std::wstring Group(int csidl) { return Folder(csidl) + L"\\Velnox"; }
-    static std::wstring Link(int csidl) { return Folder(csidl) + L"\\Velnox.lnk"; }
+    static std::wstring Group(int csidl) { return ShellFolder(csidl) + L"\\Velnox"; }
+    static std::wstring Link(int csidl) { return ShellFolder(csidl) + L"\\Velnox.lnk"; }
     static std::wstring Named(uint32_t message)
     {
         return std::wstring(MessageText(message)) + L".lnk";
@@ -221,8 +133,8 @@ protected:
 
 TEST_F(ShortcutsTest, SetupMakesAllUsersLinksAndBothGroups)
 {
-    const std::wstring userLink = ShellSandbox::Desktop + L"\\Velnox.lnk";
-    WriteFile(userLink);
+    const std::wstring userLink = environment->Sandbox.Desktop + L"\\Velnox.lnk";
+    ASSERT_TRUE(WriteBytes(userLink, ""));
     const wchar_t icon[] = L"C:\\themes\\velnox.ico";
     Update(true, true, true, icon);
 
@@ -230,7 +142,7 @@ TEST_F(ShortcutsTest, SetupMakesAllUsersLinksAndBothGroups)
     EXPECT_FALSE(Exists(Link(CSIDL_STARTMENU)));
     const std::wstring archiver = Install / L"Velnox.exe";
     const std::wstring comment = MessageText(MSG_LINK_COMMENT);
-    const std::wstring desktop = ShellSandbox::Desktop;
+    const std::wstring desktop = environment->Sandbox.Desktop;
     EXPECT_EQ(Properties(archiver, L"", icon, comment),
               ReadLink(Link(CSIDL_COMMON_DESKTOPDIRECTORY)));
     EXPECT_EQ(Properties(archiver, desktop, icon, comment), ReadLink(Link(CSIDL_COMMON_STARTMENU)));
@@ -258,8 +170,8 @@ TEST_F(ShortcutsTest, AllZeroRecordRemovesLinksAndGroups)
     for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
     {
         CreateDirectoryW((Group(csidl) + L"\\Sub").c_str(), nullptr);
-        WriteFile(Group(csidl) + L"\\Sub\\notes.txt");
-        WriteFile(Group(csidl) + L"\\locked.txt");
+        ASSERT_TRUE(WriteBytes(Group(csidl) + L"\\Sub\\notes.txt", ""));
+        ASSERT_TRUE(WriteBytes(Group(csidl) + L"\\locked.txt", ""));
         SetFileAttributesW((Group(csidl) + L"\\locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     }
 
@@ -292,8 +204,8 @@ TEST_F(ShortcutsTest, OlderGroupIsEmptiedOfFilesAndMissingTargetsAreSkipped)
     {
         CreateDirectoryW(Group(csidl).c_str(), nullptr);
         CreateDirectoryW((Group(csidl) + L"\\Sub").c_str(), nullptr);
-        WriteFile(Group(csidl) + L"\\Sub\\kept.txt");
-        WriteFile(Group(csidl) + L"\\Old manual.lnk");
+        ASSERT_TRUE(WriteBytes(Group(csidl) + L"\\Sub\\kept.txt", ""));
+        ASSERT_TRUE(WriteBytes(Group(csidl) + L"\\Old manual.lnk", ""));
     }
     DeleteFileW((Install / L"Vnx.txt").c_str());
 
@@ -340,7 +252,7 @@ TEST_F(ShortcutsTest, OlderWindowsUsesTheUsersOwnFolders)
 {
     PresetWindows(5, 1);
     Update(true, true, false);
-    const std::wstring userLink = ShellSandbox::Desktop + L"\\Velnox.lnk";
+    const std::wstring userLink = environment->Sandbox.Desktop + L"\\Velnox.lnk";
     EXPECT_TRUE(Exists(userLink));
     EXPECT_TRUE(Exists(Link(CSIDL_STARTMENU)));
     EXPECT_FALSE(Exists(Link(CSIDL_COMMON_DESKTOPDIRECTORY)));
@@ -383,11 +295,11 @@ TEST_F(ShortcutsTest, LinkedFoldersAndPlantedLinksAreNeitherEmptiedNorWrittenThr
         ASSERT_TRUE(makeLink(outside / L"file.txt", commonGroup + L"\\old.txt"));
         ASSERT_TRUE(makeLink(outside / L"link.txt", commonGroup + L"\\Velnox.lnk"));
         ASSERT_TRUE(makeLink(outside / L"link.txt", Link(CSIDL_COMMON_DESKTOPDIRECTORY)));
-        const std::wstring desktop =
-            SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, linkedDesktop);
+        SavedUserValue desktop;
+        desktop.Swap(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, linkedDesktop);
         Update(true, true, true);
         Update(false, false, false);
-        SwapUserValue(kUserShellFolders, L"Desktop", REG_EXPAND_SZ, desktop);
+        desktop.Restore();
         EXPECT_TRUE(Exists(commonGroup)) << "a group with a link in it stays";
         EXPECT_FALSE(Exists(Link(CSIDL_COMMON_STARTMENU)));
     }
@@ -399,15 +311,11 @@ TEST_F(ShortcutsTest, LinkedFoldersAndPlantedLinksAreNeitherEmptiedNorWrittenThr
 
 TEST_F(ShortcutsTest, TranslatedNamesThatNameMoreThanOneFileFallBackToTheProgramsOwn)
 {
-    const auto english = [](uint32_t number) {
-        wchar_t text[kMessageChars] = L"";
-        LoadStringW(ProgramModule, number, text, kMessageChars);
-        return std::wstring(text);
-    };
-    const std::wstring help = english(MSG_LINK_HELP), fourthFile = english(MSG_LINK_FOURTH_FILE);
-    std::wstring escaped = Folder(CSIDL_COMMON_PROGRAMS);
+    const std::wstring help = ResourceText(ProgramModule, MSG_LINK_HELP),
+                       fourthFile = ResourceText(ProgramModule, MSG_LINK_FOURTH_FILE);
+    std::wstring escaped = ShellFolder(CSIDL_COMMON_PROGRAMS);
     escaped = escaped.substr(0, 3) + L"escaped_help.lnk";
-    WriteFile(Install / L"notepad.exe");
+    ASSERT_TRUE(WriteBytes(Install / L"notepad.exe", ""));
     const struct
     {
         const char* Translation;
@@ -428,9 +336,9 @@ TEST_F(ShortcutsTest, TranslatedNamesThatNameMoreThanOneFileFallBackToTheProgram
     for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); ++row)
     {
         const std::wstring lng = Install / L"uninstall.lng";
-        WriteFileBytes(lng, "***messages***\r\n" + Entry(help.c_str(), rows[row].Translation) +
-                                "\r\n" + Entry(fourthFile.c_str(), rows[row].Translation) +
-                                "\r\n");
+        EXPECT_TRUE(WriteBytes(lng, "***messages***\r\n" +
+                                        Entry(help.c_str(), rows[row].Translation) + "\r\n" +
+                                        Entry(fourthFile.c_str(), rows[row].Translation) + "\r\n"));
         ASSERT_TRUE(LanguageFile.Load(lng.c_str())) << "row " << row;
         Update(false, false, true);
         ResetLanguage();
@@ -480,7 +388,7 @@ TEST(ShellFolder, FailuresLeaveTheMarkerText)
     }
     wchar_t folder[MAX_PATH];
     EXPECT_TRUE(GetShellFolder(folder, CSIDL_COMMON_PROGRAMS));
-    EXPECT_EQ(Folder(CSIDL_COMMON_PROGRAMS), folder);
+    EXPECT_EQ(ShellFolder(CSIDL_COMMON_PROGRAMS), folder);
 }
 
 // This Wine makes no junctions, so the reparse flag is added to what this
@@ -509,10 +417,10 @@ TEST(ShellDeleteFolder, DeletesFoldersOnlyAndNeverAJunction)
                        file = scratch / L"file.txt";
     for (const std::wstring& folder : {plain, plain + L"\\Sub", junction})
         CreateDirectoryW(folder.c_str(), nullptr);
-    WriteFile(plain + L"\\Sub\\locked.txt");
+    ASSERT_TRUE(WriteBytes(plain + L"\\Sub\\locked.txt", ""));
     SetFileAttributesW((plain + L"\\Sub\\locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    WriteFile(junction + L"\\target.txt");
-    WriteFile(file);
+    ASSERT_TRUE(WriteBytes(junction + L"\\target.txt", ""));
+    ASSERT_TRUE(WriteBytes(file, ""));
 
     fakedJunction = junction;
     realAttributes = reinterpret_cast<AttributesFn>(

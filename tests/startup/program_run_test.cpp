@@ -15,53 +15,28 @@
 namespace
 {
 
-class ProgramRun : public testing::Test
+class ProgramRun : public testing::Test, public ProgramCopy
 {
 protected:
+    ProgramRun() : ProgramCopy(L"run") {}
     void SetUp() override
     {
-        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE));
-        WriteFile(Folder / L"Uninstall.lst", "keep.txt\r\n");
-        WriteFile(Folder / L"keep.txt", "kept");
-        Resources = LoadProgramResources();
-        ASSERT_NE(Resources, nullptr);
+        ASSERT_TRUE(Ready());
+        ASSERT_TRUE(WriteBytes(Folder / L"Uninstall.lst", "keep.txt\r\n"));
+        ASSERT_TRUE(WriteBytes(Folder / L"keep.txt", "kept"));
     }
     void TearDown() override
     {
-        if (Resources != nullptr)
-            FreeLibrary(Resources);
         // An accepted setup integrated the copy; later tests expect none.
         RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox");
     }
-    static void WriteFile(const std::wstring& path, const char* text)
-    {
-        HANDLE file =
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file);
-        DWORD written = 0;
-        ::WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
-        CloseHandle(file);
-    }
-    bool Start(const wchar_t* options)
-    {
-        return Child.Start(L"\"" + Exe + L"\" " + options, Folder.Path().c_str());
-    }
+    bool Start(const wchar_t* options) { return ProgramCopy::Start(Child, options); }
     void ExpectNothingRemoved()
     {
         EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Exe.c_str()));
         EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((Folder / L"keep.txt").c_str()));
     }
-    std::wstring Text(UINT number) const
-    {
-        wchar_t text[512] = L"";
-        LoadStringW(Resources, number, text, 512);
-        return text;
-    }
-
-    ScratchDir Folder{L"run"};
-    std::wstring Exe = Folder / L"uninstall.exe";
-    HMODULE Resources = nullptr;
     ChildProcess Child;
 };
 
@@ -114,13 +89,13 @@ TEST_F(ProgramRun, WarningShowsOneBox)
     ASSERT_TRUE(Start(L"/warning"));
     HWND box = Child.FindDialog(30000);
     ASSERT_NE(box, nullptr) << "no message box";
-    EXPECT_EQ(Text(MSG_UNINSTALL_CAPTION), WindowText(box));
+    EXPECT_EQ(Message(MSG_UNINSTALL_CAPTION), WindowText(box));
 
     Controls controls;
     EnumChildWindows(box, CollectControl, reinterpret_cast<LPARAM>(&controls));
-    std::wstring second = Text(MSG_NOT_REMOVED_PATH);
+    std::wstring second = Message(MSG_NOT_REMOVED_PATH);
     second.replace(second.find(L"%s"), 2, Exe);
-    EXPECT_EQ(Text(MSG_NOT_REMOVED) + L"\n" + second, controls.Text);
+    EXPECT_EQ(Message(MSG_NOT_REMOVED) + L"\n" + second, controls.Text);
     ASSERT_EQ(1u, controls.Buttons.size()) << "only OK";
     EXPECT_EQ(IDOK, GetDlgCtrlID(controls.Buttons[0]));
     // Which icon it is can only be told in-process (see WarningText).
@@ -137,7 +112,7 @@ TEST_F(ProgramRun, WarningComesBeforeTheSetupDialog)
     ASSERT_TRUE(Start(L"/setup /warning"));
     HWND box = Child.FindDialog(30000);
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(Text(MSG_UNINSTALL_CAPTION), WindowText(box));
+    EXPECT_EQ(Message(MSG_UNINSTALL_CAPTION), WindowText(box));
     EXPECT_EQ(nullptr, GetDlgItem(box, IDC_SETUP_INFO));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
 
@@ -158,7 +133,7 @@ TEST_F(ProgramRun, SetupRoadAfterOk)
     for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); row++)
     {
         ChildProcess child;
-        ASSERT_TRUE(child.Start(L"\"" + Exe + L"\" " + rows[row].Options, Folder.Path().c_str()));
+        ASSERT_TRUE(ProgramCopy::Start(child, rows[row].Options));
         HWND dialog = child.FindDialog(30000);
         ASSERT_NE(dialog, nullptr) << "row " << row;
         ASSERT_NE(nullptr, GetDlgItem(dialog, IDC_SETUP_INFO)) << "row " << row;
@@ -173,7 +148,7 @@ TEST_F(ProgramRun, SetupRoadAfterOk)
             {
                 dialog = child.FindDialog(30000, dialog);
                 ASSERT_NE(dialog, nullptr) << "row " << row << ": no 64-bit notice";
-                EXPECT_EQ(Text(MSG_WOW64_CAPTION), WindowText(dialog)) << "row " << row;
+                EXPECT_EQ(Message(MSG_WOW64_CAPTION), WindowText(dialog)) << "row " << row;
                 PostMessageW(dialog, WM_COMMAND, IDOK, 0);
             }
         }

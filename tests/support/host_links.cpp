@@ -1,5 +1,6 @@
 #include "support/host_links.h"
 
+#include "support/plain_files.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -7,13 +8,7 @@ namespace
 
 bool WaitFor(const std::wstring& path, bool present)
 {
-    for (int i = 0; i < 100; ++i)
-    {
-        if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == present)
-            return true;
-        Sleep(100);
-    }
-    return false;
+    return WaitUntil([&] { return Exists(path) == present; }, 10000);
 }
 
 // Wine starts Linux programs too; their exit codes do not come back, so the

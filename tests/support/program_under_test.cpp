@@ -2,23 +2,28 @@
 
 #include <shellapi.h>
 
+#include "support/plain_files.h"
+
 #include <cstdlib>
 #include <vector>
 
 std::wstring ProgramPath()
 {
     const char* linuxPath = std::getenv("VNX_PROGRAM");
-    if (linuxPath == nullptr)
-        return std::wstring();
-    std::wstring path = L"Z:";
-    for (const char* p = linuxPath; *p != 0; p++)
-        path += *p == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    return path;
+    return linuxPath == nullptr ? std::wstring() : FromLinuxPath(linuxPath);
 }
 
 HMODULE LoadProgramResources()
 {
     return LoadLibraryExW(ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+}
+
+std::wstring ResourceText(HMODULE module, UINT number)
+{
+    wchar_t text[512] = L"";
+    if (module != nullptr)
+        LoadStringW(module, number, text, 512);
+    return text;
 }
 
 std::wstring BesideTestBinary(const wchar_t* relative)
@@ -140,6 +145,28 @@ std::wstring WindowText(HWND window)
     return text;
 }
 
+ProgramCopy::ProgramCopy(const wchar_t* tag)
+    : Folder(tag), Exe(Folder / L"uninstall.exe"), Resources(LoadProgramResources()),
+      Copied(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE) != FALSE)
+{
+}
+
+ProgramCopy::~ProgramCopy()
+{
+    if (Resources != nullptr)
+        FreeLibrary(Resources);
+}
+
+bool ProgramCopy::Start(ChildProcess& child, const std::wstring& options) const
+{
+    return child.Start(L"\"" + Exe + L"\" " + options, Folder.Path().c_str());
+}
+
+std::wstring ProgramCopy::Message(UINT number) const
+{
+    return ResourceText(Resources, number);
+}
+
 std::vector<std::wstring> CleanupFolders(const std::wstring& temp)
 {
     std::wstring folder = temp;
@@ -165,11 +192,22 @@ std::vector<std::wstring> CleanupFolders(const std::wstring& temp)
 
 bool WaitForCleanup(const std::wstring& temp)
 {
-    for (int i = 0; i < 600; ++i)
+    return WaitUntil([&] { return CleanupFolders(temp).empty(); }, 60000);
+}
+
+bool WaitForUninstallEnd(const std::wstring& folder)
+{
+    return WaitUntil([&] { return !Exists(folder) && CleanupFolders().empty(); }, 60000, 250);
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds, DWORD step)
+{
+    const DWORD start = GetTickCount();
+    while (!done())
     {
-        if (CleanupFolders(temp).empty())
-            return true;
-        Sleep(100);
+        if (GetTickCount() - start >= milliseconds)
+            return done();
+        Sleep(step);
     }
-    return false;
+    return true;
 }

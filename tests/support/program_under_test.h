@@ -3,6 +3,7 @@
 // and starting the program (or this test binary) as a separate process.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 std::wstring ProgramPath();
 // The program's own resources, loaded as data; null when it cannot be.
 HMODULE LoadProgramResources();
+// A message of a module's string table (up to 511 characters), or "".
+std::wstring ResourceText(HMODULE module, UINT number);
 // A folder next to this test binary's own path, e.g. "langmodule\plain".
 std::wstring BesideTestBinary(const wchar_t* relative);
 bool IsWin64Prefix();
@@ -53,9 +56,39 @@ private:
 
 std::wstring WindowText(HWND window);
 
+// A copy of uninstall.exe in a scratch folder of its own, started from
+// there, and the program's resources for the texts it shows.
+class ProgramCopy
+{
+public:
+    explicit ProgramCopy(const wchar_t* tag);
+    ~ProgramCopy();
+    ProgramCopy(const ProgramCopy&) = delete;
+    ProgramCopy& operator=(const ProgramCopy&) = delete;
+    // Copied, and the resources loaded.
+    bool Ready() const { return Copied && Resources != nullptr; }
+    // The copy run with the options, its folder the current one.
+    bool Start(ChildProcess& child, const std::wstring& options) const;
+    // A message of the program's string table.
+    std::wstring Message(UINT number) const;
+
+    const ScratchDir Folder;
+    const std::wstring Exe;
+
+private:
+    const HMODULE Resources;
+    const bool Copied;
+};
+
 // The uninstall's cleanup folders ("Uninstall_Vnx_*", each with its batch
 // file) in temp, by default this process's temporary folder, which a child
 // inherits. Empty once every batch file has run to its end.
 std::vector<std::wstring> CleanupFolders(const std::wstring& temp = std::wstring());
 // Waits up to 60 s for that.
 bool WaitForCleanup(const std::wstring& temp = std::wstring());
+// Waits up to 60 s for an uninstall run from folder to end: the batch file
+// has deleted the folder, and itself with its own folder.
+bool WaitForUninstallEnd(const std::wstring& folder);
+
+// Asks done every step until it says yes or the time is up; its last answer.
+bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds, DWORD step = 100);

@@ -71,49 +71,28 @@ private:
         for (size_t end = path.find(L'\\');; end = path.find(L'\\', end + 1))
         {
             const std::wstring part = path.substr(0, end);
-            HKEY key = nullptr;
-            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, part.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            if (!RawKeyExists(HKEY_CLASSES_ROOT, part))
             {
                 change.Created = part;
                 break;
             }
-            RegCloseKey(key);
             if (end == std::wstring::npos)
                 break;
         }
         if (change.Created.empty())
-            change.Had = ReadDefault(path, change.Old);
+        {
+            change.Old = RawValue(HKEY_CLASSES_ROOT, path, nullptr);
+            change.Had = change.Old != kMissing;
+        }
         Undo.push_back(change);
-        RawSet(HKEY_CLASSES_ROOT, path.c_str(), nullptr, REG_SZ, value.c_str(),
-               DWORD((value.size() + 1) * sizeof(wchar_t)));
-    }
-    static bool ReadDefault(const std::wstring& path, std::wstring& value)
-    {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return false;
-        wchar_t text[2048] = {0};
-        DWORD size = sizeof(text) - sizeof(wchar_t);
-        const LONG status =
-            RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
-        RegCloseKey(key);
-        value = text;
-        return status == ERROR_SUCCESS;
+        RawSetString(HKEY_CLASSES_ROOT, path, nullptr, value);
     }
     static void RestoreDefault(const std::wstring& path, bool had, const std::wstring& old)
     {
         if (had)
-        {
-            RawSet(HKEY_CLASSES_ROOT, path.c_str(), nullptr, REG_SZ, old.c_str(),
-                   DWORD((old.size() + 1) * sizeof(wchar_t)));
-            return;
-        }
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS)
-        {
-            RegDeleteValueW(key, nullptr);
-            RegCloseKey(key);
-        }
+            RawSetString(HKEY_CLASSES_ROOT, path, nullptr, old);
+        else
+            RawDeleteValue(HKEY_CLASSES_ROOT, path, nullptr);
     }
     std::vector<std::wstring> ReadLines() const
     {
