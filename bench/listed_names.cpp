@@ -1,9 +1,10 @@
-// The list reader lives inside the uninstall procedure's source: compiled
-// here once more, so that the benchmarks read a list with exactly the
-// program's code. The library's build of that source is then never linked.
-#include "removal/uninstall_procedure.cpp"
-
+// The benchmarks read a list with exactly the program's code.
 #include "listed_names.h"
+
+#include <share.h>
+
+#include "removal/list_entries.h"
+#include "removal/uninstall_procedure.h"
 
 size_t ForEachListedName(const std::wstring& listPath, const std::wstring& folder, int passes,
                          const std::function<bool(const wchar_t*)>& each)

@@ -36,7 +36,8 @@ protected:
 
 // The list as the installer may write it: in the ANSI code page, in UTF-16
 // or UTF-8 with a byte-order mark (the first entry right after the mark), or
-// without the templates and help index files the program's runs left behind.
+// without the templates and help index files the program's runs left behind;
+// last, started without a console, as the shell starts it.
 TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
 {
     const std::wstring entries = L"sub\r\nsub\\x.txt\r\ndata.txt\r\n..\\canary.txt\r\n";
@@ -44,7 +45,7 @@ TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
     for (wchar_t c : entries)
         utf16 += {char(c & 0xFF), char(c >> 8)};
     const std::string ansi(entries.begin(), entries.end());
-    const std::string lists[] = {ansi, utf16, "\xEF\xBB\xBF" + ansi, ansi};
+    const std::string lists[] = {ansi, utf16, "\xEF\xBB\xBF" + ansi, ansi, ansi};
     for (size_t row = 0; row < ARRAYSIZE(lists); ++row)
     {
         if (row > 0)
@@ -65,7 +66,7 @@ TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
         ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", lists[row]));
 
         ChildProcess child;
-        ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str()));
+        ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str(), row == 4 ? DETACHED_PROCESS : 0));
         EXPECT_EQ(0, child.Wait(30000)) << "row " << row;
         EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << "row " << row;
         // The batch file waits 2 s for the program before it deletes.

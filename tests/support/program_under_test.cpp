@@ -76,13 +76,13 @@ ChildProcess::~ChildProcess()
     }
 }
 
-bool ChildProcess::Start(const std::wstring& commandLine, const wchar_t* directory)
+bool ChildProcess::Start(const std::wstring& commandLine, const wchar_t* directory, DWORD flags)
 {
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(0);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
+    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, directory,
                           &startup, &Info) != FALSE;
 }
 

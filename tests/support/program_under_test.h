@@ -41,8 +41,10 @@ public:
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
-    // commandLine holds the program's quoted path first.
-    bool Start(const std::wstring& commandLine, const wchar_t* directory = nullptr);
+    // commandLine holds the program's quoted path first; flags go to
+    // CreateProcessW (DETACHED_PROCESS: no console, as the shell starts it).
+    bool Start(const std::wstring& commandLine, const wchar_t* directory = nullptr,
+               DWORD flags = 0);
     // The exit code, or -1 when it did not end within the time.
     long Wait(DWORD milliseconds);
     // A visible top-level dialog window of the child other than `other`, or

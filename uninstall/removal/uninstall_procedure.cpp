@@ -17,6 +17,7 @@
 #include "localization/messages.h"
 #include "removal/contained_removal.h"
 #include "removal/integration_removal.h"
+#include "removal/list_entries.h"
 #include "resources/resource.h"
 #include "run/run_state.h"
 #include "settings/portable_settings.h"
@@ -27,126 +28,8 @@ namespace
 
 const wchar_t kListName[] = L"Uninstall.lst";
 const wchar_t kBatchName[] = L"Uninstall_Vnx.Bat";
-const size_t kLineBytes = 2048;
 const size_t kBatchChars = 1024;
 const size_t kSavedTextChars = 256;
-
-bool IsBlank(char c)
-{
-    return c == '\r' || c == '\n' || c == ' ' || c == '\t';
-}
-
-// A list with a byte-order mark is decoded whole; anything bigger than this
-// is no list of installed files, and is left unread rather than half read.
-const uint32_t kMarkedListBytes = 16 * 1024 * 1024;
-const uint32_t kMarkedBlockBytes = 65536;
-
-// The non-empty lines of the list, pass after pass. A list that begins with
-// a UTF-8 or UTF-16 byte-order mark is read in that encoding; any other is
-// read in the ANSI code page, 2047 bytes at a time, so that a longer line
-// reads as two.
-class ListEntries
-{
-public:
-    explicit ListEntries(FILE* list) : list_(list), marked_(false), failed_(false)
-    {
-        ReadMarkedList();
-    }
-
-    bool Next(wchar_t (&entry)[kEntryChars])
-    {
-        if (failed_)
-            return false;
-        if (marked_)
-        {
-            const wchar_t* line = nullptr;
-            while (lines_.NextString(&line))
-            {
-                // Cut, a line would name another file.
-                if (CopyString(entry, line))
-                    return true;
-            }
-            return false;
-        }
-        char line[kLineBytes];
-        while (fgets(line, sizeof(line), list_))
-        {
-            size_t length = strlen(line);
-            while (length > 0 && IsBlank(line[length - 1]))
-                line[--length] = 0;
-            if (length > 0 && AnsiToWide(line, entry, kEntryChars))
-                return true;
-        }
-        failed_ = ferror(list_) != 0;
-        return false;
-    }
-
-    // Back to the first line for another pass.
-    bool Rewind()
-    {
-        if (marked_)
-            lines_.Rewind();
-        else if (fseek(list_, 0, SEEK_SET) != 0)
-            failed_ = true;
-        return !failed_;
-    }
-
-    // A read failed: the list was not read to its end.
-    bool Failed() const { return failed_; }
-
-private:
-    void ReadMarkedList()
-    {
-        unsigned char head[3] = {0, 0, 0};
-        const size_t got = fread(head, 1, sizeof(head), list_);
-        const bool utf8 = got == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
-        const bool utf16 =
-            got >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF));
-        if (ferror(list_) || fseek(list_, 0, SEEK_SET) != 0)
-        {
-            failed_ = true;
-            return;
-        }
-        if (!utf8 && !utf16)
-            return;
-        DynArray<uint8_t> bytes;
-        uint32_t total = 0;
-        for (;;)
-        {
-            if (total >= kMarkedListBytes)
-            {
-                failed_ = true;
-                return;
-            }
-            bytes.SetSize(total + kMarkedBlockBytes);
-            const size_t read = fread(bytes.Data() + total, 1, kMarkedBlockBytes, list_);
-            total += uint32_t(read);
-            if (read < kMarkedBlockBytes)
-                break;
-        }
-        bytes.SetSize(total);
-        if (ferror(list_))
-        {
-            failed_ = true;
-            return;
-        }
-        // A mark the rest of the text belies: read as ANSI, as any list.
-        marked_ = SplitMarkedText(bytes, lines_);
-        if (!marked_ && fseek(list_, 0, SEEK_SET) != 0)
-            failed_ = true;
-    }
-
-    FILE* list_;
-    StringList lines_;
-    bool marked_;
-    bool failed_;
-};
-
-// The folder and the entry, or false when they do not fit whole.
-bool JoinEntry(const wchar_t* folder, const wchar_t* entry, wchar_t (&fullName)[kEntryChars])
-{
-    return CopyString(fullName, folder) && AppendString(fullName, entry);
-}
 
 // The help index files that the help viewer writes beside its help file and
 // the new-file templates that setup writes: the list need not name them.
