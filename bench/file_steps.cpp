@@ -1,4 +1,5 @@
 #include "file_steps.h"
+#include "registry_replay.h"
 
 #include <windows.h>
 
@@ -53,29 +54,13 @@ bool SaveFileSteps(const std::vector<FileStep>& steps, const std::wstring& path)
     for (const FileStep& step : steps)
         text += std::wstring(1, kKindLetters[step.What]) + L'\t' + step.Path + L'\t' + step.Source +
                 L'\n';
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const DWORD size = DWORD(text.size() * sizeof(wchar_t));
-    DWORD written = 0;
-    const bool ok = WriteFile(file, text.data(), size, &written, nullptr) && written == size;
-    CloseHandle(file);
-    return ok;
+    return SaveWideText(path, text);
 }
 
 bool LoadFileSteps(const std::wstring& path, std::vector<FileStep>& steps)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const DWORD size = GetFileSize(file, nullptr);
-    std::wstring text(size == INVALID_FILE_SIZE ? 0 : size / sizeof(wchar_t), L'\0');
-    DWORD read = 0;
-    const bool ok = size != INVALID_FILE_SIZE &&
-                    (size == 0 || (ReadFile(file, &text[0], size, &read, nullptr) && read == size));
-    CloseHandle(file);
-    if (!ok)
+    std::wstring text;
+    if (!LoadWideText(path, text))
         return false;
     for (size_t start = 0; start < text.size();)
     {

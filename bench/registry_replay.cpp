@@ -334,29 +334,13 @@ bool SaveWrites(const std::vector<RegWrite>& writes, const std::wstring& path)
         }
         text += L'\n';
     }
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const DWORD size = DWORD(text.size() * sizeof(wchar_t));
-    DWORD written = 0;
-    const bool ok = WriteFile(file, text.data(), size, &written, nullptr) && written == size;
-    CloseHandle(file);
-    return ok;
+    return SaveWideText(path, text);
 }
 
 bool LoadWrites(const std::wstring& path, std::vector<RegWrite>& writes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const DWORD size = GetFileSize(file, nullptr);
-    std::wstring text(size / sizeof(wchar_t), L'\0');
-    DWORD read = 0;
-    const bool ok = size == INVALID_FILE_SIZE ||
-                    (ReadFile(file, &text[0], size, &read, nullptr) && read == size);
-    CloseHandle(file);
-    if (!ok || size == INVALID_FILE_SIZE)
+    std::wstring text;
+    if (!LoadWideText(path, text))
         return false;
     size_t start = 0;
     while (start < text.size())
@@ -423,4 +407,31 @@ std::wstring DescribeWrite(const RegWrite& write)
         line += detail;
     }
     return line;
+}
+
+bool SaveWideText(const std::wstring& path, const std::wstring& text)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const DWORD size = DWORD(text.size() * sizeof(wchar_t));
+    DWORD written = 0;
+    const bool ok = WriteFile(file, text.data(), size, &written, nullptr) && written == size;
+    CloseHandle(file);
+    return ok;
+}
+
+bool LoadWideText(const std::wstring& path, std::wstring& text)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const DWORD size = GetFileSize(file, nullptr);
+    text.assign(size == INVALID_FILE_SIZE ? 0 : size / sizeof(wchar_t), L'\0');
+    DWORD read = 0;
+    const bool ok = size != INVALID_FILE_SIZE &&
+                    (size == 0 || (ReadFile(file, &text[0], size, &read, nullptr) && read == size));
+    CloseHandle(file);
+    return ok;
 }

@@ -57,3 +57,7 @@ bool LoadWrites(const std::wstring& path, std::vector<RegWrite>& writes);
 bool ReplayWrite(const RegWrite& write);
 // A readable line for the list beside the benchmark's output.
 std::wstring DescribeWrite(const RegWrite& write);
+
+// A file of UTF-16 text without a mark, as the lists of writes and steps are kept.
+bool SaveWideText(const std::wstring& path, const std::wstring& text);
+bool LoadWideText(const std::wstring& path, std::wstring& text);
