@@ -47,7 +47,7 @@ struct RoadSupport
 
     ~RoadSupport()
     {
-        // Undone in the reverse order of Start.
+        // Rich edit goes before OLE, as it came after it.
         RichEdit.Close();
         if (OleStarted)
             OleUninitialize();
