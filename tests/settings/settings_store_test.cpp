@@ -362,6 +362,17 @@ TEST_F(SettingsStoreTest, RegistryLinksAreNeitherFollowedNorWrittenThrough)
         EXPECT_EQ(0, SetUserInt(L"Setup\\.zip", L"Exist", 1));
         EXPECT_EQ(1u, GetUserInt(L"Setup\\.zip", L"Exist", 0));
         EXPECT_TRUE(targetWhole());
+
+        // Planted while an operation holds the keys of an earlier write.
+        {
+            const HeldRegistryKeys held;
+            EXPECT_EQ(0, SetUserInt(L"Setup\\Other", L"v", 1));
+            RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
+            ASSERT_TRUE(plant());
+            EXPECT_EQ(0, SetUserInt(L"Setup\\.zip", L"Exist", 2));
+            EXPECT_EQ(2u, GetUserInt(L"Setup\\.zip", L"Exist", 0));
+        }
+        EXPECT_TRUE(targetWhole());
     }
     // Elsewhere a link is not replaced, and nothing is written through it.
     RemoveRegistryTree(HKEY_CLASSES_ROOT, kClassesSandbox);
