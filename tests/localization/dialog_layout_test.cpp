@@ -244,6 +244,8 @@ protected:
     static LRESULT CALLBACK Recorder(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     {
         auto old = reinterpret_cast<WNDPROC>(GetPropW(window, L"vnxOldProc"));
+        if (message == WM_SETTEXT)
+            TextsSet[window]++;
         if (message == WM_WINDOWPOSCHANGING)
         {
             const WINDOWPOS* pos = reinterpret_cast<const WINDOWPOS*>(lParam);
@@ -284,9 +286,11 @@ protected:
         return r;
     }
     static std::map<HWND, RECT> Asked;
+    static std::map<HWND, int> TextsSet;
     static const DialogRole kTest;
 };
 std::map<HWND, RECT> ScaledDialogTest::Asked;
+std::map<HWND, int> ScaledDialogTest::TextsSet;
 const DialogRole ScaledDialogTest::kTest = {L"TESTDLG", nullptr};
 
 TEST_F(ScaledDialogTest, DialogAndControlsFollowTheSizeEntry)
@@ -357,6 +361,41 @@ TEST_F(ScaledDialogTest, DialogAndControlsFollowTheSizeEntry)
             EXPECT_EQ((r.right - r.left + 1) * sx / 100, asked.right) << row << "/" << c;
             EXPECT_EQ(h, asked.bottom) << row << "/" << c;
         }
+    }
+}
+
+// A text is set again only when its entry changes it; one longer than any
+// entry could name is never cut.
+TEST_F(ScaledDialogTest, OnlyTranslatedTextsAreSetAgain)
+{
+    LoadLanguage(Entry(L"Help", "Hilfe", TextKind::Dialog, L"TESTDLG") + "\r\n" +
+                 Entry(L"Cancel", "Cancel", TextKind::Dialog, L"TESTDLG") + "\r\n");
+    HWND dialog = MakeDialog(0);
+    ASSERT_NE(dialog, nullptr);
+    const std::wstring longText(1500, L'x'); // longer than the dialog text buffer
+    const struct
+    {
+        const wchar_t* Text;
+        const wchar_t* After;
+        int Sets;
+    } rows[] = {
+        {L"Help", L"Hilfe", 1},
+        {L"Cancel", L"Cancel", 0}, // translated to itself
+        {L"&Licence", L"&Licence", 0},
+        {longText.c_str(), longText.c_str(), 0},
+    };
+    std::vector<HWND> children;
+    for (const auto& row : rows)
+    {
+        children.push_back(AddChild(dialog, L"STATIC", 0, {0, 0, 10, 10}));
+        SetWindowTextW(children.back(), row.Text);
+    }
+    TextsSet.clear();
+    LocalizeDialog(dialog, L"TESTDLG", false);
+    for (size_t row = 0; row < children.size(); row++)
+    {
+        EXPECT_EQ(rows[row].After, WindowText(children[row])) << "row " << row;
+        EXPECT_EQ(rows[row].Sets, TextsSet[children[row]]) << "row " << row;
     }
 }
 

@@ -42,8 +42,12 @@ void TranslateWindowText(HWND window, const wchar_t* dialogName, bool skipEmpty)
         text[0] = 0;
     if (skipEmpty && text[0] == 0)
         return;
-    LanguageFile.Translate(text, kDialogTextChars, TextKind::Dialog, dialogName);
-    SetWindowTextW(window, text);
+    wchar_t translated[kDialogTextChars];
+    LanguageFile.Translate(text, translated, kDialogTextChars, TextKind::Dialog, dialogName);
+    // The same text set again only repaints the control; and a text longer
+    // than the buffer, which no entry translates, keeps its whole length.
+    if (std::wcscmp(translated, text) != 0)
+        SetWindowTextW(window, translated);
 }
 
 } // namespace
