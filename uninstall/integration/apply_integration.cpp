@@ -20,7 +20,10 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
         return false;
     UpdateShellExtensions(false, options);
     AssociateExtensions(options);
-    if (!RegisterProgIds())
+    const bool classesWritten = RegisterProgIds();
+    // The handlers are written even when the classes are refused.
+    NotifyAssociationChange();
+    if (!classesWritten)
         return false;
 
     wchar_t iconFile[kPathChars];

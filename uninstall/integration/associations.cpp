@@ -239,7 +239,10 @@ bool RegisterProgIds()
     SetString(HKEY_CLASSES_ROOT, kRevisionExtension, nullptr, kRevisionClass);
     SetString(HKEY_CLASSES_ROOT, kRevisionClass, nullptr, MessageText(kClasses[2].Description));
     WriteClass(kClasses[2], openCommand, archiverPath);
-
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return true;
+}
+
+void NotifyAssociationChange()
+{
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }

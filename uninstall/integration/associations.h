@@ -41,3 +41,7 @@ void SetExtensionAssociation(const wchar_t* extension, bool associate, bool shel
 // ".rev"; an icon already set is kept. False only when the first class write
 // is refused with access denied, and then nothing else is written.
 bool RegisterProgIds();
+
+// Tells the shell that associations, classes or handlers changed. Sent once
+// after a whole set of changes: each notice makes the shell reread them all.
+void NotifyAssociationChange();

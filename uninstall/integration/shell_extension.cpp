@@ -8,8 +8,6 @@
 #include "platform/platform_probes.h"
 #include "settings/settings_store.h"
 
-#include <shlobj.h>
-
 const wchar_t kShellExtClsid32[] = L"{6F2C1A40-5A17-4E59-A1C8-2B9E7D04F513}";
 const wchar_t kShellExtClsid64[] = L"{6F2C1A40-3D7B-4E59-A1C8-2B9E7D04F513}";
 
@@ -144,5 +142,4 @@ void UpdateShellExtensions(bool remove, const IntegrationOptions& options,
     UpdateCapabilities(remove);
     if (remove)
         DeleteMachineSettings();
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }

@@ -20,7 +20,7 @@ void RegisterShellExtension(bool registerIt, const wchar_t* libraryName, const w
                             const wchar_t* programPath = nullptr);
 
 // Both libraries by the record's ShellExt flag, then the application
-// capabilities; with remove also the machine-wide settings key. Ends with an
-// association-change notification to the shell.
+// capabilities; with remove also the machine-wide settings key. The caller
+// tells the shell (NotifyAssociationChange) once its changes are all made.
 void UpdateShellExtensions(bool remove, const IntegrationOptions& options,
                            const wchar_t* programPath = nullptr);

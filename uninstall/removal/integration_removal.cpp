@@ -36,6 +36,7 @@ void RemoveIntegration()
     AssociateExtensions(cleared);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
     UpdateShellExtensions(true, cleared);
+    NotifyAssociationChange();
     UpdateShortcuts(cleared, nullptr, 0, nullptr);
 
     SetRegistryView(0);
