@@ -374,6 +374,19 @@ TEST_F(SettingsStoreTest, RegistryLinksAreNeitherFollowedNorWrittenThrough)
         }
         EXPECT_TRUE(targetWhole());
     }
+    // Planted right below the key an earlier write of the operation holds.
+    {
+        RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox");
+        const HeldRegistryKeys held;
+        EXPECT_EQ(0, SetUserInt(L"Setup", L"v", 1));
+        ASSERT_TRUE(MakeRegistryLink(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\.zip",
+                                     target + L"\\Setup\\Links"));
+        EXPECT_EQ(0, SetUserInt(L"Setup\\.zip", L"Exist", 3));
+        EXPECT_EQ(3u, GetUserInt(L"Setup\\.zip", L"Exist", 0));
+        EXPECT_EQ(kMissing, RawValue(HKEY_CURRENT_USER,
+                                     L"Software\\VelnoxOtherVendor\\Setup\\Links", L"Exist"));
+    }
+    EXPECT_TRUE(targetWhole());
     // Elsewhere a link is not replaced, and nothing is written through it.
     RemoveRegistryTree(HKEY_CLASSES_ROOT, kClassesSandbox);
     ASSERT_TRUE(MakeRegistryLink(HKEY_CLASSES_ROOT, kClassesSandbox, target));

@@ -168,7 +168,9 @@ struct HeldKey
     wchar_t Path[RegistryPathCapacity];
     HKEY Key;
 };
-const size_t kHeldKeys = 16;
+// Room for every key one setup or removal walks through, so that none is
+// opened twice.
+const size_t kHeldKeys = 64;
 HeldKey heldKeys[kHeldKeys];
 size_t heldCount = 0;
 size_t heldNext = 0;
@@ -217,6 +219,17 @@ const HeldKey* FindHeldKey(HKEY root, const wchar_t* path, REGSAM access, const 
     if (best)
         rest = path + bestLength + 1;
     return best;
+}
+
+// How many names a composed path has.
+size_t CountKeyNames(const wchar_t* path)
+{
+    if (*path == 0)
+        return 0;
+    size_t names = 1;
+    for (; *path; ++path)
+        names += *path == L'\\';
+    return names;
 }
 
 // Keeps a key the walk opened; false when nothing holds keys (the caller
@@ -463,7 +476,10 @@ LONG WriteValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const wch
     if (!key.Get())
         return status;
     status = RegSetValueExW(key.Get(), OrEmpty(name), 0, type, static_cast<const BYTE*>(data), size);
-    if (composed && HoldKey(root, path, wcslen(path), 0, access, key.Get()))
+    // Walked to as a real key, with query access too: a later walk below it
+    // may start there. A root's own key is opened without.
+    const REGSAM heldAccess = *path ? access | KEY_QUERY_VALUE : access;
+    if (composed && HoldKey(root, path, wcslen(path), CountKeyNames(path), heldAccess, key.Get()))
         key.Detach();
     return status;
 }
