@@ -206,10 +206,10 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
         RemoveIntegration();
         SetRegistryView(0);
         removing += GetTickCount() - mark;
-        // Explorer learns of the change both times; a setup tells it once,
-        // after all its changes.
+        // Explorer learns of the change both times, once each, after all the
+        // changes.
         const unsigned long setups = state.SecondInitText.empty() ? 1 : 2;
-        setUp = setUp && setupNotices == setups && notices > 0;
+        setUp = setUp && setupNotices == setups && notices == 1;
 
         mark = GetTickCount();
         const std::vector<RegistrySnapshot> after = TakeSnapshots(scopes);

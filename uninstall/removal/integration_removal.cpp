@@ -34,9 +34,10 @@ void RemoveIntegration()
     const HeldRegistryKeys held;
     const IntegrationOptions cleared = {};
     AssociateExtensions(cleared);
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
     UpdateShellExtensions(true, cleared);
-    NotifyAssociationChange();
+    // One notice for the associations given back and the handlers gone, and
+    // waited for: the shell lets go of the handlers before their files go.
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
     UpdateShortcuts(cleared, nullptr, 0, nullptr);
 
     SetRegistryView(0);
