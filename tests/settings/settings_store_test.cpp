@@ -221,6 +221,13 @@ TEST_F(SettingsStoreTest, IntRoundTripAndDeletion)
         ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\Links"));
         EXPECT_EQ(0, SetUserInt(L"Setup\\Links\\Deeper", L"Value", 4));
         EXPECT_EQ(4u, GetUserInt(L"Setup\\Links\\Deeper", L"Value", 0));
+        // A key kept from an earlier read, made anew past the store.
+        const DWORD five = 5;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\Links\\Deeper"));
+        RawSet(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\Links\\Deeper", L"Value", REG_DWORD,
+               &five, sizeof(five));
+        EXPECT_EQ(5u, GetUserInt(L"Setup\\Links\\Deeper", L"Value", 0));
         DeleteKeyTree(HKEY_CURRENT_USER, L"Setup");
     }
     // Nor is a settings file's switch written when there is no file.
@@ -390,8 +397,15 @@ TEST_F(SettingsStoreTest, RegistryLinksAreNeitherFollowedNorWrittenThrough)
     // Elsewhere a link is not replaced, and nothing is written through it.
     RemoveRegistryTree(HKEY_CLASSES_ROOT, kClassesSandbox);
     ASSERT_TRUE(MakeRegistryLink(HKEY_CLASSES_ROOT, kClassesSandbox, target));
-    EXPECT_NE(0, SetString(HKEY_CLASSES_ROOT, L"VelnoxStoreTest\\Setup\\.zip", L"", L"x"));
-    EXPECT_NE(0, SetString(HKEY_CLASSES_ROOT, kClassesSandbox, L"keep", L"2"));
+    {
+        // A read follows the link; the key it kept open is not written to.
+        const HeldRegistryKeys held;
+        wchar_t kept[8];
+        EXPECT_TRUE(GetString(HKEY_CLASSES_ROOT, kClassesSandbox, L"keep", kept, L""));
+        EXPECT_STREQ(L"1", kept);
+        EXPECT_NE(0, SetString(HKEY_CLASSES_ROOT, L"VelnoxStoreTest\\Setup\\.zip", L"", L"x"));
+        EXPECT_NE(0, SetString(HKEY_CLASSES_ROOT, kClassesSandbox, L"keep", L"2"));
+    }
     DeleteKeyTree(HKEY_CLASSES_ROOT, kClassesSandbox);
     EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, kClassesSandbox));
     EXPECT_TRUE(targetWhole());

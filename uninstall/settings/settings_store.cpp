@@ -34,37 +34,6 @@ DWORD ByteCapacity(size_t capacity)
     return capacity > MAXDWORD / 2 ? MAXDWORD - 1 : static_cast<DWORD>(capacity * 2);
 }
 
-// Reads a text value whole or not at all: the registry neither checks the
-// type nor terminates what it returns, and a cut text would name something
-// else. The buffer is left empty unless a text is returned.
-TextValue QueryText(HKEY key, const wchar_t* name, wchar_t* buffer, size_t capacity, DWORD* type)
-{
-    DWORD size = ByteCapacity(capacity);
-    DWORD valueType = REG_NONE;
-    const LONG status = RegQueryValueExW(key, OrEmpty(name), nullptr, &valueType,
-                                         reinterpret_cast<BYTE*>(buffer), &size);
-    TextValue found = TextValue::Unusable;
-    if (status == ERROR_FILE_NOT_FOUND)
-        found = TextValue::Absent;
-    else if (status == ERROR_SUCCESS && (valueType == REG_SZ || valueType == REG_EXPAND_SZ) &&
-             size % sizeof(wchar_t) == 0)
-    {
-        size_t length = size / sizeof(wchar_t);
-        while (length > 0 && buffer[length - 1] == 0)
-            --length;
-        // Room for the terminator, and no NUL that would end the text early.
-        if (length < capacity && wmemchr(buffer, 0, length) == nullptr)
-        {
-            buffer[length] = 0;
-            if (type)
-                *type = valueType;
-            return TextValue::Text;
-        }
-    }
-    buffer[0] = 0;
-    return found;
-}
-
 // The longest name of one key, and its terminator: Windows allows 255
 // characters, Wine 256.
 const size_t kKeyNameCapacity = 257;
@@ -167,6 +136,9 @@ struct HeldKey
     size_t Names; // how many names of the path it stands for
     wchar_t Path[RegistryPathCapacity];
     HKEY Key;
+    // Opened as any read opens a key, following a link on its path: it
+    // serves later reads, never a walk or a write.
+    bool ForReading;
 };
 // Room for every key one setup or removal walks through, so that none is
 // opened twice.
@@ -198,9 +170,10 @@ void ForgetHeldKeys(HKEY root = nullptr, const wchar_t* path = nullptr)
 }
 
 // The deepest held key above the last name of path that grants access, or
-// with whole the key of path itself; rest then points past its names.
+// with whole the key of path itself; rest then points past its names. Keys
+// held for reading are found only for a read.
 const HeldKey* FindHeldKey(HKEY root, const wchar_t* path, REGSAM access, const wchar_t*& rest,
-                           bool whole = false)
+                           bool whole = false, bool forReading = false)
 {
     const HeldKey* best = nullptr;
     size_t bestLength = 0;
@@ -209,6 +182,7 @@ const HeldKey* FindHeldKey(HKEY root, const wchar_t* path, REGSAM access, const 
         const HeldKey& held = heldKeys[i];
         const size_t length = wcslen(held.Path);
         if (held.Root == root && held.View == registryView && (held.Access & access) == access &&
+            (forReading || !held.ForReading) &&
             length > bestLength && wcsncmp(held.Path, path, length) == 0 &&
             (whole ? path[length] == 0 : path[length] == L'\\' && path[length + 1] != 0))
         {
@@ -234,7 +208,8 @@ size_t CountKeyNames(const wchar_t* path)
 
 // Keeps a key the walk opened; false when nothing holds keys (the caller
 // keeps and closes it).
-bool HoldKey(HKEY root, const wchar_t* path, size_t length, size_t names, REGSAM access, HKEY key)
+bool HoldKey(HKEY root, const wchar_t* path, size_t length, size_t names, REGSAM access, HKEY key,
+             bool forReading = false)
 {
     if (holders == 0 || length >= RegistryPathCapacity)
         return false;
@@ -244,7 +219,7 @@ bool HoldKey(HKEY root, const wchar_t* path, size_t length, size_t names, REGSAM
     else
         ++heldCount;
     heldNext = (heldNext + 1) % kHeldKeys;
-    slot = {root, registryView, access, names, {}, key};
+    slot = {root, registryView, access, names, {}, key, forReading};
     wmemcpy(slot.Path, path, length);
     slot.Path[length] = 0;
     return true;
@@ -432,19 +407,119 @@ bool RegistryPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPath
     return root != NoRoot && ComposeKeyPath(root, subkey, path);
 }
 
+// The key of one read: the one the operation holds already, or one opened
+// for it, held when an operation holds keys, so that the next read of the
+// same key asks at once. A link on the path is followed, as by any read.
+class ReadKey
+{
+public:
+    ReadKey(HKEY root, const wchar_t* subkey, bool open = true) : root_(root), subkey_(subkey)
+    {
+        if (open)
+            Open(true);
+    }
+    ReadKey(const ReadKey&) = delete;
+    ReadKey& operator=(const ReadKey&) = delete;
+
+    HKEY Get() const { return key_; }
+
+    // Runs one query on the key. A held key deleted since, by anyone, names
+    // nothing any more: the key of that name is opened again and asked once
+    // more.
+    template <class Query> LONG Ask(Query query)
+    {
+        LONG status = key_ ? query(key_) : ERROR_FILE_NOT_FOUND;
+        if (status == ERROR_KEY_DELETED && held_)
+        {
+            ForgetHeldKeys();
+            Open(false);
+            status = key_ ? query(key_) : ERROR_FILE_NOT_FOUND;
+        }
+        return status;
+    }
+
+private:
+    void Open(bool fromHeld)
+    {
+        key_ = nullptr;
+        held_ = false;
+        owned_.Close();
+        wchar_t path[RegistryPathCapacity];
+        if (!RegistryPath(root_, subkey_, path))
+            return;
+        const REGSAM access = registryView | KEY_QUERY_VALUE;
+        const wchar_t* rest = nullptr;
+        if (const HeldKey* held =
+                fromHeld ? FindHeldKey(root_, path, access, rest, true, true) : nullptr)
+        {
+            key_ = held->Key;
+            held_ = true;
+            return;
+        }
+        HKEY opened = OpenKeyForRead(root_, subkey_);
+        if (!opened)
+            return;
+        key_ = opened;
+        held_ = HoldKey(root_, path, wcslen(path), CountKeyNames(path), access, opened, true);
+        if (!held_)
+            owned_.Reset(opened);
+    }
+
+    const HKEY root_;
+    const wchar_t* const subkey_;
+    RegistryKey owned_;
+    HKEY key_ = nullptr;
+    bool held_ = false;
+};
+
+// Reads a text value whole or not at all: the registry neither checks the
+// type nor terminates what it returns, and a cut text would name something
+// else. The buffer is left empty unless a text is returned.
+TextValue QueryText(ReadKey& key, const wchar_t* name, wchar_t* buffer, size_t capacity,
+                    DWORD* type)
+{
+    DWORD size = 0;
+    DWORD valueType = REG_NONE;
+    const LONG status = key.Ask([&](HKEY opened) {
+        size = ByteCapacity(capacity);
+        return RegQueryValueExW(opened, OrEmpty(name), nullptr, &valueType,
+                                reinterpret_cast<BYTE*>(buffer), &size);
+    });
+    TextValue found = TextValue::Unusable;
+    if (status == ERROR_FILE_NOT_FOUND)
+        found = TextValue::Absent;
+    else if (status == ERROR_SUCCESS && (valueType == REG_SZ || valueType == REG_EXPAND_SZ) &&
+             size % sizeof(wchar_t) == 0)
+    {
+        size_t length = size / sizeof(wchar_t);
+        while (length > 0 && buffer[length - 1] == 0)
+            --length;
+        // Room for the terminator, and no NUL that would end the text early.
+        if (length < capacity && wmemchr(buffer, 0, length) == nullptr)
+        {
+            buffer[length] = 0;
+            if (type)
+                *type = valueType;
+            return TextValue::Text;
+        }
+    }
+    buffer[0] = 0;
+    return found;
+}
+
 // A read, routed: the file's text of the value (null when absent), or the
-// key opened for reading (none when the read is dropped or the key missing).
+// key for reading (none when the read is dropped or the key missing).
 struct RoutedRead
 {
     RoutedRead(HKEY root, const wchar_t* subkey, const wchar_t* name)
         : Way(RouteOf(root, subkey)),
           Text(Way == Route::File ? FindPortableValue(root, subkey, name) : nullptr),
-          Key(Way == Route::Registry ? OpenKeyForRead(root, subkey) : nullptr)
+          Key(root, subkey, Way == Route::Registry)
     {
     }
     const Route Way;
     const wchar_t* const Text;
-    RegistryKey Key;
+    ReadKey Key;
 };
 
 // A write, routed: the file keeps the value as text, the registry as data
@@ -567,12 +642,15 @@ uint32_t GetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t 
     if (!read.Key.Get())
         return defaultValue;
     DWORD value = 0;
-    DWORD size = sizeof(value);
+    DWORD size = 0;
     DWORD type = REG_NONE;
+    const LONG status = read.Key.Ask([&](HKEY key) {
+        size = sizeof(value);
+        return RegQueryValueExW(key, OrEmpty(name), nullptr, &type,
+                                reinterpret_cast<BYTE*>(&value), &size);
+    });
     // A text, a byte string or a short number is not the number asked for.
-    if (RegQueryValueExW(read.Key.Get(), OrEmpty(name), nullptr, &type,
-                         reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof(value))
+    if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value))
         return defaultValue;
     return value;
 }
@@ -593,10 +671,10 @@ bool GetString(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* b
         return true;
     if (capacity == 0)
         return false;
-    RegistryKey key(OpenKeyForRead(root, subkey));
+    ReadKey key(root, subkey);
     if (!key.Get())
         return false;
-    if (QueryText(key.Get(), name, buffer, capacity, nullptr) != TextValue::Text)
+    if (QueryText(key, name, buffer, capacity, nullptr) != TextValue::Text)
     {
         CopyBounded(buffer, defaultValue, capacity);
         return false;
@@ -623,7 +701,7 @@ TextValue ReadTextValue(HKEY root, const wchar_t* subkey, const wchar_t* name, w
     }
     if (!read.Key.Get())
         return TextValue::Absent;
-    return QueryText(read.Key.Get(), name, buffer, capacity, type);
+    return QueryText(read.Key, name, buffer, capacity, type);
 }
 
 bool ValueExists(HKEY root, const wchar_t* subkey, const wchar_t* name)
@@ -631,8 +709,9 @@ bool ValueExists(HKEY root, const wchar_t* subkey, const wchar_t* name)
     RoutedRead read(root, subkey, name);
     if (read.Way == Route::File)
         return read.Text != nullptr;
-    return read.Key.Get() && RegQueryValueExW(read.Key.Get(), OrEmpty(name), nullptr, nullptr,
-                                              nullptr, nullptr) == ERROR_SUCCESS;
+    return read.Key.Ask([&](HKEY key) {
+        return RegQueryValueExW(key, OrEmpty(name), nullptr, nullptr, nullptr, nullptr);
+    }) == ERROR_SUCCESS;
 }
 
 bool KeyIsEmpty(HKEY root, const wchar_t* subkey)
@@ -640,10 +719,10 @@ bool KeyIsEmpty(HKEY root, const wchar_t* subkey)
     // The file holds values, not keys: no key of it counts as empty.
     RoutedRead read(root, subkey, nullptr);
     DWORD subkeys = 0, values = 0;
-    return read.Key.Get() &&
-           RegQueryInfoKeyW(read.Key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                            &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-           subkeys == 0 && values == 0;
+    return read.Key.Ask([&](HKEY key) {
+        return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                &values, nullptr, nullptr, nullptr, nullptr);
+    }) == ERROR_SUCCESS && subkeys == 0 && values == 0;
 }
 
 LONG SetString(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* value)

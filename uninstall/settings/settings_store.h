@@ -78,9 +78,11 @@ void DeleteKey(HKEY root, const wchar_t* subkey);
 // cannot be deleted is passed over and its siblings still go.
 void DeleteKeyTree(HKEY root, const wchar_t* subkey);
 
-// While one lives, the keys that writes walk through stay open, so that the
-// next write below them starts there: one operation writes many values under
-// the same few keys. Deletions forget them.
+// While one lives, the keys that writes walk through and the keys that reads
+// open stay open, so that the next write below them starts there and the next
+// read of them asks at once: one operation reads and writes many values under
+// the same few keys. A key opened for a read serves reads only. Deletions
+// forget them.
 class HeldRegistryKeys
 {
 public:
