@@ -65,14 +65,20 @@ LONG OpenOwnKey(HKEY parent, const wchar_t* name, REGSAM access, HKEY* opened)
     return status;
 }
 
-// Opens, or creates when missing, one name below parent. A key that someone
-// else made between the two calls is opened again without following links,
-// so a link planted in that moment is seen as a link.
-LONG OpenOrCreateOwnKey(HKEY parent, const wchar_t* name, REGSAM access, HKEY* opened)
+// Opens, or creates when missing, one name below parent; created tells
+// whether this call made it, as a plain key. A key that someone else made
+// between the two calls is opened again without following links, so a link
+// planted in that moment is seen as a link. Below a key made a moment ago
+// nothing is there yet to open: the first attempt creates at once.
+LONG OpenOrCreateOwnKey(HKEY parent, const wchar_t* name, REGSAM access, HKEY* opened,
+                        bool parentCreated, bool& created)
 {
+    created = false;
     for (int attempt = 0; attempt < 3; ++attempt)
     {
-        LONG status = OpenOwnKey(parent, name, access, opened);
+        LONG status = ERROR_FILE_NOT_FOUND;
+        if (!parentCreated || attempt > 0)
+            status = OpenOwnKey(parent, name, access, opened);
         if (status != ERROR_FILE_NOT_FOUND)
             return status;
         DWORD disposition = 0;
@@ -83,7 +89,8 @@ LONG OpenOrCreateOwnKey(HKEY parent, const wchar_t* name, REGSAM access, HKEY* o
             *opened = nullptr;
             return status;
         }
-        if (disposition == REG_CREATED_NEW_KEY)
+        created = disposition == REG_CREATED_NEW_KEY;
+        if (created)
             return ERROR_SUCCESS;
         // Someone else's key, opened following links: drop it and look again.
         RegistryKey(*opened).Close();
@@ -229,12 +236,13 @@ bool HoldKey(HKEY root, const wchar_t* path, size_t length, size_t names, REGSAM
 // parent and never through a registry link: a link above the last name fails
 // the walk, except that a creating walk replaces a link in the program's own
 // key (from the name ownFrom on) by a real key. The last key itself is opened
-// as it is, link or not; the caller decides what a link there means. The
-// view bits go with every open.
+// as it is, link or not; the caller decides what a link there means, unless
+// lastCreated tells that the walk made it. The view bits go with every open.
 LONG WalkPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create, size_t ownFrom,
-                     bool fromHeld, HKEY* opened)
+                     bool fromHeld, HKEY* opened, bool& lastCreated)
 {
     *opened = nullptr;
+    lastCreated = false;
     if (*path == 0)
         return ERROR_BAD_PATHNAME;
     RegistryKey parent;
@@ -248,6 +256,8 @@ LONG WalkPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create,
         parentKey = held->Key;
         index = held->Names;
     }
+    // A key the walk made is a plain key, and nothing lies below it yet.
+    bool parentCreated = false;
     for (;; ++index)
     {
         wchar_t name[kKeyNameCapacity];
@@ -258,32 +268,36 @@ LONG WalkPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create,
         const REGSAM wanted = registryView | KEY_QUERY_VALUE | (replaceLink ? DELETE : 0) |
                               (last ? access : create ? KEY_CREATE_SUB_KEY : 0);
         HKEY opening = nullptr;
-        LONG status = create ? OpenOrCreateOwnKey(parentKey, name, wanted, &opening)
+        bool created = false;
+        LONG status = create ? OpenOrCreateOwnKey(parentKey, name, wanted, &opening,
+                                                  parentCreated, created)
                              : OpenOwnKey(parentKey, name, wanted, &opening);
         if (status != ERROR_SUCCESS)
             return status;
         RegistryKey child(opening);
-        if (replaceLink && IsRegistryLink(child.Get()))
+        if (!created && replaceLink && IsRegistryLink(child.Get()))
         {
             // Someone else's link where the program keeps its settings: its
             // records would land wherever it points.
             if (!DeleteOpenedKey(child.Get()))
                 return kRefusedLink;
             child.Reset(nullptr);
-            status = OpenOrCreateOwnKey(parentKey, name, wanted, &opening);
+            status = OpenOrCreateOwnKey(parentKey, name, wanted, &opening, false, created);
             if (status != ERROR_SUCCESS)
                 return status;
             child.Reset(opening);
-            if (IsRegistryLink(child.Get()))
+            if (!created && IsRegistryLink(child.Get()))
                 return kRefusedLink;
         }
         if (last)
         {
+            lastCreated = created;
             *opened = child.Detach();
             return ERROR_SUCCESS;
         }
-        if (IsRegistryLink(child.Get()))
+        if (!created && IsRegistryLink(child.Get()))
             return kRefusedLink;
+        parentCreated = created;
         parentKey = child.Get();
         if (HoldKey(root, path, rest - 1 - path, index + 1, wanted, parentKey))
             child.Detach();
@@ -293,14 +307,19 @@ LONG WalkPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create,
 }
 
 LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create, size_t ownFrom,
-                     HKEY* opened)
+                     HKEY* opened, bool* lastCreated = nullptr)
 {
-    const LONG status = WalkPathOwnKeys(root, path, access, create, ownFrom, true, opened);
-    if (status != ERROR_KEY_DELETED)
-        return status;
-    // A held key that was deleted since names nothing: walk from the root.
-    ForgetHeldKeys();
-    return WalkPathOwnKeys(root, path, access, create, ownFrom, false, opened);
+    bool created = false;
+    LONG status = WalkPathOwnKeys(root, path, access, create, ownFrom, true, opened, created);
+    if (status == ERROR_KEY_DELETED)
+    {
+        // A held key that was deleted since names nothing: walk from the root.
+        ForgetHeldKeys();
+        status = WalkPathOwnKeys(root, path, access, create, ownFrom, false, opened, created);
+    }
+    if (lastCreated)
+        *lastCreated = created;
+    return status;
 }
 
 // The key of a path, for writing values into it: never a link.
@@ -309,11 +328,12 @@ LONG OpenPathForValues(HKEY root, const wchar_t* path, REGSAM access, bool creat
 {
     RegistryKey key;
     HKEY walked = nullptr;
-    LONG status = OpenPathOwnKeys(root, path, access, create, ownFrom, &walked);
+    bool created = false;
+    LONG status = OpenPathOwnKeys(root, path, access, create, ownFrom, &walked, &created);
     key.Reset(walked);
     if (status != ERROR_SUCCESS)
         return status;
-    if (IsRegistryLink(key.Get()))
+    if (!created && IsRegistryLink(key.Get()))
         return kRefusedLink;
     *opened = key.Detach();
     return ERROR_SUCCESS;
