@@ -228,6 +228,17 @@ TEST_F(SettingsStoreTest, IntRoundTripAndDeletion)
         RawSet(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\Links\\Deeper", L"Value", REG_DWORD,
                &five, sizeof(five));
         EXPECT_EQ(5u, GetUserInt(L"Setup\\Links\\Deeper", L"Value", 0));
+        // A value deleted from a key held from a write, made anew meanwhile.
+        EXPECT_EQ(0, SetUserInt(L"Setup\\Links", L"Gone", 6));
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_CURRENT_USER,
+                                               L"Software\\Velnox\\Setup\\Links\\Deeper"));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\Links"));
+        RawSet(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\Links", L"Gone", REG_DWORD, &five,
+               sizeof(five));
+        DeleteValue(HKEY_CURRENT_USER, L"Setup\\Links", L"Gone");
+        EXPECT_EQ(kMissing,
+                  RawValue(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\Links", L"Gone"));
         DeleteKeyTree(HKEY_CURRENT_USER, L"Setup");
     }
     // Nor is a settings file's switch written when there is no file.

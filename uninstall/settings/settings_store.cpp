@@ -542,6 +542,23 @@ struct RoutedRead
     ReadKey Key;
 };
 
+// Applies change to the key of path when the operation holds it from an
+// earlier write, which checked it. False when none is held, or when the held
+// one was deleted since, by anyone: the key of that name is looked up again.
+template <class Change>
+bool ChangeHeldKey(HKEY root, const wchar_t* path, REGSAM access, Change change, LONG& status)
+{
+    const wchar_t* rest = nullptr;
+    const HeldKey* held = FindHeldKey(root, path, access, rest, true);
+    if (!held)
+        return false;
+    status = change(held->Key);
+    if (status != ERROR_KEY_DELETED)
+        return true;
+    ForgetHeldKeys();
+    return false;
+}
+
 // A write, routed: the file keeps the value as text, the registry as data
 // of its type.
 LONG WriteValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* text,
@@ -552,25 +569,19 @@ LONG WriteValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const wch
         return kPathTooLong;
     if (route != Route::Registry)
         return ERROR_SUCCESS;
-    // A key held from an earlier write of the operation was checked then.
     wchar_t path[RegistryPathCapacity];
-    const wchar_t* rest = nullptr;
     const REGSAM access = registryView | KEY_WRITE;
     const bool composed = RegistryPath(root, subkey, path);
-    if (const HeldKey* held = composed ? FindHeldKey(root, path, access, rest, true) : nullptr)
-    {
-        const LONG status = RegSetValueExW(held->Key, OrEmpty(name), 0, type,
-                                           static_cast<const BYTE*>(data), size);
-        // Deleted since, by anyone: the key of that name is looked up again.
-        if (status != ERROR_KEY_DELETED)
-            return status;
-        ForgetHeldKeys();
-    }
+    const auto setValue = [&](HKEY key) {
+        return RegSetValueExW(key, OrEmpty(name), 0, type, static_cast<const BYTE*>(data), size);
+    };
     LONG status = ERROR_SUCCESS;
+    if (composed && ChangeHeldKey(root, path, access, setValue, status))
+        return status;
     RegistryKey key(CreateKeyForWrite(root, subkey, &status));
     if (!key.Get())
         return status;
-    status = RegSetValueExW(key.Get(), OrEmpty(name), 0, type, static_cast<const BYTE*>(data), size);
+    status = setValue(key.Get());
     // Walked to as a real key, with query access too: a later walk below it
     // may start there. A root's own key is opened without.
     const REGSAM heldAccess = *path ? access | KEY_QUERY_VALUE : access;
@@ -771,12 +782,16 @@ LONG SetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t valu
 void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name)
 {
     wchar_t path[RegistryPathCapacity];
+    if (!RoutedDeletion(root, subkey, name, path))
+        return;
+    const auto deleteValue = [&](HKEY key) { return RegDeleteValueW(key, OrEmpty(name)); };
+    LONG status = ERROR_SUCCESS;
     HKEY opened = nullptr;
-    if (!RoutedDeletion(root, subkey, name, path) ||
+    if (ChangeHeldKey(root, path, registryView | KEY_SET_VALUE, deleteValue, status) ||
         OpenPathForValues(root, path, KEY_SET_VALUE, false, kNoOwnKeys, &opened) != ERROR_SUCCESS)
         return;
     RegistryKey key(opened);
-    RegDeleteValueW(key.Get(), OrEmpty(name));
+    deleteValue(key.Get());
 }
 
 void DeleteKey(HKEY root, const wchar_t* subkey)
