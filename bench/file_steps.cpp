@@ -11,7 +11,7 @@
 namespace
 {
 
-const wchar_t kKindLetters[] = L"DLFXRCN";
+const wchar_t kKindLetters[] = L"DLFXRCNW";
 
 bool SaveLink(const std::wstring& path, const std::wstring& target)
 {
@@ -100,6 +100,9 @@ bool ReplayFileStep(const FileStep& step)
         return StartCommandProcessor();
     case FileStep::NotifyShell:
         SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+        return true;
+    case FileStep::NotifyShellAndWait:
+        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
         return true;
     }
     return false;

@@ -17,6 +17,7 @@ struct FileStep
         RemoveFolder,
         StartCommandProcessor,
         NotifyShell,
+        NotifyShellAndWait, // as removal sends it
     } What;
     std::wstring Path;
     std::wstring Source;
