@@ -11,7 +11,7 @@
 namespace
 {
 
-const wchar_t kKindLetters[] = L"DLFXRCNW";
+const wchar_t kKindLetters[] = L"DLFXRCNWY";
 
 bool SaveLink(const std::wstring& path, const std::wstring& target)
 {
@@ -104,6 +104,14 @@ bool ReplayFileStep(const FileStep& step)
     case FileStep::NotifyShellAndWait:
         SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
         return true;
+    case FileStep::LoadSystemLibrary:
+    {
+        // Kept to the end, as the run keeps it.
+        wchar_t folder[MAX_PATH];
+        const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+        return length > 0 && length < MAX_PATH &&
+               LoadLibraryW((std::wstring(folder) + L"\\" + step.Path).c_str()) != nullptr;
+    }
     }
     return false;
 }

@@ -2,7 +2,7 @@
 // What a run did besides its registry writes, as steps a floor program
 // repeats: folders and files made, links saved through the shell's link
 // object, entries deleted, the command processor started, the shell told of
-// changed associations.
+// changed associations, a library loaded.
 #include <string>
 #include <vector>
 
@@ -18,6 +18,7 @@ struct FileStep
         StartCommandProcessor,
         NotifyShell,
         NotifyShellAndWait, // as removal sends it
+        LoadSystemLibrary,  // Path: a library of the system folder the run loaded itself
     } What;
     std::wstring Path;
     std::wstring Source;
