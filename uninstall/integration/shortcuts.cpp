@@ -187,20 +187,21 @@ void UpdateShortcutsFor(const wchar_t* programPath, const IntegrationOptions& op
         archiver[0] = 0;
     const bool vista = WindowsVersion() >= kVista;
 
+    // The user's own desktop is also the working folder of the shortcuts.
+    wchar_t workingDir[kPathChars];
+    const bool userDesktop = GetShellFolder(workingDir, CSIDL_DESKTOPDIRECTORY);
     wchar_t folder[kPathChars];
     if (vista)
     {
         // Older setups put the link on the user's own desktop; it now lives
         // on the all-users one only.
-        if (GetShellFolder(folder, CSIDL_DESKTOPDIRECTORY))
-            UpdateArchiverLink(false, folder, archiver, nullptr, nullptr);
+        if (userDesktop)
+            UpdateArchiverLink(false, workingDir, archiver, nullptr, nullptr);
         GetShellFolder(folder, CSIDL_COMMON_DESKTOPDIRECTORY);
     }
-    else if (!GetShellFolder(folder, CSIDL_DESKTOPDIRECTORY))
+    else if (!userDesktop || !CopyString(folder, workingDir))
         return;
 
-    wchar_t workingDir[kPathChars];
-    GetShellFolder(workingDir, CSIDL_DESKTOPDIRECTORY);
     UpdateArchiverLink(options.Desktop, folder, archiver, nullptr, iconFile);
     GetShellFolder(folder, vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU);
     UpdateArchiverLink(options.StartMenu, folder, archiver, workingDir, iconFile);
