@@ -9,6 +9,8 @@
 # all). Figures come from an emulated, shared machine: expect them to vary.
 # build-bench/bench/removal_profile.exe (built here too) splits the list
 # removal's time into its calls, by hand: wine removal_profile.exe C:\x 20 3
+# With parts s and i, scripts/bench-requests.sh then counts the requests that
+# setup, uninstall and their floors make to the Wine server.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${VNX_BUILD_DIR:-$top/build-bench}
@@ -73,3 +75,8 @@ fi
 echo
 echo "Load average at the end $(cut -d' ' -f1-3 /proc/loadavg)."
 echo "Setup's registry writes and files: $build/bench-prefix/drive_c/vnxbench/setup-changes.txt"
+# The same runs counted in requests to the Wine server, which load does not change.
+if [[ $parts == *s* && $parts == *i* ]]; then
+  echo
+  VNX_BUILD_DIR="$build" bash "$top/scripts/bench-requests.sh"
+fi
