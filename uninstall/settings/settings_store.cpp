@@ -237,12 +237,13 @@ bool HoldKey(HKEY root, const wchar_t* path, size_t length, size_t names, REGSAM
 // the walk, except that a creating walk replaces a link in the program's own
 // key (from the name ownFrom on) by a real key. The last key itself is opened
 // as it is, link or not; the caller decides what a link there means, unless
-// lastCreated tells that the walk made it. The view bits go with every open.
+// lastPlain tells that the walk made it or found it no link. The view bits
+// go with every open.
 LONG WalkPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create, size_t ownFrom,
-                     bool fromHeld, HKEY* opened, bool& lastCreated)
+                     bool fromHeld, HKEY* opened, bool& lastPlain)
 {
     *opened = nullptr;
-    lastCreated = false;
+    lastPlain = false;
     if (*path == 0)
         return ERROR_BAD_PATHNAME;
     RegistryKey parent;
@@ -291,7 +292,8 @@ LONG WalkPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create,
         }
         if (last)
         {
-            lastCreated = created;
+            // Made here, or looked at (and a link replaced) just above.
+            lastPlain = created || replaceLink;
             *opened = child.Detach();
             return ERROR_SUCCESS;
         }
@@ -307,18 +309,18 @@ LONG WalkPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create,
 }
 
 LONG OpenPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create, size_t ownFrom,
-                     HKEY* opened, bool* lastCreated = nullptr)
+                     HKEY* opened, bool* lastPlain = nullptr)
 {
-    bool created = false;
-    LONG status = WalkPathOwnKeys(root, path, access, create, ownFrom, true, opened, created);
+    bool plain = false;
+    LONG status = WalkPathOwnKeys(root, path, access, create, ownFrom, true, opened, plain);
     if (status == ERROR_KEY_DELETED)
     {
         // A held key that was deleted since names nothing: walk from the root.
         ForgetHeldKeys();
-        status = WalkPathOwnKeys(root, path, access, create, ownFrom, false, opened, created);
+        status = WalkPathOwnKeys(root, path, access, create, ownFrom, false, opened, plain);
     }
-    if (lastCreated)
-        *lastCreated = created;
+    if (lastPlain)
+        *lastPlain = plain;
     return status;
 }
 
@@ -328,12 +330,12 @@ LONG OpenPathForValues(HKEY root, const wchar_t* path, REGSAM access, bool creat
 {
     RegistryKey key;
     HKEY walked = nullptr;
-    bool created = false;
-    LONG status = OpenPathOwnKeys(root, path, access, create, ownFrom, &walked, &created);
+    bool plain = false;
+    LONG status = OpenPathOwnKeys(root, path, access, create, ownFrom, &walked, &plain);
     key.Reset(walked);
     if (status != ERROR_SUCCESS)
         return status;
-    if (!created && IsRegistryLink(key.Get()))
+    if (!plain && IsRegistryLink(key.Get()))
         return kRefusedLink;
     *opened = key.Detach();
     return ERROR_SUCCESS;
