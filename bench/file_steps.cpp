@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
@@ -11,7 +12,7 @@
 namespace
 {
 
-const wchar_t kKindLetters[] = L"DLFXRCNWY";
+const wchar_t kKindLetters[] = L"DLFXRCNWYS";
 
 bool SaveLink(const std::wstring& path, const std::wstring& target)
 {
@@ -104,6 +105,18 @@ bool ReplayFileStep(const FileStep& step)
     case FileStep::NotifyShellAndWait:
         SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
         return true;
+    case FileStep::ShellDeleteFolder:
+    {
+        // The same call and flags as removal's: no progress, no question,
+        // no Recycle Bin.
+        std::wstring source = step.Path;
+        source.push_back(0);
+        SHFILEOPSTRUCTW operation = {};
+        operation.wFunc = FO_DELETE;
+        operation.pFrom = source.c_str();
+        operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
+        return SHFileOperationW(&operation) == 0;
+    }
     case FileStep::LoadSystemLibrary:
     {
         // Kept to the end, as the run keeps it.

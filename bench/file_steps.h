@@ -2,7 +2,7 @@
 // What a run did besides its registry writes, as steps a floor program
 // repeats: folders and files made, links saved through the shell's link
 // object, entries deleted, the command processor started, the shell told of
-// changed associations, a library loaded.
+// changed associations, a library loaded, a folder deleted through the shell.
 #include <string>
 #include <vector>
 
@@ -19,6 +19,7 @@ struct FileStep
         NotifyShell,
         NotifyShellAndWait, // as removal sends it
         LoadSystemLibrary,  // Path: a library of the system folder the run loaded itself
+        ShellDeleteFolder,  // the folder and all in it, through the shell's file operation
     } What;
     std::wstring Path;
     std::wstring Source;

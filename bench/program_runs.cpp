@@ -8,6 +8,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -223,22 +224,45 @@ std::vector<FileStep> MadeFileSteps(const FileTree& before, const FileTree& afte
     return steps;
 }
 
+bool IsBelow(const std::wstring& path, const std::wstring& folder)
+{
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path[folder.size()] == L'\\';
+}
+
 // The one association notice that follows the registry changes, what an
 // uninstall deleted itself, deepest first, and the one start of the command
-// processor that hands the program and its folder to the batch file.
+// processor that hands the program and its folder to the batch file. The
+// program groups went through the shell, as removal deletes them, and so do
+// their steps; the rest goes entry by entry.
 std::vector<FileStep> DeletedFileSteps(const FileTree& before, const FileTree& after,
                                        const std::wstring& installFolder)
 {
     std::vector<FileStep> steps = {{FileStep::NotifyShellAndWait, L"", L""}};
+    std::vector<std::wstring> groups;
+    for (const auto& entry : before)
+        if (entry.second && !after.count(entry.first) && !IsBelow(entry.first, installFolder) &&
+            (groups.empty() || !IsBelow(entry.first, groups.back())))
+            groups.push_back(entry.first);
+    const auto inGroup = [&groups](const std::wstring& path) {
+        for (const std::wstring& group : groups)
+            if (IsBelow(path, group))
+                return true;
+        return false;
+    };
     for (auto entry = before.rbegin(); entry != before.rend(); ++entry)
     {
         const std::wstring& path = entry->first;
         // The batch file's part: the folder, the program and the list.
         if (after.count(path) || path == installFolder ||
             path == installFolder + L"\\" + kProgramName ||
-            path == installFolder + L"\\Uninstall.lst")
+            path == installFolder + L"\\Uninstall.lst" || inGroup(path))
             continue;
-        steps.push_back({entry->second ? FileStep::RemoveFolder : FileStep::DeleteEntry, path, L""});
+        const bool group = std::find(groups.begin(), groups.end(), path) != groups.end();
+        steps.push_back({group             ? FileStep::ShellDeleteFolder
+                         : entry->second ? FileStep::RemoveFolder
+                                         : FileStep::DeleteEntry,
+                         path, L""});
     }
     steps.push_back({FileStep::StartCommandProcessor, L"", L""});
     return steps;
@@ -472,7 +496,7 @@ void BenchSetupAndUninstall(const BenchConfig& config)
                   unsigned(deletions));
     row.Floor = text;
     row.FloorSeconds = Median(uninstallFloorTimes);
-    std::snprintf(text, sizeof(text), "folder gone after %.2f s (batch waits 2 s)",
+    std::snprintf(text, sizeof(text), "groups through the shell; folder gone after %.2f s (batch waits 2 s)",
                   Median(cleanupTimes));
     row.Note = text;
     PrintRow(row);

@@ -44,6 +44,8 @@ wineserver -k 2>/dev/null || true
 # A server in the foreground writes every request to its standard error.
 wineserver -f -p -d1 2>"$trace" &
 sleep 1
+# As in the timed runs: the service processes and the desktop stay up.
+setsid wine "$build/bench/bench_keepalive.exe" </dev/null >/dev/null 2>&1 &
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 
 # Runs one program (named first, started from the folder given next) and
