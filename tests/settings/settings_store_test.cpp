@@ -287,6 +287,27 @@ TEST_F(SettingsStoreTest, SixtyFourBitViewIsSelectedOnlyWhereAsked)
     SetRegistryView(KEY_WOW64_64KEY);
     EXPECT_EQ(!win64, GetString(HKEY_LOCAL_MACHINE, kMachineSandbox, L"narrow", text, L"-"));
     EXPECT_STREQ(win64 ? L"-" : L"32", text);
+
+    // Within one operation a key found missing is missing only in the view
+    // it was asked in, and only until the store makes it.
+    const wchar_t* const only64 = L"\\Software\\VelnoxStoreTest\\Only64";
+    const wchar_t* const made = L"\\Software\\VelnoxStoreTest\\Made\\Deeper";
+    ASSERT_EQ(0, SetString(HKEY_LOCAL_MACHINE, only64, L"v", L"64"));
+    const HeldRegistryKeys held;
+    SetRegistryView(0);
+    EXPECT_EQ(!win64, KeyExists(HKEY_LOCAL_MACHINE, only64));
+    EXPECT_EQ(!win64, GetString(HKEY_LOCAL_MACHINE, only64, L"v", text, L"-"));
+    SetRegistryView(KEY_WOW64_64KEY);
+    EXPECT_EQ(!win64, KeyExists(HKEY_LOCAL_MACHINE, only64));
+    EXPECT_TRUE(GetString(HKEY_LOCAL_MACHINE, only64, L"v", text, L"-"));
+    EXPECT_STREQ(L"64", text);
+    SetRegistryView(0);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"\\Software\\VelnoxStoreTest\\Made"));
+    EXPECT_FALSE(GetString(HKEY_LOCAL_MACHINE, made, L"v", text, L"-"));
+    ASSERT_EQ(0, SetString(HKEY_LOCAL_MACHINE, made, L"v", L"made"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"\\Software\\VelnoxStoreTest\\Made"));
+    EXPECT_TRUE(GetString(HKEY_LOCAL_MACHINE, made, L"v", text, L"-"));
+    EXPECT_STREQ(L"made", text);
 }
 
 TEST_F(SettingsStoreTest, DeletionsActInTheSelectedView)

@@ -232,6 +232,57 @@ bool HoldKey(HKEY root, const wchar_t* path, size_t length, size_t names, REGSAM
     return true;
 }
 
+// Keys a read found missing while an operation holds keys, each with the view
+// it was asked in: a later read of the same key, or of one below it, is
+// answered without asking. A walk that may make keys forgets them all, since
+// one key can be reached from several roots; walks never take an answer from
+// here, as a read that follows a link to nowhere finds the link "missing".
+struct MissingKey
+{
+    HKEY Root;
+    DWORD View;
+    wchar_t Path[RegistryPathCapacity];
+};
+const size_t kMissingKeys = 16;
+MissingKey missingKeys[kMissingKeys];
+size_t missingCount = 0;
+size_t missingNext = 0;
+
+void ForgetMissingKeys()
+{
+    missingCount = 0;
+    missingNext = 0;
+}
+
+bool IsKnownMissing(HKEY root, DWORD view, const wchar_t* path)
+{
+    for (size_t i = 0; i < missingCount; ++i)
+    {
+        const MissingKey& missing = missingKeys[i];
+        const size_t length = wcslen(missing.Path);
+        if (missing.Root == root && missing.View == view &&
+            wcsncmp(missing.Path, path, length) == 0 &&
+            (path[length] == 0 || path[length] == L'\\'))
+            return true;
+    }
+    return false;
+}
+
+// Only a key that is not there counts: one refused or misnamed may be there.
+void RememberIfMissing(LONG status, HKEY root, DWORD view, const wchar_t* path)
+{
+    if (status != ERROR_FILE_NOT_FOUND || holders == 0 || *path == 0 ||
+        wcslen(path) >= RegistryPathCapacity)
+        return;
+    MissingKey& slot = missingKeys[missingNext];
+    if (missingNext == missingCount)
+        ++missingCount;
+    missingNext = (missingNext + 1) % kMissingKeys;
+    slot.Root = root;
+    slot.View = view;
+    CopyBounded(slot.Path, path, RegistryPathCapacity);
+}
+
 // Walks a composed path one name at a time, each key opened relative to its
 // parent and never through a registry link: a link above the last name fails
 // the walk, except that a creating walk replaces a link in the program's own
@@ -246,6 +297,8 @@ LONG WalkPathOwnKeys(HKEY root, const wchar_t* path, REGSAM access, bool create,
     lastPlain = false;
     if (*path == 0)
         return ERROR_BAD_PATHNAME;
+    if (create)
+        ForgetMissingKeys();
     RegistryKey parent;
     HKEY parentKey = root;
     const wchar_t* rest = path;
@@ -429,6 +482,18 @@ bool RegistryPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPath
     return root != NoRoot && ComposeKeyPath(root, subkey, path);
 }
 
+// A read's key, opened as any read opens it: a link on the path is followed.
+LONG OpenPathForRead(HKEY root, const wchar_t* path, HKEY* opened)
+{
+    *opened = nullptr;
+    const LONG status = RegOpenKeyExW(root, path, 0,
+                                      registryView | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
+                                      opened);
+    if (status != ERROR_SUCCESS)
+        *opened = nullptr;
+    return status;
+}
+
 // The key of one read: the one the operation holds already, or one opened
 // for it, held when an operation holds keys, so that the next read of the
 // same key asks at once. A link on the path is followed, as by any read.
@@ -478,8 +543,12 @@ private:
             held_ = true;
             return;
         }
-        HKEY opened = OpenKeyForRead(root_, subkey_);
-        if (!opened)
+        if (IsKnownMissing(root_, registryView, path))
+            return;
+        HKEY opened = nullptr;
+        const LONG status = OpenPathForRead(root_, path, &opened);
+        RememberIfMissing(status, root_, registryView, path);
+        if (status != ERROR_SUCCESS)
             return;
         key_ = opened;
         held_ = HoldKey(root_, path, wcslen(path), CountKeyNames(path), access, opened, true);
@@ -625,18 +694,23 @@ bool KeyExists(HKEY root, const wchar_t* subkey)
     wchar_t path[RegistryPathCapacity];
     if (route == Route::Dropped || !RegistryPath(root, subkey, path))
         return false;
-    RegistryKey opened;
-    return opened.Open(root, path, KEY_QUERY_VALUE);
+    // Asked in the default view, whichever is selected.
+    if (IsKnownMissing(root, 0, path))
+        return false;
+    HKEY opened = nullptr;
+    const LONG status = RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &opened);
+    RememberIfMissing(status, root, 0, path);
+    if (status != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
 }
 
 HKEY OpenKeyForRead(HKEY root, const wchar_t* subkey)
 {
     wchar_t path[RegistryPathCapacity];
-    if (!RegistryPath(root, subkey, path))
-        return nullptr;
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(root, path, 0, registryView | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
-                      &opened) != ERROR_SUCCESS)
+    if (!RegistryPath(root, subkey, path) || OpenPathForRead(root, path, &opened) != ERROR_SUCCESS)
         return nullptr;
     return opened;
 }
@@ -832,7 +906,10 @@ HeldRegistryKeys::HeldRegistryKeys()
 HeldRegistryKeys::~HeldRegistryKeys()
 {
     if (--holders == 0)
+    {
         ForgetHeldKeys();
+        ForgetMissingKeys();
+    }
 }
 
 uint32_t GetUserInt(const wchar_t* subkey, const wchar_t* name, uint32_t defaultValue)
