@@ -205,8 +205,15 @@ TEST_F(SettingsStoreTest, IntRoundTripAndDeletion)
     DeleteValue(HKEY_CURRENT_USER, L"Setup", L"Value");
     EXPECT_EQ(12345u, GetUserInt(L"Setup", L"Value", 12345));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Setup"));
-    DeleteKey(HKEY_CURRENT_USER, L"Setup");
+    // A key deletion reports whether a key is left: one with subkeys stays.
+    EXPECT_EQ(0, SetUserInt(L"Setup\\Sub", L"Value", 1));
+    EXPECT_FALSE(DeleteKey(HKEY_CURRENT_USER, L"Setup"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Setup"));
+    EXPECT_TRUE(DeleteKey(HKEY_CURRENT_USER, L"Setup\\Sub"));
+    EXPECT_TRUE(DeleteKey(HKEY_CURRENT_USER, L"Setup"));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Setup"));
+    EXPECT_TRUE(DeleteKey(HKEY_CURRENT_USER, L"Setup"));
+    EXPECT_TRUE(DeleteKey(HKEY_CURRENT_USER, L"Setup\\Missing\\Deeper"));
     {
         // Keys held open for one operation: one deleted meanwhile is made anew.
         const HeldRegistryKeys held;
@@ -390,7 +397,8 @@ TEST_F(SettingsStoreTest, RegistryLinksAreNeitherFollowedNorWrittenThrough)
         ASSERT_TRUE(plant());
         ASSERT_EQ(L"1", RawString(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\Links", L"keep"));
         DeleteValue(HKEY_CURRENT_USER, L"Setup\\Links", L"keep");
-        DeleteKey(HKEY_CURRENT_USER, L"Setup\\Links");
+        // Reached only through the link: it stays, and is reported so.
+        EXPECT_FALSE(DeleteKey(HKEY_CURRENT_USER, L"Setup\\Links"));
         EXPECT_TRUE(targetWhole());
         DeleteKeyTree(HKEY_CURRENT_USER, L"");
         EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));

@@ -132,11 +132,11 @@ void RestorePreviousAssociation(const wchar_t* extension, const PreviousAssociat
     }
     else
     {
-        // A key that gained subkeys meanwhile survives the deletion, so its
-        // class is emptied first.
+        // A key that gained subkeys meanwhile survives the deletion: only
+        // then is its class emptied, as writing it first would be moot.
         DeleteKey(HKEY_CLASSES_ROOT, shellNewKey);
-        SetString(HKEY_CLASSES_ROOT, extension, nullptr, L"");
-        DeleteKey(HKEY_CLASSES_ROOT, extension);
+        if (!DeleteKey(HKEY_CLASSES_ROOT, extension))
+            SetString(HKEY_CLASSES_ROOT, extension, nullptr, L"");
     }
 }
 

@@ -870,16 +870,19 @@ void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name)
     deleteValue(key.Get());
 }
 
-void DeleteKey(HKEY root, const wchar_t* subkey)
+bool DeleteKey(HKEY root, const wchar_t* subkey)
 {
     wchar_t path[RegistryPathCapacity];
+    if (!RoutedDeletion(root, subkey, L"", path))
+        return RouteOf(root, subkey) != Route::Registry;
     HKEY opened = nullptr;
-    if (!RoutedDeletion(root, subkey, L"", path) ||
-        OpenPathOwnKeys(root, path, kDeleteAccess, false, kNoOwnKeys, &opened) != ERROR_SUCCESS)
-        return;
+    const LONG status = OpenPathOwnKeys(root, path, kDeleteAccess, false, kNoOwnKeys, &opened);
+    if (status != ERROR_SUCCESS)
+        return status == ERROR_FILE_NOT_FOUND;
     RegistryKey key(opened);
-    DeleteOpenedKey(key.Get());
+    const bool deleted = DeleteOpenedKey(key.Get());
     ForgetHeldKeys(root, path);
+    return deleted;
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* subkey)

@@ -72,8 +72,9 @@ LONG SetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t valu
 // Deletions act in the selected registry view, never through a registry link
 // on the path; a link that is itself the key named is deleted as a link.
 void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name);
-// Deletes a key without subkeys.
-void DeleteKey(HKEY root, const wchar_t* subkey);
+// Deletes a key without subkeys. True when no key is left there: deleted, or
+// none there; false when one stays (with subkeys, refused, or unreachable).
+bool DeleteKey(HKEY root, const wchar_t* subkey);
 // Deletes a key with all its subkeys; never a root itself. A subkey that
 // cannot be deleted is passed over and its siblings still go.
 void DeleteKeyTree(HKEY root, const wchar_t* subkey);
