@@ -44,9 +44,12 @@ wineserver -k 2>/dev/null || true
 # A server in the foreground writes every request to its standard error.
 wineserver -f -p -d1 2>"$trace" &
 sleep 1
-# As in the timed runs: the service processes and the desktop stay up.
+# As in the timed runs: the service processes and the desktop stay up. It
+# must be up before the first count, which takes the first thread that
+# starts after it begins as the run's own.
 setsid wine "$build/bench/bench_keepalive.exe" </dev/null >/dev/null 2>&1 &
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+sleep 2
 
 # Runs one program (named first, started from the folder given next) and
 # prints its main thread's requests: all, then registry, window and file ones.
