@@ -268,6 +268,15 @@ std::vector<FileStep> DeletedFileSteps(const FileTree& before, const FileTree& a
     return steps;
 }
 
+// The median of the ratios of each run to the floor run right after it: the
+// machine's speed drifts within minutes, and neighbours share it.
+std::string PairedRatio(const std::vector<double>& ratios)
+{
+    char text[48];
+    std::snprintf(text, sizeof(text), "paired runs %.2fx", Median(ratios));
+    return text;
+}
+
 double g_emptySeconds = -1;
 
 } // namespace
@@ -407,28 +416,35 @@ void BenchSetupAndUninstall(const BenchConfig& config)
     const std::wstring replayOptions = Quoted(writesPath) + L" " + Quoted(stepsPath);
     RunProgram(replay, replayOptions.c_str());
     undo();
-    std::vector<double> setupTimes, replayTimes;
+    std::vector<double> setupTimes, replayTimes, setupPairs;
     for (int run = 0; run < config.Runs; run++)
     {
         const ChildRun setup = RunProgram(program, L"/setup /S /noexplorer");
-        if (Succeeded(setup, "setup"))
+        const bool setupDone = Succeeded(setup, "setup");
+        if (setupDone)
             setupTimes.push_back(setup.Seconds);
         undo();
         const ChildRun floor = RunProgram(replay, replayOptions.c_str());
         if (Succeeded(floor, "the replay of the writes"))
+        {
             replayTimes.push_back(floor.Seconds);
+            if (setupDone)
+                setupPairs.push_back(setup.Seconds / floor.Seconds);
+        }
         undo();
     }
     BenchRow row;
     row.What = "silent setup: /setup /S /noexplorer";
     row.Runs = int(setupTimes.size());
     row.Seconds = Median(setupTimes);
-    char text[96];
+    char text[128];
     std::snprintf(text, sizeof(text), "replay of its %u registry writes and %u files/folders",
                   unsigned(writes.size()), unsigned(newFiles));
     row.Floor = text;
     row.FloorSeconds = Median(replayTimes);
-    row.Note = "same DLLs, rich edit too; links through the shell";
+    std::snprintf(text, sizeof(text), "same DLLs, rich edit too; links through the shell; %s",
+                  PairedRatio(setupPairs).c_str());
+    row.Note = text;
     PrintRow(row);
 
     // Uninstall: each run on a freshly set-up demo installation. The first
@@ -438,7 +454,8 @@ void BenchSetupAndUninstall(const BenchConfig& config)
     const std::wstring uninstallFloorOptions =
         Quoted(deletionsPath) + L" " + Quoted(deletedStepsPath);
     size_t deletions = 0;
-    std::vector<double> uninstallTimes, cleanupTimes, uninstallFloorTimes;
+    std::vector<double> uninstallTimes, cleanupTimes, uninstallFloorTimes, uninstallPairs;
+    double lastUninstall = 0;
     for (int run = 0; run < config.Runs * 2 + 1; run++)
     {
         if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES &&
@@ -450,7 +467,12 @@ void BenchSetupAndUninstall(const BenchConfig& config)
         {
             const ChildRun floor = RunProgram(replay, uninstallFloorOptions.c_str());
             if (Succeeded(floor, "the replay of the deletions"))
+            {
                 uninstallFloorTimes.push_back(floor.Seconds);
+                if (lastUninstall > 0)
+                    uninstallPairs.push_back(lastUninstall / floor.Seconds);
+            }
+            lastUninstall = 0;
             undo();
             RemoveTree(installFolder);
             continue;
@@ -484,6 +506,7 @@ void BenchSetupAndUninstall(const BenchConfig& config)
         {
             uninstallTimes.push_back(uninstall.Seconds);
             cleanupTimes.push_back(cleanupSeconds);
+            lastUninstall = uninstall.Seconds;
         }
         undo();
         RemoveTree(installFolder);
@@ -496,8 +519,9 @@ void BenchSetupAndUninstall(const BenchConfig& config)
                   unsigned(deletions));
     row.Floor = text;
     row.FloorSeconds = Median(uninstallFloorTimes);
-    std::snprintf(text, sizeof(text), "groups through the shell; folder gone after %.2f s (batch waits 2 s)",
-                  Median(cleanupTimes));
+    std::snprintf(text, sizeof(text),
+                  "groups through the shell; %s; folder gone after %.2f s (batch waits 2 s)",
+                  PairedRatio(uninstallPairs).c_str(), Median(cleanupTimes));
     row.Note = text;
     PrintRow(row);
     std::fprintf(stderr,
