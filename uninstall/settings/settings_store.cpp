@@ -155,19 +155,35 @@ size_t heldCount = 0;
 size_t heldNext = 0;
 unsigned holders = 0;
 
+// Whether path names base itself or a key below it.
+bool IsAtOrBelow(const wchar_t* path, const wchar_t* base)
+{
+    const size_t length = wcslen(base);
+    return wcsncmp(path, base, length) == 0 && (path[length] == 0 || path[length] == L'\\');
+}
+
+// The slot of a ring of capacity that the next entry takes: a free one while
+// there are, else the oldest. occupied tells that the slot held an entry.
+size_t TakeRingSlot(size_t& count, size_t& next, size_t capacity, bool& occupied)
+{
+    const size_t slot = next;
+    occupied = slot < count;
+    if (!occupied)
+        ++count;
+    next = (next + 1) % capacity;
+    return slot;
+}
+
 // Forgets the held keys at or below path of root, in either view; those of
 // another root go too, since one key can be reached from two roots. Without
 // a path, all.
 void ForgetHeldKeys(HKEY root = nullptr, const wchar_t* path = nullptr)
 {
-    const size_t length = path ? wcslen(path) : 0;
     size_t kept = 0;
     for (size_t i = 0; i < heldCount; ++i)
     {
         HeldKey& held = heldKeys[i];
-        if (path && held.Root == root &&
-            (wcsncmp(held.Path, path, length) != 0 ||
-             (held.Path[length] != 0 && held.Path[length] != L'\\')))
+        if (path && held.Root == root && !IsAtOrBelow(held.Path, path))
             heldKeys[kept++] = held;
         else
             RegCloseKey(held.Key);
@@ -220,12 +236,10 @@ bool HoldKey(HKEY root, const wchar_t* path, size_t length, size_t names, REGSAM
 {
     if (holders == 0 || length >= RegistryPathCapacity)
         return false;
-    HeldKey& slot = heldKeys[heldNext];
-    if (heldNext < heldCount)
+    bool occupied = false;
+    HeldKey& slot = heldKeys[TakeRingSlot(heldCount, heldNext, kHeldKeys, occupied)];
+    if (occupied)
         RegCloseKey(slot.Key);
-    else
-        ++heldCount;
-    heldNext = (heldNext + 1) % kHeldKeys;
     slot = {root, registryView, access, names, {}, key, forReading};
     wmemcpy(slot.Path, path, length);
     slot.Path[length] = 0;
@@ -259,10 +273,7 @@ bool IsKnownMissing(HKEY root, DWORD view, const wchar_t* path)
     for (size_t i = 0; i < missingCount; ++i)
     {
         const MissingKey& missing = missingKeys[i];
-        const size_t length = wcslen(missing.Path);
-        if (missing.Root == root && missing.View == view &&
-            wcsncmp(missing.Path, path, length) == 0 &&
-            (path[length] == 0 || path[length] == L'\\'))
+        if (missing.Root == root && missing.View == view && IsAtOrBelow(path, missing.Path))
             return true;
     }
     return false;
@@ -274,10 +285,8 @@ void RememberIfMissing(LONG status, HKEY root, DWORD view, const wchar_t* path)
     if (status != ERROR_FILE_NOT_FOUND || holders == 0 || *path == 0 ||
         wcslen(path) >= RegistryPathCapacity)
         return;
-    MissingKey& slot = missingKeys[missingNext];
-    if (missingNext == missingCount)
-        ++missingCount;
-    missingNext = (missingNext + 1) % kMissingKeys;
+    bool occupied = false;
+    MissingKey& slot = missingKeys[TakeRingSlot(missingCount, missingNext, kMissingKeys, occupied)];
     slot.Root = root;
     slot.View = view;
     CopyBounded(slot.Path, path, RegistryPathCapacity);
@@ -704,15 +713,6 @@ bool KeyExists(HKEY root, const wchar_t* subkey)
         return false;
     RegCloseKey(opened);
     return true;
-}
-
-HKEY OpenKeyForRead(HKEY root, const wchar_t* subkey)
-{
-    wchar_t path[RegistryPathCapacity];
-    HKEY opened = nullptr;
-    if (!RegistryPath(root, subkey, path) || OpenPathForRead(root, path, &opened) != ERROR_SUCCESS)
-        return nullptr;
-    return opened;
 }
 
 HKEY CreateKeyForWrite(HKEY root, const wchar_t* subkey, LONG* status)

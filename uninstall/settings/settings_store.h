@@ -31,10 +31,9 @@ const size_t RegistryPathCapacity = 512;
 bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity]);
 
 bool KeyExists(HKEY root, const wchar_t* subkey);
-// Both return an open key the caller closes, or null. The registry view bits
+// Returns an open key the caller closes, or null. The registry view bits
 // are added to the access mask. A key is created or written only when no
 // registry link stands on its path: the program makes none.
-HKEY OpenKeyForRead(HKEY root, const wchar_t* subkey);
 HKEY CreateKeyForWrite(HKEY root, const wchar_t* subkey, LONG* status);
 
 // Only a REG_DWORD of 4 bytes is a number; anything else reads as absent.
