@@ -449,4 +449,19 @@ TEST_F(SettingsStoreTest, RegistryLinksAreNeitherFollowedNorWrittenThrough)
     DeleteKeyTree(HKEY_CLASSES_ROOT, kClassesSandbox);
     EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, kClassesSandbox));
     EXPECT_TRUE(targetWhole());
+    // A link to a key not there reads as missing; the writes after it still
+    // find the link, and neither make its target nor write through it.
+    const std::wstring nowhere = L"Software\\VelnoxOtherVendor\\Nowhere";
+    ASSERT_TRUE(MakeRegistryLink(HKEY_CLASSES_ROOT, kClassesSandbox, UserKeyNativePath(nowhere)));
+    {
+        const HeldRegistryKeys held;
+        wchar_t text[8];
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassesSandbox));
+        EXPECT_FALSE(GetString(HKEY_CLASSES_ROOT, kClassesSandbox, L"v", text, L"-"));
+        EXPECT_NE(0, SetString(HKEY_CLASSES_ROOT, kClassesSandbox, L"v", L"x"));
+        EXPECT_NE(0, SetString(HKEY_CLASSES_ROOT, L"VelnoxStoreTest\\Below", L"v", L"x"));
+    }
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, nowhere));
+    DeleteKeyTree(HKEY_CLASSES_ROOT, kClassesSandbox);
+    EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, kClassesSandbox));
 }
