@@ -194,6 +194,8 @@ TEST_F(AssociationsTest, GivingBackLeavesWhatIsNoLongerOursOrStillInUse)
     SetClassValue(L".gz", nullptr, L"OtherGz");
     // A key that did not exist before but gained a subkey meanwhile.
     SetClassValue(L".tar\\OpenWithProgids", L"Other.tar", L"");
+    // One that holds only a new-file entry goes with it.
+    SetClassValue(L".tgz\\ShellNew", L"NullFile", L"");
     // Saved by an older installation with its own class.
     SetUserString(L"Setup\\.lzh", L"Type", L"velnox");
     SetUserInt(L"Setup\\.lzh", L"Exist", 1);

@@ -100,6 +100,15 @@ bool LoadPreviousAssociation(const wchar_t* extension, PreviousAssociation& prev
     if (!ComposeSettingsKey(extension, key))
         return false;
     previous.Exist = GetUserInt(key, L"Exist", 1);
+    // An extension that had no key gets none back, whatever else was saved.
+    if (previous.Exist == 0)
+    {
+        previous.Type[0] = 0;
+        previous.ShellNew[0] = 0;
+        previous.TypeKind = REG_SZ;
+        previous.ShellNewKind = REG_SZ;
+        return true;
+    }
     GetUserString(key, L"Type", previous.Type, L"");
     // An older installation may have saved its own class: giving that back
     // would keep the extension with the archiver.
@@ -132,8 +141,12 @@ void RestorePreviousAssociation(const wchar_t* extension, const PreviousAssociat
     }
     else
     {
-        // A key that gained subkeys meanwhile survives the deletion: only
-        // then is its class emptied, as writing it first would be moot.
+        // Most such keys hold nothing below them and go at once. One that
+        // stays loses its new-file entry and is tried again; a key that
+        // gained other subkeys meanwhile survives that too, and only then is
+        // its class emptied, as writing it first would be moot.
+        if (DeleteKey(HKEY_CLASSES_ROOT, extension))
+            return;
         DeleteKey(HKEY_CLASSES_ROOT, shellNewKey);
         if (!DeleteKey(HKEY_CLASSES_ROOT, extension))
             SetString(HKEY_CLASSES_ROOT, extension, nullptr, L"");
