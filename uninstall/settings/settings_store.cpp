@@ -408,6 +408,20 @@ const REGSAM kDeleteAccess = DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE;
 
 unsigned DeleteSubkeys(HKEY parent, unsigned depth);
 
+// A key opened without following links is entered only when it has subkeys
+// and is no link. One without subkeys is deleted as it is, a link as a link,
+// so most keys of a tree need not be asked what they are. A key that cannot
+// tell counts as having subkeys.
+bool IsToBeEntered(HKEY key)
+{
+    DWORD subkeys = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+        subkeys == 0)
+        return false;
+    return !IsRegistryLink(key);
+}
+
 // Deletes a subkey with what lies below it; a link is deleted, not entered.
 bool DeleteSubtree(HKEY parent, const wchar_t* name, unsigned depth, unsigned& deleted)
 {
@@ -415,7 +429,7 @@ bool DeleteSubtree(HKEY parent, const wchar_t* name, unsigned depth, unsigned& d
     if (OpenOwnKey(parent, name, registryView | kDeleteAccess, &opened) != ERROR_SUCCESS)
         return false;
     RegistryKey key(opened);
-    if (!IsRegistryLink(key.Get()) && depth < kMaxTreeDepth)
+    if (depth < kMaxTreeDepth && IsToBeEntered(key.Get()))
         deleted += DeleteSubkeys(key.Get(), depth + 1);
     if (!DeleteOpenedKey(key.Get()))
         return false;
@@ -459,7 +473,7 @@ unsigned DeleteTreePass(HKEY root, const wchar_t* path, bool& keyGone)
         return 0;
     RegistryKey key(opened);
     unsigned deleted = 0;
-    if (!IsRegistryLink(key.Get()))
+    if (IsToBeEntered(key.Get()))
         deleted += DeleteSubkeys(key.Get(), 1);
     keyGone = DeleteOpenedKey(key.Get());
     return keyGone ? deleted + 1 : deleted;
