@@ -271,6 +271,13 @@ FinalPathFn FinalPathFunction()
     return function;
 }
 
+GetFileInfoFn GetInfoFunction()
+{
+    static const GetFileInfoFn function = reinterpret_cast<GetFileInfoFn>(
+        reinterpret_cast<void*>(KernelFunction("GetFileInformationByHandleEx")));
+    return function;
+}
+
 SetFileInfoFn SetInfoFunction()
 {
     static const SetFileInfoFn function = reinterpret_cast<SetFileInfoFn>(
@@ -317,10 +324,9 @@ bool FolderOf(const wchar_t* name, wchar_t (&folder)[kPathChars])
 // path, that lies in the folder's own final place.
 bool IsPlainFileIn(HANDLE file, const wchar_t* folder)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        IsOpenedLinkToElsewhere(file, info.dwFileAttributes))
+    DWORD attributes = 0;
+    if (!ReadEntryAttributes(file, attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        IsOpenedLinkToElsewhere(file, attributes))
         return false;
     if (!HasFinalPaths())
         return true;
@@ -383,12 +389,27 @@ bool DeleteOpenedEntry(HANDLE entry)
            setInfo(entry, kFileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
+bool ReadEntryAttributes(HANDLE entry, DWORD& attributes)
+{
+    const GetFileInfoFn getInfo = GetInfoFunction();
+    AttributeTagInfo tag = {0, 0};
+    if (getInfo != nullptr && getInfo(entry, kFileAttributeTagInfo, &tag, sizeof(tag)))
+    {
+        attributes = tag.FileAttributes;
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(entry, &info))
+        return false;
+    attributes = info.dwFileAttributes;
+    return true;
+}
+
 bool IsOpenedLinkToElsewhere(HANDLE entry, DWORD attributes)
 {
     if (!IsLinkAttr(attributes))
         return false;
-    const GetFileInfoFn getInfo = reinterpret_cast<GetFileInfoFn>(
-        reinterpret_cast<void*>(KernelFunction("GetFileInformationByHandleEx")));
+    const GetFileInfoFn getInfo = GetInfoFunction();
     AttributeTagInfo tag = {0, 0};
     const DWORD kNameSurrogate = 0x20000000;
     return getInfo == nullptr || !getInfo(entry, kFileAttributeTagInfo, &tag, sizeof(tag)) ||

@@ -28,6 +28,10 @@ bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes);
 // The same for an entry opened as itself (FILE_FLAG_OPEN_REPARSE_POINT),
 // asked through its handle.
 bool IsOpenedLinkToElsewhere(HANDLE entry, DWORD attributes);
+// The attributes of an open entry; false when they cannot be read. Unlike
+// GetFileInformationByHandle it asks nothing of the volume, which under Wine
+// is a round trip to the mount manager for every entry.
+bool ReadEntryAttributes(HANDLE entry, DWORD& attributes);
 
 // Open entries, through calls of Windows Vista and later; where the system
 // lacks them (older Windows has no file links) Has... says so and the rest

@@ -105,7 +105,8 @@ bool ContainedFolder::Holds(HANDLE entry) const
 }
 
 ContainedEntry::ContainedEntry(const ContainedFolder& folder, const wchar_t* fullName)
-    : folder_(folder), name_(fullName), attributes_(0), identity_{0, 0, 0}, state_(Missing)
+    : folder_(folder), name_(fullName), attributes_(0), identity_{0, 0, 0}, identityKnown_(false),
+      state_(Missing)
 {
     // Another process may hold the file without letting it be deleted; the
     // attributes can still be read and changed.
@@ -122,6 +123,8 @@ ContainedEntry::ContainedEntry(const ContainedFolder& folder, const wchar_t* ful
         state_ = Elsewhere;
         return;
     }
+    if (state_ == InUse)
+        KeepIdentity();
     // Read-only, hidden and system are cleared, on folders too.
     const DWORD clear = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     if (!(attributes_ & clear))
@@ -140,9 +143,17 @@ bool ContainedEntry::Open(DWORD access)
 
 bool ContainedEntry::Check()
 {
-    if (!ReadIdentity(handle_.Get(), attributes_, identity_))
+    if (!ReadEntryAttributes(handle_.Get(), attributes_))
         return false;
     return !IsOpenedLinkToElsewhere(handle_.Get(), attributes_) && folder_.Holds(handle_.Get());
+}
+
+// Read only for an entry that stays: most go at once, and the read asks
+// the volume too.
+void ContainedEntry::KeepIdentity()
+{
+    DWORD attributes = 0;
+    identityKnown_ = ReadIdentity(handle_.Get(), attributes, identity_);
 }
 
 bool ContainedEntry::IsAt(const wchar_t* name) const
@@ -162,14 +173,17 @@ bool ContainedEntry::Delete()
     if (HasHandleUpdates())
     {
         deleted = DeleteOpenedEntry(handle_.Get());
+        if (!deleted)
+            KeepIdentity();
         handle_.Close();
     }
     else
     {
         // Without deletion by handle the name is checked once more just
         // before it goes.
+        KeepIdentity();
         handle_.Close();
-        if (IsAt(name_))
+        if (identityKnown_ && IsAt(name_))
             deleted = IsFolder() ? RemoveDirectoryW(name_) != FALSE : DeleteFileW(name_) != FALSE;
     }
     if (deleted)
@@ -179,7 +193,7 @@ bool ContainedEntry::Delete()
 
 bool ContainedEntry::ScheduleForRestart()
 {
-    if (state_ != Deletable && state_ != InUse)
+    if ((state_ != Deletable && state_ != InUse) || !identityKnown_)
         return false;
     // A handle with the right to delete would keep the move from opening it.
     if (state_ == Deletable)

@@ -62,6 +62,7 @@ public:
 
     State GetState() const { return state_; }
     bool IsFolder() const { return (attributes_ & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+    // Known for an entry in use and for one whose deletion failed.
     const FileIdentity& Identity() const { return identity_; }
 
     // Clears read-only, hidden and system, then deletes the entry (a folder
@@ -76,6 +77,7 @@ public:
 private:
     bool Open(DWORD access);
     bool Check();
+    void KeepIdentity();
     // The name reaches this very entry (and is not a link to it).
     bool IsAt(const wchar_t* name) const;
 
@@ -84,6 +86,7 @@ private:
     KernelHandle handle_;
     DWORD attributes_;
     FileIdentity identity_;
+    bool identityKnown_;
     State state_;
 };
 

@@ -347,10 +347,9 @@ HANDLE OpenFolderItself(const wchar_t* path, DWORD share)
 
 bool IsPlainFolder(HANDLE handle)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    return GetFileInformationByHandle(handle, &info) &&
-           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    DWORD attributes = 0;
+    return ReadEntryAttributes(handle, attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // The folder just made at path, held open; empty when what stands there now
