@@ -123,8 +123,6 @@ ContainedEntry::ContainedEntry(const ContainedFolder& folder, const wchar_t* ful
         state_ = Elsewhere;
         return;
     }
-    if (state_ == InUse)
-        KeepIdentity();
     // Read-only, hidden and system are cleared, on folders too.
     const DWORD clear = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     if (!(attributes_ & clear))
@@ -148,12 +146,20 @@ bool ContainedEntry::Check()
     return !IsOpenedLinkToElsewhere(handle_.Get(), attributes_) && folder_.Holds(handle_.Get());
 }
 
-// Read only for an entry that stays: most go at once, and the read asks
-// the volume too.
-void ContainedEntry::KeepIdentity()
+// Read only for an entry that stays, while it is still open: most go at
+// once, and the read asks the volume too.
+bool ContainedEntry::KnowIdentity()
 {
     DWORD attributes = 0;
-    identityKnown_ = ReadIdentity(handle_.Get(), attributes, identity_);
+    if (!identityKnown_ && handle_.Valid())
+        identityKnown_ = ReadIdentity(handle_.Get(), attributes, identity_);
+    return identityKnown_;
+}
+
+const FileIdentity& ContainedEntry::Identity()
+{
+    KnowIdentity();
+    return identity_;
 }
 
 bool ContainedEntry::IsAt(const wchar_t* name) const
@@ -172,18 +178,18 @@ bool ContainedEntry::Delete()
     bool deleted = false;
     if (HasHandleUpdates())
     {
+        // One that stays is kept open for the questions that follow.
         deleted = DeleteOpenedEntry(handle_.Get());
-        if (!deleted)
-            KeepIdentity();
-        handle_.Close();
+        if (deleted)
+            handle_.Close();
     }
     else
     {
         // Without deletion by handle the name is checked once more just
         // before it goes.
-        KeepIdentity();
+        const bool known = KnowIdentity();
         handle_.Close();
-        if (identityKnown_ && IsAt(name_))
+        if (known && IsAt(name_))
             deleted = IsFolder() ? RemoveDirectoryW(name_) != FALSE : DeleteFileW(name_) != FALSE;
     }
     if (deleted)
@@ -193,7 +199,7 @@ bool ContainedEntry::Delete()
 
 bool ContainedEntry::ScheduleForRestart()
 {
-    if ((state_ != Deletable && state_ != InUse) || !identityKnown_)
+    if ((state_ != Deletable && state_ != InUse) || !KnowIdentity())
         return false;
     // A handle with the right to delete would keep the move from opening it.
     if (state_ == Deletable)

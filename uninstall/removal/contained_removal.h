@@ -62,11 +62,13 @@ public:
 
     State GetState() const { return state_; }
     bool IsFolder() const { return (attributes_ & FILE_ATTRIBUTE_DIRECTORY) != 0; }
-    // Known for an entry in use and for one whose deletion failed.
-    const FileIdentity& Identity() const { return identity_; }
+    // Read when first asked, from the entry still open; all zero when it
+    // cannot be read.
+    const FileIdentity& Identity();
 
     // Clears read-only, hidden and system, then deletes the entry (a folder
     // only when empty) and closes it, so that the name is gone on return.
+    // An entry that stays is kept open.
     bool Delete();
     // Moves the entry to the first free "%s.%d.tmp" name beside it and asks
     // for its deletion at the next restart, under its own name when the move
@@ -77,7 +79,7 @@ public:
 private:
     bool Open(DWORD access);
     bool Check();
-    void KeepIdentity();
+    bool KnowIdentity();
     // The name reaches this very entry (and is not a link to it).
     bool IsAt(const wchar_t* name) const;
 
