@@ -67,6 +67,17 @@ TEST_F(FileSystemTest, ReadOnlyFileIsNotDeleted)
     DWORD attributes = GetFileAttr(name.c_str());
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
     EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_READONLY);
+    // An open entry tells the same through its handle, a folder as a folder.
+    for (const std::wstring& entry : {name, folder_})
+    {
+        HANDLE opened = CreateFileW(entry.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, opened);
+        DWORD read = 0;
+        EXPECT_TRUE(ReadEntryAttributes(opened, read));
+        EXPECT_EQ(GetFileAttr(entry.c_str()), read);
+        CloseHandle(opened);
+    }
 }
 
 TEST_F(FileSystemTest, SearchYieldsEntriesButNotDotFolders)
