@@ -278,6 +278,14 @@ GetFileInfoFn GetInfoFunction()
     return function;
 }
 
+// Attributes and reparse tag of an open entry, where the system offers the
+// query (Vista and later).
+bool ReadAttributeTag(HANDLE entry, AttributeTagInfo& tag)
+{
+    const GetFileInfoFn getInfo = GetInfoFunction();
+    return getInfo != nullptr && getInfo(entry, kFileAttributeTagInfo, &tag, sizeof(tag));
+}
+
 SetFileInfoFn SetInfoFunction()
 {
     static const SetFileInfoFn function = reinterpret_cast<SetFileInfoFn>(
@@ -391,9 +399,8 @@ bool DeleteOpenedEntry(HANDLE entry)
 
 bool ReadEntryAttributes(HANDLE entry, DWORD& attributes)
 {
-    const GetFileInfoFn getInfo = GetInfoFunction();
     AttributeTagInfo tag = {0, 0};
-    if (getInfo != nullptr && getInfo(entry, kFileAttributeTagInfo, &tag, sizeof(tag)))
+    if (ReadAttributeTag(entry, tag))
     {
         attributes = tag.FileAttributes;
         return true;
@@ -409,11 +416,10 @@ bool IsOpenedLinkToElsewhere(HANDLE entry, DWORD attributes)
 {
     if (!IsLinkAttr(attributes))
         return false;
-    const GetFileInfoFn getInfo = GetInfoFunction();
     AttributeTagInfo tag = {0, 0};
     const DWORD kNameSurrogate = 0x20000000;
-    return getInfo == nullptr || !getInfo(entry, kFileAttributeTagInfo, &tag, sizeof(tag)) ||
-           tag.ReparseTag == 0 || (tag.ReparseTag & kNameSurrogate) != 0;
+    return !ReadAttributeTag(entry, tag) || tag.ReparseTag == 0 ||
+           (tag.ReparseTag & kNameSurrogate) != 0;
 }
 
 bool IsFolderReachedDirectly(const wchar_t* folder)
