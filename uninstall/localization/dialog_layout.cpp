@@ -75,6 +75,10 @@ void MirrorWindow(HWND window)
 
 void LocalizeDialog(HWND dialog, const wchar_t* dialogName, bool page)
 {
+    // Without a language file every text stays and no size entry exists:
+    // walking the controls would only read their texts back.
+    if (!LanguageFile.IsLoaded())
+        return;
     const DialogScale scale = GetDialogScale(dialogName);
     RECT w = {};
     RECT k = {};
