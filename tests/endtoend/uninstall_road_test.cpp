@@ -117,6 +117,8 @@ TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
     while (text && WindowText(text).find(L"Uninstall.lst") == std::wstring::npos)
         text = FindWindowExW(box, text, L"Static", nullptr);
     EXPECT_NE(nullptr, text);
+    // A silent run's box is seen, so it has the visual styles all the same.
+    EXPECT_TRUE(HasVisualStyles(GetDlgItem(box, IDOK)));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(0, child.Wait(30000));
     EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));

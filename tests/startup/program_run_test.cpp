@@ -98,6 +98,7 @@ TEST_F(ProgramRun, WarningShowsOneBox)
     EXPECT_EQ(Message(MSG_NOT_REMOVED) + L"\n" + second, controls.Text);
     ASSERT_EQ(1u, controls.Buttons.size()) << "only OK";
     EXPECT_EQ(IDOK, GetDlgCtrlID(controls.Buttons[0]));
+    EXPECT_TRUE(HasVisualStyles(controls.Buttons[0]));
     // Which icon it is can only be told in-process (see WarningText).
     EXPECT_NE(controls.Icon, nullptr);
     EXPECT_EQ(box, GetForegroundWindow());
@@ -137,18 +138,22 @@ TEST_F(ProgramRun, SetupRoadAfterOk)
         HWND dialog = child.FindDialog(30000);
         ASSERT_NE(dialog, nullptr) << "row " << row;
         ASSERT_NE(nullptr, GetDlgItem(dialog, IDC_SETUP_INFO)) << "row " << row;
+        // Every window a user sees has the visual styles.
+        EXPECT_TRUE(HasVisualStyles(GetDlgItem(dialog, IDOK))) << "row " << row;
         PostMessageW(dialog, WM_COMMAND, IDOK, 0);
         if (rows[row].Completion)
         {
             dialog = child.FindDialog(30000, dialog);
             ASSERT_NE(dialog, nullptr) << "row " << row;
             EXPECT_NE(nullptr, GetDlgItem(dialog, IDC_DONE_HEADING)) << "row " << row;
+            EXPECT_TRUE(HasVisualStyles(GetDlgItem(dialog, IDOK))) << "row " << row;
             PostMessageW(dialog, WM_COMMAND, IDOK, 0);
             if (IsWin64Prefix())
             {
                 dialog = child.FindDialog(30000, dialog);
                 ASSERT_NE(dialog, nullptr) << "row " << row << ": no 64-bit notice";
                 EXPECT_EQ(Message(MSG_WOW64_CAPTION), WindowText(dialog)) << "row " << row;
+                EXPECT_TRUE(HasVisualStyles(GetDlgItem(dialog, IDOK))) << "row " << row;
                 PostMessageW(dialog, WM_COMMAND, IDOK, 0);
             }
         }

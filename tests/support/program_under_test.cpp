@@ -145,6 +145,17 @@ std::wstring WindowText(HWND window)
     return text;
 }
 
+bool HasVisualStyles(HWND control)
+{
+    wchar_t name[64] = L"";
+    WNDCLASSEXW system = {};
+    system.cbSize = sizeof(system);
+    if (GetClassNameW(control, name, 64) == 0)
+        return false;
+    const ATOM atom = static_cast<ATOM>(GetClassInfoExW(nullptr, name, &system));
+    return atom != 0 && GetClassLongW(control, GCW_ATOM) != atom;
+}
+
 ProgramCopy::ProgramCopy(const wchar_t* tag)
     : Folder(tag), Exe(Folder / L"uninstall.exe"), Resources(LoadProgramResources()),
       Copied(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE) != FALSE)

@@ -57,6 +57,10 @@ private:
 };
 
 std::wstring WindowText(HWND window);
+// True when the window's class is not the system's class of its name: a
+// control that the common controls version 6 made, with visual styles. The
+// test binaries ask for no such version, so their own class is the system's.
+bool HasVisualStyles(HWND control);
 
 // A copy of uninstall.exe in a scratch folder of its own, started from
 // there, and the program's resources for the texts it shows.

@@ -6,6 +6,7 @@
 #include "files/file_system.h"
 #include "files/path_names.h"
 #include "localization/language_file.h"
+#include "platform/visual_styles.h"
 
 #include <cwchar>
 
@@ -234,5 +235,8 @@ int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT
 {
     if (LanguageFile.RightToLeft)
         style |= MB_RIGHT | MB_RTLREADING;
+    // A message box is always seen, in a silent run too.
+    VisualStyles styles;
+    styles.Activate(ProgramModule);
     return MessageBoxW(owner, text, caption, style);
 }

@@ -11,6 +11,10 @@
 // Program icon, also set as the big icon of every dialog.
 #define IDI_VNXICON "VNXICON"
 
+// The manifest that asks for the common controls' visual styles. The loader
+// reads only manifest 1; this one is activated by a run that shows windows.
+#define IDR_VISUAL_STYLES 101
+
 // Integration settings dialog "SETUPDLG".
 #define IDC_ASSOC_VNX 5101
 #define IDC_ASSOC_ZIP 5102

@@ -7,6 +7,7 @@
 #include "localization/language_file.h"
 #include "localization/messages.h"
 #include "platform/platform_probes.h"
+#include "platform/visual_styles.h"
 #include "removal/uninstall_procedure.h"
 #include "resources/resource.h"
 #include "run/run_state.h"
@@ -30,11 +31,15 @@ HICON LoadAppIcon()
 // options alone ("wait", "warning") shows a message box at most.
 struct RoadSupport
 {
+    VisualStyles Styles; // last to go, after every window of the road
     bool OleStarted = false; // only a successful start is balanced at the end
     LoadedLibrary RichEdit;
 
     void Start(bool forSetup)
     {
+        // A silent road's dialogs are never drawn: they need no styles.
+        if (!RunState.Silent)
+            Styles.Activate(ProgramModule);
         OleStarted = SUCCEEDED(OleInitialize(nullptr));
         if (!forSetup)
             return;
