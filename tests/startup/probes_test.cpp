@@ -8,6 +8,8 @@
 #include <string>
 
 #include "platform/platform_probes.h"
+#include "platform/visual_styles.h"
+#include "resources/resource.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -148,6 +150,46 @@ TEST(ProbeChild, LoadsPlantedLibrary)
     own.erase(own.find_last_of(L'\\') + 1);
     bool planted = _wcsnicmp(loaded, own.c_str(), own.size()) == 0;
     EXPECT_EQ(mode == "plain", planted) << "loaded " << loaded;
+}
+
+// The styles hold while the object is active and go with it, also when
+// another module pushed a context above them and left it there.
+TEST(Probes, VisualStylesComeAndGoWithTheirObject)
+{
+    // Mapped as an image, as the context is read from a module's resources.
+    HMODULE program = LoadLibraryExW(ProgramPath().c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(program, nullptr);
+    auto button = [] {
+        return CreateWindowW(L"Button", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                             nullptr);
+    };
+    EXPECT_FALSE(VisualStyles().Activate(GetModuleHandleW(nullptr))) << "no such manifest here";
+    HWND styled = nullptr;
+    {
+        VisualStyles styles;
+        ASSERT_TRUE(styles.Activate(program));
+        styled = button();
+
+        ACTCTXW left = {};
+        left.cbSize = sizeof(left);
+        left.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+        left.hModule = program;
+        left.lpResourceName = MAKEINTRESOURCEW(IDR_VISUAL_STYLES);
+        HANDLE context = CreateActCtxW(&left);
+        ASSERT_NE(INVALID_HANDLE_VALUE, context);
+        ULONG_PTR cookie = 0;
+        ASSERT_TRUE(ActivateActCtx(context, &cookie));
+        styles.Deactivate(); // must not raise for the frame above
+        ReleaseActCtx(context);
+        EXPECT_FALSE(styles.IsActive());
+    }
+    // Told apart from the system's class once no context names it.
+    HWND plain = button();
+    EXPECT_TRUE(HasVisualStyles(styled));
+    EXPECT_FALSE(HasVisualStyles(plain));
+    DestroyWindow(styled);
+    DestroyWindow(plain);
+    FreeLibrary(program);
 }
 
 } // namespace

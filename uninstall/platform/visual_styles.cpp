@@ -27,7 +27,9 @@ void VisualStyles::Deactivate()
 {
     if (!Active)
         return;
-    DeactivateActCtx(0, Cookie);
+    // A frame that a shell extension left above ours goes with it, rather
+    // than ending the run with an exception.
+    DeactivateActCtx(DEACTIVATE_ACTCTX_FLAG_FORCE_EARLY_DEACTIVATION, Cookie);
     ReleaseActCtx(Context);
     Context = INVALID_HANDLE_VALUE;
     Active = false;
