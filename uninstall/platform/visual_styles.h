@@ -19,7 +19,7 @@ public:
     // Windows made on this thread from now on are styled. False, and nothing
     // changes, when module holds no such manifest or the system refuses it.
     bool Activate(HMODULE module);
-    // Undone in the reverse order of activation, as the system requires.
+    // Also takes off what another module activated above and left there.
     void Deactivate();
     bool IsActive() const { return Active; }
 
