@@ -2,7 +2,7 @@
 
 #include "files/path_names.h"
 
-ProbeCacheData ProbeCache = {-1, 0, -1, 0, 0};
+ProbeCacheData ProbeCache = {-1, 0, -1, 0, 0, -1};
 
 namespace
 {
@@ -75,6 +75,24 @@ bool IsNativeIa64()
     SYSTEM_INFO info = {};
     getInfo(&info);
     return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64;
+}
+
+bool RunsElevated()
+{
+    if (ProbeCache.Elevated == -1)
+    {
+        HANDLE token = nullptr;
+        TOKEN_ELEVATION elevation = {};
+        DWORD size = 0;
+        ProbeCache.Elevated = 0;
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        {
+            if (GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size))
+                ProbeCache.Elevated = elevation.TokenIsElevated != 0 ? 1 : 0;
+            CloseHandle(token);
+        }
+    }
+    return ProbeCache.Elevated == 1;
 }
 
 int32_t ScaleForDpi(int32_t value)

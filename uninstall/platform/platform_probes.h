@@ -17,6 +17,7 @@ struct ProbeCacheData
     int PlatformId; // -1 unknown
     DWORD Major;
     DWORD Minor;
+    int Elevated; // -1 unknown, else 1 for a token with full administrator rights
 };
 extern ProbeCacheData ProbeCache;
 
@@ -28,6 +29,12 @@ HMODULE LoadSystemDll(const wchar_t* name);
 // True for this 32-bit program on 64-bit Windows.
 bool IsWow64();
 bool IsNativeIa64();
+// True when the process runs with a full administrator token (elevated under
+// UAC, or an administrator where there is no UAC split). Such a run shares
+// the user's profile, registry and temporary folder with every program of
+// that user, so it takes nothing from them that decides what runs or where
+// it writes. False when the token cannot be read.
+bool RunsElevated();
 // A length at 96 dpi scaled to the screen's vertical dpi.
 int32_t ScaleForDpi(int32_t value);
 // major * 256 + minor; 0x0501 when the platform is not NT. Never 0.

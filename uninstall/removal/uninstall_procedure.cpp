@@ -15,6 +15,7 @@
 #include "files/path_names.h"
 #include "integration/new_file_templates.h"
 #include "localization/messages.h"
+#include "platform/platform_probes.h"
 #include "removal/contained_removal.h"
 #include "removal/integration_removal.h"
 #include "removal/list_entries.h"
@@ -255,16 +256,6 @@ KernelHandle ProcessToken()
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
         return KernelHandle();
     return KernelHandle(token);
-}
-
-bool RunsElevated()
-{
-    const KernelHandle token = ProcessToken();
-    TOKEN_ELEVATION elevation = {};
-    DWORD size = 0;
-    return token.Valid() &&
-           GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
-           elevation.TokenIsElevated != 0;
 }
 
 // Full control for Administrators and SYSTEM, or for this process's user
