@@ -19,6 +19,32 @@ is_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
 }
 
+# A mirror in the middle of a sync fails some index files ("File has
+# unexpected size ... Mirror sync in progress?"). The update is tried a few
+# times; when some indexes still fail, the install goes on with what there is.
+APT_TRIES=${VNX_APT_TRIES:-3}
+APT_PAUSE=${VNX_APT_PAUSE:-20}
+
+update_indexes() {
+  local try
+  for ((try = 1; try <= APT_TRIES; try++)); do
+    apt-get update -qq && return 0
+    if ((try < APT_TRIES)); then
+      say "apt-get update failed (try $try of $APT_TRIES); again in ${APT_PAUSE}s"
+      sleep "$APT_PAUSE"
+    fi
+  done
+  say "apt-get update failed $APT_TRIES times; installing from the indexes there are"
+  return 1
+}
+
+# The base release of this Debian (bookworm on Debian 12).
+base_release() {
+  local codename=
+  [ -r /etc/os-release ] && codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  echo "${codename:-bookworm}"
+}
+
 install_packages() {
   local missing=() p
   for p in "${packages[@]}"; do
@@ -31,10 +57,25 @@ install_packages() {
   fi
   export DEBIAN_FRONTEND=noninteractive
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  local updated=1
+  update_indexes || updated=0
+  if ! apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+    # Without one architecture's security index, amd64 libraries are offered
+    # newer builds than their i386 twins, which must match ("held broken
+    # packages"): the base release's builds match on both.
+    local release; release=$(base_release)
+    say "install failed; trying once more with the base release ($release) as target"
+    if ! apt-get install -y -qq --no-install-recommends -t "$release" "${missing[@]}" >/dev/null; then
+      if ((updated)); then
+        say "FAILED: apt-get install of ${missing[*]} failed, also with -t $release; see apt's messages above"
+      else
+        say "FAILED: apt-get update and install failed (a mirror may be syncing); try again in a few minutes, or run: apt-get install -t $release ${missing[*]}"
+      fi
+      exit 1
+    fi
+  fi
   for p in "${packages[@]}"; do
-    is_installed "$p" || { say "package $p could not be installed"; exit 1; }
+    is_installed "$p" || { say "FAILED: package $p could not be installed"; exit 1; }
   done
 }
 
@@ -73,9 +114,16 @@ register_emulator() {
   echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$EMU"':FP' > "$bm/register"
 }
 
-install_packages
-if ! can_run_i386; then
-  fetch_emulator
-  register_emulator
-  can_run_i386 || { say "32-bit Wine does not start, even through $EMU"; exit 1; }
+main() {
+  install_packages
+  if ! can_run_i386; then
+    fetch_emulator
+    register_emulator
+    can_run_i386 || { say "32-bit Wine does not start, even through $EMU"; exit 1; }
+  fi
+}
+
+# Sourced (by its test), it only defines its functions.
+if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
+  main
 fi
