@@ -543,6 +543,15 @@ protected:
         e.Value(entry, L"NoRepair", Number(1));
         e.Value(entry, L"Language", Number(0));
         e.Value(entry, L"Publisher", Text(L"Korvane"));
+        e.Value(entry, L"QuietUninstallString", Text(L"\"" + Exe + L"\" /S"));
+        // The sandbox installation has no list: nothing listed to count.
+        e.Value(entry, L"EstimatedSize", Number(0));
+        SYSTEMTIME today;
+        GetLocalTime(&today);
+        wchar_t date[16];
+        swprintf(date, 16, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+        e.Value(entry, L"InstallDate", Text(date));
+        e.Value(entry, L"URLInfoAbout", Text(Message(MSG_WEB_ADDRESS)));
 
         const std::wstring setup = L"HKCU\\Software\\Velnox\\Setup";
         for (const wchar_t* row : kRowKeys)
