@@ -69,6 +69,7 @@ TEST_F(UninstallUnderFaults, ProtectedFilesGoAndABusyOneWaitsForTheRestart)
         ASSERT_TRUE(SetFileAttributesW(In(file.Name).c_str(), file.Attributes));
         list += std::string(file.Name, file.Name + wcslen(file.Name)) + "\r\n";
     }
+    ForgetPendingRenames();
     ASSERT_TRUE(WriteBytes(In(L"busy.dll"), "x"));
     ASSERT_TRUE(WriteBytes(In(L"Uninstall.lst"), list + "busy.dll\r\nuninstall.exe\r\n"));
     // Held without share-delete, as a running program holds its libraries.
@@ -82,8 +83,13 @@ TEST_F(UninstallUnderFaults, ProtectedFilesGoAndABusyOneWaitsForTheRestart)
 
     for (size_t row = 0; row < ARRAYSIZE(protectedFiles); ++row)
         EXPECT_FALSE(Exists(In(protectedFiles[row].Name))) << "row " << row;
+    // Only a moved copy waits for the restart: the own name may hold a
+    // reinstalled file by then. Held without share-delete, the file cannot
+    // be moved on Windows either, and so it stays, unscheduled.
     const bool moved = !Exists(In(L"busy.dll"));
-    EXPECT_TRUE(IsPending(moved ? In(L"busy.dll.0.tmp") : In(L"busy.dll"))) << moved;
+    EXPECT_EQ(moved, IsPending(In(L"busy.dll.0.tmp"))) << moved;
+    EXPECT_FALSE(IsPending(In(L"busy.dll")));
+    ForgetPendingRenames();
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     EXPECT_FALSE(Exists(In(L"Uninstall.lst")));
     // The program goes; its folder stays for the file that waits.

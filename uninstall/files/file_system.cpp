@@ -4,6 +4,7 @@
 
 #include <shlobj.h>
 
+#include <climits>
 #include <cwchar>
 
 namespace
@@ -344,7 +345,8 @@ bool IsPlainFileIn(HANDLE file, const wchar_t* folder)
         !FinalPathOf(file, fileFinal))
         return false;
     return AddEndSlash(folderFinal) && GetFolderPart(fileFinal, fileFolder) &&
-           CompareNoCase(fileFolder, folderFinal) == 0;
+           SameFileSystemName(fileFolder, std::wcslen(fileFolder), folderFinal,
+                              std::wcslen(folderFinal));
 }
 
 // "X:" or "X:\".
@@ -492,6 +494,19 @@ bool PrepareFileToWrite(const wchar_t* name)
         GetLastError() != ERROR_ALREADY_EXISTS && MakeLongPath(name, longName))
         made.Reset(CreateFileW(longName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     return made.Valid() || IsFileReallyInside(name);
+}
+
+bool SameFileSystemName(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength)
+{
+    typedef int(WINAPI * CompareOrdinalFn)(LPCWSTR, int, LPCWSTR, int, BOOL);
+    static const CompareOrdinalFn compare = reinterpret_cast<CompareOrdinalFn>(
+        reinterpret_cast<void*>(KernelFunction("CompareStringOrdinal")));
+    if (aLength > INT_MAX || bLength > INT_MAX)
+        return false;
+    if (compare != nullptr)
+        return compare(a, int(aLength), b, int(bLength), TRUE) == CSTR_EQUAL;
+    // Older Windows: the exact text, which never takes two names for one.
+    return aLength == bLength && std::wmemcmp(a, b, aLength) == 0;
 }
 
 bool IsDeviceName(const wchar_t* name)

@@ -120,6 +120,11 @@ bool DelFileInside(const wchar_t* name);
 // IsFileReallyInside. A dangling link counts as taken.
 bool PrepareFileToWrite(const wchar_t* name);
 
+// Two names the file system gave, compared as it compares them: code unit by
+// code unit, ignoring case. A linguistic comparison takes "a\u00ADb" and
+// "ab\u00AD", two entries of one folder, for the same name.
+bool SameFileSystemName(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength);
+
 // True when the text names one file of a folder and nothing else: not
 // empty, at most 240 characters, no separator, colon, "..", wildcard or
 // character Windows refuses in a name, no control character, no trailing dot
