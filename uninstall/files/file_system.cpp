@@ -482,18 +482,17 @@ bool DelFileInside(const wchar_t* name)
     return DeleteOpenedEntry(file.Get());
 }
 
-bool PrepareFileToWrite(const wchar_t* name)
+KernelHandle OpenFileReallyInside(const wchar_t* name, DWORD access)
 {
-    if (!IsFileInReachedFolder(name))
-        return false;
-    // Made exclusively: a dangling link at the name makes this fail too, so
-    // nothing is ever created where a link points.
-    KernelHandle made(CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    wchar_t longName[kPathChars];
-    if (!made.Valid() && GetLastError() != ERROR_FILE_EXISTS &&
-        GetLastError() != ERROR_ALREADY_EXISTS && MakeLongPath(name, longName))
-        made.Reset(CreateFileW(longName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    return made.Valid() || IsFileReallyInside(name);
+    wchar_t folder[kPathChars];
+    if (!IsFileInReachedFolder(name) || !FolderOf(name, folder))
+        return KernelHandle();
+    KernelHandle file = OpenEntry(name, access | FILE_READ_ATTRIBUTES);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file.Valid() || !IsPlainFileIn(file.Get(), folder) ||
+        !GetFileInformationByHandle(file.Get(), &info) || info.nNumberOfLinks != 1)
+        return KernelHandle();
+    return file;
 }
 
 bool SameFileSystemName(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength)
