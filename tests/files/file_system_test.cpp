@@ -1,7 +1,10 @@
 // File-system wrappers on real files in a scratch folder of the prefix.
 #include "common/strings.h"
 #include "files/file_system.h"
+#include "files/replacement_file.h"
 #include "scratch_folder.h"
+#include "support/host_links.h"
+#include "support/import_patch.h"
 
 #include <shlobj.h>
 
@@ -255,4 +258,136 @@ TEST_F(AppDataFolderTest, ShortOutputIsCut)
     EXPECT_EQ(expected_.substr(0, 9), folder);
     for (size_t i = 10; i < ARRAYSIZE(folder); i++)
         EXPECT_EQ(wchar_t(0xBDBD), folder[i]) << "position " << i;
+}
+
+namespace
+{
+
+// Swaps a folder for a link to another at the Nth CreateFileW of this binary.
+// Wine's MoveFileW of a link moves its target, so the link is made anew.
+typedef HANDLE(WINAPI* CreateFileFn)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                     HANDLE);
+CreateFileFn realCreateFile = nullptr;
+int createCalls = 0, swapAtCall = 0;
+std::wstring swappedFolder;
+std::string swappedInTarget;
+LinuxLinks* swapLinks = nullptr;
+
+HANDLE WINAPI CreateFileSwappingFolder(LPCWSTR name, DWORD access, DWORD share,
+                                       LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                       DWORD flags, HANDLE templateFile)
+{
+    if (++createCalls == swapAtCall)
+    {
+        swapAtCall = 0;
+        const std::string unixFolder = UnixName(swappedFolder);
+        if (MoveFileW(swappedFolder.c_str(), (swappedFolder + L".real").c_str()))
+            swapLinks->Make(swappedInTarget, unixFolder, swappedFolder);
+    }
+    return realCreateFile(name, access, share, security, disposition, flags, templateFile);
+}
+
+} // namespace
+
+// What stands at the name, or at the name of its new file, is replaced or
+// refused, never written through; a folder swapped for a link while the new
+// file is made takes nothing in. Links are made on the Linux side.
+TEST_F(FileSystemTest, ReplacementNeverWritesThroughWhatStandsAtTheName)
+{
+    enum Planted
+    {
+        Nothing,
+        OldFile,
+        HardLink,
+        FileLink,
+        DanglingLink,
+        Folder,
+    };
+    const struct
+    {
+        const wchar_t* At; // the name itself, or its new file's
+        Planted What;
+        int SwapAt; // CreateFileW call at which the folder becomes a link
+        bool Written;
+    } rows[] = {
+        {L"", Nothing, 0, true},
+        {L"", OldFile, 0, true},
+        {L"", HardLink, 0, true},
+        {L"", FileLink, 0, true},
+        {L"", DanglingLink, 0, true},
+        {L"", Folder, 0, false},
+        {L".new", OldFile, 0, true}, // left by an interrupted run
+        {L".new", HardLink, 0, true},
+        {L".new", FileLink, 0, false},
+        {L".new", DanglingLink, 0, false},
+        {L"", Nothing, 1, false}, // before the folder is held
+        {L"", Nothing, 2, false}, // before its name is checked to reach it
+        {L"", Nothing, 3, false}, // between that check and the new file
+    };
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        const std::wstring tag = std::to_wstring(row);
+        const std::wstring dir = Path(L"dir" + tag), outside = Path(L"out" + tag);
+        const std::wstring name = dir + L"\\settings.ini", at = name + rows[row].At;
+        const std::wstring canary = outside + L"\\canary.txt", gone = outside + L"\\gone.txt";
+        ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
+        ASSERT_TRUE(WriteBytes(canary, "canary"));
+        LinuxLinks links;
+        switch (rows[row].What)
+        {
+        case OldFile:
+            ASSERT_TRUE(WriteBytes(at, "old"));
+            break;
+        case HardLink:
+            ASSERT_TRUE(CreateHardLinkW(at.c_str(), canary.c_str(), nullptr)) << row;
+            break;
+        case FileLink:
+            ASSERT_TRUE(links.Make(UnixName(canary), UnixName(at), at, false)) << row;
+            break;
+        case DanglingLink:
+            ASSERT_TRUE(WriteBytes(gone, ""));
+            ASSERT_TRUE(links.Make(UnixName(gone), UnixName(at), at, false)) << row;
+            ASSERT_TRUE(DeleteFileW(gone.c_str()));
+            break;
+        case Folder:
+            ASSERT_TRUE(CreateDirectoryW(at.c_str(), nullptr));
+            break;
+        case Nothing:
+            break;
+        }
+        const std::string before = ReadBytes(name);
+        swappedFolder = dir;
+        swappedInTarget = UnixName(outside);
+        swapLinks = &links;
+        createCalls = 0;
+        swapAtCall = rows[row].SwapAt;
+        realCreateFile = reinterpret_cast<CreateFileFn>(SwapImport(
+            "kernel32.dll", "CreateFileW", reinterpret_cast<void*>(&CreateFileSwappingFolder)));
+        ASSERT_NE(nullptr, realCreateFile);
+        bool written = false;
+        {
+            ReplacementFile file;
+            written = file.Create(name.c_str()) && file.Write("new", 3) && file.Commit();
+        }
+        SwapImport("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(realCreateFile));
+        // Read before the links go: removing one at the name removes what
+        // replaced it.
+        const bool newFileLeft = Exists(name + L".new");
+        const std::string after = ReadBytes(name);
+        links.RemoveAll();
+        if (rows[row].SwapAt != 0)
+        {
+            EXPECT_TRUE(MoveFileW((dir + L".real").c_str(), dir.c_str())) << "row " << row;
+        }
+
+        EXPECT_EQ(rows[row].Written, written) << "row " << row;
+        EXPECT_EQ(rows[row].Written ? "new" : before, after) << "row " << row;
+        EXPECT_EQ("canary", ReadBytes(canary)) << "row " << row;
+        EXPECT_EQ(std::vector<std::wstring>{L"canary.txt"}, FilesIn(outside)) << "row " << row;
+        // Wine shows no dangling link as existing.
+        const bool plantedStays =
+            rows[row].At[0] != 0 && !rows[row].Written && rows[row].What != DanglingLink;
+        EXPECT_EQ(plantedStays, newFileLeft) << "row " << row;
+    }
 }

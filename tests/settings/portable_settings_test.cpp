@@ -5,6 +5,7 @@
 #include "settings/portable_settings.h"
 #include "settings/settings_fixtures.h"
 #include "settings/settings_store.h"
+#include "support/host_links.h"
 #include "support/import_patch.h"
 
 #include <gtest/gtest.h>
@@ -250,6 +251,93 @@ TEST_F(PortableSettingsTest, SaveSettingsSwitchedOffLeavesTheFileAlone)
     EXPECT_EQ(2u, GetUserInt(L"Setup", L"a", 0));
     EXPECT_FALSE(SavePortableSettings());
     EXPECT_EQ(before, FileBytes());
+}
+
+// Flushes that fail on demand and record what the settings file held at the
+// moment the new one was flushed.
+typedef BOOL(WINAPI* FlushFn)(HANDLE);
+FlushFn realFlush = nullptr;
+bool flushFails = false;
+std::wstring flushWatched;
+std::string flushSaw;
+BOOL WINAPI WatchedFlush(HANDLE file)
+{
+    flushSaw = ReadBytes(flushWatched);
+    if (!flushFails)
+        return realFlush(file);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// The file is replaced whole once the new one is on the disk, or not at all;
+// a link at its name or at the new file's is never written through.
+TEST_F(PortableSettingsTest, WriteBackReplacesTheFileWholeOrNotAtAll)
+{
+    const std::wstring canary = ScratchFolder() + L"canary.txt";
+    enum Planted
+    {
+        Nothing,
+        HardLink,
+        DanglingLink,
+    };
+    const struct
+    {
+        Planted What;
+        const wchar_t* At;
+        bool FlushFails;
+        bool Saved;
+    } rows[] = {
+        {Nothing, L"", false, true},
+        {HardLink, L"", false, true},
+        {HardLink, L".new", false, true}, // left behind, the name of another file
+        {DanglingLink, L".new", false, false},
+        {Nothing, L"", true, false},
+    };
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        Load({L"HKCU\\Setup\\a=1"});
+        ASSERT_TRUE(WriteBytes(canary, "canary"));
+        const std::wstring at = path_ + rows[row].At;
+        LinuxLinks links;
+        if (rows[row].What == HardLink)
+        {
+            DeleteFileW(at.c_str());
+            ASSERT_TRUE(CreateHardLinkW(at.c_str(), canary.c_str(), nullptr)) << row;
+        }
+        else if (rows[row].What == DanglingLink)
+        {
+            ASSERT_TRUE(links.Make(UnixName(canary), UnixName(at), at, false)) << row;
+            ASSERT_TRUE(DeleteFileW(canary.c_str()));
+        }
+        const std::string before = FileBytes();
+        EXPECT_EQ(0, SetUserInt(L"Setup", L"a", 2));
+        flushFails = rows[row].FlushFails;
+        flushWatched = path_;
+        flushSaw = "none";
+        realFlush = reinterpret_cast<FlushFn>(
+            SwapImport("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(&WatchedFlush)));
+        ASSERT_NE(nullptr, realFlush);
+        EXPECT_EQ(rows[row].Saved, SavePortableSettings()) << "row " << row;
+        SwapImport("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(realFlush));
+        links.RemoveAll();
+
+        EXPECT_EQ(rows[row].What == DanglingLink ? "" : "canary", ReadBytes(canary))
+            << "row " << row;
+        EXPECT_FALSE(Exists(path_ + L".new")) << "row " << row;
+        if (rows[row].Saved)
+        {
+            EXPECT_TRUE(Contains(FileBytes(), L"HKCU\\Setup\\a=2\r\n")) << "row " << row;
+            // Flushed while the old file still stood.
+            EXPECT_EQ(before, flushSaw) << "row " << row;
+        }
+        else
+        {
+            EXPECT_EQ(before, FileBytes()) << "row " << row;
+        }
+        FreePortableSettings();
+        DeleteFileW(canary.c_str());
+        DeleteFileW((path_ + L".new").c_str());
+    }
 }
 
 // One allocation of the loader fails, as reading a file too large for memory

@@ -276,9 +276,13 @@ TEST_F(ShortcutsTest, LinkedFoldersAndPlantedLinksAreNeitherEmptiedNorWrittenThr
     CreateDirectoryW(behindDesktop.c_str(), nullptr);
     const std::wstring canaries[] = {behindGroup + L"\\precious.txt",
                                      behindDesktop + L"\\Velnox.lnk", outside / L"file.txt",
-                                     outside / L"link.txt"};
+                                     outside / L"link.txt", outside / L"hard.txt"};
     for (const std::wstring& canary : canaries)
         ASSERT_TRUE(WriteBytes(canary, "canary"));
+    // A second name of another file, which no link attribute shows.
+    DeleteFileW(Link(CSIDL_COMMON_STARTMENU).c_str());
+    ASSERT_TRUE(
+        CreateHardLinkW(Link(CSIDL_COMMON_STARTMENU).c_str(), (outside / L"hard.txt").c_str(), nullptr));
     const std::wstring commonGroup = Group(CSIDL_COMMON_PROGRAMS);
     CreateDirectoryW(commonGroup.c_str(), nullptr);
     const std::wstring linkedDesktop = outside / L"linked_desktop";

@@ -4,6 +4,7 @@
 
 #include <shlobj.h>
 
+#include <climits>
 #include <cwchar>
 
 namespace
@@ -344,7 +345,8 @@ bool IsPlainFileIn(HANDLE file, const wchar_t* folder)
         !FinalPathOf(file, fileFinal))
         return false;
     return AddEndSlash(folderFinal) && GetFolderPart(fileFinal, fileFolder) &&
-           CompareNoCase(fileFolder, folderFinal) == 0;
+           SameFileSystemName(fileFolder, std::wcslen(fileFolder), folderFinal,
+                              std::wcslen(folderFinal));
 }
 
 // "X:" or "X:\".
@@ -480,18 +482,30 @@ bool DelFileInside(const wchar_t* name)
     return DeleteOpenedEntry(file.Get());
 }
 
-bool PrepareFileToWrite(const wchar_t* name)
+KernelHandle OpenFileReallyInside(const wchar_t* name, DWORD access)
 {
-    if (!IsFileInReachedFolder(name))
+    wchar_t folder[kPathChars];
+    if (!IsFileInReachedFolder(name) || !FolderOf(name, folder))
+        return KernelHandle();
+    KernelHandle file = OpenEntry(name, access | FILE_READ_ATTRIBUTES);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file.Valid() || !IsPlainFileIn(file.Get(), folder) ||
+        !GetFileInformationByHandle(file.Get(), &info) || info.nNumberOfLinks != 1)
+        return KernelHandle();
+    return file;
+}
+
+bool SameFileSystemName(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength)
+{
+    typedef int(WINAPI * CompareOrdinalFn)(LPCWSTR, int, LPCWSTR, int, BOOL);
+    static const CompareOrdinalFn compare = reinterpret_cast<CompareOrdinalFn>(
+        reinterpret_cast<void*>(KernelFunction("CompareStringOrdinal")));
+    if (aLength > INT_MAX || bLength > INT_MAX)
         return false;
-    // Made exclusively: a dangling link at the name makes this fail too, so
-    // nothing is ever created where a link points.
-    KernelHandle made(CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    wchar_t longName[kPathChars];
-    if (!made.Valid() && GetLastError() != ERROR_FILE_EXISTS &&
-        GetLastError() != ERROR_ALREADY_EXISTS && MakeLongPath(name, longName))
-        made.Reset(CreateFileW(longName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    return made.Valid() || IsFileReallyInside(name);
+    if (compare != nullptr)
+        return compare(a, int(aLength), b, int(bLength), TRUE) == CSTR_EQUAL;
+    // Older Windows: the exact text, which never takes two names for one.
+    return aLength == bLength && std::wmemcmp(a, b, aLength) == 0;
 }
 
 bool IsDeviceName(const wchar_t* name)

@@ -114,11 +114,15 @@ bool IsFileReallyInside(const wchar_t* name);
 // DelFile for a file that IsFileReallyInside; the check and the deletion go
 // through one handle, so a link swapped in between is not followed.
 bool DelFileInside(const wchar_t* name);
-// True when a file may be written at the name without writing through a
-// link: its folder is reached directly and either the name was free (an
-// empty file is then made there, exclusively) or it holds a file that
-// IsFileReallyInside. A dangling link counts as taken.
-bool PrepareFileToWrite(const wchar_t* name);
+// The file at name opened with access when it is a plain file of its folder,
+// reached directly, with no other name (a hard link to it elsewhere would make
+// what is read or written there another file's); otherwise an invalid handle.
+KernelHandle OpenFileReallyInside(const wchar_t* name, DWORD access);
+
+// Two names the file system gave, compared as it compares them: code unit by
+// code unit, ignoring case. A linguistic comparison takes "a\u00ADb" and
+// "ab\u00AD", two entries of one folder, for the same name.
+bool SameFileSystemName(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength);
 
 // True when the text names one file of a folder and nothing else: not
 // empty, at most 240 characters, no separator, colon, "..", wildcard or

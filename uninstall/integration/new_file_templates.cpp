@@ -5,9 +5,9 @@
 #include <cstdint>
 
 #include "common/strings.h"
-#include "files/disk_file.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
+#include "files/replacement_file.h"
 #include "integration/app_registration.h"
 #include "integration/associations.h"
 #include "integration/integration_options.h"
@@ -40,18 +40,17 @@ void EnsureTemplateFile(const wchar_t* path, const uint8_t* bytes, unsigned size
     uint8_t content[kOwnTemplateSize > kZipTemplateSize ? kOwnTemplateSize : kZipTemplateSize];
     CopyMemory(content, bytes, size);
     content[0] = first;
-    // Where a link stands at the name (Wine shows a file link as a plain
-    // file), writing would replace what it points to.
-    if (!PrepareFileToWrite(path))
-        return;
-    DiskFile file;
-    if (!file.Create(path))
-        return;
-    // A template cut short by a full disk would be copied into every new
-    // archive: the object deletes a file it made unless it is closed.
-    if (!file.Write(content, size))
-        return;
-    file.Close();
+    // Written beside the name and put in place whole: a template cut short
+    // by a full disk would be copied into every new archive, and a link at
+    // the name (Wine shows a file link as a plain file) is replaced, never
+    // written through.
+    const auto replace = [&] {
+        ReplacementFile file;
+        return file.Create(path) && file.Write(content, size) && file.Commit();
+    };
+    // On a full volume the wrong file may hold the room the right one needs.
+    if (!replace() && DelFileInside(path))
+        replace();
 }
 } // namespace
 

@@ -4,6 +4,7 @@
 #include "common/strings.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
+#include "files/replacement_file.h"
 #include "integration/integration_options.h"
 #include "localization/messages.h"
 #include "platform/platform_probes.h"
@@ -12,11 +13,117 @@
 
 #include <objbase.h>
 #include <cwchar>
+#include <new>
 #include <shlobj.h>
 #include <shobjidl.h>
 
 namespace
 {
+
+// A stream over a file that the caller opened, checked and keeps open: the
+// link object reads and writes that very file, never a name.
+class HandleStream : public IStream
+{
+public:
+    static IStream* Make(HANDLE file) { return new (std::nothrow) HandleStream(file); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        if (iid != IID_IUnknown && iid != IID_ISequentialStream && iid != IID_IStream)
+            return E_NOINTERFACE;
+        *object = static_cast<IStream*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --references_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE Read(void* data, ULONG size, ULONG* read) override
+    {
+        DWORD done = 0;
+        const BOOL ok = ReadFile(file_, data, size, &done, nullptr);
+        if (read)
+            *read = done;
+        return !ok ? STG_E_READFAULT : done < size ? S_FALSE : S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void* data, ULONG size, ULONG* written) override
+    {
+        DWORD done = 0;
+        const BOOL ok = WriteFile(file_, data, size, &done, nullptr);
+        if (written)
+            *written = done;
+        return ok && done == size ? S_OK : STG_E_WRITEFAULT;
+    }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin,
+                                   ULARGE_INTEGER* position) override
+    {
+        LARGE_INTEGER now;
+        if (!SetFilePointerEx(file_, move, &now, origin))
+            return STG_E_INVALIDFUNCTION;
+        if (position)
+            position->QuadPart = ULONGLONG(now.QuadPart);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override
+    {
+        LARGE_INTEGER here = {}, end;
+        const LARGE_INTEGER zero = {};
+        end.QuadPart = LONGLONG(size.QuadPart);
+        const bool done = SetFilePointerEx(file_, zero, &here, FILE_CURRENT) &&
+                          SetFilePointerEx(file_, end, nullptr, FILE_BEGIN) &&
+                          SetEndOfFile(file_) && SetFilePointerEx(file_, here, nullptr, FILE_BEGIN);
+        return done ? S_OK : STG_E_MEDIUMFULL;
+    }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
+                                     ULARGE_INTEGER*) override
+    {
+        return E_NOTIMPL;
+    }
+    // What reaches the disk, and when, is the owner's to decide.
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override
+    {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override
+    {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override
+    {
+        if (stat == nullptr)
+            return STG_E_INVALIDPOINTER;
+        ZeroMemory(stat, sizeof(*stat));
+        stat->type = STGTY_STREAM;
+        LARGE_INTEGER size;
+        if (!GetFileSizeEx(file_, &size))
+            return STG_E_ACCESSDENIED;
+        stat->cbSize.QuadPart = ULONGLONG(size.QuadPart);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IStream** copy) override
+    {
+        if (copy)
+            *copy = nullptr;
+        return E_NOTIMPL;
+    }
+
+private:
+    explicit HandleStream(HANDLE file) : references_(1), file_(file) {}
+    virtual ~HandleStream() = default;
+
+    ULONG references_;
+    HANDLE file_;
+};
 
 const wchar_t kArchiverFile[] = L"Velnox.exe";
 const wchar_t kArchiverLink[] = L"Velnox.lnk";
@@ -72,14 +179,12 @@ void DeleteFilesIn(const wchar_t* folder)
             DelFileInside(data.Name);
 }
 
-// A shortcut is written only where no planted link would carry the write to
-// another file, and only to a target named whole.
+// Only to a target named whole.
 bool WriteShortcut(const wchar_t* target, const wchar_t* linkPath, const wchar_t* workingDir,
                    const wchar_t* iconFile)
 {
-    return target[0] != 0 && PrepareFileToWrite(linkPath) &&
-           CreateShellLink(target, linkPath, workingDir, MessageText(MSG_LINK_COMMENT), iconFile,
-                           nullptr);
+    return target[0] != 0 && CreateShellLink(target, linkPath, workingDir,
+                                             MessageText(MSG_LINK_COMMENT), iconFile, nullptr);
 }
 
 // Empties a group of what an older installation left in it, then makes the
@@ -225,11 +330,17 @@ bool CreateShellLink(const wchar_t* target, const wchar_t* linkPath, const wchar
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 shellLink.Out())))
         return false;
-    ComPointer<IPersistFile> file;
-    if (FAILED(shellLink->QueryInterface(IID_IPersistFile, file.Out())))
+    ComPointer<IPersistStream> persist;
+    if (FAILED(shellLink->QueryInterface(IID_IPersistStream, persist.Out())))
         return false;
-    // An existing shortcut keeps what is not set below, such as its hotkey.
-    file->Load(linkPath, STGM_READWRITE);
+    // An existing shortcut keeps what is not set below, such as its hotkey;
+    // it is read only when it is a file of that folder with no other name.
+    {
+        const KernelHandle existing = OpenFileReallyInside(linkPath, GENERIC_READ);
+        ComPointer<IStream> in(existing.Valid() ? HandleStream::Make(existing.Get()) : nullptr);
+        if (in.Valid())
+            persist->Load(in.Get());
+    }
     shellLink->SetPath(target);
     if (description)
         shellLink->SetDescription(description);
@@ -239,7 +350,16 @@ bool CreateShellLink(const wchar_t* target, const wchar_t* linkPath, const wchar
         shellLink->SetArguments(arguments);
     if (workingDir)
         shellLink->SetWorkingDirectory(workingDir);
-    return SUCCEEDED(file->Save(linkPath, TRUE));
+    // Saved into the checked new file itself, never to a name that might
+    // lead elsewhere by then.
+    ReplacementFile file;
+    if (!file.Create(linkPath))
+        return false;
+    ComPointer<IStream> out(HandleStream::Make(file.Handle()));
+    if (!out.Valid() || FAILED(persist->Save(out.Get(), TRUE)))
+        return false;
+    out.Close();
+    return file.Commit();
 }
 
 bool GetShellFolder(wchar_t* buffer, size_t capacity, int csidl)

@@ -98,10 +98,10 @@ bool ContainedFolder::Holds(HANDLE entry) const
     wchar_t path[kEntryChars];
     if (!known_ || !FinalPathOf(entry, flags_, path))
         return false;
+    // Both paths come from the file system: compared as it compares names,
+    // not as words, which would take some other folders for this one.
     const size_t length = wcslen(finalPath_);
-    return wcslen(path) > length &&
-           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, path, int(length), finalPath_,
-                          int(length)) == CSTR_EQUAL;
+    return wcslen(path) > length && SameFileSystemName(path, length, finalPath_, length);
 }
 
 ContainedEntry::ContainedEntry(const ContainedFolder& folder, const wchar_t* fullName)
@@ -221,17 +221,22 @@ bool ContainedEntry::ScheduleForRestart()
         if (!haveName || !NameIsTaken(moved))
             break;
     }
-    // Whatever is moved or scheduled must still be this entry.
-    const wchar_t* scheduled = name_;
-    if (haveName && MoveFileW(name_, moved))
+    // Only the moved copy is scheduled, and only while it is still this
+    // entry: the own name may hold a reinstalled file by the next restart.
+    if (!haveName || !MoveFileW(name_, moved))
     {
-        if (!IsAt(moved))
-            return false;
-        scheduled = moved;
-    }
-    else if (!IsAt(name_))
+        state_ = IsAt(name_) ? Left : Elsewhere;
         return false;
-    return MoveFileExW(scheduled, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    }
+    if (!IsAt(moved))
+    {
+        state_ = Elsewhere;
+        return false;
+    }
+    if (MoveFileExW(moved, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        return true;
+    state_ = Left;
+    return false;
 }
 
 bool DeleteContainedFile(const ContainedFolder& folder, const wchar_t* fullName)

@@ -54,6 +54,7 @@ public:
         Elsewhere, // a link, or something outside the folder: never touched
         Deletable, // opened with the right to delete it
         InUse,     // checked, but another process keeps it from deletion
+        Left,      // could be neither deleted nor scheduled: it stays
     };
 
     ContainedEntry(const ContainedFolder& folder, const wchar_t* fullName);
@@ -71,9 +72,11 @@ public:
     // An entry that stays is kept open.
     bool Delete();
     // Moves the entry to the first free "%s.%d.tmp" name beside it and asks
-    // for its deletion at the next restart, under its own name when the move
-    // fails. False when nothing was scheduled: the entry was swapped for
-    // something else meanwhile, or the system refused.
+    // for the deletion of that copy at the next restart. Its own name is never
+    // scheduled: a file put there again before the restart (a reinstall) would
+    // go. False when nothing was scheduled; the state is then Left when the
+    // entry stays, unmoved or moved but unscheduled, and Elsewhere when it was
+    // swapped for something else meanwhile.
     bool ScheduleForRestart();
 
 private:

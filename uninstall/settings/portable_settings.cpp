@@ -3,9 +3,9 @@
 #include "common/dyn_array.h"
 #include "common/error_sink.h"
 #include "common/strings.h"
-#include "files/disk_file.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
+#include "files/replacement_file.h"
 #include "settings/settings_store.h"
 #include "settings/text_file.h"
 
@@ -141,12 +141,12 @@ size_t SafeLength(const wchar_t* text)
     return std::wcscspn(text, L"\r\n");
 }
 
-bool WriteText(DiskFile& file, const wchar_t* text, size_t length)
+bool WriteText(ReplacementFile& file, const wchar_t* text, size_t length)
 {
     return file.Write(text, static_cast<DWORD>(length * sizeof(wchar_t)));
 }
 
-bool WriteEntry(DiskFile& file, const PortableEntry& entry)
+bool WriteEntry(ReplacementFile& file, const PortableEntry& entry)
 {
     const size_t valueLength = SafeLength(entry.Value);
     bool written = WriteText(file, entry.Name, std::wcslen(entry.Name)) && WriteText(file, L"=", 1);
@@ -158,18 +158,6 @@ bool WriteEntry(DiskFile& file, const PortableEntry& entry)
     if (written && entry.Kind == Quoted)
         written = WriteText(file, kQuote, 1);
     return written && WriteText(file, L"\r\n", 2);
-}
-
-// Replaces the settings file only with a complete new one.
-bool MoveOverSettingsFile(const wchar_t* source, const wchar_t* target)
-{
-    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (MoveFileExW(source, target, flags))
-        return true;
-    wchar_t longSource[kPathChars];
-    wchar_t longTarget[kPathChars];
-    return MakeLongPath(source, longSource) && MakeLongPath(target, longTarget) &&
-           MoveFileExW(longSource, longTarget, flags);
 }
 
 // Writes the image back and frees it when the process ends.
@@ -268,9 +256,6 @@ bool SavePortableSettings()
 {
     if (!Portable.Loaded || !Portable.SaveSettings || !Portable.Whole || Portable.Removing)
         return false;
-    wchar_t temporary[SettingsPathCapacity];
-    if (!CopyString(temporary, Portable.Path) || !AppendString(temporary, L".new"))
-        return false;
 
     DynArray<SortedEntry> sorted;
     uint32_t position = 0;
@@ -278,36 +263,23 @@ bool SavePortableSettings()
         sorted.Push(SortedEntry{entry, position++});
     SortArray(sorted.Data(), sorted.Size(), sizeof(SortedEntry), CompareEntryNames);
 
-    // A link planted at the temporary name would carry the write elsewhere.
-    if (!PrepareFileToWrite(temporary))
+    // Written beside the file and put in its place only when whole and on
+    // the disk: the old file stays until then, and no link at either name
+    // carries the write elsewhere.
+    ReplacementFile file;
+    if (!file.Create(Portable.Path, true))
         return false;
-    bool written = false;
+    static const BYTE kMark[2] = {0xFF, 0xFE};
+    bool written = file.Write(kMark, sizeof(kMark));
+    for (uint32_t i = 0; written && i < sorted.Size(); ++i)
     {
-        DiskFile file;
-        if (!file.Create(temporary, DiskFile::ShareRead))
-        {
-            DelFile(temporary);
-            return false;
-        }
-        static const BYTE kMark[2] = {0xFF, 0xFE};
-        written = file.Write(kMark, sizeof(kMark));
-        for (uint32_t i = 0; written && i < sorted.Size(); ++i)
-        {
-            // A name with a line break could not be read back as itself.
-            const PortableEntry& entry = *sorted[i].Entry;
-            if (entry.Name[SafeLength(entry.Name)] != 0)
-                continue;
-            written = WriteEntry(file, entry);
-        }
-        // A failed close may mean the data never reached the disk.
-        written = file.Close() && written;
+        // A name with a line break could not be read back as itself.
+        const PortableEntry& entry = *sorted[i].Entry;
+        if (entry.Name[SafeLength(entry.Name)] != 0)
+            continue;
+        written = WriteEntry(file, entry);
     }
-    if (!written || !MoveOverSettingsFile(temporary, Portable.Path))
-    {
-        DelFile(temporary);
-        return false;
-    }
-    return true;
+    return written && file.Commit();
 }
 
 void FreePortableSettings()
