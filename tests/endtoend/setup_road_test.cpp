@@ -111,7 +111,8 @@ TEST_F(SetupRoad, SilentMsiSetupShowsNothingWritesNoEntryAndCopiesTheSettingsFil
     const std::string bytes = ReadBytes(Folder / L"velnox.ini");
     const std::wstring settings =
         bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE'
-            ? std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2)
+            ? std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2),
+                           (bytes.size() - 2) / 2)
             : std::wstring(bytes.begin(), bytes.end());
     EXPECT_NE(std::wstring::npos, settings.find(L"First=1")) << "the copied file is the one kept";
     EXPECT_NE(std::wstring::npos, settings.find(L"Other.vnx")) << "no previous owner in the file";

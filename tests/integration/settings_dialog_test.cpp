@@ -85,8 +85,7 @@ bool ReadsRightToLeft(HWND dialog, int id)
     return (GetWindowLongW(GetDlgItem(dialog, id), GWL_EXSTYLE) & WS_EX_RTLREADING) != 0;
 }
 
-INT_PTR Drive(const wchar_t* name, DLGPROC procedure, std::vector<Step> steps,
-              LPARAM parameter = 0)
+INT_PTR Drive(const wchar_t* name, DLGPROC procedure, std::vector<Step> steps, LPARAM parameter = 0)
 {
     Steps = std::move(steps);
     NextStep = 0;
@@ -406,7 +405,8 @@ TEST_F(SetupDialogTest, CompletionDialogOpensTheLicenceTheWebAddressAndTheHelp)
         Launched.clear();
         if (!rows[row].Folder.empty())
             RawSet(HKEY_CURRENT_USER, L"Software\\Velnox\\General", L"LanguageFolder", REG_SZ,
-                   rows[row].Folder.c_str(), DWORD((rows[row].Folder.size() + 1) * sizeof(wchar_t)));
+                   rows[row].Folder.c_str(),
+                   DWORD((rows[row].Folder.size() + 1) * sizeof(wchar_t)));
         Drive(L"DONEDLG", CompletionDialog, {Click(IDC_DONE_LICENSE), Command(IDOK)}, folder);
         EXPECT_EQ(rows[row].Elevated ? 0u : 1u, Launched.size()) << "row " << row;
         const std::vector<std::wstring> opened = shell.Opened(row + 1);
@@ -439,8 +439,8 @@ HRESULT WINAPI NoShellWindows(REFCLSID type, IUnknown* outer, DWORD context, REF
         *out = nullptr;
         return REGDB_E_CLASSNOTREG;
     }
-    return reinterpret_cast<decltype(&CoCreateInstance)>(RealCoCreateInstance)(type, outer,
-                                                                               context, id, out);
+    return reinterpret_cast<decltype(&CoCreateInstance)>(RealCoCreateInstance)(type, outer, context,
+                                                                               id, out);
 }
 
 // Every launch of the setup road (the web address, the program group): an

@@ -39,8 +39,8 @@ struct Argument
 bool FindDesktopShell(ComPointer<IShellDispatch2>& shell)
 {
     ComPointer<IShellWindows> windows;
-    if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
-                                IID_IShellWindows, windows.Out())))
+    if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                                windows.Out())))
         return false;
     Argument none;
     long window = 0;
@@ -56,15 +56,15 @@ bool FindDesktopShell(ComPointer<IShellDispatch2>& shell)
     ComPointer<IShellFolderViewDual> folderView;
     ComPointer<IDispatch> application;
     return SUCCEEDED(desktop->QueryInterface(IID_IServiceProvider, services.Out())) &&
-           SUCCEEDED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
-                                            browser.Out())) &&
+           SUCCEEDED(
+               services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.Out())) &&
            SUCCEEDED(browser->QueryActiveShellView(reinterpret_cast<IShellView**>(view.Out()))) &&
            view.Get() != nullptr &&
            SUCCEEDED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.Out())) &&
            background.Get() != nullptr &&
            SUCCEEDED(background->QueryInterface(IID_IShellFolderViewDual, folderView.Out())) &&
-           SUCCEEDED(folderView->get_Application(
-               reinterpret_cast<IDispatch**>(application.Out()))) &&
+           SUCCEEDED(
+               folderView->get_Application(reinterpret_cast<IDispatch**>(application.Out()))) &&
            application.Get() != nullptr &&
            SUCCEEDED(application->QueryInterface(IID_IShellDispatch2, shell.Out()));
 }
@@ -90,8 +90,8 @@ bool OpenThroughDesktopShell(const wchar_t* target)
                 AllowSetForegroundWindow(process);
             Argument none, verb(L"open"), show(long(SW_SHOWNORMAL));
             handed = verb.Value.vt == VT_BSTR &&
-                     SUCCEEDED(shell->ShellExecute(file, none.Value, none.Value, verb.Value,
-                                                   show.Value));
+                     SUCCEEDED(
+                         shell->ShellExecute(file, none.Value, none.Value, verb.Value, show.Value));
         }
         SysFreeString(file);
     }
@@ -104,6 +104,6 @@ bool OpenForUser(const wchar_t* target)
 {
     if (RunsElevated())
         return OpenThroughDesktopShell(target);
-    return reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", target, nullptr, L"",
-                                                   SW_SHOWNORMAL)) > 32;
+    return reinterpret_cast<INT_PTR>(
+               ShellExecuteW(nullptr, L"open", target, nullptr, L"", SW_SHOWNORMAL)) > 32;
 }
