@@ -10,6 +10,7 @@
 #include "resources/resource.h"
 #include "settings/settings_fixtures.h"
 #include "support/program_under_test.h"
+#include "support/raw_registry.h"
 
 namespace
 {
@@ -52,11 +53,14 @@ protected:
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox");
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, kEntryKey);
     }
-    // Links and the program group stay out of the shell folders.
+    // Links and the program group stay out of the shell folders. Started
+    // from another folder than its own, as an installer may start it.
     bool Start(ChildProcess& child, const wchar_t* options)
     {
-        return ProgramCopy::Start(child, L"/setup /noexplorer " + std::wstring(options));
+        return child.Start(L"\"" + Exe + L"\" /setup /noexplorer " + options,
+                           Elsewhere.Path().c_str());
     }
+    ScratchDir Elsewhere{L"elsewhere"};
 };
 
 TEST_F(SetupRoad, DialogsDrivenThroughToTheEnd)
@@ -73,7 +77,8 @@ TEST_F(SetupRoad, DialogsDrivenThroughToTheEnd)
     ASSERT_NO_FATAL_FAILURE(AcceptWithContextItems(child, settings, L"*.img", done));
     wchar_t shown[MAX_PATH] = L"";
     GetDlgItemTextW(done, IDC_DONE_FOLDER, shown, MAX_PATH);
-    EXPECT_EQ(0, lstrcmpiW(Folder.Path().c_str(), shown)) << "shown: " << shown;
+    EXPECT_EQ(0, lstrcmpiW(Folder.Path().c_str(), shown))
+        << "the program's folder, not the current directory; shown: " << shown;
     PostMessageW(done, WM_COMMAND, IDOK, 0);
     ASSERT_NO_FATAL_FAILURE(AnswerNotice(*this, child, done));
     EXPECT_EQ(0, child.Wait(30000));
@@ -86,11 +91,15 @@ TEST_F(SetupRoad, DialogsDrivenThroughToTheEnd)
     EXPECT_NE(L"<no key>", RawString(HKEY_LOCAL_MACHINE, kEntryKey, L"DisplayName"));
 }
 
+// The settings file beside the installer is copied before the first setting
+// is read: the previous owners are kept in it, and the uninstall that reads
+// it gives them back.
 TEST_F(SetupRoad, SilentMsiSetupShowsNothingWritesNoEntryAndCopiesTheSettingsFile)
 {
     ScratchDir archive(L"sfx");
-    WriteBytes(archive / L"Velnox.ini", "[first]\r\n");
+    WriteBytes(archive / L"Velnox.ini", "First=1\r\n");
     SetEnvironmentVariableW(L"sfxname", (archive / L"setup.exe").c_str());
+    RawSetString(HKEY_CLASSES_ROOT, L".vnx", nullptr, L"Other.vnx");
     {
         ChildProcess child;
         ASSERT_TRUE(Start(child, L"/msi /S /initA1D0M0P0S0"));
@@ -98,7 +107,26 @@ TEST_F(SetupRoad, SilentMsiSetupShowsNothingWritesNoEntryAndCopiesTheSettingsFil
     }
     EXPECT_EQ(L"Velnox", RawString(HKEY_CLASSES_ROOT, L".vnx", nullptr));
     EXPECT_EQ(L"<no key>", RawString(HKEY_LOCAL_MACHINE, kEntryKey, L"DisplayName"));
-    EXPECT_EQ("[first]\r\n", ReadBytes(Folder / L"velnox.ini"));
+    EXPECT_FALSE(Exists(Elsewhere / L"velnox.ini")) << "copied into the current directory";
+    const std::string bytes = ReadBytes(Folder / L"velnox.ini");
+    const std::wstring settings =
+        bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE'
+            ? std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2),
+                           (bytes.size() - 2) / 2)
+            : std::wstring(bytes.begin(), bytes.end());
+    EXPECT_NE(std::wstring::npos, settings.find(L"First=1")) << "the copied file is the one kept";
+    EXPECT_NE(std::wstring::npos, settings.find(L"Other.vnx")) << "no previous owner in the file";
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup"))
+        << "the previous owner went to the registry";
+
+    ASSERT_TRUE(WriteBytes(Folder / L"Uninstall.lst", "velnox.ini\r\nuninstall.exe\r\n"));
+    {
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(L"\"" + Exe + L"\" /S", Folder.Path().c_str()));
+        EXPECT_EQ(0, child.Wait(30000)) << "a box was left open";
+    }
+    EXPECT_TRUE(WaitForCleanup());
+    EXPECT_EQ(L"Other.vnx", RawString(HKEY_CLASSES_ROOT, L".vnx", nullptr));
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 // The setup dialogs driven for real: a thread timer runs one scripted step at
 // a time against the dialog that currently takes input.
+#include <exdisp.h>
+
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -8,12 +11,15 @@
 #include "integration/context_items_dialog.h"
 #include "integration/integration_fixture.h"
 #include "integration/settings_dialog.h"
+#include "integration/setup_road.h"
 #include "localization/help.h"
 #include "localization/lng_fixtures.h"
 #include "localization/messages.h"
+#include "platform/platform_probes.h"
 #include "resources/resource.h"
 #include "run/run_state.h"
 #include "settings/settings_store.h"
+#include "support/import_patch.h"
 #include "support/program_under_test.h"
 #include "tools/shell_recorder.h"
 
@@ -79,16 +85,67 @@ bool ReadsRightToLeft(HWND dialog, int id)
     return (GetWindowLongW(GetDlgItem(dialog, id), GWL_EXSTYLE) & WS_EX_RTLREADING) != 0;
 }
 
-INT_PTR Drive(const wchar_t* name, DLGPROC procedure, std::vector<Step> steps)
+INT_PTR Drive(const wchar_t* name, DLGPROC procedure, std::vector<Step> steps, LPARAM parameter = 0)
 {
     Steps = std::move(steps);
     NextStep = 0;
     IdleTicks = 0;
     const UINT_PTR timer = SetTimer(nullptr, 0, 30, RunNextStep);
-    const INT_PTR result = DialogBoxParamW(ResourceModule, name, nullptr, procedure, 0);
+    const INT_PTR result = DialogBoxParamW(ResourceModule, name, nullptr, procedure, parameter);
     KillTimer(nullptr, timer);
     EXPECT_EQ(Steps.size(), NextStep) << "steps left undone";
     return result;
+}
+
+// The whole setup road, its dialogs one after the other.
+void DriveSetupRoad(std::vector<Step> steps)
+{
+    Steps = std::move(steps);
+    NextStep = 0;
+    IdleTicks = 0;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 30, RunNextStep);
+    RunSetup();
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(Steps.size(), NextStep) << "steps left undone";
+}
+
+// What this process asked ShellExecuteW to open; the call goes on to the
+// real one, so the shell recorder sees it too.
+std::vector<std::wstring> Launched;
+void* RealShellExecute = nullptr;
+HINSTANCE WINAPI RecordShellExecute(HWND owner, const wchar_t* verb, const wchar_t* file,
+                                    const wchar_t* parameters, const wchar_t* directory, INT show)
+{
+    Launched.push_back(file != nullptr ? file : L"<null>");
+    return reinterpret_cast<decltype(&ShellExecuteW)>(RealShellExecute)(
+        owner, verb, file, parameters, directory, show);
+}
+
+// The elevation probe and the ShellExecuteW hook for one test.
+struct LaunchWatch
+{
+    LaunchWatch()
+    {
+        RealShellExecute = SwapImport("shell32.dll", "ShellExecuteW",
+                                      reinterpret_cast<void*>(&RecordShellExecute));
+        EXPECT_NE(nullptr, RealShellExecute) << "ShellExecuteW is not imported";
+        Launched.clear();
+    }
+    ~LaunchWatch()
+    {
+        if (RealShellExecute != nullptr)
+            SwapImport("shell32.dll", "ShellExecuteW", RealShellExecute);
+        ProbeCache.Elevated = Saved;
+    }
+    const int Saved = ProbeCache.Elevated;
+};
+
+std::wstring ProgramFolder()
+{
+    wchar_t folder[kPathChars];
+    GetModuleFileNameW(nullptr, folder, kPathChars);
+    RemoveNameFromPath(folder);
+    return folder;
 }
 
 Step Click(int id)
@@ -315,38 +372,55 @@ TEST_F(SetupDialogTest, MaskFieldReadsLeftToRightInARightToLeftLanguage)
 
 TEST_F(SetupDialogTest, CompletionDialogOpensTheLicenceTheWebAddressAndTheHelp)
 {
-    ScratchDir install(L"install"), language(L"lang"), bare(L"bare");
+    ScratchDir install(L"install"), language(L"lang"), bare(L"bare"), current(L"current");
     WriteBytes(install / L"license.txt", "licence\r\n");
     WriteBytes(language / L"license.txt", "Lizenz\r\n");
+    WriteBytes(current / L"license.txt", "elsewhere\r\n");
     wchar_t previous[kPathChars];
     GetCurrentDirectoryW(kPathChars, previous);
-    ASSERT_TRUE(SetCurrentDirectoryW(install.Path().c_str()));
+    // The dialog names the installation folder; the current directory is
+    // wherever the run was started.
+    ASSERT_TRUE(SetCurrentDirectoryW(current.Path().c_str()));
+    const LPARAM folder = reinterpret_cast<LPARAM>(install.Path().c_str());
     ShellRecorder shell;
+    LaunchWatch watch;
     ResetHelp();
     HtmlHelpStandIn = RecordHelp;
     HelpCalls.clear();
 
-    // The language folder's licence wins only when it has one.
-    const std::wstring expected[] = {install / L"license.txt", language / L"license.txt",
-                                     install / L"license.txt"};
-    const std::wstring folders[] = {L"", language.Path(), bare.Path()};
-    for (size_t row = 0; row < 3; ++row)
+    // The language folder's licence wins only when it has one, and never in
+    // an elevated run, which hands the opening to the desktop's shell.
+    const struct
     {
-        if (!folders[row].empty())
+        int Elevated;
+        const std::wstring Folder;
+        const std::wstring Expected;
+    } rows[] = {{0, L"", install / L"license.txt"},
+                {0, language.Path(), language / L"license.txt"},
+                {0, bare.Path(), install / L"license.txt"},
+                {1, language.Path(), install / L"license.txt"}};
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        ProbeCache.Elevated = rows[row].Elevated;
+        Launched.clear();
+        if (!rows[row].Folder.empty())
             RawSet(HKEY_CURRENT_USER, L"Software\\Velnox\\General", L"LanguageFolder", REG_SZ,
-                   folders[row].c_str(), DWORD((folders[row].size() + 1) * sizeof(wchar_t)));
-        Drive(L"DONEDLG", CompletionDialog, {Click(IDC_DONE_LICENSE), Command(IDOK)});
+                   rows[row].Folder.c_str(),
+                   DWORD((rows[row].Folder.size() + 1) * sizeof(wchar_t)));
+        Drive(L"DONEDLG", CompletionDialog, {Click(IDC_DONE_LICENSE), Command(IDOK)}, folder);
+        EXPECT_EQ(rows[row].Elevated ? 0u : 1u, Launched.size()) << "row " << row;
         const std::vector<std::wstring> opened = shell.Opened(row + 1);
         ASSERT_EQ(row + 1, opened.size()) << "row " << row;
-        EXPECT_EQ(0, lstrcmpiW(expected[row].c_str(), opened[row].c_str()))
+        EXPECT_EQ(0, lstrcmpiW(rows[row].Expected.c_str(), opened[row].c_str()))
             << "row " << row << " opened " << testing::PrintToString(opened[row]);
     }
 
+    ProbeCache.Elevated = 0;
     Drive(L"DONEDLG", CompletionDialog,
-          {Click(IDC_DONE_WEBSITE), Click(IDC_DONE_HELP), Command(IDOK)});
-    const std::vector<std::wstring> opened = shell.Opened(4);
-    ASSERT_EQ(4u, opened.size());
-    EXPECT_EQ(std::wstring(MessageText(MSG_WEB_ADDRESS)), opened[3]);
+          {Click(IDC_DONE_WEBSITE), Click(IDC_DONE_HELP), Command(IDOK)}, folder);
+    const std::vector<std::wstring> opened = shell.Opened(ARRAYSIZE(rows) + 1);
+    ASSERT_EQ(ARRAYSIZE(rows) + 1, opened.size());
+    EXPECT_EQ(std::wstring(MessageText(MSG_WEB_ADDRESS)), opened.back());
     ASSERT_EQ(1u, HelpCalls.size());
     EXPECT_EQ(std::wstring(HelpFilePath), HelpCalls[0].first) << "the help file itself";
     EXPECT_EQ(1u, HelpCalls[0].second) << "opened at its contents";
@@ -356,39 +430,111 @@ TEST_F(SetupDialogTest, CompletionDialogOpensTheLicenceTheWebAddressAndTheHelp)
     SetCurrentDirectoryW(previous);
 }
 
+// A desktop without its shell: the shell's window list cannot be made.
+void* RealCoCreateInstance = nullptr;
+HRESULT WINAPI NoShellWindows(REFCLSID type, IUnknown* outer, DWORD context, REFIID id, void** out)
+{
+    if (IsEqualCLSID(type, CLSID_ShellWindows))
+    {
+        *out = nullptr;
+        return REGDB_E_CLASSNOTREG;
+    }
+    return reinterpret_cast<decltype(&CoCreateInstance)>(RealCoCreateInstance)(type, outer, context,
+                                                                               id, out);
+}
+
+// Every launch of the setup road (the web address, the program group): an
+// elevated run never calls ShellExecuteW, whose verbs the user can override;
+// the desktop's shell opens them at the user's own rights, and without one
+// nothing is opened.
+TEST_F(SetupDialogTest, SetupRoadLaunchesThroughTheUserShellWhenElevated)
+{
+    ScratchDir group(L"group");
+    ShellRecorder shell;
+    LaunchWatch watch;
+    SetInit(L"A10D0M0P0S0");
+    const struct
+    {
+        int Elevated;
+        bool Desktop;
+    } rows[] = {{0, true}, {1, true}, {1, false}};
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        ProbeCache.Elevated = rows[row].Elevated;
+        Launched.clear();
+        shell.Forget();
+        if (!rows[row].Desktop)
+            RealCoCreateInstance = SwapImport("ole32.dll", "CoCreateInstance",
+                                              reinterpret_cast<void*>(&NoShellWindows));
+        std::vector<Step> steps = {Command(IDOK),
+                                   [&](HWND)
+                                   {
+                                       // As if the settings had made a program group.
+                                       CopyStringCut(RunState.ProgramGroupPath,
+                                                     group.Path().c_str());
+                                   },
+                                   Click(IDC_DONE_WEBSITE), Command(IDOK)};
+        if (IsWow64())
+            steps.push_back(Command(IDOK)); // the note for 64-bit Windows
+        DriveSetupRoad(steps);
+        if (!rows[row].Desktop)
+            SwapImport("ole32.dll", "CoCreateInstance", RealCoCreateInstance);
+        std::vector<std::wstring> expected = {MessageText(MSG_WEB_ADDRESS), group.Path()};
+        EXPECT_EQ(rows[row].Elevated ? std::vector<std::wstring>() : expected, Launched)
+            << "row " << row;
+        if (!rows[row].Desktop)
+            expected.clear();
+        // A late opening has time to be written.
+        std::vector<std::wstring> opened = shell.Opened(2, expected.empty() ? 3000 : 60000);
+        // Two processes of the shell may finish in either order.
+        std::sort(opened.begin(), opened.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(expected.size(), opened.size()) << "row " << row;
+        for (size_t i = 0; i < expected.size() && i < opened.size(); ++i)
+            EXPECT_EQ(0, lstrcmpiW(expected[i].c_str(), opened[i].c_str()))
+                << "row " << row << " opened " << testing::PrintToString(opened[i]);
+    }
+}
+
 TEST_F(SetupDialogTest, CompletionDialogShowsTheFolderAndClosesItselfWhenSilent)
 {
-    wchar_t folder[kPathChars];
-    GetCurrentDirectoryW(kPathChars, folder);
+    ScratchDir current(L"current");
+    wchar_t previous[kPathChars];
+    GetCurrentDirectoryW(kPathChars, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(current.Path().c_str()));
+    const std::wstring folder = ProgramFolder();
     Drive(L"DONEDLG", CompletionDialog,
           {[&](HWND dialog)
            {
                wchar_t shown[kPathChars];
                GetDlgItemTextW(dialog, IDC_DONE_FOLDER, shown, kPathChars);
-               EXPECT_STREQ(folder, shown);
+               EXPECT_EQ(folder, shown) << "not the current directory";
            },
            Command(IDCANCEL)});
+    SetCurrentDirectoryW(previous);
     RunState.Silent = true;
     EXPECT_EQ(1, Drive(L"DONEDLG", CompletionDialog, {}));
 }
 
 TEST_F(SetupDialogTest, SetupFilesCopiedFromBesideTheArchiveButNeverOverAnExistingOne)
 {
-    ScratchDir archive(L"sfx"), install(L"install");
+    ScratchDir archive(L"sfx"), install(L"install"), current(L"current");
     wchar_t previous[kPathChars];
     GetCurrentDirectoryW(kPathChars, previous);
-    SetCurrentDirectoryW(install.Path().c_str());
+    SetCurrentDirectoryW(current.Path().c_str());
     WriteBytes(archive / L"Velnox.ini", "[a]\r\n");
+    const wchar_t* folder = install.Path().c_str();
 
     SetEnvironmentVariableW(L"sfxname", nullptr);
-    CopySetupFiles();
+    EXPECT_FALSE(CopySetupFiles(folder));
     EXPECT_FALSE(Exists(install / L"velnox.ini"));
 
     SetEnvironmentVariableW(L"sfxname", (archive / L"setup.exe").c_str());
-    CopySetupFiles();
+    EXPECT_TRUE(CopySetupFiles(folder));
     EXPECT_EQ("[a]\r\n", ReadBytes(install / L"velnox.ini"));
+    EXPECT_FALSE(Exists(current / L"velnox.ini")) << "the current directory is not the folder";
     WriteBytes(archive / L"Velnox.ini", "[b]\r\n");
-    CopySetupFiles();
+    EXPECT_FALSE(CopySetupFiles(folder));
     EXPECT_EQ("[a]\r\n", ReadBytes(install / L"velnox.ini"));
 
     SetEnvironmentVariableW(L"sfxname", nullptr);

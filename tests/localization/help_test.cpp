@@ -1,5 +1,5 @@
 // Help: the text the HTML Help engine receives, the language folder's help
-// file, and the one retry through the short path.
+// file (not in an elevated run), and the one retry through the short path.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 
 #include "files/path_names.h"
 #include "localization/help.h"
+#include "platform/platform_probes.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -71,28 +72,41 @@ TEST_F(HelpTest, TopicPageOrContentsOfTheHelpFile)
     EXPECT_EQ(1u, Calls[1].Command);
 }
 
-TEST_F(HelpTest, HelpFileOfTheLanguageFolderWins)
+// A help file runs script in the process that shows it: an elevated run
+// shows only the program folder's, never one the user put elsewhere.
+TEST_F(HelpTest, HelpFileOfTheLanguageFolderWinsOnlyWhenNotElevated)
 {
     ScratchDir folder(L"help");
     HANDLE chm = CreateFileW((folder / L"velnox.chm").c_str(), GENERIC_WRITE, 0, nullptr,
                              CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(chm, INVALID_HANDLE_VALUE);
     CloseHandle(chm);
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kGeneralKey, 0, nullptr, 0,
-                                             KEY_SET_VALUE, nullptr, &key, nullptr));
-    const std::wstring value = folder.Path();
-    RegSetValueExW(key, L"LanguageFolder", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
+    const int saved = ProbeCache.Elevated;
+    for (int elevated = 0; elevated < 2; ++elevated)
+    {
+        ProbeCache.Elevated = elevated;
+        ResetHelp();
+        Calls.clear();
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kGeneralKey, 0, nullptr, 0,
+                                                 KEY_SET_VALUE, nullptr, &key, nullptr));
+        const std::wstring value = folder.Path();
+        RegSetValueExW(key, L"LanguageFolder", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
 
-    ShowHelp(L"HELPIntegrationSettings");
-    // The path stays fixed for later requests.
-    RegDeleteKeyW(HKEY_CURRENT_USER, kGeneralKey);
-    ShowHelp(nullptr);
-    ASSERT_EQ(2u, Calls.size());
-    EXPECT_EQ(folder / L"velnox.chm" + L"::/html/HELPIntegrationSettings.htm", Calls[0].File);
-    EXPECT_EQ(folder / L"velnox.chm", Calls[1].File);
+        ShowHelp(L"HELPIntegrationSettings");
+        // The path stays fixed for later requests.
+        RegDeleteKeyW(HKEY_CURRENT_USER, kGeneralKey);
+        ShowHelp(nullptr);
+        const std::wstring file = elevated ? OwnFolder() + L"velnox.chm" : folder / L"velnox.chm";
+        ASSERT_EQ(2u, Calls.size()) << "elevated " << elevated;
+        EXPECT_EQ(file + L"::/html/HELPIntegrationSettings.htm", Calls[0].File)
+            << "elevated " << elevated;
+        EXPECT_EQ(file, Calls[1].File) << "elevated " << elevated;
+    }
+    ProbeCache.Elevated = saved;
 }
 
 TEST_F(HelpTest, RefusedDisplayOfAnAnsiPathIsNotRetried)

@@ -160,6 +160,19 @@ TEST_F(MessagesTest, ModuleBesideProgramThenReleased)
     ASSERT_TRUE(LanguageModule.IsLoaded());
     EXPECT_EQ(Program, ProgramModule);
     EXPECT_NE(Program, ResourceModule);
+    // Held against writes while it is loaded: cut short under the program,
+    // the next lookup would fault.
+    const std::wstring module = folder / L"vnxlng.dll";
+    auto openForWrite = [&]
+    {
+        HANDLE file = CreateFileW(module.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        return file != INVALID_HANDLE_VALUE;
+    };
+    EXPECT_FALSE(openForWrite());
     EXPECT_STREQ(L"Velnox entfernen", MessageText(MSG_UNINSTALL_CAPTION));
     // Not in the module: the program's own text.
     EXPECT_EQ(ResourceText(Program, MSG_ASK_UNINSTALL), MessageText(MSG_ASK_UNINSTALL));
@@ -173,6 +186,7 @@ TEST_F(MessagesTest, ModuleBesideProgramThenReleased)
 
     LanguageModule.Release();
     EXPECT_FALSE(LanguageModule.IsLoaded());
+    EXPECT_TRUE(openForWrite()) << "released";
     EXPECT_EQ(Program, ResourceModule);
     EXPECT_EQ(ResourceText(Program, MSG_UNINSTALL_CAPTION), MessageText(MSG_UNINSTALL_CAPTION));
     LanguageModule.Release();

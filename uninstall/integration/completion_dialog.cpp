@@ -1,13 +1,12 @@
 #include "integration/completion_dialog.h"
 
-#include <shellapi.h>
-
 #include "common/strings.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
 #include "localization/dialog_handler.h"
 #include "localization/help.h"
 #include "localization/messages.h"
+#include "platform/desktop_launch.h"
 #include "platform/platform_probes.h"
 #include "resources/resource.h"
 #include "run/run_state.h"
@@ -17,29 +16,47 @@ namespace
 
 const wchar_t kSettingsFileName[] = L"velnox.ini";
 
+// The folder the dialog names, for its licence button.
+wchar_t InstallFolder[kPathChars];
+
 void OpenLicence()
 {
     wchar_t path[kPathChars];
-    if (!GetCurrentDir(path))
-        path[0] = 0;
-    // A licence in the user's language folder wins. Cut, the name would open
-    // another file.
-    if (AddEndSlash(path) && AppendString(path, L"license.txt") &&
-        RedirectToLanguageFolder(path, path, kPathChars))
-        ShellExecuteW(nullptr, L"open", path, nullptr, L"", SW_SHOWNORMAL);
+    // A licence in the user's language folder wins, but never in an
+    // elevated run, where the user could make it anything. Cut, the name
+    // would open another file.
+    if (InstallFolder[0] != 0 && CopyString(path, InstallFolder) && AddEndSlash(path) &&
+        AppendString(path, L"license.txt") &&
+        (RunsElevated() || RedirectToLanguageFolder(path, path, kPathChars)))
+        OpenForUser(path);
 }
 
 } // namespace
 
-void CopySetupFiles()
+bool GetProgramFolder(wchar_t (&folder)[kPathChars])
+{
+    const DWORD length = GetModuleFileNameW(nullptr, folder, kPathChars);
+    if (length == 0 || length >= kPathChars)
+    {
+        folder[0] = 0;
+        return false;
+    }
+    RemoveNameFromPath(folder);
+    return true;
+}
+
+bool CopySetupFiles(const wchar_t* folder)
 {
     wchar_t source[kPathChars];
     const DWORD length = GetEnvironmentVariableW(L"sfxname", source, kPathChars);
     if (length == 0 || length >= kPathChars)
-        return;
-    // Cut, the name would copy another file as the settings.
-    if (SetName(source, kSettingsFileName) && FileExists(source))
-        CopyFileW(source, kSettingsFileName, TRUE);
+        return false;
+    // Cut, either name would copy another file as the settings, or to
+    // another place.
+    wchar_t target[kPathChars];
+    return folder != nullptr && *folder != 0 && SetName(source, kSettingsFileName) &&
+           JoinPath(folder, kSettingsFileName, target) && FileExists(source) &&
+           CopyFileW(source, target, TRUE);
 }
 
 INT_PTR CALLBACK CompletionDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -53,10 +70,12 @@ INT_PTR CALLBACK CompletionDialog(HWND dialog, UINT message, WPARAM wParam, LPAR
         SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(RunState.AppIcon));
         SendDlgItemMessageW(dialog, IDC_DONE_HEADING, WM_SETFONT,
                             reinterpret_cast<WPARAM>(RunState.BoldFont), FALSE);
-        wchar_t folder[kPathChars];
-        if (!GetCurrentDir(folder))
-            folder[0] = 0;
-        SetDlgItemTextW(dialog, IDC_DONE_FOLDER, folder);
+        const wchar_t* folder = reinterpret_cast<const wchar_t*>(lParam);
+        if (folder == nullptr)
+            GetProgramFolder(InstallFolder);
+        else if (!CopyString(InstallFolder, folder))
+            InstallFolder[0] = 0;
+        SetDlgItemTextW(dialog, IDC_DONE_FOLDER, InstallFolder);
         if (RunState.Silent)
             SendMessageW(dialog, WM_COMMAND, IDOK, 0);
         return TRUE;
@@ -75,8 +94,7 @@ INT_PTR CALLBACK CompletionDialog(HWND dialog, UINT message, WPARAM wParam, LPAR
             OpenLicence();
             break;
         case IDC_DONE_WEBSITE:
-            ShellExecuteW(nullptr, L"open", MessageWebAddress(MSG_WEB_ADDRESS), nullptr, L"",
-                          SW_SHOWNORMAL);
+            OpenForUser(MessageWebAddress(MSG_WEB_ADDRESS));
             break;
         }
         return TRUE;

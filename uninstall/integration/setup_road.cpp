@@ -2,15 +2,15 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include "files/file_system.h"
 #include "integration/completion_dialog.h"
 #include "integration/settings_dialog.h"
 #include "localization/messages.h"
+#include "platform/desktop_launch.h"
 #include "platform/platform_probes.h"
 #include "resources/resource.h"
 #include "run/run_state.h"
+#include "settings/portable_settings.h"
 
 namespace
 {
@@ -21,13 +21,27 @@ void OpenProgramGroup()
         RunState.NoExplorer)
         return;
     if (FileExists(RunState.ProgramGroupPath))
-        ShellExecuteW(nullptr, L"open", RunState.ProgramGroupPath, nullptr, L"", SW_SHOWNORMAL);
+        OpenForUser(RunState.ProgramGroupPath);
+}
+
+// A settings file from beside the installer must be in place before the
+// first setting is read, so that the whole run, and every later one, keeps
+// its settings and the saved previous owners in the same store.
+void CopySettingsFileFirst(const wchar_t* programFolder)
+{
+    if (!CopySetupFiles(programFolder) || !Portable.Attempted)
+        return;
+    // Looked for before the copy: the store looks again at its next request.
+    FreePortableSettings();
 }
 
 } // namespace
 
 void RunSetup()
 {
+    wchar_t programFolder[kPathChars];
+    GetProgramFolder(programFolder);
+    CopySettingsFileFirst(programFolder);
     const INT_PTR result = DialogBoxParamW(DialogModule(L"SETUPDLG"), L"SETUPDLG", nullptr,
                                            IntegrationSettingsDialog, 0);
     if (result == 0)
@@ -38,10 +52,10 @@ void RunSetup()
         RunState.ExitCode = 1;
         return;
     }
-    CopySetupFiles();
     if (!RunState.MsiMode)
     {
-        DialogBoxParamW(DialogModule(L"DONEDLG"), L"DONEDLG", nullptr, CompletionDialog, 0);
+        DialogBoxParamW(DialogModule(L"DONEDLG"), L"DONEDLG", nullptr, CompletionDialog,
+                        reinterpret_cast<LPARAM>(programFolder));
         if (IsWow64() && !RunState.Silent && !IsNativeIa64())
             ShowMessageBox(nullptr, MessageText(MSG_WOW64_INFO), MessageText(MSG_WOW64_CAPTION),
                            MB_ICONINFORMATION);

@@ -1,9 +1,9 @@
 #pragma once
 // integration/: the setup road: options, its dialogs, everything setup writes.
 //
-// The setup road as the entry point runs it: the settings dialog, the copied
-// settings file, the completion dialog, the note for 64-bit Windows and the
-// program group opened in Explorer.
+// The setup road as the entry point runs it: the settings file copied from
+// beside the installer, the settings dialog, the completion dialog, the note
+// for 64-bit Windows and the program group opened for the user.
 
 // Reads and sets the run's state; ExitCode is 1 when the settings dialog was
 // cancelled or could not be shown.

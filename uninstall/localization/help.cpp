@@ -22,10 +22,13 @@ HtmlHelpFunction HtmlHelp = nullptr;
 bool Retried = false;
 
 // programPath with its name part replaced by the help file's name, from the
-// language folder when it is there; empty when that name does not fit.
+// language folder when it is there; empty when that name does not fit. A
+// help file runs script in the process that shows it: an elevated run shows
+// only the program folder's, which the user cannot replace.
 void ComposeHelpPath(wchar_t (&path)[kPathChars])
 {
-    if (!SetName(path, L"velnox.chm") || !RedirectToLanguageFolder(path, path, kPathChars))
+    if (!SetName(path, L"velnox.chm") ||
+        (!RunsElevated() && !RedirectToLanguageFolder(path, path, kPathChars)))
         path[0] = 0;
 }
 

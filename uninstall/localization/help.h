@@ -1,6 +1,7 @@
 #pragma once
-// The program's help: "velnox.chm" beside the program or in the language
-// folder, shown by the HTML Help engine of Windows.
+// The program's help: "velnox.chm" beside the program or, in a run that is
+// not elevated, in the language folder, shown by the HTML Help engine of
+// Windows.
 #include <windows.h>
 
 #include "files/path_names.h"

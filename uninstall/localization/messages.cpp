@@ -6,6 +6,7 @@
 #include "files/file_system.h"
 #include "files/path_names.h"
 #include "localization/language_file.h"
+#include "platform/platform_probes.h"
 #include "platform/visual_styles.h"
 
 #include <cwchar>
@@ -70,6 +71,25 @@ bool IsWholeImage(const wchar_t* path)
             return false;
     }
     return true;
+}
+
+// The module mapped as an image of resources and held against writes while
+// it is loaded: cut short under the running program, a resource lookup would
+// fault. Systems that know neither flag refuse them as a bad parameter; only
+// there is it mapped as a plain data file.
+HMODULE LoadHeldResourceModule(const wchar_t* path)
+{
+    HMODULE library = LoadLibraryExW(
+        path, nullptr, LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (library == nullptr && GetLastError() == ERROR_INVALID_PARAMETER)
+        library = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    // Checked after loading: held, the file can no longer be cut short.
+    if (library != nullptr && !IsWholeImage(path))
+    {
+        FreeLibrary(library);
+        library = nullptr;
+    }
+    return library;
 }
 
 } // namespace
@@ -138,15 +158,16 @@ void LanguageLibrary::OpenBeside(HINSTANCE instance, const wchar_t* programPath)
     // The module's name must fit whole beside the program: cut, it would be
     // another file.
     wchar_t path[kPathChars];
+    const bool asData = CanLoadAsDataFile();
+    // Where the module would be loaded as code, an elevated run takes none
+    // from the user's language folder.
     if (programPath[0] != 0 && CopyString(path, programPath) && SetName(path, L"vnxlng.dll") &&
-        RedirectToLanguageFolder(path, path, kPathChars))
+        ((!asData && RunsElevated()) || RedirectToLanguageFolder(path, path, kPathChars)))
     {
-        if (!IsWholeImage(path))
-            library = nullptr;
-        else if (CanLoadAsDataFile())
-            library = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        if (!asData)
+            library = IsWholeImage(path) ? LoadLibraryW(path) : nullptr;
         else
-            library = LoadLibraryW(path);
+            library = LoadHeldResourceModule(path);
     }
     Loaded = library != nullptr;
     ResourceModule = Loaded ? library : instance;

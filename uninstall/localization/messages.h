@@ -17,7 +17,8 @@ extern HINSTANCE ProgramModule;
 class LanguageLibrary
 {
 public:
-    // Loads "vnxlng.dll" beside the program (or from the language folder).
+    // Loads "vnxlng.dll" beside the program (or from the language folder) as
+    // resources only, held against writes while it is loaded.
     void Open(HINSTANCE instance);
     // The same, with the program's full file name given.
     void OpenBeside(HINSTANCE instance, const wchar_t* programPath);
