@@ -398,6 +398,19 @@ TEST(CleanupBatchTest, LineForLine)
     ASSERT_TRUE(write(L"C:\\Vx\\uninstall.exe", L"C:\\Vx", true));
     EXPECT_EQ(head, ReadBytes(batch));
 
+    // A program renamed in place is only deleted: a copy in the cleanup
+    // folder runs for the wait, and goes last.
+    DeleteFileW(batch.c_str());
+    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"C:\\Vx\\Uninstall_Vnx_0.tmp", L"C:\\Vx", false,
+                                  L"C:\\T\\uninstall.exe"));
+    std::string renamed;
+    for (int i = 0; i < 5; ++i)
+        renamed += "del \"C:\\Vx\\Uninstall_Vnx_0.tmp\"\r\nrd \"C:\\Vx\"\r\n"
+                   "if not exist \"C:\\Vx\\Uninstall_Vnx_0.tmp\" goto done\r\n";
+    EXPECT_EQ("\"C:\\T\\uninstall.exe\" /wait\r\n" + renamed +
+                  ":done\r\ndel \"C:\\T\\uninstall.exe\"\r\n",
+              ReadBytes(batch));
+
     // A drive root keeps its backslash; "%" would start a variable.
     ASSERT_TRUE(write(L"X:\\uninstall.exe", L"X:\\", true));
     EXPECT_NE(std::string::npos, ReadBytes(batch).find("rd \"X:\\\"\r\n"));
@@ -498,6 +511,20 @@ struct FolderHooks
     }
 };
 
+void* RealMoveFileEx = nullptr;
+
+// A move out of the file's own folder fails, as one to another volume does.
+BOOL WINAPI MoveWithinFolderOnly(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    const std::wstring source(from), target(to);
+    if (source.substr(0, source.rfind(L'\\')) != target.substr(0, target.rfind(L'\\')))
+    {
+        SetLastError(ERROR_NOT_SAME_DEVICE);
+        return FALSE;
+    }
+    return reinterpret_cast<decltype(&MoveFileExW)>(RealMoveFileEx)(from, to, flags);
+}
+
 // Wine keeps no file access lists, so the one the folder is made with is
 // read where the program hands it over.
 TEST(CleanupBatchTest, TheBatchFolderIsNewUnguessableAndClosedToOthers)
@@ -569,6 +596,44 @@ TEST(CleanupBatchTest, TheBatchFolderIsNewUnguessableAndClosedToOthers)
         const bool madeSwapped = swapped.Create(temp.c_str());
         EXPECT_FALSE(madeSwapped && Exists(std::wstring(swapped.Path()) + L"\\planted"));
         swapped.Discard();
+    }
+
+    // The program leaves its folder for the cleanup folder; one that cannot
+    // leave its volume takes an unguessable name beside itself, and a copy
+    // in the cleanup folder runs for the wait.
+    for (const bool sameVolume : {true, false})
+    {
+        const std::wstring program = scratch / L"uninstall.exe";
+        ASSERT_TRUE(WriteBytes(program, "MZ program"));
+        CleanupFolder cleanup;
+        ASSERT_TRUE(cleanup.Create(temp.c_str()));
+        const std::wstring inCleanup = std::wstring(cleanup.Path()) + L"\\uninstall.exe";
+        if (!sameVolume)
+            RealMoveFileEx = SwapImport("kernel32.dll", "MoveFileExW",
+                                        reinterpret_cast<void*>(&MoveWithinFolderOnly));
+        ProgramAside aside;
+        const bool moved = MoveProgramAside(cleanup, program.c_str(), aside);
+        if (!sameVolume)
+            SwapImport("kernel32.dll", "MoveFileExW", RealMoveFileEx);
+        ASSERT_TRUE(moved) << sameVolume;
+        EXPECT_FALSE(Exists(program)) << sameVolume;
+        EXPECT_EQ("MZ program", ReadBytes(aside.Moved)) << sameVolume;
+        const std::wstring movedTo = aside.Moved;
+        if (sameVolume)
+        {
+            EXPECT_EQ(inCleanup, movedTo);
+            EXPECT_STREQ(L"", aside.Waiter);
+        }
+        else
+        {
+            EXPECT_EQ(scratch / L"Uninstall_Vnx_", movedTo.substr(0, movedTo.rfind(L'_') + 1));
+            EXPECT_EQ(L".tmp", movedTo.substr(movedTo.size() - 4));
+            EXPECT_EQ(inCleanup, std::wstring(aside.Waiter));
+            EXPECT_EQ("MZ program", ReadBytes(aside.Waiter));
+            DeleteFileW(aside.Waiter);
+        }
+        DeleteFileW(aside.Moved);
+        cleanup.Discard();
     }
 
     // Where a run makes it: an elevated run in the Windows temporary folder,

@@ -445,6 +445,14 @@ void ShowError(const wchar_t* text)
                        MB_ICONERROR | MB_SETFOREGROUND);
 }
 
+void ReportNoList()
+{
+    RunState.ExitCode = kExitNoList;
+    wchar_t error[200];
+    MessageWithArgument(MSG_NO_FILE_LIST, kListName, error);
+    ShowError(error);
+}
+
 // The program and its folder stay; under /S the exit code says so.
 void ReportNotRemoved(CleanupFolder& cleanup, const wchar_t* programPath)
 {
@@ -507,44 +515,6 @@ bool CopyProgram(const wchar_t* programPath, const wchar_t* copyPath)
     if (!copied)
         DeleteFileW(copyPath);
     return copied;
-}
-
-// Where the program went before the command processor deletes it.
-struct ProgramAside
-{
-    wchar_t Moved[kPathChars];
-    wchar_t Waiter[kPathChars]; // a copy run for the wait, or empty
-};
-
-// The running program leaves its folder, so that the batch file names only
-// what this run leaves: a program that a new installation puts into the
-// folder meanwhile stays.
-bool MoveProgramAside(const CleanupFolder& cleanup, const wchar_t* programPath,
-                      ProgramAside& aside)
-{
-    aside.Waiter[0] = 0;
-    if (!JoinPath(cleanup.Path(), PointToName(programPath), aside.Moved))
-        return false;
-    // A running program can be renamed within its volume.
-    if (MoveFileExW(programPath, aside.Moved, 0))
-    {
-        if (TakeCleanupAccess(aside.Moved))
-            return true;
-        MoveFileExW(aside.Moved, programPath, 0);
-        return false;
-    }
-    // On another volume it takes a name beside it that no installation
-    // uses, and the batch file waits through a copy in the cleanup folder:
-    // nothing in the program's folder is run.
-    wchar_t name[64];
-    if (!CopyString(aside.Waiter, aside.Moved) || !CopyString(aside.Moved, programPath) ||
-        !RandomFolderName(name) || !AppendString(name, L".tmp") || !SetName(aside.Moved, name) ||
-        !CopyProgram(programPath, aside.Waiter))
-        return false;
-    if (MoveFileExW(programPath, aside.Moved, 0))
-        return true;
-    DeleteFileW(aside.Waiter);
-    return false;
 }
 
 void PutProgramBack(const wchar_t* programPath, const ProgramAside& aside)
@@ -781,6 +751,34 @@ void CleanupFolder::Discard()
     RemoveDirectoryW(path_);
 }
 
+bool MoveProgramAside(const CleanupFolder& cleanup, const wchar_t* programPath,
+                      ProgramAside& aside)
+{
+    aside.Waiter[0] = 0;
+    if (!JoinPath(cleanup.Path(), PointToName(programPath), aside.Moved))
+        return false;
+    // A running program can be renamed within its volume.
+    if (MoveFileExW(programPath, aside.Moved, 0))
+    {
+        if (TakeCleanupAccess(aside.Moved))
+            return true;
+        MoveFileExW(aside.Moved, programPath, 0);
+        return false;
+    }
+    // On another volume it takes a name beside it that no installation
+    // uses, and the batch file waits through a copy in the cleanup folder:
+    // nothing in the program's folder is run.
+    wchar_t name[64];
+    if (!CopyString(aside.Waiter, aside.Moved) || !CopyString(aside.Moved, programPath) ||
+        !RandomFolderName(name) || !AppendString(name, L".tmp") || !SetName(aside.Moved, name) ||
+        !CopyProgram(programPath, aside.Waiter))
+        return false;
+    if (MoveFileExW(programPath, aside.Moved, 0))
+        return true;
+    DeleteFileW(aside.Waiter);
+    return false;
+}
+
 bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, const wchar_t* folder,
                        bool silent, const wchar_t* waiterPath)
 {
@@ -853,7 +851,12 @@ void RunUninstall()
     if (!slash)
         return;
     slash[(slash > folder && slash[-1] == L':') ? 1 : 0] = 0;
-    SetCurrentDirectoryW(folder);
+    // The list is opened there by its name alone.
+    if (!SetCurrentDirectoryW(folder))
+    {
+        ReportNoList();
+        return;
+    }
     // The listed names are joined to it: cut, they would name other files.
     if (!AddEndSlash(folder))
         return;
@@ -867,6 +870,10 @@ void RunUninstall()
     wchar_t commandProcessor[kPathChars];
     if (!list.Get() && !RunState.MsiMode && OnlyTheProgramIsLeft(folder, programPath))
     {
+        // A run before this one has taken the program away already; its
+        // command processor deletes it.
+        if (GetFileAttributesW(programPath) == INVALID_FILE_ATTRIBUTES)
+            return;
         if (!CommandProcessor(commandProcessor) || !cleanup.CreateForThisRun() ||
             !HandOverToCommandProcessor(cleanup, commandProcessor, programPath, folder))
             ReportNotRemoved(cleanup, programPath);
@@ -874,10 +881,7 @@ void RunUninstall()
     }
     if (!list.Get() || !ListReadsToItsEnd(list.Get()))
     {
-        RunState.ExitCode = kExitNoList;
-        wchar_t error[200];
-        MessageWithArgument(MSG_NO_FILE_LIST, kListName, error);
-        ShowError(error);
+        ReportNoList();
         return;
     }
     // Nothing is removed before the end is known to be reachable.

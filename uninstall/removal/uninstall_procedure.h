@@ -62,6 +62,21 @@ private:
     wchar_t path_[kPathChars];
 };
 
+// Where the running program goes before the batch file deletes it, so that
+// the batch file names only what this run leaves: a program that a new
+// installation puts into its folder meanwhile stays. It moves into the
+// cleanup folder under its own name and takes the folder's access list; one
+// that cannot leave its volume is renamed beside itself to a name no
+// installation uses, and a copy written from the open program file into the
+// cleanup folder (Waiter) runs for the batch file's wait instead.
+struct ProgramAside
+{
+    wchar_t Moved[kPathChars];
+    wchar_t Waiter[kPathChars]; // empty when the program itself moved
+};
+bool MoveProgramAside(const CleanupFolder& cleanup, const wchar_t* programPath,
+                      ProgramAside& aside);
+
 // The cleanup batch file for the program at programPath in folder (no end
 // slash except at a drive root), created new at batchPath: a file or link
 // already there is left as it is and the result is false. A path that would
