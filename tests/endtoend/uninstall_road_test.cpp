@@ -122,9 +122,9 @@ TEST_F(UninstallRoad, NoAtTheQuestionChangesNothing)
 
 // A list that is missing stops the run before anything goes, with exit code
 // 2; a silent run shows no box, an interactive one says what is missing. A
-// folder that holds nothing but the program, with no installed-programs
-// entry, is what a run stopped after the list went leaves: the program then
-// deletes itself.
+// folder that holds nothing but the program (and files that wait for the
+// restart), with no installed-programs entry, is what a run stopped after
+// the list went leaves: the program then deletes itself.
 TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
 {
     const wchar_t entryKey[] =
@@ -132,23 +132,25 @@ TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
     const struct
     {
         const wchar_t* Options;
-        bool OtherFile; // "Velnox.exe" beside the program
-        bool Entry;     // the installed-programs entry
+        const wchar_t* OtherFile; // beside the program
+        bool Entry;               // the installed-programs entry
         long ExitCode;
     } rows[] = {
-        {L" /S", true, false, 2},
-        {L"", true, false, 2},
-        {L" /S", false, true, 2},
-        {L" /S", false, false, 0},
+        {L" /S", L"Velnox.exe", false, 2},
+        {L"", L"Velnox.exe", false, 2},
+        {L" /S", nullptr, true, 2},
+        {L" /S", nullptr, false, 0},
+        {L" /S", L"vnxext.dll.0.tmp", false, 0},
     };
     for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
     {
         CreateDirectoryW(folder.c_str(), nullptr);
         ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE)) << "row " << row;
-        DeleteFileW((folder + L"\\Velnox.exe").c_str());
+        if (row > 0 && rows[row - 1].OtherFile)
+            DeleteFileW((folder + L"\\" + rows[row - 1].OtherFile).c_str());
         if (rows[row].OtherFile)
         {
-            ASSERT_TRUE(WriteBytes(folder + L"\\Velnox.exe", "x"));
+            ASSERT_TRUE(WriteBytes(folder + L"\\" + rows[row].OtherFile, "x"));
         }
         if (rows[row].Entry)
             RawSet(HKEY_LOCAL_MACHINE, entryKey, L"DisplayName", REG_SZ, L"V", 4);
@@ -174,9 +176,10 @@ TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
         EXPECT_EQ(rows[row].Entry, RawKeyExists(HKEY_LOCAL_MACHINE, entryKey)) << "row " << row;
         if (rows[row].ExitCode == 0)
         {
-            EXPECT_TRUE(WaitForUninstallEnd(folder)) << "row " << row;
+            EXPECT_TRUE(WaitForCleanup()) << "row " << row;
         }
         EXPECT_EQ(rows[row].ExitCode != 0, Exists(exe)) << "row " << row;
+        EXPECT_EQ(rows[row].ExitCode != 0 || rows[row].OtherFile, Exists(folder)) << "row " << row;
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, entryKey);
     }
 }

@@ -10,6 +10,7 @@
 #include <winternl.h>
 
 #include <cstring>
+#include <cwctype>
 #include <initializer_list>
 
 #include "common/handles.h"
@@ -419,9 +420,22 @@ bool ListReadsToItsEnd(FILE* list)
     return fseek(list, 0, SEEK_SET) == 0 && readable;
 }
 
+// "name.N.tmp": a file in use that the removal moved aside for the restart.
+bool IsMovedForRestart(const wchar_t* name)
+{
+    const size_t length = wcslen(name);
+    if (length < 7 || CompareNoCase(name + length - 4, L".tmp") != 0)
+        return false;
+    size_t digits = 0;
+    while (digits < length - 4 && iswdigit(name[length - 5 - digits]))
+        ++digits;
+    return digits > 0 && digits <= 3 && digits < length - 4 && name[length - 5 - digits] == L'.';
+}
+
 // A run ended after the list went and before the command processor took
-// over leaves the program alone in its folder, with no entry in the list of
-// installed programs: all that is left to do is the program's own deletion.
+// over leaves the program alone in its folder (beside files that wait for
+// the restart), with no entry in the list of installed programs: all that
+// is left to do is the program's own deletion.
 bool OnlyTheProgramIsLeft(const wchar_t* folder, const wchar_t* programPath)
 {
     if (KeyExists(HKEY_LOCAL_MACHINE, kUninstallEntryKey))
@@ -433,7 +447,8 @@ bool OnlyTheProgramIsLeft(const wchar_t* folder, const wchar_t* programPath)
     search.SetMask(mask);
     FindData found = {};
     while (search.Next(found))
-        if (CompareNoCase(PointToName(found.Name), PointToName(programPath)) != 0)
+        if (CompareNoCase(PointToName(found.Name), PointToName(programPath)) != 0 &&
+            (found.IsDir || !IsMovedForRestart(PointToName(found.Name))))
             return false;
     return !found.Error;
 }
