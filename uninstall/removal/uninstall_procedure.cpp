@@ -518,7 +518,7 @@ bool CopyProgram(const wchar_t* programPath, const wchar_t* copyPath)
         return false;
     bool copied = from.Valid();
     static char block[65536];
-    for (DWORD got = 0; copied; )
+    for (DWORD got = 0; copied;)
     {
         DWORD written = 0;
         copied = ReadFile(from.Get(), block, sizeof(block), &got, nullptr) != FALSE;

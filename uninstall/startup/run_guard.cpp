@@ -28,10 +28,13 @@ template <typename Function> Function Kernel32Function(const char* name)
 // elevated run of this program; null where the system has none or refuses.
 HANDLE OpenAdministratorsNamespace()
 {
-    const auto createBoundary = Kernel32Function<CreateBoundaryFunction>("CreateBoundaryDescriptorW");
+    const auto createBoundary =
+        Kernel32Function<CreateBoundaryFunction>("CreateBoundaryDescriptorW");
     const auto addSid = Kernel32Function<AddSidFunction>("AddSIDToBoundaryDescriptor");
-    const auto deleteBoundary = Kernel32Function<DeleteBoundaryFunction>("DeleteBoundaryDescriptor");
-    const auto createNamespace = Kernel32Function<CreateNamespaceFunction>("CreatePrivateNamespaceW");
+    const auto deleteBoundary =
+        Kernel32Function<DeleteBoundaryFunction>("DeleteBoundaryDescriptor");
+    const auto createNamespace =
+        Kernel32Function<CreateNamespaceFunction>("CreatePrivateNamespaceW");
     const auto openNamespace = Kernel32Function<OpenNamespaceFunction>("OpenPrivateNamespaceW");
     if (!createBoundary || !addSid || !deleteBoundary || !createNamespace || !openNamespace)
         return nullptr;
@@ -41,17 +44,16 @@ HANDLE OpenAdministratorsNamespace()
     HANDLE opened = nullptr;
     BYTE sid[SECURITY_MAX_SID_SIZE];
     DWORD sidSize = sizeof(sid);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    LocalMemory descriptor;
     if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sidSize) &&
         addSid(&boundary, sid) &&
         ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"D:P(A;;GA;;;BA)(A;;GA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr))
+            L"D:P(A;;GA;;;BA)(A;;GA;;;SY)", SDDL_REVISION_1, descriptor.Receive(), nullptr))
     {
-        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
         opened = createNamespace(&attributes, boundary, kNamespaceName);
         if (!opened && GetLastError() == ERROR_ALREADY_EXISTS)
             opened = openNamespace(boundary, kNamespaceName);
-        LocalFree(descriptor);
     }
     deleteBoundary(boundary);
     return opened;
