@@ -103,6 +103,8 @@ TEST(UninstallLinks, UnlistedFilesOfSetupThatLeadOutsideStay)
     ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str()));
     EXPECT_EQ(0, child.Wait(30000));
     EXPECT_TRUE(WaitUntil([&] { return !Exists(exe); }, 60000));
+    // The program leaves its folder at once; the batch file deletes it later.
+    EXPECT_TRUE(WaitForCleanup());
     EXPECT_TRUE(Exists(canary));
     EXPECT_FALSE(Exists(folder + L"data.txt"));
     EXPECT_FALSE(Exists(folder + L"velnox.fts"));

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "settings/settings_fixtures.h"
+#include "startup/run_guard.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -37,7 +38,9 @@ protected:
 // The list as the installer may write it: in the ANSI code page, in UTF-16
 // or UTF-8 with a byte-order mark (the first entry right after the mark), or
 // without the templates and help index files the program's runs left behind;
-// last, started without a console, as the shell starts it.
+// started without a console, as the shell starts it; last, with a new
+// program put in place as soon as the run has ended, as an upgrade does: it
+// stays, and so does its folder.
 TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
 {
     const std::wstring entries = L"sub\r\nsub\\x.txt\r\ndata.txt\r\n..\\canary.txt\r\n";
@@ -45,7 +48,8 @@ TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
     for (wchar_t c : entries)
         utf16 += {char(c & 0xFF), char(c >> 8)};
     const std::string ansi(entries.begin(), entries.end());
-    const std::string lists[] = {ansi, utf16, "\xEF\xBB\xBF" + ansi, ansi, ansi};
+    const std::string lists[] = {ansi, utf16, "\xEF\xBB\xBF" + ansi, ansi, ansi, ansi};
+    const size_t reinstalled = 5;
     for (size_t row = 0; row < ARRAYSIZE(lists); ++row)
     {
         if (row > 0)
@@ -69,6 +73,15 @@ TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
         ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str(), row == 4 ? DETACHED_PROCESS : 0));
         EXPECT_EQ(0, child.Wait(30000)) << "row " << row;
         EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << "row " << row;
+        if (row == reinstalled)
+        {
+            // Within the batch file's 2 s wait.
+            CreateDirectoryW(folder.c_str(), nullptr);
+            ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
+            EXPECT_TRUE(WaitForCleanup());
+            EXPECT_TRUE(Exists(exe));
+            continue;
+        }
         // The batch file waits 2 s for the program before it deletes.
         WaitForUninstallEnd(folder);
         EXPECT_FALSE(Exists(exe)) << "row " << row;
@@ -107,22 +120,107 @@ TEST_F(UninstallRoad, NoAtTheQuestionChangesNothing)
     EXPECT_TRUE(CleanupFolders().empty());
 }
 
+// A list that is missing stops the run before anything goes, with exit code
+// 2; a silent run shows no box, an interactive one says what is missing. A
+// folder that holds nothing but the program (and files that wait for the
+// restart), with no installed-programs entry, is what a run stopped after
+// the list went leaves: the program then deletes itself.
 TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
 {
-    ChildProcess child;
-    ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str()));
-    HWND box = child.FindDialog(30000);
-    ASSERT_NE(nullptr, box);
-    HWND text = FindWindowExW(box, nullptr, L"Static", nullptr);
-    while (text && WindowText(text).find(L"Uninstall.lst") == std::wstring::npos)
-        text = FindWindowExW(box, text, L"Static", nullptr);
-    EXPECT_NE(nullptr, text);
-    // A silent run's box is seen, so it has the visual styles all the same.
-    EXPECT_TRUE(HasVisualStyles(GetDlgItem(box, IDOK)));
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
-    EXPECT_EQ(0, child.Wait(30000));
-    EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
-    EXPECT_TRUE(Exists(exe));
+    const wchar_t entryKey[] =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
+    const struct
+    {
+        const wchar_t* Options;
+        const wchar_t* OtherFile; // beside the program
+        bool Entry;               // the installed-programs entry
+        long ExitCode;
+    } rows[] = {
+        {L" /S", L"Velnox.exe", false, 2},
+        {L"", L"Velnox.exe", false, 2},
+        {L" /S", nullptr, true, 2},
+        {L" /S", nullptr, false, 0},
+        {L" /S", L"vnxext.dll.0.tmp", false, 0},
+    };
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE)) << "row " << row;
+        if (row > 0 && rows[row - 1].OtherFile)
+            DeleteFileW((folder + L"\\" + rows[row - 1].OtherFile).c_str());
+        if (rows[row].OtherFile)
+        {
+            ASSERT_TRUE(WriteBytes(folder + L"\\" + rows[row].OtherFile, "x"));
+        }
+        if (rows[row].Entry)
+            RawSet(HKEY_LOCAL_MACHINE, entryKey, L"DisplayName", REG_SZ, L"V", 4);
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(L"\"" + exe + L"\"" + rows[row].Options, folder.c_str()));
+        if (rows[row].Options[0] == 0)
+        {
+            HWND question = child.FindDialog(30000);
+            ASSERT_NE(nullptr, question) << "row " << row;
+            PostMessageW(question, WM_COMMAND, IDYES, 0);
+            HWND box = child.FindDialog(30000, question);
+            ASSERT_NE(nullptr, box) << "row " << row;
+            HWND text = FindWindowExW(box, nullptr, L"Static", nullptr);
+            while (text && WindowText(text).find(L"Uninstall.lst") == std::wstring::npos)
+                text = FindWindowExW(box, text, L"Static", nullptr);
+            EXPECT_NE(nullptr, text) << "row " << row;
+            EXPECT_TRUE(HasVisualStyles(GetDlgItem(box, IDOK))) << "row " << row;
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
+        // A box nobody sees would keep a silent run from ever ending.
+        EXPECT_EQ(rows[row].ExitCode, child.Wait(30000)) << "row " << row;
+        EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << "row " << row;
+        EXPECT_EQ(rows[row].Entry, RawKeyExists(HKEY_LOCAL_MACHINE, entryKey)) << "row " << row;
+        if (rows[row].ExitCode == 0)
+        {
+            EXPECT_TRUE(WaitForCleanup()) << "row " << row;
+        }
+        EXPECT_EQ(rows[row].ExitCode != 0, Exists(exe)) << "row " << row;
+        EXPECT_EQ(rows[row].ExitCode != 0 || rows[row].OtherFile, Exists(folder)) << "row " << row;
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, entryKey);
+    }
+}
+
+// One setup or uninstall at a time: a second waits for the first to let go
+// of the guard, or ends with exit code 4 after its wait, having done
+// nothing and, when silent, shown nothing.
+TEST_F(UninstallRoad, ASecondInstanceWaitsItsTurnOrEndsWithoutActing)
+{
+    const struct
+    {
+        DWORD HeldFor; // milliseconds after the start
+        long ExitCode;
+    } rows[] = {{1000, 0}, {INFINITE, 4}};
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE)) << "row " << row;
+        ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "uninstall.exe\r\n"));
+        RawSet(HKEY_CURRENT_USER, L"Software\\Velnox", L"Marker", REG_SZ, L"x", 4);
+        RunGuard first;
+        ASSERT_TRUE(first.Acquire(0)) << "row " << row;
+        ChildProcess second;
+        ASSERT_TRUE(second.Start(L"\"" + exe + L"\" /S", folder.c_str()));
+        if (rows[row].HeldFor != INFINITE)
+        {
+            Sleep(rows[row].HeldFor);
+            EXPECT_TRUE(Exists(folder + L"\\Uninstall.lst")) << "row " << row;
+            first.Release();
+        }
+        EXPECT_EQ(rows[row].ExitCode, second.Wait(60000)) << "row " << row;
+        first.Release();
+        if (rows[row].ExitCode == 0)
+        {
+            EXPECT_TRUE(WaitForUninstallEnd(folder)) << "row " << row;
+            continue;
+        }
+        EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << "row " << row;
+        EXPECT_TRUE(Exists(folder + L"\\Uninstall.lst")) << "row " << row;
+        EXPECT_TRUE(CleanupFolders().empty()) << "row " << row;
+    }
 }
 
 std::wstring BoxText(HWND box)
@@ -172,9 +270,10 @@ TEST_F(UninstallRoad, FilesInUseAreScheduledAndTheRestartMessageComesOnceAtTheEn
     ASSERT_NE(nullptr, restart);
     EXPECT_EQ(restartText, BoxText(restart));
     EXPECT_EQ(caption, WindowText(restart));
-    // At the end: every pass is over and the list is gone.
+    // At the end: every pass is over. The list goes after this box, with
+    // the entry: until then a new run could finish the removal.
     EXPECT_FALSE(Exists(folder + L"\\data.txt"));
-    EXPECT_FALSE(Exists(folder + L"\\Uninstall.lst"));
+    EXPECT_TRUE(Exists(folder + L"\\Uninstall.lst"));
     EXPECT_FALSE(Exists(mapped));
     EXPECT_TRUE(Exists(mapped + L".1.tmp"));
     EXPECT_TRUE(IsPending(L"\\??\\" + mapped + L".1.tmp"));

@@ -101,16 +101,17 @@ TEST_F(UninstallUnderFaults, ProtectedFilesGoAndABusyOneWaitsForTheRestart)
 }
 
 // Without "COMSPEC" the batch file cannot be handed to a command processor:
-// the run ends quietly after removing everything else; the program stays,
-// and no batch file is left waiting for someone to run it.
+// known before anything is removed, so the run removes nothing and says so
+// in its exit code; no batch file is left waiting for someone to run it.
 TEST_F(UninstallUnderFaults, NoCommandProcessorNamedEndsQuietly)
 {
     {
         EnvironmentChange noComspec(L"COMSPEC", nullptr);
-        EXPECT_EQ(0, Run(L"/S"));
+        EXPECT_EQ(3, Run(L"/S"));
     }
-    EXPECT_FALSE(Exists(In(L"data.txt")));
-    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
+    EXPECT_TRUE(Exists(In(L"data.txt")));
+    EXPECT_TRUE(Exists(In(L"Uninstall.lst")));
+    EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     // A processor running the batch file would have deleted the program
     // after its 2 s wait.
     Sleep(3000);
@@ -119,10 +120,11 @@ TEST_F(UninstallUnderFaults, NoCommandProcessorNamedEndsQuietly)
     EXPECT_TRUE(CleanupFolders().empty());
 }
 
-// The temporary folder comes from the environment. One that does not exist
-// leaves only the program; in one whose name holds what the command
-// processor's parser acts on ("C:\Users\Max (Admin)"), the batch file runs
-// to its end from a folder of its own, and then nothing stays.
+// The temporary folder comes from the environment, which an elevated run
+// does not trust: whatever TEMP names (a folder that does not exist, one
+// whose name holds what the command processor's parser acts on,
+// "C:\Users\Max (Admin)"), the batch file runs to its end from a folder of
+// its own in the Windows temporary folder, and then nothing stays.
 TEST_F(UninstallUnderFaults, TemporaryFolders)
 {
     const struct
@@ -153,29 +155,23 @@ TEST_F(UninstallUnderFaults, TemporaryFolders)
             EnvironmentChange tmpVariable(L"TMP", temp.c_str());
             EXPECT_EQ(0, Run(L"/S")) << "row " << row;
             // The batch file waits 2 s for the program's "wait" run.
-            waiting = CleanupFolders(temp);
+            waiting = CleanupFolders();
         }
         EXPECT_FALSE(Exists(In(L"data.txt"))) << "row " << row;
         EXPECT_FALSE(Exists(In(L"Uninstall.lst"))) << "row " << row;
-        // Nothing at the name every run used to share.
+        // Nothing at the name every run used to share, nor in the folder
+        // TEMP names, nor anywhere else: not in the real temporary folder,
+        // the installation folder or its parent.
         EXPECT_FALSE(Exists(temp + L"\\Uninstall_Vnx.Bat")) << "row " << row;
-        if (!temps[row].Made)
-        {
-            EXPECT_TRUE(Exists(exe));
-            EXPECT_FALSE(Exists(temp));
-            // No batch file anywhere else: not in the real temporary folder,
-            // the installation folder or its parent.
-            EXPECT_FALSE(Exists(TempBatch()));
-            EXPECT_TRUE(CleanupFolders().empty());
-            EXPECT_FALSE(Exists(In(L"Uninstall_Vnx.Bat")));
-            EXPECT_FALSE(Exists(scratch / L"Uninstall_Vnx.Bat"));
-            continue;
-        }
+        EXPECT_TRUE(CleanupFolders(temp).empty()) << "row " << row;
+        EXPECT_FALSE(Exists(TempBatch())) << "row " << row;
+        EXPECT_FALSE(Exists(In(L"Uninstall_Vnx.Bat"))) << "row " << row;
+        EXPECT_FALSE(Exists(scratch / L"Uninstall_Vnx.Bat")) << "row " << row;
         EXPECT_EQ(1u, waiting.size()) << "row " << row;
-        EXPECT_TRUE(WaitForCleanup(temp)) << "row " << row;
+        EXPECT_TRUE(WaitForCleanup()) << "row " << row;
         EXPECT_FALSE(Exists(exe)) << "row " << row;
         EXPECT_FALSE(Exists(folder)) << "row " << row;
-        EXPECT_TRUE(Exists(temp)) << "row " << row;
+        EXPECT_EQ(temps[row].Made, Exists(temp)) << "row " << row;
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     }
 }

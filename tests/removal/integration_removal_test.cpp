@@ -42,6 +42,10 @@ TEST_F(RemovalTest, SetupThenRemovalGivesEverythingBack)
     ASSERT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kAppPath, 0));
 
     RemoveIntegration();
+    // The entry lets the removal be run again until it is done: it goes
+    // last, on its own.
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kEntry, 0));
+    RemoveUninstallEntry();
 
     EXPECT_EQ(L"OldCab", ClassValue(L".cab"));
     EXPECT_EQ(L"Other.7z", ClassValue(L".7z"));
@@ -102,6 +106,7 @@ TEST_F(RemovalTest, InstallerPackageKeepsItsEntriesAndNothingToRemoveIsQuiet)
     SetRegistryView(0);
     RunState.MsiMode = true;
     RemoveIntegration();
+    RemoveUninstallEntry();
     EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kAppPath, 0));
     EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kEntry, 0));
 }

@@ -1,5 +1,6 @@
 // The list of installed files read and removed in passes, files in use
 // scheduled for the next restart, and the cleanup batch file.
+#include "platform/platform_probes.h"
 #include "removal/uninstall_procedure.h"
 #include "support/import_patch.h"
 #include "support/plain_files.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <sddl.h>
+#include <winternl.h>
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -317,11 +319,54 @@ TEST_F(ListTest, OtherSpellingsOfTheProgramAndTheListAreNeverScheduled)
     if (!shortPart.empty() && _wcsicmp(shortPart.c_str(), L"uninstall.exe") != 0)
         lines += "sub\\" + std::string(shortPart.begin(), shortPart.end()) + "\n";
 
+    // The running program itself, so deep that its path is past the classic
+    // limit, listed under its short name: told by what it is, not its name.
+    // Removed here: the shell's deletion of the scratch folder cannot take
+    // paths this long.
+    struct DeepTree
+    {
+        std::vector<std::wstring> Made;
+        HANDLE Held = INVALID_HANDLE_VALUE;
+        ~DeepTree()
+        {
+            if (Held != INVALID_HANDLE_VALUE)
+                CloseHandle(Held);
+            for (auto made = Made.rbegin(); made != Made.rend(); ++made)
+            {
+                if (!DeleteFileW(made->c_str()))
+                    RemoveDirectoryW(made->c_str());
+            }
+        }
+    } tree;
+    std::wstring deep = folder + L"sub";
+    std::string deepLine = "sub";
+    while (deep.size() < MAX_PATH)
+    {
+        deep += L"\\a_rather_long_folder_name";
+        deepLine += "\\a_rather_long_folder_name";
+        tree.Made.push_back(L"\\\\?\\" + deep);
+        ASSERT_TRUE(CreateDirectoryW(tree.Made.back().c_str(), nullptr));
+    }
+    const std::wstring deepProgram = L"\\\\?\\" + deep + L"\\uninstall.exe";
+    tree.Made.push_back(deepProgram);
+    MakeFile(deepProgram);
+    tree.Held = CreateFileW(deepProgram.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, tree.Held);
+    wchar_t deepShort[1024] = L"";
+    ASSERT_NE(0u, GetShortPathNameW(deepProgram.c_str(), deepShort, 1024));
+    const std::wstring deepPart = wcsrchr(deepShort, L'\\') + 1;
+    ASSERT_NE(std::wstring(L"uninstall.exe"), deepPart);
+    lines += deepLine + "\\" + std::string(deepPart.begin(), deepPart.end()) + "\n";
+    ListTest::program = deep + L"\\uninstall.exe";
+
     const ListRemoval result = Run(lines);
     for (HANDLE file : held)
         CloseHandle(file);
 
     EXPECT_FALSE(result.RestartNeeded) << lines;
+    EXPECT_TRUE(Exists(deepProgram));
+    EXPECT_FALSE(IsPending(deep + L"\\uninstall.exe"));
     for (const std::wstring& path : {program, list})
     {
         EXPECT_TRUE(Exists(path));
@@ -354,6 +399,19 @@ TEST(CleanupBatchTest, LineForLine)
     ASSERT_TRUE(write(L"C:\\Vx\\uninstall.exe", L"C:\\Vx", true));
     EXPECT_EQ(head, ReadBytes(batch));
 
+    // A program renamed in place is only deleted: a copy in the cleanup
+    // folder runs for the wait, and goes last.
+    DeleteFileW(batch.c_str());
+    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"C:\\Vx\\Uninstall_Vnx_0.tmp", L"C:\\Vx", false,
+                                  L"C:\\T\\uninstall.exe"));
+    std::string renamed;
+    for (int i = 0; i < 5; ++i)
+        renamed += "del \"C:\\Vx\\Uninstall_Vnx_0.tmp\"\r\nrd \"C:\\Vx\"\r\n"
+                   "if not exist \"C:\\Vx\\Uninstall_Vnx_0.tmp\" goto done\r\n";
+    EXPECT_EQ("\"C:\\T\\uninstall.exe\" /wait\r\n" + renamed +
+                  ":done\r\ndel \"C:\\T\\uninstall.exe\"\r\n",
+              ReadBytes(batch));
+
     // A drive root keeps its backslash; "%" would start a variable.
     ASSERT_TRUE(write(L"X:\\uninstall.exe", L"X:\\", true));
     EXPECT_NE(std::string::npos, ReadBytes(batch).find("rd \"X:\\\"\r\n"));
@@ -378,6 +436,17 @@ TEST(CleanupBatchTest, LineForLine)
 
 std::wstring WrittenAccess;
 void* RealCreateDirectory = nullptr;
+void* RealNtCreateFile = nullptr;
+// Replaces each new folder by a plain one of the same name, as a user who
+// may rename entries of the temporary folder could.
+bool SwapNewFolders = false;
+
+void SwapForPlantedFolder(const std::wstring& path)
+{
+    if (SwapNewFolders && MoveFileW(path.c_str(), (path + L".moved").c_str()) &&
+        CreateDirectoryW(path.c_str(), nullptr))
+        WriteBytes(path + L"\\planted", "x");
+}
 
 BOOL WINAPI RecordingCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
 {
@@ -385,13 +454,76 @@ BOOL WINAPI RecordingCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES attribu
     WrittenAccess = L"<none>";
     if (attributes && attributes->lpSecurityDescriptor &&
         ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            attributes->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
-            nullptr))
+            attributes->lpSecurityDescriptor, SDDL_REVISION_1,
+            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
     {
         WrittenAccess = text;
         LocalFree(text);
     }
-    return reinterpret_cast<decltype(&CreateDirectoryW)>(RealCreateDirectory)(path, attributes);
+    const BOOL made =
+        reinterpret_cast<decltype(&CreateDirectoryW)>(RealCreateDirectory)(path, attributes);
+    if (made)
+        SwapForPlantedFolder(path);
+    return made;
+}
+
+NTSTATUS NTAPI RecordingNtCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
+                                     PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG attributes,
+                                     ULONG share, ULONG disposition, ULONG options, PVOID ea,
+                                     ULONG eaLength)
+{
+    WrittenAccess = L"<none>";
+    wchar_t* text = nullptr;
+    if (object->SecurityDescriptor &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            object->SecurityDescriptor, SDDL_REVISION_1,
+            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
+    {
+        WrittenAccess = text;
+        LocalFree(text);
+    }
+    const NTSTATUS made = reinterpret_cast<decltype(&RecordingNtCreateFile)>(RealNtCreateFile)(
+        handle, access, object, status, size, attributes, share, disposition, options, ea,
+        eaLength);
+    // "\??\C:\..." from the name the folder was made at.
+    if (made >= 0 && (options & FILE_DIRECTORY_FILE))
+        SwapForPlantedFolder(std::wstring(object->ObjectName->Buffer + 4,
+                                          object->ObjectName->Length / sizeof(wchar_t) - 4));
+    return made;
+}
+
+// The folder is made through either call; the hooks stay for one scope.
+struct FolderHooks
+{
+    FolderHooks()
+    {
+        RealCreateDirectory = SwapImport("kernel32.dll", "CreateDirectoryW",
+                                         reinterpret_cast<void*>(&RecordingCreateDirectory));
+        RealNtCreateFile =
+            SwapImport("ntdll.dll", "NtCreateFile", reinterpret_cast<void*>(&RecordingNtCreateFile));
+    }
+    ~FolderHooks()
+    {
+        if (RealCreateDirectory)
+            SwapImport("kernel32.dll", "CreateDirectoryW", RealCreateDirectory);
+        if (RealNtCreateFile)
+            SwapImport("ntdll.dll", "NtCreateFile", RealNtCreateFile);
+        SwapNewFolders = false;
+    }
+};
+
+void* RealMoveFileEx = nullptr;
+
+// A move out of the file's own folder fails, as one to another volume does.
+BOOL WINAPI MoveWithinFolderOnly(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    const std::wstring source(from), target(to);
+    if (source.substr(0, source.rfind(L'\\')) != target.substr(0, target.rfind(L'\\')))
+    {
+        SetLastError(ERROR_NOT_SAME_DEVICE);
+        return FALSE;
+    }
+    return reinterpret_cast<decltype(&MoveFileExW)>(RealMoveFileEx)(from, to, flags);
 }
 
 // Wine keeps no file access lists, so the one the folder is made with is
@@ -401,14 +533,15 @@ TEST(CleanupBatchTest, TheBatchFolderIsNewUnguessableAndClosedToOthers)
     ScratchDir scratch(L"uninstall_batch_folder");
     const std::wstring temp = scratch / L"t&(x)^%PATH% a!b";
     ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
-    RealCreateDirectory = SwapImport("kernel32.dll", "CreateDirectoryW",
-                                     reinterpret_cast<void*>(&RecordingCreateDirectory));
-    ASSERT_NE(nullptr, RealCreateDirectory);
     CleanupFolder first, second;
-    const bool made = first.Create((temp + L"\\").c_str());
-    const std::wstring access = WrittenAccess;
-    const bool madeAgain = second.Create(temp.c_str());
-    SwapImport("kernel32.dll", "CreateDirectoryW", RealCreateDirectory);
+    bool made = false, madeAgain = false;
+    std::wstring access;
+    {
+        FolderHooks hooks;
+        made = first.Create((temp + L"\\").c_str());
+        access = WrittenAccess;
+        madeAgain = second.Create(temp.c_str());
+    }
     ASSERT_TRUE(made);
     ASSERT_TRUE(madeAgain);
 
@@ -421,10 +554,9 @@ TEST(CleanupBatchTest, TheBatchFolderIsNewUnguessableAndClosedToOthers)
     GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size);
     CloseHandle(token);
     if (elevation.TokenIsElevated)
-        EXPECT_EQ(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", access);
+        EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", access);
     else
-        EXPECT_EQ(0u, access.find(L"D:P(A;OICI;FA;;;S-1-5-"))
-            << std::string(access.begin(), access.end());
+        EXPECT_EQ(0u, access.find(L"O:S-1-5-")) << std::string(access.begin(), access.end());
 
     const std::wstring name = first.Name();
     EXPECT_EQ(temp + L"\\" + name, first.Path());
@@ -455,6 +587,92 @@ TEST(CleanupBatchTest, TheBatchFolderIsNewUnguessableAndClosedToOthers)
         EXPECT_FALSE(folder.Create(refused[row].c_str())) << "row " << row;
     }
     EXPECT_TRUE(CleanupFolders(deep).empty());
+
+    // A folder swapped for a plain one right after it was made: nothing
+    // goes into the one planted.
+    {
+        FolderHooks hooks;
+        SwapNewFolders = true;
+        CleanupFolder swapped;
+        const bool madeSwapped = swapped.Create(temp.c_str());
+        EXPECT_FALSE(madeSwapped && Exists(std::wstring(swapped.Path()) + L"\\planted"));
+        swapped.Discard();
+    }
+
+    // The program leaves its folder for the cleanup folder; one that cannot
+    // leave its volume takes an unguessable name beside itself, and a copy
+    // in the cleanup folder runs for the wait.
+    for (const bool sameVolume : {true, false})
+    {
+        const std::wstring program = scratch / L"uninstall.exe";
+        ASSERT_TRUE(WriteBytes(program, "MZ program"));
+        CleanupFolder cleanup;
+        ASSERT_TRUE(cleanup.Create(temp.c_str()));
+        const std::wstring inCleanup = std::wstring(cleanup.Path()) + L"\\uninstall.exe";
+        if (!sameVolume)
+            RealMoveFileEx = SwapImport("kernel32.dll", "MoveFileExW",
+                                        reinterpret_cast<void*>(&MoveWithinFolderOnly));
+        ProgramAside aside;
+        const bool moved = MoveProgramAside(cleanup, program.c_str(), aside);
+        if (!sameVolume)
+            SwapImport("kernel32.dll", "MoveFileExW", RealMoveFileEx);
+        ASSERT_TRUE(moved) << sameVolume;
+        EXPECT_FALSE(Exists(program)) << sameVolume;
+        EXPECT_EQ("MZ program", ReadBytes(aside.Moved)) << sameVolume;
+        const std::wstring movedTo = aside.Moved;
+        if (sameVolume)
+        {
+            EXPECT_EQ(inCleanup, movedTo);
+            EXPECT_STREQ(L"", aside.Waiter);
+        }
+        else
+        {
+            EXPECT_EQ(scratch / L"Uninstall_Vnx_", movedTo.substr(0, movedTo.rfind(L'_') + 1));
+            EXPECT_EQ(L".tmp", movedTo.substr(movedTo.size() - 4));
+            EXPECT_EQ(inCleanup, std::wstring(aside.Waiter));
+            EXPECT_EQ("MZ program", ReadBytes(aside.Waiter));
+            DeleteFileW(aside.Waiter);
+        }
+        DeleteFileW(aside.Moved);
+        cleanup.Discard();
+    }
+
+    // Where a run makes it: an elevated run in the Windows temporary folder,
+    // whatever TEMP says; another in TEMP, unless the command processor
+    // could not work there.
+    wchar_t windows[MAX_PATH] = L"";
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring windowsTemp = std::wstring(windows) + L"\\Temp\\";
+    const struct
+    {
+        int Elevated;
+        std::wstring Temp;
+        std::wstring Where;
+    } places[] = {
+        {1, temp + L"\\", windowsTemp},
+        {0, temp + L"\\", temp + L"\\"},
+        {0, L"\\\\server\\share\\", windowsTemp},
+        {0, scratch / L"missing\\", windowsTemp},
+    };
+    wchar_t oldTemp[MAX_PATH] = L"", oldTmp[MAX_PATH] = L"";
+    GetEnvironmentVariableW(L"TEMP", oldTemp, MAX_PATH);
+    GetEnvironmentVariableW(L"TMP", oldTmp, MAX_PATH);
+    for (size_t row = 0; row < ARRAYSIZE(places); ++row)
+    {
+        SetEnvironmentVariableW(L"TEMP", places[row].Temp.c_str());
+        SetEnvironmentVariableW(L"TMP", places[row].Temp.c_str());
+        ProbeCache.Elevated = places[row].Elevated;
+        CleanupFolder folder;
+        EXPECT_TRUE(folder.CreateForThisRun()) << "row " << row;
+        const std::wstring path = folder.Path();
+        EXPECT_EQ(0, _wcsnicmp(path.c_str(), places[row].Where.c_str(), places[row].Where.size()))
+            << "row " << row << ": " << std::string(path.begin(), path.end());
+        EXPECT_EQ(places[row].Where.size(), path.rfind(L'\\') + 1) << "row " << row;
+        folder.Discard();
+    }
+    ProbeCache.Elevated = -1;
+    SetEnvironmentVariableW(L"TEMP", oldTemp);
+    SetEnvironmentVariableW(L"TMP", oldTmp);
 }
 
 TEST(CleanupBatchTest, NamesWithNoSafeFormGoThroughTheEnvironment)

@@ -40,6 +40,7 @@ public:
         // Another binary of the run may have left an integration in this
         // prefix; the states start from none.
         RemoveIntegration();
+        RemoveUninstallEntry();
         ClearGeneratedKeys();
         Whole.Before();
     }
@@ -204,6 +205,7 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
         mark = GetTickCount();
         notices = 0;
         RemoveIntegration();
+        RemoveUninstallEntry();
         SetRegistryView(0);
         removing += GetTickCount() - mark;
         // Explorer learns of the change both times, once each, after all the

@@ -183,9 +183,14 @@ std::vector<std::wstring> CleanupFolders(const std::wstring& temp)
     std::wstring folder = temp;
     if (folder.empty())
     {
+        // An elevated run makes its folder in the Windows temporary folder.
         wchar_t path[MAX_PATH] = L"";
+        GetSystemWindowsDirectoryW(path, MAX_PATH);
+        std::vector<std::wstring> found = CleanupFolders(std::wstring(path) + L"\\Temp");
         GetTempPathW(MAX_PATH, path);
-        folder = path;
+        for (const std::wstring& more : CleanupFolders(path))
+            found.push_back(more);
+        return found;
     }
     if (folder.back() != L'\\')
         folder += L'\\';

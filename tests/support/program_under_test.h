@@ -87,8 +87,8 @@ private:
 };
 
 // The uninstall's cleanup folders ("Uninstall_Vnx_*", each with its batch
-// file) in temp, by default this process's temporary folder, which a child
-// inherits. Empty once every batch file has run to its end.
+// file) in temp, by default the Windows temporary folder and this process's
+// temporary folder, which a child inherits. Empty once every batch file has run to its end.
 std::vector<std::wstring> CleanupFolders(const std::wstring& temp = std::wstring());
 // Waits up to 60 s for that.
 bool WaitForCleanup(const std::wstring& temp = std::wstring());

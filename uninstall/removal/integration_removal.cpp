@@ -51,7 +51,6 @@ void RemoveIntegration()
 
     if (RunState.MsiMode)
         return;
-    DeleteKey(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
     DeleteKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
     // Setup wrote App Paths into both views; where they are kept apart the
     // 64-bit entry would outlive the program it points at.
@@ -61,4 +60,10 @@ void RemoveIntegration()
         DeleteKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
         SetRegistryView(0);
     }
+}
+
+void RemoveUninstallEntry()
+{
+    if (!RunState.MsiMode)
+        DeleteKey(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
 }

@@ -2,11 +2,15 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <io.h>
 #include <ntsecapi.h>
 #include <sddl.h>
 #include <share.h>
+#include <winternl.h>
 
 #include <cstring>
+#include <cwctype>
 #include <initializer_list>
 
 #include "common/handles.h"
@@ -22,6 +26,8 @@
 #include "resources/resource.h"
 #include "run/run_state.h"
 #include "settings/portable_settings.h"
+#include "settings/registry_paths.h"
+#include "settings/settings_store.h"
 #include "settings/text_file.h"
 
 namespace
@@ -52,9 +58,10 @@ void RemoveList(const wchar_t* folder)
         DeleteContainedFile(ContainedFolder(folder), fullName);
 }
 
-// Files the removal has scheduled, so that a file in use whose move failed
-// is scheduled once, not in every pass.
-class ScheduledFiles
+// Files told apart by what they are, whatever name reaches them: those the
+// removal has scheduled (a file in use whose move failed is scheduled once,
+// not in every pass), and the program and the list, which are never moved.
+class KnownFiles
 {
 public:
     bool Holds(const FileIdentity& file) const
@@ -66,6 +73,13 @@ public:
         return false;
     }
     void Add(const FileIdentity& file) { files_.Push(file); }
+    // Nothing is added for a handle whose file cannot be told.
+    void Add(HANDLE handle)
+    {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info))
+            Add(FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow});
+    }
 
 private:
     DynArray<FileIdentity> files_;
@@ -90,13 +104,16 @@ bool IsProtectedName(const wchar_t* fullName, const wchar_t* programPath)
         SameNameAsOpened(PointToName(fullName), kListName))
         return true;
     // A short name ("UNINST~1.EXE") reaches the same file under another
-    // name. Short names hold a "~", and the system resolves them only in
-    // paths of ordinary length.
-    if (!wcschr(PointToName(fullName), L'~') || wcslen(fullName) >= MAX_PATH)
+    // name. Short names hold a "~"; in a long path only the "\\?\" form
+    // resolves them.
+    if (!wcschr(PointToName(fullName), L'~'))
         return false;
-    wchar_t longName[MAX_PATH];
-    const DWORD length = GetLongPathNameW(fullName, longName, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    wchar_t longName[kEntryChars];
+    DWORD length = GetLongPathNameW(fullName, longName, kEntryChars);
+    wchar_t prefixed[kEntryChars];
+    if ((length == 0 || length >= kEntryChars) && MakeLongPath(fullName, prefixed))
+        length = GetLongPathNameW(prefixed, longName, kEntryChars);
+    if (length == 0 || length >= kEntryChars)
         return false;
     return SameNameAsOpened(PointToName(longName), program) ||
            SameNameAsOpened(PointToName(longName), kListName);
@@ -210,6 +227,7 @@ private:
 // environment, which it reads in UTF-16.
 const wchar_t kProgramVariable[] = L"VNX_UNINSTALL_PROGRAM";
 const wchar_t kFolderVariable[] = L"VNX_UNINSTALL_FOLDER";
+const wchar_t kWaiterVariable[] = L"VNX_UNINSTALL_WAITER";
 // The longest line names the program twice; a longer name goes through its
 // variable, so that every line holds its names whole.
 const size_t kBatchNameChars = (kBatchChars - 32) / 2;
@@ -258,11 +276,12 @@ KernelHandle ProcessToken()
     return KernelHandle(token);
 }
 
-// Full control for Administrators and SYSTEM, or for this process's user
-// alone; nothing inherited from the temporary folder.
+// Owned by Administrators, full control for them and SYSTEM, or owned by
+// this process's user and open to it alone; nothing inherited from the
+// temporary folder.
 bool CleanupFolderAccess(LocalMemory& descriptor)
 {
-    wchar_t text[256] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    wchar_t text[256] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
     if (!RunsElevated())
     {
         const KernelHandle token = ProcessToken();
@@ -274,7 +293,8 @@ bool CleanupFolderAccess(LocalMemory& descriptor)
             !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid,
                                     reinterpret_cast<wchar_t**>(sidText.Receive())))
             return false;
-        if (FormatString(text, L"D:P(A;OICI;FA;;;%s)", static_cast<wchar_t*>(sidText.Get())) < 0)
+        const wchar_t* sid = static_cast<wchar_t*>(sidText.Get());
+        if (FormatString(text, L"O:%sD:P(A;OICI;FA;;;%s)", sid, sid) < 0)
             return false;
     }
     return ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1,
@@ -327,13 +347,36 @@ bool DrivePathOf(HANDLE handle, const wchar_t* openedName, wchar_t (&path)[kPath
     return true;
 }
 
-// Open for listing and passing through, so that the open counts against
-// renaming and deleting it; a link is opened as itself.
-HANDLE OpenFolderItself(const wchar_t* path, DWORD share)
+// Makes the folder at a drive path and opens it in the same step, with the
+// given descriptor: fails when anything stands at the name, and nothing can
+// be put there between the making and the holding. Held without sharing
+// deletion, so that it cannot be renamed or replaced while it is open.
+KernelHandle MakeAndHoldFolder(const wchar_t* path, PSECURITY_DESCRIPTOR descriptor)
 {
-    return CreateFileW(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, share, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                       nullptr);
+    wchar_t ntName[kPathChars];
+    if (FormatString(ntName, L"\\??\\%s", path) < 0)
+        return KernelHandle();
+    UNICODE_STRING name;
+    name.Buffer = ntName;
+    name.Length = static_cast<USHORT>(wcslen(ntName) * sizeof(wchar_t));
+    name.MaximumLength = static_cast<USHORT>(name.Length + sizeof(wchar_t));
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &name, OBJ_CASE_INSENSITIVE, nullptr, descriptor);
+    IO_STATUS_BLOCK status = {};
+    HANDLE handle = nullptr;
+    const NTSTATUS made = NtCreateFile(
+        &handle, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, &object, &status, nullptr,
+        FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+        FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    return made >= 0 ? KernelHandle(handle) : KernelHandle();
+}
+
+// The Windows temporary folder: a standard user may make entries there, but
+// not rename or delete those of others.
+bool WindowsTempFolder(wchar_t (&path)[kPathChars])
+{
+    const UINT length = GetSystemWindowsDirectoryW(path, kPathChars);
+    return length > 0 && length < kPathChars && JoinPath(path, L"Temp", path);
 }
 
 bool IsPlainFolder(HANDLE handle)
@@ -341,18 +384,6 @@ bool IsPlainFolder(HANDLE handle)
     DWORD attributes = 0;
     return ReadEntryAttributes(handle, attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// The folder just made at path, held open; empty when what stands there now
-// is not that plain folder.
-KernelHandle HoldMadeFolder(const wchar_t* path)
-{
-    KernelHandle held(OpenFolderItself(path, FILE_SHARE_READ | FILE_SHARE_WRITE));
-    wchar_t reached[kPathChars];
-    if (!held.Valid() || !IsPlainFolder(held.Get()) || !DrivePathOf(held.Get(), path, reached) ||
-        CompareNoCase(reached, path) != 0)
-        return KernelHandle();
-    return held;
 }
 
 // The command processor from "COMSPEC". An elevated run takes the one in
@@ -363,12 +394,198 @@ bool CommandProcessor(wchar_t (&path)[kPathChars])
     const DWORD length = GetEnvironmentVariableW(L"COMSPEC", path, kPathChars);
     if (length == 0 || length >= kPathChars)
         return false;
-    if (!RunsElevated())
-        return true;
-    const UINT systemLength = GetSystemDirectoryW(path, kPathChars);
-    if (systemLength == 0 || systemLength >= kPathChars)
+    if (RunsElevated())
+    {
+        const UINT systemLength = GetSystemDirectoryW(path, kPathChars);
+        if (systemLength == 0 || systemLength >= kPathChars || !AppendString(path, L"\\cmd.exe"))
+            return false;
+    }
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Whether every line of the list can be read, asked before anything is
+// removed; the list is back at its start afterwards.
+bool ListReadsToItsEnd(FILE* list)
+{
+    bool readable = false;
+    {
+        ListEntries entries(list);
+        wchar_t entry[kEntryChars];
+        while (entries.Next(entry))
+        {
+        }
+        readable = !entries.Failed();
+    }
+    return fseek(list, 0, SEEK_SET) == 0 && readable;
+}
+
+// "name.N.tmp": a file in use that the removal moved aside for the restart.
+bool IsMovedForRestart(const wchar_t* name)
+{
+    const size_t length = wcslen(name);
+    if (length < 7 || CompareNoCase(name + length - 4, L".tmp") != 0)
         return false;
-    return AppendString(path, L"\\cmd.exe");
+    size_t digits = 0;
+    while (digits < length - 4 && iswdigit(name[length - 5 - digits]))
+        ++digits;
+    return digits > 0 && digits <= 3 && digits < length - 4 && name[length - 5 - digits] == L'.';
+}
+
+// A run ended after the list went and before the command processor took
+// over leaves the program alone in its folder (beside files that wait for
+// the restart), with no entry in the list of installed programs: all that
+// is left to do is the program's own deletion.
+bool OnlyTheProgramIsLeft(const wchar_t* folder, const wchar_t* programPath)
+{
+    if (KeyExists(HKEY_LOCAL_MACHINE, kUninstallEntryKey))
+        return false;
+    wchar_t mask[kPathChars];
+    if (!JoinPath(folder, L"*", mask))
+        return false;
+    FindFile search;
+    search.SetMask(mask);
+    FindData found = {};
+    while (search.Next(found))
+        if (CompareNoCase(PointToName(found.Name), PointToName(programPath)) != 0 &&
+            (found.IsDir || !IsMovedForRestart(PointToName(found.Name))))
+            return false;
+    return !found.Error;
+}
+
+void ShowError(const wchar_t* text)
+{
+    if (!RunState.Silent)
+        ShowMessageBox(nullptr, text, MessageText(MSG_UNINSTALL_CAPTION),
+                       MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+void ReportNoList()
+{
+    RunState.ExitCode = kExitNoList;
+    wchar_t error[200];
+    MessageWithArgument(MSG_NO_FILE_LIST, kListName, error);
+    ShowError(error);
+}
+
+// The program and its folder stay; under /S the exit code says so.
+void ReportNotRemoved(CleanupFolder& cleanup, const wchar_t* programPath)
+{
+    cleanup.Discard();
+    RunState.ExitCode = kExitNoCleanup;
+    if (RunState.Silent)
+        return;
+    wchar_t text[512];
+    CopyStringCut(text, MessageText(MSG_NOT_REMOVED));
+    AppendStringCut(text, L"\n");
+    const size_t length = wcslen(text);
+    MessageWithArgument(MSG_NOT_REMOVED_PATH, programPath, text + length, ARRAYSIZE(text) - length);
+    ShowError(text);
+}
+
+// The program moved into the cleanup folder keeps the access list it had
+// in its own folder, which may let a user rewrite it before the batch file
+// runs it: it takes the cleanup folder's.
+bool TakeCleanupAccess(const wchar_t* path)
+{
+    LocalMemory descriptor;
+    PACL access = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    if (!CleanupFolderAccess(descriptor) ||
+        !GetSecurityDescriptorDacl(descriptor.Get(), &present, &access, &defaulted) || !present)
+        return false;
+    const KernelHandle file(CreateFileW(path, WRITE_DAC | READ_CONTROL,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr));
+    return file.Valid() &&
+           SetSecurityInfo(file.Get(), SE_FILE_OBJECT,
+                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                           nullptr, nullptr, access, nullptr) == ERROR_SUCCESS;
+}
+
+// A copy of the program, written from the file as it is open here, that the
+// batch file runs for its wait.
+bool CopyProgram(const wchar_t* programPath, const wchar_t* copyPath)
+{
+    const KernelHandle from(CreateFileW(programPath, GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    KernelHandle to(CreateFileW(copyPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!to.Valid())
+        return false;
+    bool copied = from.Valid();
+    static char block[65536];
+    for (DWORD got = 0; copied;)
+    {
+        DWORD written = 0;
+        copied = ReadFile(from.Get(), block, sizeof(block), &got, nullptr) != FALSE;
+        if (!copied || got == 0)
+            break;
+        copied = WriteFile(to.Get(), block, got, &written, nullptr) && written == got;
+    }
+    to.Close();
+    if (!copied)
+        DeleteFileW(copyPath);
+    return copied;
+}
+
+void PutProgramBack(const wchar_t* programPath, const ProgramAside& aside)
+{
+    if (aside.Waiter[0])
+        DeleteFileW(aside.Waiter);
+    MoveFileExW(aside.Moved, programPath, 0);
+}
+
+// The end of the run: the entry in the list of installed programs and the
+// list go last, so that until then another run can finish the removal; then
+// the program leaves its folder and the command processor deletes it once
+// this process has ended. False when it was not started: the program is
+// back in its folder, alone.
+bool HandOverToCommandProcessor(CleanupFolder& cleanup, const wchar_t* commandProcessor,
+                                const wchar_t* programPath, const wchar_t* folder)
+{
+    wchar_t currentDir[kPathChars];
+    const DWORD dirLength = GetCurrentDirectoryW(kPathChars, currentDir);
+    wchar_t batchPath[kPathChars];
+    wchar_t commandLine[kBatchChars];
+    if (dirLength == 0 || dirLength >= kPathChars ||
+        !JoinPath(cleanup.Path(), kBatchName, batchPath) ||
+        !CleanupCommandLine(commandProcessor, cleanup.Name(), commandLine, kBatchChars))
+        return false;
+    RemoveUninstallEntry();
+    RemoveList(folder);
+    ProgramAside aside;
+    if (!MoveProgramAside(cleanup, programPath, aside))
+        return false;
+    if (WriteCleanupBatch(batchPath, aside.Moved, currentDir, RunState.Silent,
+                          aside.Waiter[0] ? aside.Waiter : nullptr))
+    {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        // Started from the parent so that the folder itself is free to go.
+        SetCurrentDirectoryW(L"..");
+        PROCESS_INFORMATION process = {};
+        // The command processor works in the batch file's folder, which
+        // keeps that folder from being renamed while it runs. It gets no
+        // console: a console made for it would be a process of its own,
+        // standing in that folder until the end, so that the folder could
+        // not go.
+        if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
+                           cleanup.Path(), &startup, &process))
+        {
+            // Nothing here waits for the command processor.
+            const KernelHandle child(process.hProcess), thread(process.hThread);
+            return true;
+        }
+        DeleteFileW(batchPath);
+    }
+    PutProgramBack(programPath, aside);
+    return false;
 }
 
 } // namespace
@@ -415,7 +632,18 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
     const size_t rootLength = wcslen(folder);
     const ContainedFolder inside(folder);
     ListEntries entries(list);
-    ScheduledFiles scheduled;
+    KnownFiles scheduled;
+    // The running program and the list, by what they are: a name the
+    // comparison of names misses still reaches one of them.
+    KnownFiles kept;
+    {
+        const KernelHandle program(CreateFileW(programPath, FILE_READ_ATTRIBUTES,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                                   FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+        kept.Add(program.Get());
+        kept.Add(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(list))));
+    }
     for (;;)
     {
         ++result.Passes;
@@ -438,7 +666,8 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
             else if ((item.GetState() == ContainedEntry::Deletable ||
                       item.GetState() == ContainedEntry::InUse) &&
                      !item.IsFolder() && !IsProtectedName(fullName, programPath) &&
-                     !scheduled.Holds(item.Identity()) && item.ScheduleForRestart())
+                     !kept.Holds(item.Identity()) && !scheduled.Holds(item.Identity()) &&
+                     item.ScheduleForRestart())
             {
                 result.RestartNeeded = true;
                 scheduled.Add(item.Identity());
@@ -498,20 +727,35 @@ bool CleanupFolder::Create(const wchar_t* tempFolder)
     LocalMemory descriptor;
     if (!CleanupFolderAccess(descriptor))
         return false;
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
-    // Fails when anything stands at the name: the folder is ours alone.
-    if (!CreateDirectoryW(path, &attributes))
+    held_ = MakeAndHoldFolder(path, descriptor.Get());
+    if (!held_.Valid())
         return false;
-    held_ = HoldMadeFolder(path);
-    if (!held_.Valid() || !CopyString(path_, path))
+    wchar_t reached[kPathChars];
+    if (!IsPlainFolder(held_.Get()) || !DrivePathOf(held_.Get(), path, reached) ||
+        CompareNoCase(reached, path) != 0 || !CopyString(path_, path))
     {
-        // Whatever stands there now is removed only if it is an empty
-        // folder or a link, never through it.
+        // Ours, and still at its name: nobody could rename it while held.
         held_.Close();
         RemoveDirectoryW(path);
         return false;
     }
     return true;
+}
+
+bool CleanupFolder::CreateForThisRun()
+{
+    wchar_t windowsTemp[kPathChars];
+    const bool haveWindowsTemp = WindowsTempFolder(windowsTemp);
+    // The user's temporary folder lets the user rename what lies in it.
+    if (RunsElevated())
+        return haveWindowsTemp && Create(windowsTemp);
+    wchar_t temp[kPathChars];
+    const DWORD length = GetTempPathW(kPathChars, temp);
+    if (length > 0 && length < kPathChars && Create(temp))
+        return true;
+    // One on the network or on a volume without a drive letter cannot be
+    // the command processor's current directory.
+    return haveWindowsTemp && Create(windowsTemp);
 }
 
 void CleanupFolder::Discard()
@@ -522,8 +766,36 @@ void CleanupFolder::Discard()
     RemoveDirectoryW(path_);
 }
 
+bool MoveProgramAside(const CleanupFolder& cleanup, const wchar_t* programPath,
+                      ProgramAside& aside)
+{
+    aside.Waiter[0] = 0;
+    if (!JoinPath(cleanup.Path(), PointToName(programPath), aside.Moved))
+        return false;
+    // A running program can be renamed within its volume.
+    if (MoveFileExW(programPath, aside.Moved, 0))
+    {
+        if (TakeCleanupAccess(aside.Moved))
+            return true;
+        MoveFileExW(aside.Moved, programPath, 0);
+        return false;
+    }
+    // On another volume it takes a name beside it that no installation
+    // uses, and the batch file waits through a copy in the cleanup folder:
+    // nothing in the program's folder is run.
+    wchar_t name[64];
+    if (!CopyString(aside.Waiter, aside.Moved) || !CopyString(aside.Moved, programPath) ||
+        !RandomFolderName(name) || !AppendString(name, L".tmp") || !SetName(aside.Moved, name) ||
+        !CopyProgram(programPath, aside.Waiter))
+        return false;
+    if (MoveFileExW(programPath, aside.Moved, 0))
+        return true;
+    DeleteFileW(aside.Waiter);
+    return false;
+}
+
 bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, const wchar_t* folder,
-                       bool silent)
+                       bool silent, const wchar_t* waiterPath)
 {
     // Never through something already at the name: a planted file or link
     // would take the text, and the command processor would run what it says.
@@ -533,11 +805,15 @@ bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, con
         return false;
     wchar_t program[kBatchChars];
     wchar_t dir[kBatchChars];
+    wchar_t waiter[kBatchChars];
     const bool haveProgram = BatchName(programPath, kProgramVariable, program);
     const bool haveDir = BatchName(folder, kFolderVariable, dir);
+    const bool haveWaiter = waiterPath && BatchName(waiterPath, kWaiterVariable, waiter);
 
     bool ok = true;
-    if (haveProgram)
+    if (haveWaiter)
+        ok &= WriteBatchLine(file.Get(), L"\"%s\" /wait\r\n", waiter);
+    else if (haveProgram && !waiterPath)
         ok &= WriteBatchLine(file.Get(), L"\"%s\" /wait\r\n", program);
     for (int round = 0; round < 5; ++round)
     {
@@ -549,8 +825,12 @@ bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, con
             ok &= WriteBatchLine(file.Get(), L"if not exist \"%s\" goto done\r\n", program);
     }
     ok &= WriteBatchText(file.Get(), L":done\r\n");
-    if (!silent && haveProgram)
+    // The program left in its folder is never run: the warning would come
+    // from the copy, naming the wrong file.
+    if (!silent && haveProgram && !waiterPath)
         ok &= WriteBatchLine(file.Get(), L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
+    if (haveWaiter)
+        ok &= WriteBatchLine(file.Get(), L"del \"%s\"\r\n", waiter);
     if (!ok)
     {
         // Half a batch file must not run: empty what this handle created,
@@ -586,7 +866,12 @@ void RunUninstall()
     if (!slash)
         return;
     slash[(slash > folder && slash[-1] == L':') ? 1 : 0] = 0;
-    SetCurrentDirectoryW(folder);
+    // The list is opened there by its name alone.
+    if (!SetCurrentDirectoryW(folder))
+    {
+        ReportNoList();
+        return;
+    }
     // The listed names are joined to it: cut, they would name other files.
     if (!AddEndSlash(folder))
         return;
@@ -596,11 +881,29 @@ void RunUninstall()
         return;
 
     StreamFile list(_wfsopen(kListName, L"rb", _SH_DENYNO));
-    if (!list.Get())
+    CleanupFolder cleanup;
+    wchar_t commandProcessor[kPathChars];
+    if (!list.Get() && !RunState.MsiMode && OnlyTheProgramIsLeft(folder, programPath))
     {
-        wchar_t error[200];
-        MessageWithArgument(MSG_NO_FILE_LIST, kListName, error);
-        ShowMessageBox(nullptr, error, MessageText(MSG_UNINSTALL_CAPTION), MB_ICONERROR | MB_SETFOREGROUND);
+        // A run before this one has taken the program away already; its
+        // command processor deletes it.
+        if (GetFileAttributesW(programPath) == INVALID_FILE_ATTRIBUTES)
+            return;
+        if (!CommandProcessor(commandProcessor) || !cleanup.CreateForThisRun() ||
+            !HandOverToCommandProcessor(cleanup, commandProcessor, programPath, folder))
+            ReportNotRemoved(cleanup, programPath);
+        return;
+    }
+    if (!list.Get() || !ListReadsToItsEnd(list.Get()))
+    {
+        ReportNoList();
+        return;
+    }
+    // Nothing is removed before the end is known to be reachable.
+    if (!RunState.MsiMode && (!CommandProcessor(commandProcessor) || !cleanup.CreateForThisRun()))
+    {
+        RunState.ExitCode = kExitNoCleanup;
+        ShowError(MessageText(MSG_CANNOT_PREPARE));
         return;
     }
     // The language library goes before the files; these texts outlive it.
@@ -618,60 +921,17 @@ void RunUninstall()
     RemoveFilesOfSetup(folder);
     const ListRemoval removal = RemoveListedFiles(list.Get(), folder, programPath);
     list.Close();
-    if (!removal.ReadFailed)
-        RemoveList(folder);
 
     if (removal.RestartNeeded && !RunState.Silent)
         ShowMessageBox(nullptr, restartText, caption, MB_ICONINFORMATION | MB_SETFOREGROUND);
-    // A list not read to its end stays, and so does the program, so that the
-    // removal can be run again.
+    // A list not read to its end stays, and so do the entry and the
+    // program, so that the removal can be run again.
     if (removal.ReadFailed)
-        return;
-
-    wchar_t currentDir[kPathChars];
-    const DWORD dirLength = GetCurrentDirectoryW(kPathChars, currentDir);
-    if (dirLength == 0 || dirLength >= kPathChars)
-        return;
-    wchar_t commandProcessor[kPathChars];
-    if (!CommandProcessor(commandProcessor))
-        return;
-    wchar_t temp[kPathChars];
-    const DWORD tempLength = GetTempPathW(kPathChars, temp);
-    CleanupFolder cleanup;
-    if (tempLength == 0 || tempLength >= kPathChars || !cleanup.Create(temp))
-        return;
-    wchar_t batchPath[kPathChars];
-    wchar_t commandLine[kBatchChars];
-    if (!JoinPath(cleanup.Path(), kBatchName, batchPath) ||
-        !CleanupCommandLine(commandProcessor, cleanup.Name(), commandLine, kBatchChars))
     {
+        RunState.ExitCode = kExitNoList;
         cleanup.Discard();
         return;
     }
-    if (!WriteCleanupBatch(batchPath, programPath, currentDir, RunState.Silent))
-    {
-        cleanup.Discard();
-        return;
-    }
-
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    // Started from the parent so that the folder itself is free to go.
-    SetCurrentDirectoryW(L"..");
-    PROCESS_INFORMATION process = {};
-    // The command processor works in the batch file's folder, which keeps
-    // that folder from being renamed while it runs. It gets no console: a
-    // console made for it would be a process of its own, standing in that
-    // folder until the end, so that the folder could not go.
-    if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
-                       cleanup.Path(), &startup, &process))
-    {
-        // Nothing here waits for the command processor.
-        const KernelHandle child(process.hProcess), thread(process.hThread);
-        return;
-    }
-    DeleteFileW(batchPath);
-    cleanup.Discard();
+    if (!HandOverToCommandProcessor(cleanup, commandProcessor, programPath, folder))
+        ReportNotRemoved(cleanup, programPath);
 }

@@ -11,6 +11,17 @@
 
 const size_t kInitOptionChars = 40;
 
+// The process exit codes, the same for silent and interactive runs, so that
+// a deployment tool can tell a removal that could not be done.
+enum ExitCodes : int
+{
+    kExitDone = 0,      // done, or the user answered No to the question
+    kExitCancelled = 1, // the settings dialog was cancelled
+    kExitNoList = 2,    // "Uninstall.lst" missing or unreadable: nothing more removed
+    kExitNoCleanup = 3, // the program and its folder cannot be deleted (see the road)
+    kExitBusy = 4,      // another setup or uninstall kept the guard: nothing done
+};
+
 struct RunStateData
 {
     bool Silent;     // a token /S: no questions, dialogs accept themselves
@@ -18,7 +29,7 @@ struct RunStateData
     bool NoExplorer; // do not open the program group at the end of setup
     wchar_t InitOptions[kInitOptionChars];
     wchar_t ProgramGroupPath[kPathChars];
-    int ExitCode; // 0, or 1 when the settings dialog was cancelled
+    int ExitCode; // one of ExitCodes
     HICON AppIcon;
     HFONT BoldFont;
 };

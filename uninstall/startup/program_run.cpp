@@ -12,6 +12,7 @@
 #include "resources/resource.h"
 #include "run/run_state.h"
 #include "startup/command_line.h"
+#include "startup/run_guard.h"
 
 namespace
 {
@@ -79,6 +80,18 @@ int RunProgram(HINSTANCE instance)
     ParseOptions(OptionSource::SfxCommand, sfxCommand, setupRequested, uninstallRequested);
     ParseOptions(OptionSource::CommandLine, GetCommandLineW(), setupRequested, uninstallRequested);
 
+    // The runs the batch file starts ("wait", "warning") take no guard: the
+    // uninstall that wrote it may still hold it.
+    RunGuard guard;
+    if ((setupRequested || uninstallRequested) && !guard.Acquire(kGuardWaitMilliseconds))
+    {
+        RunState.ExitCode = kExitBusy;
+        if (!RunState.Silent)
+            ShowMessageBox(nullptr, MessageText(MSG_ANOTHER_RUN),
+                           MessageText(setupRequested ? MSG_WOW64_CAPTION : MSG_UNINSTALL_CAPTION),
+                           MB_ICONERROR | MB_SETFOREGROUND);
+        setupRequested = uninstallRequested = false;
+    }
     {
         RoadSupport support;
         if (setupRequested || uninstallRequested)
