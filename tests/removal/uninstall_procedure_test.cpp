@@ -289,6 +289,8 @@ TEST_F(ListTest, FilesInUseAreScheduledButNeverTheProgramOrTheList)
     // Scheduled once, however many passes see it again.
     EXPECT_EQ(moved ? 1 : 0, PendingCount(busy + L".1.tmp")) << moved;
     EXPECT_EQ(0, PendingCount(busy));
+    // One that stays unscheduled is told, once; the protected ones are not.
+    EXPECT_EQ(moved ? 0 : 1, result.Left) << moved;
     EXPECT_EQ(1, PendingCount(mapped + L".1.tmp"));
     EXPECT_TRUE(Exists(namedLikeProgram));
     EXPECT_FALSE(IsPending(namedLikeProgram));

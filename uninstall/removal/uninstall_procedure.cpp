@@ -628,7 +628,7 @@ bool IsSafeListEntry(const wchar_t* entry)
 
 ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* programPath)
 {
-    ListRemoval result = {0, 0, false, false};
+    ListRemoval result = {0, 0, false, false, 0};
     const size_t rootLength = wcslen(folder);
     const ContainedFolder inside(folder);
     ListEntries entries(list);
@@ -666,10 +666,14 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
             else if ((item.GetState() == ContainedEntry::Deletable ||
                       item.GetState() == ContainedEntry::InUse) &&
                      !item.IsFolder() && !IsProtectedName(fullName, programPath) &&
-                     !kept.Holds(item.Identity()) && !scheduled.Holds(item.Identity()) &&
-                     item.ScheduleForRestart())
+                     !kept.Holds(item.Identity()) && !scheduled.Holds(item.Identity()))
             {
-                result.RestartNeeded = true;
+                // Scheduled, or told as left, once, whatever later passes see.
+                const bool restart = item.ScheduleForRestart();
+                if (!restart && item.GetState() != ContainedEntry::Left)
+                    continue;
+                result.RestartNeeded |= restart;
+                result.Left += restart ? 0 : 1;
                 scheduled.Add(item.Identity());
             }
         }
@@ -924,6 +928,9 @@ void RunUninstall()
 
     if (removal.RestartNeeded && !RunState.Silent)
         ShowMessageBox(nullptr, restartText, caption, MB_ICONINFORMATION | MB_SETFOREGROUND);
+    // Files that could go neither now nor at the restart keep the folder.
+    if (removal.Left > 0)
+        RunState.ExitCode = kExitFilesLeft;
     // A list not read to its end stays, and so do the entry and the
     // program, so that the removal can be run again.
     if (removal.ReadFailed)

@@ -22,6 +22,7 @@ struct ListRemoval
     int Removed;
     bool RestartNeeded; // some file in use was scheduled for the next restart
     bool ReadFailed;    // the list could not be read to its end
+    int Left;           // files in use, neither moved nor deleted: they stay, unscheduled
 };
 
 // The deletion passes over an open list, read in the ANSI code page or, after

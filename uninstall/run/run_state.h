@@ -20,6 +20,7 @@ enum ExitCodes : int
     kExitNoList = 2,    // "Uninstall.lst" missing or unreadable: nothing more removed
     kExitNoCleanup = 3, // the program and its folder cannot be deleted (see the road)
     kExitBusy = 4,      // another setup or uninstall kept the guard: nothing done
+    kExitFilesLeft = 5, // listed files in use could go neither now nor at the restart: they stay
 };
 
 struct RunStateData
