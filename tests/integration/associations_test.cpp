@@ -190,6 +190,8 @@ TEST_F(AssociationsTest, SettingsFileHoldsOnlyWhatItCanGiveBackWhole)
 TEST_F(AssociationsTest, GivingBackLeavesWhatIsNoLongerOursOrStillInUse)
 {
     AssociateExtensions(AllRows(false));
+    // The records below are an older installation's: no machine copies.
+    RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox\\Setup");
     // Taken by another program after setup.
     SetClassValue(L".gz", nullptr, L"OtherGz");
     // A key that did not exist before but gained a subkey meanwhile.
