@@ -120,6 +120,26 @@ TEST_F(TemplatesTest, VolumeExtensionsFollowTheOwnFormat)
     }
 }
 
+// The archiver's own template is nobody's previous entry: a setup run again
+// after another program left it there saves none, and an older record
+// naming it gives none back.
+TEST_F(TemplatesTest, OwnTemplateIsNoPreviousOwnersEntry)
+{
+    const std::wstring own = BesideTestBinary(kZipTemplateName);
+    SetClassValue(L".zip", nullptr, L"Other.Zip");
+    SetClassValue(L".zip\\ShellNew", L"FileName", own);
+    SetExtensionAssociation(L".zip", true, false, false, true);
+    wchar_t saved[kPathChars];
+    GetUserString(L"Setup\\.zip", L"ShellNew", saved, L"<none>");
+    EXPECT_STREQ(L"", saved);
+
+    RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox\\Setup");
+    SetUserString(L"Setup\\.zip", L"ShellNew", own.c_str());
+    SetExtensionAssociation(L".zip", false, false, false, true);
+    EXPECT_EQ(L"Other.Zip", ClassValue(L".zip"));
+    EXPECT_EQ(L"<no value>", ClassValue(L".zip\\ShellNew", L"FileName"));
+}
+
 TEST_F(TemplatesTest, AceIsGivenBackOnlyWhileOurs)
 {
     SetUserString(L"Setup\\.ace", L"Type", L"OldAce");
