@@ -68,7 +68,9 @@ bool ContainsNoCase(const wchar_t* text, const wchar_t* part)
 }
 
 // An elevated run reaches the classes through its own handle of the
-// machine's classes key, which the denial of HKEY_CLASSES_ROOT covers too.
+// machine's classes key (opened before the denial, or while it lives as
+// HKEY_LOCAL_MACHINE "Software\Classes"), which the denial of
+// HKEY_CLASSES_ROOT covers too.
 bool IsMachineClassesKey(HKEY key)
 {
     typedef LONG(NTAPI * QueryKeyFn)(HANDLE, int, void*, ULONG, ULONG*);
@@ -89,8 +91,11 @@ bool IsMachineClassesKey(HKEY key)
 
 bool Refuse(HKEY root, LPCWSTR path)
 {
+    const bool machineClasses =
+        IsMachineClassesKey(root) ||
+        (root == HKEY_LOCAL_MACHINE && path && _wcsnicmp(path, L"Software\\Classes\\", 17) == 0);
     const bool rootMatches = !state.Root || root == state.Root ||
-                             (state.Root == HKEY_CLASSES_ROOT && IsMachineClassesKey(root));
+                             (state.Root == HKEY_CLASSES_ROOT && machineClasses);
     if (!rootMatches || !ContainsNoCase(path, state.PathPart))
         return false;
     ++state.Refusals;
