@@ -562,15 +562,17 @@ protected:
         e.Value(setup, L"ShellExt", Number(1));
         e.Value(setup, L"CascadedMenu", Number(cascaded));
         e.Value(setup, L"MenuIcons", Number(1));
-        // The owners the two extensions had before, kept to give them back.
+        // The owners the two extensions had before, kept to give them back;
+        // an elevated run keeps a copy where only administrators write.
         for (const auto& owner : Owners)
-        {
-            const std::wstring& was = owner.second;
-            e.Value(setup + L"\\" + owner.first, L"Exist", Number(was != L"<no key>"));
-            e.Value(setup + L"\\" + owner.first, L"Type",
-                    Text(was == L"<no key>" || was == L"<no value>" ? L"" : was));
-            e.Value(setup + L"\\" + owner.first, L"ShellNew", Text(L""));
-        }
+            for (const std::wstring& records : {setup, std::wstring(L"HKLM\\Software\\Velnox\\Setup")})
+            {
+                const std::wstring& was = owner.second;
+                e.Value(records + L"\\" + owner.first, L"Exist", Number(was != L"<no key>"));
+                e.Value(records + L"\\" + owner.first, L"Type",
+                        Text(was == L"<no key>" || was == L"<no value>" ? L"" : was));
+                e.Value(records + L"\\" + owner.first, L"ShellNew", Text(L""));
+            }
         return e;
     }
 

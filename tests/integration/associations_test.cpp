@@ -3,7 +3,9 @@
 #include "integration/associations.h"
 #include "integration/integration_fixture.h"
 #include "integration/integration_options.h"
+#include "removal/integration_removal.h"
 #include "settings/settings_store.h"
+#include "support/import_patch.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +35,66 @@ std::string RawValue(const std::wstring& path, const wchar_t* name)
     RegCloseKey(key);
     return status == ERROR_SUCCESS ? std::to_string(type) + ":" + data.substr(0, size) : "<none>";
 }
+// Windows merges the user's classes over the machine's, the user's winning
+// and taking writes; Wine does not. The test binary's own registry imports
+// show the program that merge: a key of the classes root that the user has
+// a copy of is the user's copy.
+typedef LONG(WINAPI* OpenKeyFn)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
+typedef LONG(WINAPI* CreateKeyFn)(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM,
+                                  const SECURITY_ATTRIBUTES*, PHKEY, LPDWORD);
+OpenKeyFn realOpen = nullptr;
+CreateKeyFn realCreate = nullptr;
+
+std::wstring UserCopy(HKEY root, LPCWSTR path)
+{
+    if (root != HKEY_CLASSES_ROOT || path == nullptr || *path == 0)
+        return L"";
+    const std::wstring user = L"Software\\Classes\\" + std::wstring(path);
+    HKEY key = nullptr;
+    const std::wstring first = user.substr(0, user.find(L'\\', 17));
+    if (realOpen(HKEY_CURRENT_USER, first.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return L"";
+    RegCloseKey(key);
+    return user;
+}
+
+LONG WINAPI MergedOpen(HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key)
+{
+    const std::wstring user = UserCopy(root, path);
+    return user.empty() ? realOpen(root, path, options, access, key)
+                        : realOpen(HKEY_CURRENT_USER, user.c_str(), options, access, key);
+}
+
+LONG WINAPI MergedCreate(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR className, DWORD options,
+                         REGSAM access, const SECURITY_ATTRIBUTES* security, PHKEY key,
+                         LPDWORD disposition)
+{
+    const std::wstring user = UserCopy(root, path);
+    if (!user.empty())
+        root = HKEY_CURRENT_USER, path = user.c_str();
+    return realCreate(root, path, reserved, className, options, access, security, key,
+                      disposition);
+}
+
+class MergedUserClasses
+{
+public:
+    MergedUserClasses()
+    {
+        realOpen = reinterpret_cast<OpenKeyFn>(
+            SwapImport("advapi32.dll", "RegOpenKeyExW", reinterpret_cast<void*>(&MergedOpen)));
+        realCreate = reinterpret_cast<CreateKeyFn>(
+            SwapImport("advapi32.dll", "RegCreateKeyExW", reinterpret_cast<void*>(&MergedCreate)));
+    }
+    ~MergedUserClasses()
+    {
+        if (realOpen)
+            SwapImport("advapi32.dll", "RegOpenKeyExW", reinterpret_cast<void*>(realOpen));
+        if (realCreate)
+            SwapImport("advapi32.dll", "RegCreateKeyExW", reinterpret_cast<void*>(realCreate));
+    }
+    bool Active() const { return realOpen != nullptr && realCreate != nullptr; }
+};
 } // namespace
 
 TEST_F(AssociationsTest, PreviousOwnersAreSavedAndGivenBack)
@@ -74,6 +136,14 @@ TEST_F(AssociationsTest, PreviousOwnersAreSavedAndGivenBack)
             << "row " << i;
         EXPECT_EQ(row.savedShellNew, SavedString(row.extension, L"ShellNew")) << "row " << i;
     }
+
+    // Any program of the user may rewrite its records; the elevated setup's
+    // machine copy is what goes back.
+    ASSERT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Velnox\\Setup\\.cab"));
+    SetUserString(L"Setup\\.cab", L"Type", L"exefile");
+    SetUserString(L"Setup\\.cab", L"ShellNew", L"\\\\server\\share\\new.cab");
+    SetUserInt(L"Setup\\.7z", L"Exist", 1);
+    SetUserString(L"Setup\\.7z", L"Type", L"batfile");
 
     // Giving back writes the null-file entry anew.
     RemoveRegistryTree(HKEY_CLASSES_ROOT, L".cab\\ShellNew");
@@ -190,6 +260,8 @@ TEST_F(AssociationsTest, SettingsFileHoldsOnlyWhatItCanGiveBackWhole)
 TEST_F(AssociationsTest, GivingBackLeavesWhatIsNoLongerOursOrStillInUse)
 {
     AssociateExtensions(AllRows(false));
+    // The records below are an older installation's: no machine copies.
+    RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox\\Setup");
     // Taken by another program after setup.
     SetClassValue(L".gz", nullptr, L"OtherGz");
     // A key that did not exist before but gained a subkey meanwhile.
@@ -205,9 +277,45 @@ TEST_F(AssociationsTest, GivingBackLeavesWhatIsNoLongerOursOrStillInUse)
     const BYTE zero = 0;
     SetUserString(L"Setup\\.arj", L"Type", L"OldArj");
     RawSet(HKEY_CURRENT_USER, L"Software\\Velnox\\Setup\\.arj", L"Exist", REG_BINARY, &zero, 1);
+    // What an elevated removal makes of such records, which any program of
+    // the user may have written: no class that runs the file itself and no
+    // new-file entry on a share or a device for every user; an ordinary
+    // owner and a local template still go back.
+    SetClassValue(L"Runs.Itself\\shell\\open\\command", nullptr, L"\"%1\" %*");
+    struct Legacy
+    {
+        const wchar_t* extension;
+        const wchar_t* type;
+        const wchar_t* shellNew;
+        const wchar_t* restoredClass;
+        const wchar_t* restoredFile;
+    } legacy[] = {
+        {L".bz2", L"exefile", L"C:\\Templates\\new.bz2", L"", L"C:\\Templates\\new.bz2"},
+        {L".xz", L"Runs.Itself", L"new.xz", L"", L"new.xz"},
+        {L".z", L"OldZ", L"\\\\server\\share\\new.z", L"OldZ", L"<no key>"},
+        {L".uue", L"OldUue", L"\\\\?\\C:\\Templates\\new.uue", L"OldUue", L"<no key>"},
+        {L".xxe", L"OldXxe", L"\\\\.\\pipe\\new", L"OldXxe", L"<no key>"},
+    };
+    for (const Legacy& row : legacy)
+    {
+        const std::wstring key = std::wstring(L"Setup\\") + row.extension;
+        SetUserInt(key.c_str(), L"Exist", 1);
+        SetUserString(key.c_str(), L"Type", row.type);
+        SetUserString(key.c_str(), L"ShellNew", row.shellNew);
+    }
 
     IntegrationOptions none = {};
-    AssociateExtensions(none);
+    {
+        const ElevationAs elevated(1);
+        AssociateExtensions(none);
+    }
+    for (size_t i = 0; i < ARRAYSIZE(legacy); ++i)
+    {
+        const std::wstring shellNew = std::wstring(legacy[i].extension) + L"\\ShellNew";
+        EXPECT_EQ(legacy[i].restoredClass, ClassValue(legacy[i].extension)) << "row " << i;
+        EXPECT_EQ(legacy[i].restoredFile, ClassValue(shellNew.c_str(), L"FileName")) << "row " << i;
+    }
+    RemoveRegistryTree(HKEY_CLASSES_ROOT, L"Runs.Itself");
     EXPECT_EQ(L"OtherGz", ClassValue(L".gz"));
     EXPECT_EQ(L"", ClassValue(L".tar"));
     EXPECT_EQ(L"", ClassValue(L".tar\\OpenWithProgids", L"Other.tar"));
@@ -250,4 +358,91 @@ TEST_F(AssociationsTest, ClassesKeepAChosenIconAndAlwaysTakeRev)
     for (const wchar_t* key : {L"Velnox\\shell\\open\\command", L"Velnox.ZIP\\shell\\open\\command",
                                L"Velnox.REV\\shell\\open\\command"})
         EXPECT_EQ(L"\"" + archiver + L"\" \"%1\"", ClassValue(key)) << key;
+}
+
+// An elevated run decides, writes and deletes in the machine's classes: the
+// user's copies (".zip" as a program, a class "Velnox" of their own) neither
+// pass for the owner nor are all that a removal deletes.
+TEST_F(AssociationsTest, UserClassCopiesNeitherDecideNorStandForTheMachines)
+{
+    const wchar_t* const userCopies[] = {L"Software\\Classes\\.zip", L"Software\\Classes\\Velnox"};
+    SetClassValue(L".zip", nullptr, L"OldZip");
+    RawSetString(HKEY_CURRENT_USER, userCopies[0], nullptr, L"exefile");
+    RawSetString(HKEY_CURRENT_USER, L"Software\\Classes\\Velnox\\shell\\open\\command", nullptr,
+                 L"user.exe \"%1\"");
+    {
+        const ElevationAs elevated(1);
+        MergedUserClasses merged;
+        ASSERT_TRUE(merged.Active());
+        AssociateExtensions(AllRows(false));
+        ASSERT_TRUE(RegisterProgIds());
+        EXPECT_EQ(L"Velnox.ZIP", RawString(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.zip", nullptr));
+        EXPECT_EQ(L"OldZip", SavedString(L".zip", L"Type"));
+        RemoveIntegration();
+    }
+    SetRegistryView(0);
+    EXPECT_EQ(L"OldZip", RawString(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.zip", nullptr));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Velnox"));
+    // The user's own classes are theirs.
+    EXPECT_EQ(L"exefile", RawString(HKEY_CURRENT_USER, userCopies[0], nullptr));
+    for (const wchar_t* copy : userCopies)
+        RemoveRegistryTree(HKEY_CURRENT_USER, copy);
+}
+
+// Owners reach the disk before the first extension is taken; where they
+// cannot, nothing is taken. An elevated run's machine copy is enough, and
+// the next run gives the owner back from it whatever the file lost.
+TEST_F(AssociationsTest, OwnersAreKeptForGoodBeforeAnyTakeOver)
+{
+    const std::wstring file = ScratchFolder() + L"Velnox.ini";
+    struct Row
+    {
+        const char* line; // of the settings file
+        bool readWhole;
+        int elevated;
+        bool taken;
+    } rows[] = {
+        {"Global\\SaveSettings=0", true, 0, false},
+        {"", false, 0, false},
+        {"Global\\SaveSettings=0", true, 1, true},
+        {"", false, 1, true},
+        {"", true, 0, true},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
+    {
+        const ElevationAs elevation(rows[i].elevated);
+        SetClassValue(L".cab", nullptr, L"OldCab");
+        ASSERT_TRUE(WriteBytes(file, rows[i].line));
+        ASSERT_TRUE(LoadPortableSettingsFile(file.c_str()));
+        Portable.Whole = rows[i].readWhole;
+        IntegrationOptions options = {};
+        options.Associate[2] = true; // ".cab"
+        AssociateExtensions(options);
+        EXPECT_EQ(rows[i].taken ? L"Velnox" : L"OldCab", ClassValue(L".cab")) << "row " << i;
+        // The next run: whatever reached the file.
+        FreePortableSettings();
+        ASSERT_TRUE(LoadPortableSettingsFile(file.c_str()));
+        AssociateExtensions(IntegrationOptions{});
+        EXPECT_EQ(L"OldCab", ClassValue(L".cab")) << "row " << i;
+        FreePortableSettings();
+        Clean();
+    }
+    DeleteFileW(file.c_str());
+}
+
+TEST_F(AssociationsTest, OnlyPathsOnThisMachinesDrivesAreLocal)
+{
+    const struct
+    {
+        const wchar_t* path;
+        bool local;
+    } rows[] = {
+        {L"C:\\icons\\mine.ico", true},     {L"c:/icons/mine.ico", true},
+        {L"\\\\server\\share\\mine.ico", false}, {L"//server/share/mine.ico", false},
+        {L"\\\\?\\C:\\icons\\mine.ico", false}, {L"\\\\.\\C:\\icons\\mine.ico", false},
+        {L"C:icons\\mine.ico", false},        {L"mine.ico", false},
+        {L"", false},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
+        EXPECT_EQ(rows[i].local, IsLocalFilePath(rows[i].path)) << "row " << i;
 }

@@ -12,6 +12,7 @@
 
 #include "integration/integration_options.h"
 #include "integration/new_file_templates.h"
+#include "platform/platform_probes.h"
 #include "settings/portable_settings.h"
 #include "settings/settings_fixtures.h"
 #include "support/program_under_test.h"
@@ -53,6 +54,22 @@ inline IntegrationOptions AllRows(bool shellExt)
     options.ShellExt = shellExt;
     return options;
 }
+
+// Presets the elevation probe while it lives: 1 an elevated run, 0 not.
+class ElevationAs
+{
+public:
+    explicit ElevationAs(int elevated) : saved_(ProbeCache.Elevated)
+    {
+        ProbeCache.Elevated = elevated;
+    }
+    ~ElevationAs() { ProbeCache.Elevated = saved_; }
+    ElevationAs(const ElevationAs&) = delete;
+    ElevationAs& operator=(const ElevationAs&) = delete;
+
+private:
+    const int saved_;
+};
 
 class IntegrationTest : public RegistryModeTest
 {

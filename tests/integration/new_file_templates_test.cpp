@@ -86,6 +86,8 @@ TEST_F(TemplatesTest, VolumeExtensionsFollowTheOwnFormat)
     IntegrationOptions ownOnly = {};
     ownOnly.Associate[0] = true;
     AssociateExtensions(ownOnly);
+    // The rows' records are an older installation's: no machine copy.
+    RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox\\Setup");
     for (unsigned n = 0; n < 30; ++n)
         EXPECT_EQ(L"Velnox", ClassValue(VolumeExtension(n).c_str())) << n;
     EXPECT_EQ(L"Untouched", ClassValue(L".v30"));
@@ -116,6 +118,26 @@ TEST_F(TemplatesTest, VolumeExtensionsFollowTheOwnFormat)
                 << "row " << i << " volume " << n;
         EXPECT_EQ(L"Other", ClassValue(L".v78")) << "row " << i << ": another program's";
     }
+}
+
+// The archiver's own template is nobody's previous entry: a setup run again
+// after another program left it there saves none, and an older record
+// naming it gives none back.
+TEST_F(TemplatesTest, OwnTemplateIsNoPreviousOwnersEntry)
+{
+    const std::wstring own = BesideTestBinary(kZipTemplateName);
+    SetClassValue(L".zip", nullptr, L"Other.Zip");
+    SetClassValue(L".zip\\ShellNew", L"FileName", own);
+    SetExtensionAssociation(L".zip", true, false, false, true);
+    wchar_t saved[kPathChars];
+    GetUserString(L"Setup\\.zip", L"ShellNew", saved, L"<none>");
+    EXPECT_STREQ(L"", saved);
+
+    RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox\\Setup");
+    SetUserString(L"Setup\\.zip", L"ShellNew", own.c_str());
+    SetExtensionAssociation(L".zip", false, false, false, true);
+    EXPECT_EQ(L"Other.Zip", ClassValue(L".zip"));
+    EXPECT_EQ(L"<no value>", ClassValue(L".zip\\ShellNew", L"FileName"));
 }
 
 TEST_F(TemplatesTest, AceIsGivenBackOnlyWhileOurs)

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 namespace
 {
 
@@ -94,6 +96,42 @@ TEST_F(RemovalTest, WhatAnotherProgramTookStaysAndNothingPointsAtTheArchiver)
     EXPECT_EQ(L"application/x-other", ClassValue(L".rev", L"Content Type"));
     EXPECT_EQ(L"", ClassValue(L".rev\\OpenWithProgids", L"Other.Rev"));
     EXPECT_EQ(L"<no key>", ClassValue(L"Velnox.REV"));
+}
+
+// Left to the archiver by a setup stopped before its last step, or by an
+// older version: ".ace" goes back before its record goes with the settings.
+// A settings file in the user's own folder does not keep an elevated removal
+// from the machine's registry.
+TEST_F(RemovalTest, AceAndTheClassesGoWhateverTheUsersSettingsFileSays)
+{
+    for (int userFile = 0; userFile < 2; ++userFile)
+    {
+        wchar_t folder[kPathChars];
+        ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, folder)));
+        const std::wstring userFolder = std::wstring(folder) + L"\\Velnox";
+        const std::wstring file = userFolder + L"\\Velnox.ini";
+        SetClassValue(L".ace", nullptr, L"Velnox");
+        SetClassValue(L"Velnox\\shell\\open\\command", nullptr, L"Velnox.exe");
+        if (userFile)
+        {
+            CreateDirectoryW(userFolder.c_str(), nullptr);
+            ASSERT_TRUE(WriteBytes(file, "Global\\Integration=0\r\nHKCU\\Setup\\.ace\\Exist=1\r\n"
+                                         "HKCU\\Setup\\.ace\\Type=\"OldAce\"\r\n"));
+            ASSERT_TRUE(LoadPortableSettingsFile(file.c_str()));
+        }
+        else
+        {
+            SetUserInt(L"Setup\\.ace", L"Exist", 1);
+            SetUserString(L"Setup\\.ace", L"Type", L"OldAce");
+        }
+        RemoveIntegration();
+        FreePortableSettings();
+        DeleteFileW(file.c_str());
+        RemoveDirectoryW(userFolder.c_str());
+        EXPECT_EQ(L"OldAce", ClassValue(L".ace")) << userFile;
+        EXPECT_EQ(L"<no key>", ClassValue(L"Velnox")) << userFile;
+        EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << userFile;
+    }
 }
 
 TEST_F(RemovalTest, InstallerPackageKeepsItsEntriesAndNothingToRemoveIsQuiet)

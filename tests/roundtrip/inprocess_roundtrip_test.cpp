@@ -138,12 +138,13 @@ void Touch(const std::wstring& path, bool present)
 }
 
 // What the setup dialog does on OK for the options the init text leaves.
-void RunSetup(const IntegrationOptions& chosen)
+void RunSetup(const IntegrationOptions& chosen, bool stopBeforeAce)
 {
     StoreIntegrationOptions(chosen);
     ApplyIntegration(chosen, RunState.ProgramGroupPath, kPathChars);
     WriteUninstallEntry();
-    SetExtensionAssociation(L".ace", false, false, false, false);
+    if (!stopBeforeAce)
+        SetExtensionAssociation(L".ace", false, false, false, false);
 }
 
 TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
@@ -171,6 +172,7 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
         RoundTripCase state = generator.Make(seed, index, 3);
         generator.SetupAgain(state, 25);
         generator.TakeOver(state, 20);
+        generator.ChangeRecords(state, 20);
         Touch(folder / L"vnxext.dll", state.Library32);
         Touch(folder / L"vnxext64.dll", state.Library64);
         WriteEarlierState(state);
@@ -184,9 +186,12 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
 
         mark = GetTickCount();
         notices = 0;
-        RunSetup(state.Chosen);
+        // Not through a settings key planted as a link: setup replaces it.
+        const bool aceLeft =
+            state.AceLeftTaken && state.SettingsLinkTarget.empty() && LeaveAceTaken();
+        RunSetup(state.Chosen, aceLeft);
         if (!state.SecondInitText.empty())
-            RunSetup(state.SecondChosen);
+            RunSetup(state.SecondChosen, aceLeft);
         setting += GetTickCount() - mark;
         const unsigned long setupNotices = notices;
         SetRegistryView(0);
@@ -202,6 +207,7 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
                 ++taken;
             }
         TakeOverAfterSetup(state, scopes, before);
+        ChangeRecordsAfterSetup(state);
         mark = GetTickCount();
         notices = 0;
         RemoveIntegration();

@@ -63,6 +63,7 @@ std::vector<std::wstring> RunOneState(const RoundTripCase& state, const ScratchD
                 .compare(0, 6, L"Velnox"))
             problems.push_back(L"setup did not take " + extension.Extension);
     TakeOverAfterSetup(state, scopes, before);
+    ChangeRecordsAfterSetup(state);
 
     {
         ChildProcess uninstall;
@@ -101,6 +102,7 @@ TEST(RoundTrip, ProgramSetupThenUninstallGivesEveryExtensionBack)
         Generator generator(seed, index);
         RoundTripCase state = generator.Make(seed, index, 35);
         generator.TakeOver(state, 30);
+        generator.ChangeRecords(state, 30);
         WriteEarlierState(state);
         // What the program's dialog will start from: defaults, then the init text.
         LoadIntegrationOptions(state.Chosen);

@@ -89,6 +89,7 @@ struct ExtensionState
 
 struct Write
 {
+    HKEY Root = HKEY_CLASSES_ROOT;
     std::wstring Key;
     bool KeyOnly = false;
     std::wstring Name;
@@ -113,6 +114,12 @@ struct RoundTripCase
     // Another program takes these keys between setup and uninstall.
     std::vector<std::wstring> TakenOverKeys;
     std::vector<Write> TakeOvers;
+    // Between setup and uninstall: records rewritten by another program of
+    // the user, or those of an earlier installation, without machine copies.
+    std::vector<Write> RecordWrites;
+    bool LegacyRecords = false;
+    // Setup stopped before it gave ".ace" back, which an older version took.
+    bool AceLeftTaken = false;
     // Deep and long keys found below "Software\Velnox" (paths below it).
     std::vector<std::wstring> SettingsKeys;
     // "Software\Velnox" found as a registry link to this class key.
@@ -175,6 +182,9 @@ public:
     // In percent of the states, another program takes some of ".vnx", ".zip",
     // ".rev" and a volume extension after setup.
     void TakeOver(RoundTripCase& state, unsigned percent);
+    // In percent of the states, the records change between setup and
+    // uninstall; in half of those setup also stops before ".ace".
+    void ChangeRecords(RoundTripCase& state, unsigned percent);
 
 private:
     unsigned Below(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(Random); }
@@ -523,12 +533,37 @@ inline void Generator::TakeOver(RoundTripCase& state, unsigned percent)
         }
 }
 
+inline void Generator::ChangeRecords(RoundTripCase& state, unsigned percent)
+{
+    if (!Chance(percent))
+        return;
+    state.AceLeftTaken = Chance(50);
+    if (Chance(50))
+    {
+        state.LegacyRecords = true;
+        return;
+    }
+    // Nothing of these may become every user's.
+    const std::vector<std::wstring> extensions = TableExtensions();
+    for (unsigned count = 1 + Below(4); count > 0; --count)
+    {
+        Write write;
+        write.Root = HKEY_CURRENT_USER;
+        write.Key = L"Software\\Velnox\\Setup\\" + extensions[Below(unsigned(extensions.size()))];
+        const std::wstring text = Chance(50) ? L"exefile" : L"\\\\server\\share\\" + Text(8);
+        write.Name = text[0] == L'e' ? L"Type" : L"ShellNew";
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+        write.Data.assign(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
+        state.RecordWrites.push_back(write);
+    }
+}
+
 inline void WriteKeys(const std::vector<Write>& writes)
 {
     for (const Write& write : writes)
     {
         HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, write.Key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+        if (RegCreateKeyExW(write.Root, write.Key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                             nullptr, &key, nullptr) != ERROR_SUCCESS)
         {
             ADD_FAILURE() << "cannot make " << WideToUtf8(write.Key);
@@ -941,6 +976,45 @@ inline void TakeOverAfterSetup(const RoundTripCase& state, const std::vector<Sco
                 }
         before[i] = expected;
     }
+}
+
+// The records after setup: rewritten, or without their machine copies as an
+// earlier installation left them. Uninstall gives the owners back all the same.
+inline void ChangeRecordsAfterSetup(const RoundTripCase& state)
+{
+    if (state.LegacyRecords)
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox\\Setup");
+    WriteKeys(state.RecordWrites);
+}
+
+// ".ace" as an older version left it, taken with its owner saved; false
+// when its owner is not a plain class or none, or has a new-file entry,
+// which such a version saved otherwise.
+inline bool LeaveAceTaken()
+{
+    if (RawKeyExists(HKEY_CLASSES_ROOT, L".ace\\ShellNew"))
+        return false;
+    HKEY key = nullptr;
+    std::wstring owner;
+    DWORD exist = 0;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L".ace", 0, KEY_READ, &key) == ERROR_SUCCESS)
+    {
+        wchar_t text[512] = {};
+        DWORD size = sizeof(text) - sizeof(wchar_t), type = REG_NONE;
+        const LONG status = RegQueryValueExW(key, nullptr, nullptr, &type,
+                                             reinterpret_cast<BYTE*>(text), &size);
+        RegCloseKey(key);
+        // Whole and terminated, with nothing after a NUL.
+        if (status != ERROR_SUCCESS || type != REG_SZ || size != (wcslen(text) + 1) * sizeof(wchar_t))
+            return false;
+        owner = text;
+        exist = 1;
+    }
+    const std::wstring record = L"Software\\Velnox\\Setup\\.ace";
+    RawSet(HKEY_CURRENT_USER, record, L"Exist", REG_DWORD, &exist, sizeof(exist));
+    RawSetString(HKEY_CURRENT_USER, record, L"Type", owner);
+    RawSetString(HKEY_CLASSES_ROOT, L".ace", nullptr, L"Velnox");
+    return true;
 }
 
 // How often each known difference was met: a list entry that is never met

@@ -67,9 +67,36 @@ bool ContainsNoCase(const wchar_t* text, const wchar_t* part)
     return false;
 }
 
+// An elevated run reaches the classes through its own handle of the
+// machine's classes key (opened before the denial, or while it lives as
+// HKEY_LOCAL_MACHINE "Software\Classes"), which the denial of
+// HKEY_CLASSES_ROOT covers too.
+bool IsMachineClassesKey(HKEY key)
+{
+    typedef LONG(NTAPI * QueryKeyFn)(HANDLE, int, void*, ULONG, ULONG*);
+    static const QueryKeyFn query = reinterpret_cast<QueryKeyFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+    struct
+    {
+        ULONG Length;
+        wchar_t Name[512];
+    } info = {};
+    ULONG size = 0;
+    const int kKeyNameInformation = 3;
+    if (!query || query(key, kKeyNameInformation, &info, sizeof(info) - sizeof(wchar_t), &size) < 0)
+        return false;
+    info.Name[info.Length / sizeof(wchar_t)] = 0;
+    return ContainsNoCase(info.Name, L"\\MACHINE\\SOFTWARE\\CLASSES");
+}
+
 bool Refuse(HKEY root, LPCWSTR path)
 {
-    if ((state.Root && root != state.Root) || !ContainsNoCase(path, state.PathPart))
+    const bool machineClasses =
+        IsMachineClassesKey(root) ||
+        (root == HKEY_LOCAL_MACHINE && path && _wcsnicmp(path, L"Software\\Classes\\", 17) == 0);
+    const bool rootMatches = !state.Root || root == state.Root ||
+                             (state.Root == HKEY_CLASSES_ROOT && machineClasses);
+    if (!rootMatches || !ContainsNoCase(path, state.PathPart))
         return false;
     ++state.Refusals;
     return true;

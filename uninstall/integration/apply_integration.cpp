@@ -8,6 +8,7 @@
 #include "integration/shell_extension.h"
 #include "integration/shortcuts.h"
 #include "integration/uninstall_entry.h"
+#include "platform/platform_probes.h"
 #include "run/run_state.h"
 #include "settings/settings_store.h"
 
@@ -28,7 +29,10 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
 
     wchar_t iconFile[kPathChars];
     GetUserString(L"Interface\\Themes", L"ShellExtIcon", iconFile, L"");
-    const bool haveIcon = iconFile[0] != 0 && FileExists(iconFile);
+    // The shortcuts may be every user's: the user's own choice of icon goes
+    // there only from a drive of this machine.
+    const bool haveIcon = iconFile[0] != 0 && (!RunsElevated() || IsLocalFilePath(iconFile)) &&
+                          FileExists(iconFile);
     UpdateShortcuts(options, groupPath, groupPathCapacity, haveIcon ? iconFile : nullptr);
     return true;
 }

@@ -10,6 +10,7 @@
 #include "integration/integration_options.h"
 #include "integration/new_file_templates.h"
 #include "localization/messages.h"
+#include "platform/platform_probes.h"
 #include "resources/resource.h"
 #include "settings/portable_settings.h"
 #include "settings/settings_store.h"
@@ -23,6 +24,97 @@ const size_t kCommandChars = 2080;
 bool ComposeSettingsKey(const wchar_t* extension, wchar_t (&key)[kSettingsKeyChars])
 {
     return FormatString(key, L"Setup\\%s", extension) >= 0;
+}
+
+// The records in the registry whichever store is in use: under
+// HKEY_LOCAL_MACHINE the copies an elevated setup kept where only
+// administrators write, under HKEY_CURRENT_USER those saved before a
+// settings file took over.
+const wchar_t kRecordsKey[] = L"\\Software\\Velnox\\Setup";
+const wchar_t kArchiverKey[] = L"\\Software\\Velnox";
+
+bool ComposeRegistryRecordKey(const wchar_t* extension, wchar_t (&key)[kSettingsKeyChars])
+{
+    return FormatString(key, L"%s\\%s", kRecordsKey, extension) >= 0;
+}
+
+// Records are always read and written in the default view, where the
+// removal of the machine's settings finds them.
+class DefaultRegistryView
+{
+public:
+    DefaultRegistryView() : saved_(RegistryView()) { SetRegistryView(0); }
+    ~DefaultRegistryView() { SetRegistryView(saved_); }
+    DefaultRegistryView(const DefaultRegistryView&) = delete;
+    DefaultRegistryView& operator=(const DefaultRegistryView&) = delete;
+
+private:
+    const DWORD saved_;
+};
+
+// A record is there when it says what the extension held; "Set" alone is
+// the user's choice, not a record.
+bool RecordIn(HKEY root, const wchar_t* key)
+{
+    return ValueExists(root, key, L"Exist") || ValueExists(root, key, L"Type");
+}
+
+// This program's own templates belong to no previous owner: a record naming
+// one would give back an entry for a file the removal deletes.
+bool IsOwnTemplate(const wchar_t* path)
+{
+    wchar_t own[kPathChars];
+    return path[0] != 0 &&
+           ((ProgramFilePath(nullptr, kZipTemplateName, own) && CompareNoCase(path, own) == 0) ||
+            (ProgramFilePath(nullptr, kOwnTemplateName, own) && CompareNoCase(path, own) == 0));
+}
+
+// Classes whose open command runs the file itself.
+const wchar_t* const kRunningClasses[] = {L"exefile", L"batfile", L"cmdfile",
+                                          L"comfile", L"scrfile", L"piffile"};
+
+// Whether a class would run every file of an extension given to it as a
+// program, or is one of the archiver's classes, which go with it.
+bool IsUnsafeClass(const wchar_t* className)
+{
+    if (IsArchiverClass(className) || CompareNoCase(className, kRevisionClass) == 0)
+        return true;
+    for (const wchar_t* running : kRunningClasses)
+        if (CompareNoCase(className, running) == 0)
+            return true;
+    wchar_t key[kPathChars];
+    wchar_t command[kCommandChars];
+    if (className[0] == 0 || FormatString(key, L"%s\\shell\\open\\command", className) < 0)
+        return false;
+    if (ReadTextValue(HKEY_CLASSES_ROOT, key, nullptr, command, kCommandChars, nullptr) !=
+        TextValue::Text)
+        return false;
+    const wchar_t* program = command;
+    while (*program == L' ' || *program == L'\t')
+        ++program;
+    if (*program == L'"')
+        ++program;
+    return program[0] == L'%' && program[1] == L'1' &&
+           (program[2] == 0 || program[2] == L'"' || program[2] == L' ');
+}
+
+// A new-file entry every user's Explorer may open: a bare name, or a path on
+// a drive of this machine, never a share or a device.
+bool IsLocalTemplateName(const wchar_t* name, unsigned long kind)
+{
+    wchar_t expanded[kPathChars];
+    if (kind == REG_EXPAND_SZ)
+    {
+        const DWORD length = ExpandEnvironmentStringsW(name, expanded, kPathChars);
+        if (length == 0 || length > kPathChars)
+            return false;
+        name = expanded;
+    }
+    const bool separatorFirst = name[0] == L'\\' || name[0] == L'/';
+    const bool rooted = separatorFirst || (name[0] != 0 && name[1] == L':');
+    if (!rooted || (separatorFirst && name[1] != L'\\' && name[1] != L'/'))
+        return std::wcschr(name, L':') == nullptr;
+    return IsLocalFilePath(name);
 }
 
 const wchar_t kTypeExpand[] = L"TypeExpand";
@@ -53,7 +145,12 @@ bool ReadPreviousOwner(const wchar_t* extension, PreviousAssociation& previous)
         return false;
     case TextValue::Text:
         // The record would give these back as no entry or as a null file.
-        return previous.ShellNew[0] != 0 && previous.ShellNew[0] != L'*';
+        if (!IsOwnTemplate(previous.ShellNew))
+            return previous.ShellNew[0] != 0 && previous.ShellNew[0] != L'*';
+        // Left by the archiver itself: no owner's entry to keep.
+        previous.ShellNew[0] = 0;
+        previous.ShellNewKind = REG_SZ;
+        [[fallthrough]];
     case TextValue::Absent:
         // A null file is a null file whatever its value holds.
         if (ValueExists(HKEY_CLASSES_ROOT, shellNewKey, L"NullFile"))
@@ -63,43 +160,110 @@ bool ReadPreviousOwner(const wchar_t* extension, PreviousAssociation& previous)
     return true;
 }
 
-void SaveKind(const wchar_t* key, const wchar_t* name, unsigned long kind)
+bool SaveKind(HKEY root, const wchar_t* key, const wchar_t* name, unsigned long kind)
 {
     if (kind == REG_EXPAND_SZ)
-        SetUserInt(key, name, 1);
-    else
-        DeleteValue(HKEY_CURRENT_USER, key, name);
-}
-
-unsigned long LoadKind(const wchar_t* key, const wchar_t* name)
-{
-    return GetUserInt(key, name, 0) == 1 ? REG_EXPAND_SZ : REG_SZ;
-}
-
-bool SavePreviousAssociation(const wchar_t* extension)
-{
-    PreviousAssociation previous;
-    wchar_t key[kSettingsKeyChars];
-    if (!ComposeSettingsKey(extension, key) || !ReadPreviousOwner(extension, previous) ||
-        !RecordKeepsText(key, previous.Type) || !RecordKeepsText(key, previous.ShellNew))
-        return false;
-    SetUserInt(key, L"Exist", previous.Exist);
-    SetUserString(key, L"Type", previous.Type);
-    SetUserString(key, L"ShellNew", previous.ShellNew);
-    SaveKind(key, kTypeExpand, previous.TypeKind);
-    SaveKind(key, kShellNewExpand, previous.ShellNewKind);
+        return SetInt(root, key, name, 1) == ERROR_SUCCESS;
+    DeleteValue(root, key, name);
     return true;
 }
 
-// A damaged record reads safely: an "Exist" that is not a number counts as
-// 1, so another program's key is given a class back rather than deleted.
-// False when the record cannot be named.
+unsigned long LoadKind(HKEY root, const wchar_t* key, const wchar_t* name)
+{
+    return GetInt(root, key, name, 0) == 1 ? REG_EXPAND_SZ : REG_SZ;
+}
+
+// True when every value of the record was written.
+bool WriteRecord(HKEY root, const wchar_t* key, const PreviousAssociation& previous)
+{
+    bool written = SetInt(root, key, L"Exist", previous.Exist) == ERROR_SUCCESS;
+    written = SetString(root, key, L"Type", previous.Type) == ERROR_SUCCESS && written;
+    written = SetString(root, key, L"ShellNew", previous.ShellNew) == ERROR_SUCCESS && written;
+    written = SaveKind(root, key, kTypeExpand, previous.TypeKind) && written;
+    return SaveKind(root, key, kShellNewExpand, previous.ShellNewKind) && written;
+}
+
+// Where a save left the records of the extensions about to be taken.
+struct SavedRecords
+{
+    bool Any = false;         // some record was saved
+    bool AllOnMachine = true; // each saved record has its machine copy
+};
+
+// Saves who owns the extension now in the settings and, in an elevated run,
+// a machine copy that the user cannot change. False when nothing was saved.
+bool SavePreviousAssociation(const wchar_t* extension, SavedRecords& saved)
+{
+    PreviousAssociation previous;
+    wchar_t key[kSettingsKeyChars];
+    wchar_t machineKey[kSettingsKeyChars];
+    if (!ComposeSettingsKey(extension, key) || !ComposeRegistryRecordKey(extension, machineKey) ||
+        !ReadPreviousOwner(extension, previous) || !RecordKeepsText(key, previous.Type) ||
+        !RecordKeepsText(key, previous.ShellNew))
+        return false;
+    const DefaultRegistryView view;
+    bool stored = WriteRecord(HKEY_CURRENT_USER, key, previous);
+    const bool onMachine = RunsElevated() && WriteRecord(HKEY_LOCAL_MACHINE, machineKey, previous);
+    stored = stored || onMachine;
+    if (stored)
+    {
+        saved.Any = true;
+        saved.AllOnMachine = saved.AllOnMachine && onMachine;
+    }
+    return stored;
+}
+
+// Puts the records just saved on the disk before any extension is taken: a
+// run ended after the take-over must still find its owner. True when they
+// are there: the machine copies flushed, or the per-user records flushed or
+// written to the settings file and read back from it.
+bool MakeRecordsDurable(const SavedRecords& saved)
+{
+    if (!saved.Any)
+        return true;
+    const DefaultRegistryView view;
+    if (saved.AllOnMachine && FlushKey(HKEY_LOCAL_MACHINE, kRecordsKey))
+        return true;
+    if (IsFileRouted(HKEY_CURRENT_USER, L"Setup"))
+        return SavePortableSettings() && PortableFileHolds(L"HKCU\\Setup\\");
+    return FlushKey(HKEY_CURRENT_USER, L"Setup");
+}
+
+void ReadRecord(HKEY root, const wchar_t* key, PreviousAssociation& previous)
+{
+    previous.Exist = GetInt(root, key, L"Exist", 1);
+    GetString(root, key, L"Type", previous.Type, L"");
+    GetString(root, key, L"ShellNew", previous.ShellNew, L"");
+    previous.TypeKind = LoadKind(root, key, kTypeExpand);
+    previous.ShellNewKind = LoadKind(root, key, kShellNewExpand);
+}
+
+// The record of an extension: the machine copy when setup kept one, else
+// the per-user record from the store in use or, saved before a settings file
+// appeared, from the registry. A damaged record reads safely: an "Exist" that
+// is not a number counts as 1, so another program's key is given a class back
+// rather than deleted. False when the record cannot be named.
 bool LoadPreviousAssociation(const wchar_t* extension, PreviousAssociation& previous)
 {
     wchar_t key[kSettingsKeyChars];
-    if (!ComposeSettingsKey(extension, key))
+    wchar_t registryKey[kSettingsKeyChars];
+    if (!ComposeSettingsKey(extension, key) || !ComposeRegistryRecordKey(extension, registryKey))
         return false;
-    previous.Exist = GetUserInt(key, L"Exist", 1);
+    bool trusted = true;
+    {
+        const DefaultRegistryView view;
+        if (RecordIn(HKEY_LOCAL_MACHINE, registryKey))
+            ReadRecord(HKEY_LOCAL_MACHINE, registryKey, previous);
+        else
+        {
+            const bool older = !RecordIn(HKEY_CURRENT_USER, key) &&
+                               IsFileRouted(HKEY_CURRENT_USER, key) &&
+                               RecordIn(HKEY_CURRENT_USER, registryKey);
+            ReadRecord(HKEY_CURRENT_USER, older ? registryKey : key, previous);
+            // Any program of the user may have written it since.
+            trusted = !RunsElevated();
+        }
+    }
     // An extension that had no key gets none back, whatever else was saved.
     if (previous.Exist == 0)
     {
@@ -109,14 +273,20 @@ bool LoadPreviousAssociation(const wchar_t* extension, PreviousAssociation& prev
         previous.ShellNewKind = REG_SZ;
         return true;
     }
-    GetUserString(key, L"Type", previous.Type, L"");
-    // An older installation may have saved its own class: giving that back
-    // would keep the extension with the archiver.
-    if (IsArchiverClass(previous.Type))
+    // An older installation may have saved its own class or template: giving
+    // those back would keep the extension with the archiver.
+    if (IsArchiverClass(previous.Type) || (!trusted && IsUnsafeClass(previous.Type)))
+    {
         previous.Type[0] = 0;
-    GetUserString(key, L"ShellNew", previous.ShellNew, L"");
-    previous.TypeKind = LoadKind(key, kTypeExpand);
-    previous.ShellNewKind = LoadKind(key, kShellNewExpand);
+        previous.TypeKind = REG_SZ;
+    }
+    if (IsOwnTemplate(previous.ShellNew) ||
+        (!trusted && previous.ShellNew[0] != L'*' &&
+         !IsLocalTemplateName(previous.ShellNew, previous.ShellNewKind)))
+    {
+        previous.ShellNew[0] = 0;
+        previous.ShellNewKind = REG_SZ;
+    }
     return true;
 }
 
@@ -200,7 +370,35 @@ void WriteClass(const ClassEntry& entry, const wchar_t* openCommand, const wchar
         icon[0] == 0 && FormatString(newIcon, entry.IconFormat, archiverPath) >= 0)
         SetString(HKEY_CLASSES_ROOT, key, nullptr, newIcon);
 }
+
+void TakeOver(const wchar_t* extension, bool shellExt, bool ownFormat, bool zip)
+{
+    SetString(HKEY_CLASSES_ROOT, extension, nullptr, zip ? kZipClass : kArchiverClass);
+    if (ownFormat)
+        AssociateVolumeExtensions();
+    if (shellExt && (ownFormat || zip))
+        WriteNewFileTemplate(extension, zip);
+}
 } // namespace
+
+bool IsLocalFilePath(const wchar_t* path)
+{
+    const wchar_t drive = path[0];
+    if (!((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z')) ||
+        path[1] != L':' || (path[2] != L'\\' && path[2] != L'/'))
+        return false;
+    const wchar_t root[] = {drive, L':', L'\\', 0};
+    switch (GetDriveTypeW(root))
+    {
+    case DRIVE_FIXED:
+    case DRIVE_REMOVABLE:
+    case DRIVE_CDROM:
+    case DRIVE_RAMDISK:
+        return true;
+    default:
+        return false;
+    }
+}
 
 void SetExtensionAssociation(const wchar_t* extension, bool associate, bool shellExt,
                              bool ownFormat, bool zip)
@@ -211,26 +409,56 @@ void SetExtensionAssociation(const wchar_t* extension, bool associate, bool shel
         return;
     }
     // Only the first take-over saves: later ones would save the archiver
-    // itself. An owner that cannot be saved whole keeps its extension.
-    if (!IsOwnAssociation(extension) && !SavePreviousAssociation(extension))
+    // itself. An owner that cannot be saved whole and for good keeps its
+    // extension.
+    SavedRecords saved;
+    if (!IsOwnAssociation(extension) &&
+        (!SavePreviousAssociation(extension, saved) || !MakeRecordsDurable(saved)))
         return;
-    SetString(HKEY_CLASSES_ROOT, extension, nullptr, zip ? kZipClass : kArchiverClass);
-    if (ownFormat)
-        AssociateVolumeExtensions();
-    if (shellExt && (ownFormat || zip))
-        WriteNewFileTemplate(extension, zip);
+    TakeOver(extension, shellExt, ownFormat, zip);
 }
 
 void AssociateExtensions(const IntegrationOptions& options)
 {
+    // Every owner is saved, and on the disk, before the first extension is
+    // taken; an extension whose owner could not be kept stays with it.
+    bool taken[kAssociationRows][kExtensionGroupChars] = {};
+    SavedRecords saved;
+    for (size_t row = 0; row < kAssociationRows; row++)
+    {
+        if (!options.Associate[row])
+            continue;
+        ExtensionList extensions;
+        SplitExtensionGroup(AssociationTable[row].Group, extensions);
+        for (size_t i = 0; i < extensions.Count; i++)
+            taken[row][i] = IsOwnAssociation(extensions.Items[i]) ||
+                            SavePreviousAssociation(extensions.Items[i], saved);
+    }
+    const bool durable = MakeRecordsDurable(saved);
     for (size_t row = 0; row < kAssociationRows; row++)
     {
         ExtensionList extensions;
         SplitExtensionGroup(AssociationTable[row].Group, extensions);
         for (size_t i = 0; i < extensions.Count; i++)
-            SetExtensionAssociation(extensions.Items[i], options.Associate[row], options.ShellExt,
-                                    row == 0, row == kAssociationRowZip);
+        {
+            const wchar_t* extension = extensions.Items[i];
+            if (!options.Associate[row])
+                GiveBack(extension, row == 0, row == kAssociationRowZip);
+            else if (taken[row][i] && (durable || IsOwnAssociation(extension)))
+                TakeOver(extension, options.ShellExt, row == 0, row == kAssociationRowZip);
+        }
     }
+}
+
+void DeletePreviousOwnerRecords()
+{
+    const DefaultRegistryView view;
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kRecordsKey);
+    if (KeyIsEmpty(HKEY_LOCAL_MACHINE, kArchiverKey))
+        DeleteKey(HKEY_LOCAL_MACHINE, kArchiverKey);
+    // Saved before a settings file took over: the removal read them last.
+    if (IsFileRouted(HKEY_CURRENT_USER, L""))
+        DeleteKeyTree(HKEY_CURRENT_USER, kRecordsKey);
 }
 
 bool RegisterProgIds()

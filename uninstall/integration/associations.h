@@ -23,8 +23,21 @@ struct PreviousAssociation
 };
 
 // Every extension of every row: associated when the row's flag is set, given
-// back when it is clear.
+// back when it is clear. The owners of all extensions to take are saved, and
+// put on the disk, before the first one is taken; one whose owner cannot be
+// kept stays with it. An elevated run also keeps a copy of each record where
+// only administrators write, and the give-back prefers it; a record the user
+// could have changed gives no class that runs the file itself and no
+// new-file entry on a share or a device to every user.
 void AssociateExtensions(const IntegrationOptions& options);
+
+// The machine copies of the records, and the registry records that a
+// settings file took over from; after every give-back.
+void DeletePreviousOwnerRecords();
+
+// A full path on a drive of this machine, not on a share, a device or in
+// the long-path form: safe to hand to every user of the machine.
+bool IsLocalFilePath(const wchar_t* path);
 
 // Associates one extension (saving its previous owner unless it is already
 // ours) or, with associate clear, gives it back when it is still ours. An

@@ -7,10 +7,12 @@
 #include "common/strings.h"
 #include "integration/associations.h"
 #include "integration/integration_options.h"
+#include "integration/new_file_templates.h"
 #include "integration/shell_extension.h"
 #include "integration/shortcuts.h"
 #include "platform/platform_probes.h"
 #include "run/run_state.h"
+#include "settings/portable_settings.h"
 #include "settings/registry_paths.h"
 #include "settings/settings_store.h"
 
@@ -32,8 +34,14 @@ bool IsRevisionOurs()
 void RemoveIntegration()
 {
     const HeldRegistryKeys held;
+    // A settings file the user can write does not keep the archiver's
+    // registrations on the machine.
+    OverrideUserIntegrationSwitch();
     const IntegrationOptions cleared = {};
     AssociateExtensions(cleared);
+    // A setup stopped before its last step left ".ace" taken; its record
+    // goes with the settings below.
+    GiveBackAce();
     UpdateShellExtensions(true, cleared);
     // One notice for the associations given back and the handlers gone, and
     // waited for: the shell lets go of the handlers before their files go.
@@ -48,6 +56,7 @@ void RemoveIntegration()
     if (IsRevisionOurs())
         DeleteKeyTree(HKEY_CLASSES_ROOT, kRevisionExtension);
     DeleteKeyTree(HKEY_CURRENT_USER, L"");
+    DeletePreviousOwnerRecords();
 
     if (RunState.MsiMode)
         return;

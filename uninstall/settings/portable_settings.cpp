@@ -6,6 +6,7 @@
 #include "files/file_system.h"
 #include "files/path_names.h"
 #include "files/replacement_file.h"
+#include "platform/platform_probes.h"
 #include "settings/settings_store.h"
 #include "settings/text_file.h"
 
@@ -13,7 +14,7 @@
 #include <cstring>
 #include <cwchar>
 
-PortableSettings Portable = {false, false, {0}, nullptr, true, true, true, false, false};
+PortableSettings Portable = {false, false, {0}, nullptr, true, true, true, false, false, false, false};
 
 namespace
 {
@@ -206,10 +207,20 @@ bool LocatePortableSettings(const wchar_t* programPath, wchar_t (&path)[Settings
     return false;
 }
 
+// Whether path is the settings file of the user's own folder.
+bool IsUserFolderFile(const wchar_t* path)
+{
+    wchar_t folder[SettingsPathCapacity];
+    wchar_t userFile[SettingsPathCapacity];
+    return GetDefaultAppDataFolder(folder) && JoinPath(folder, kFileName, userFile) &&
+           CompareNoCase(path, userFile) == 0;
+}
+
 bool LoadPortableSettingsFile(const wchar_t* path)
 {
     Portable.Attempted = true;
     Portable.Whole = false;
+    Portable.InUserFolder = IsUserFolderFile(path);
     try
     {
         StringList lines;
@@ -293,6 +304,7 @@ void FreePortableSettings()
     }
     Portable.First = nullptr;
     Portable.Loaded = false;
+    Portable.IntegrationForced = false;
     Portable.Attempted = false;
     Portable.Whole = false;
 }
@@ -304,7 +316,60 @@ void StopPortableWriteBack()
 
 bool IsIntegrationEnabled()
 {
-    return !Portable.Loaded || Portable.Integration;
+    return !Portable.Loaded || Portable.Integration || Portable.IntegrationForced;
+}
+
+bool OverrideUserIntegrationSwitch()
+{
+    LoadPortableSettings();
+    if (!Portable.Loaded || Portable.Integration || !Portable.InUserFolder || !RunsElevated())
+        return false;
+    Portable.IntegrationForced = true;
+    return true;
+}
+
+bool PortableFileHolds(const wchar_t* prefix)
+{
+    if (!Portable.Loaded)
+        return false;
+    const size_t length = std::wcslen(prefix);
+    PortableEntry* read = nullptr;
+    bool holds = false;
+    try
+    {
+        StringList lines;
+        bool whole = false;
+        if (ReadTextFile(Portable.Path, lines, whole) && whole)
+        {
+            const wchar_t* line = nullptr;
+            PortableEntry** end = &read;
+            while (lines.NextString(&line))
+                ParseLine(line, end);
+            holds = true;
+            for (PortableEntry* entry = Portable.First; holds && entry; entry = entry->Next)
+            {
+                if (!StartsWith(entry->Name, prefix, length) ||
+                    FindPortableValue(entry->Name) != entry->Value)
+                    continue;
+                // The first entry of a name is the one that counts.
+                const PortableEntry* found = read;
+                while (found && std::wcscmp(found->Name, entry->Name) != 0)
+                    found = found->Next;
+                holds = found && std::wcscmp(found->Value, entry->Value) == 0;
+            }
+        }
+    }
+    catch (...)
+    {
+        holds = false;
+    }
+    while (read)
+    {
+        PortableEntry* next = read->Next;
+        FreeEntry(read);
+        read = next;
+    }
+    return holds;
 }
 
 bool IsFileRouted(HKEY root, const wchar_t* subkey)

@@ -39,6 +39,11 @@ struct PortableSettings
     bool Whole;
     // The removal of the installation has begun: nothing is written back.
     bool Removing;
+    // The file lies in the user's own folder, where any program of the user
+    // writes: its switches do not bind an elevated removal.
+    bool InUserFolder;
+    // The removal acts on the registry whatever the Integration switch says.
+    bool IntegrationForced;
 };
 
 // The one image of the process.
@@ -57,6 +62,14 @@ bool LoadPortableSettingsFile(const wchar_t* path);
 // left as it was.
 bool SavePortableSettings();
 void FreePortableSettings();
+// Reads the settings file again and tells whether it holds every entry of
+// the image whose name begins with prefix, with the same text: what the file
+// on the disk says, not what this process meant to write.
+bool PortableFileHolds(const wchar_t* prefix);
+// Lets an elevated removal clean the registry although a settings file in
+// the user's own folder switched integration off; false when no such
+// file is in use (the switch, if any, then holds).
+bool OverrideUserIntegrationSwitch();
 // Called when the removal of the installation begins: the settings file may
 // be one of the files to go, and the cleanup must not wait for a write.
 void StopPortableWriteBack();

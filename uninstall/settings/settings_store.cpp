@@ -4,6 +4,7 @@
 
 #include "common/handles.h"
 #include "common/strings.h"
+#include "platform/platform_probes.h"
 #include "settings/portable_settings.h"
 
 namespace
@@ -498,11 +499,42 @@ Route RouteOf(HKEY root, const wchar_t* subkey)
     return root != NoRoot && !IsIntegrationEnabled() ? Route::Dropped : Route::Registry;
 }
 
-// The registry path of a request; false when there is no key to act on: the
-// pseudo-root names none, and a cut path would name another.
-bool RegistryPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity])
+// The classes root merges the user's classes over the machine's, and the
+// user's win there and take its writes. An elevated run acts on the
+// machine's own classes: what decides there, what it writes lands there, and
+// what it deletes goes from there. Their key is opened as the system links
+// it in each view (under WOW64 the 32-bit view's is a link), once per view
+// for the whole run; null when it cannot be opened, and then nothing is done.
+HKEY MachineClasses(DWORD view)
 {
-    return root != NoRoot && ComposeKeyPath(root, subkey, path);
+    static HKEY opened[2] = {nullptr, nullptr};
+    HKEY& key = opened[view == KEY_WOW64_64KEY ? 1 : 0];
+    if (key == nullptr &&
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0,
+                      view | KEY_READ | KEY_WRITE, &key) != ERROR_SUCCESS)
+        key = nullptr;
+    return key;
+}
+
+// The registry path of a request and the root it lies under, in view. The
+// classes root itself stays the root, which nothing deletes.
+bool ComposeRegistryPath(HKEY& root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity],
+                         DWORD view = registryView)
+{
+    if (!ComposeKeyPath(root, subkey, path))
+        return false;
+    if (root != HKEY_CLASSES_ROOT || *path == 0 || !RunsElevated())
+        return true;
+    root = MachineClasses(view);
+    return root != nullptr;
+}
+
+// The registry path of a request, and the root it lies under; false when
+// there is no key to act on: the pseudo-root names none, and a cut path
+// would name another.
+bool RegistryPath(HKEY& root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity])
+{
+    return root != NoRoot && ComposeRegistryPath(root, subkey, path);
 }
 
 // A read's key, opened as any read opens it: a link on the path is followed.
@@ -555,26 +587,27 @@ private:
         held_ = false;
         owned_.Close();
         wchar_t path[RegistryPathCapacity];
-        if (!RegistryPath(root_, subkey_, path))
+        HKEY root = root_;
+        if (!RegistryPath(root, subkey_, path))
             return;
         const REGSAM access = registryView | KEY_QUERY_VALUE;
         const wchar_t* rest = nullptr;
         if (const HeldKey* held =
-                fromHeld ? FindHeldKey(root_, path, access, rest, true, true) : nullptr)
+                fromHeld ? FindHeldKey(root, path, access, rest, true, true) : nullptr)
         {
             key_ = held->Key;
             held_ = true;
             return;
         }
-        if (IsKnownMissing(root_, registryView, path))
+        if (IsKnownMissing(root, registryView, path))
             return;
         HKEY opened = nullptr;
-        const LONG status = OpenPathForRead(root_, path, &opened);
-        RememberIfMissing(status, root_, registryView, path);
+        const LONG status = OpenPathForRead(root, path, &opened);
+        RememberIfMissing(status, root, registryView, path);
         if (status != ERROR_SUCCESS)
             return;
         key_ = opened;
-        held_ = HoldKey(root_, path, wcslen(path), CountKeyNames(path), access, opened, true);
+        held_ = HoldKey(root, path, wcslen(path), CountKeyNames(path), access, opened, true);
         if (!held_)
             owned_.Reset(opened);
     }
@@ -653,6 +686,30 @@ bool ChangeHeldKey(HKEY root, const wchar_t* path, REGSAM access, Change change,
     return false;
 }
 
+// From which name on a path lies in the program's own key, where a link
+// planted by someone else is replaced on the way to a write.
+size_t OwnKeysFrom(HKEY root, const wchar_t* subkey)
+{
+    return IsSettingsRoot(root) && !IsFromRoot(OrEmpty(subkey)) ? kOwnKeysFromName : kNoOwnKeys;
+}
+
+// Opens or creates the key of a composed path for writing; null on failure.
+HKEY CreateKeyAtPath(HKEY root, const wchar_t* path, size_t ownFrom, LONG* status)
+{
+    HKEY created = nullptr;
+    LONG result = ERROR_SUCCESS;
+    if (*path == 0)
+        result = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                 registryView | KEY_WRITE, nullptr, &created, nullptr);
+    else
+        // Nothing is written through a registry link: the program makes none.
+        result = OpenPathForValues(root, path, KEY_WRITE, true, ownFrom, &created);
+    if (result != ERROR_SUCCESS)
+        created = nullptr;
+    *status = result;
+    return created;
+}
+
 // A write, routed: the file keeps the value as text, the registry as data
 // of its type.
 LONG WriteValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* text,
@@ -665,6 +722,7 @@ LONG WriteValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const wch
         return ERROR_SUCCESS;
     wchar_t path[RegistryPathCapacity];
     const REGSAM access = registryView | KEY_WRITE;
+    const size_t ownFrom = OwnKeysFrom(root, subkey);
     const bool composed = RegistryPath(root, subkey, path);
     const auto setValue = [&](HKEY key) {
         return RegSetValueExW(key, OrEmpty(name), 0, type, static_cast<const BYTE*>(data), size);
@@ -672,7 +730,9 @@ LONG WriteValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const wch
     LONG status = ERROR_SUCCESS;
     if (composed && ChangeHeldKey(root, path, access, setValue, status))
         return status;
-    RegistryKey key(CreateKeyForWrite(root, subkey, &status));
+    RegistryKey key(composed ? CreateKeyAtPath(root, path, ownFrom, &status) : nullptr);
+    if (!composed)
+        status = root == NoRoot ? ERROR_INVALID_HANDLE : kPathTooLong;
     if (!key.Get())
         return status;
     status = setValue(key.Get());
@@ -687,7 +747,7 @@ LONG WriteValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const wch
 // A deletion, routed: the file's entries go at once (for the empty value
 // name, all the key's). True when the registry has a key to act on at path:
 // an empty path would name the root itself.
-bool RoutedDeletion(HKEY root, const wchar_t* subkey, const wchar_t* name,
+bool RoutedDeletion(HKEY& root, const wchar_t* subkey, const wchar_t* name,
                     wchar_t (&path)[RegistryPathCapacity])
 {
     const Route route = RouteOf(root, subkey);
@@ -715,9 +775,9 @@ bool KeyExists(HKEY root, const wchar_t* subkey)
     if (route == Route::File)
         return AnyPortableValueUnder(root, subkey);
     wchar_t path[RegistryPathCapacity];
-    if (route == Route::Dropped || !RegistryPath(root, subkey, path))
-        return false;
     // Asked in the default view, whichever is selected.
+    if (route == Route::Dropped || root == NoRoot || !ComposeRegistryPath(root, subkey, path, 0))
+        return false;
     if (IsKnownMissing(root, 0, path))
         return false;
     HKEY opened = nullptr;
@@ -734,22 +794,13 @@ HKEY CreateKeyForWrite(HKEY root, const wchar_t* subkey, LONG* status)
     LONG result = ERROR_INVALID_HANDLE;
     HKEY created = nullptr;
     wchar_t path[RegistryPathCapacity];
+    const size_t ownFrom = OwnKeysFrom(root, subkey);
     if (root == NoRoot)
         result = ERROR_INVALID_HANDLE;
-    else if (!ComposeKeyPath(root, subkey, path))
+    else if (!ComposeRegistryPath(root, subkey, path))
         result = kPathTooLong;
-    else if (*path == 0)
-        result = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                 registryView | KEY_WRITE, nullptr, &created, nullptr);
     else
-        // Nothing is written through a registry link: the program makes none.
-        result = OpenPathForValues(root, path, KEY_WRITE, true,
-                                   IsSettingsRoot(root) && !IsFromRoot(subkey)
-                                       ? kOwnKeysFromName
-                                       : kNoOwnKeys,
-                                   &created);
-    if (result != ERROR_SUCCESS)
-        created = nullptr;
+        created = CreateKeyAtPath(root, path, ownFrom, &result);
     if (status)
         *status = result;
     return created;
@@ -887,8 +938,9 @@ void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name)
 bool DeleteKey(HKEY root, const wchar_t* subkey)
 {
     wchar_t path[RegistryPathCapacity];
+    const bool toRegistry = RouteOf(root, subkey) == Route::Registry;
     if (!RoutedDeletion(root, subkey, L"", path))
-        return RouteOf(root, subkey) != Route::Registry;
+        return !toRegistry;
     HKEY opened = nullptr;
     const LONG status = OpenPathOwnKeys(root, path, kDeleteAccess, false, kNoOwnKeys, &opened);
     if (status != ERROR_SUCCESS)
@@ -913,6 +965,18 @@ void DeleteKeyTree(HKEY root, const wchar_t* subkey)
             break;
     }
     ForgetHeldKeys(root, path);
+}
+
+bool FlushKey(HKEY root, const wchar_t* subkey)
+{
+    wchar_t path[RegistryPathCapacity];
+    if (RouteOf(root, subkey) != Route::Registry || !RegistryPath(root, subkey, path) || *path == 0)
+        return false;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, path, 0, registryView | KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+        return false;
+    RegistryKey key(opened);
+    return RegFlushKey(key.Get()) == ERROR_SUCCESS;
 }
 
 HeldRegistryKeys::HeldRegistryKeys()

@@ -4,7 +4,9 @@
 // Typed access to the archiver's settings and to any other registry key. A
 // relative subkey of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE lies below
 // "Software\Velnox"; one that begins with "\" names a key directly below the
-// root; subkeys of other roots are used as they stand. While a portable
+// root; subkeys of other roots are used as they stand. An elevated run reads
+// and writes HKEY_CLASSES_ROOT requests in the machine's classes
+// (HKEY_LOCAL_MACHINE "Software\Classes"), never in the user's copies. While a portable
 // settings file is loaded, requests on the archiver's own settings are served
 // from it, and its Integration switch can turn every other request off.
 // Nothing here throws; reads fall back to the caller's default.
@@ -77,6 +79,10 @@ bool DeleteKey(HKEY root, const wchar_t* subkey);
 // Deletes a key with all its subkeys; never a root itself. A subkey that
 // cannot be deleted is passed over and its siblings still go.
 void DeleteKeyTree(HKEY root, const wchar_t* subkey);
+
+// Writes the key's hive to the disk; true when the registry (not the
+// settings file) holds the key and it reached the disk.
+bool FlushKey(HKEY root, const wchar_t* subkey);
 
 // While one lives, the keys that writes walk through and the keys that reads
 // open stay open, so that the next write below them starts there and the next
