@@ -102,19 +102,27 @@ TEST_F(RemovalTest, WhatAnotherProgramTookStaysAndNothingPointsAtTheArchiver)
 // older version: ".ace" goes back before its record goes with the settings.
 // A settings file in the user's own folder does not keep an elevated removal
 // from the machine's registry.
+// Rows: records in the registry; a settings file in the user's folder that
+// switches integration off; one beside the installation (not the user's)
+// whose setup the machine's entry shows; the same without that entry, where
+// the switch holds.
 TEST_F(RemovalTest, AceAndTheClassesGoWhateverTheUsersSettingsFileSays)
 {
-    for (int userFile = 0; userFile < 2; ++userFile)
+    enum { Registry, UserFile, RegisteredHere, NotRegistered };
+    for (int row = Registry; row <= NotRegistered; ++row)
     {
         wchar_t folder[kPathChars];
         ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, folder)));
-        const std::wstring userFolder = std::wstring(folder) + L"\\Velnox";
-        const std::wstring file = userFolder + L"\\Velnox.ini";
+        const std::wstring fileFolder =
+            row == UserFile ? std::wstring(folder) + L"\\Velnox" : L"C:\\vnx-beside-install";
+        const std::wstring file = fileFolder + L"\\Velnox.ini";
         SetClassValue(L".ace", nullptr, L"Velnox");
         SetClassValue(L"Velnox\\shell\\open\\command", nullptr, L"Velnox.exe");
-        if (userFile)
+        if (row == RegisteredHere)
+            WriteUninstallEntry(); // names the folder of this program
+        if (row != Registry)
         {
-            CreateDirectoryW(userFolder.c_str(), nullptr);
+            CreateDirectoryW(fileFolder.c_str(), nullptr);
             ASSERT_TRUE(WriteBytes(file, "Global\\Integration=0\r\nHKCU\\Setup\\.ace\\Exist=1\r\n"
                                          "HKCU\\Setup\\.ace\\Type=\"OldAce\"\r\n"));
             ASSERT_TRUE(LoadPortableSettingsFile(file.c_str()));
@@ -127,10 +135,14 @@ TEST_F(RemovalTest, AceAndTheClassesGoWhateverTheUsersSettingsFileSays)
         RemoveIntegration();
         FreePortableSettings();
         DeleteFileW(file.c_str());
-        RemoveDirectoryW(userFolder.c_str());
-        EXPECT_EQ(L"OldAce", ClassValue(L".ace")) << userFile;
-        EXPECT_EQ(L"<no key>", ClassValue(L"Velnox")) << userFile;
-        EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << userFile;
+        RemoveDirectoryW(fileFolder.c_str());
+        RemoveRegistryTree(HKEY_LOCAL_MACHINE, kEntry);
+        const bool switchHolds = row == NotRegistered;
+        EXPECT_EQ(switchHolds ? L"Velnox" : L"OldAce", ClassValue(L".ace")) << row;
+        EXPECT_EQ(switchHolds ? L"<no value>" : L"<no key>", ClassValue(L"Velnox")) << row;
+        EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << row;
+        RemoveRegistryTree(HKEY_CLASSES_ROOT, L".ace");
+        RemoveRegistryTree(HKEY_CLASSES_ROOT, L"Velnox");
     }
 }
 

@@ -4,7 +4,9 @@
 
 #include <shlobj.h>
 
+#include "common/handles.h"
 #include "common/strings.h"
+#include "files/path_names.h"
 #include "integration/associations.h"
 #include "integration/integration_options.h"
 #include "integration/new_file_templates.h"
@@ -29,14 +31,38 @@ bool IsRevisionOurs()
            CompareNoCase(className, kRevisionClass) == 0;
 }
 
+// The installed-programs entry, which only administrators write, names this
+// program's folder: a setup of this installation integrated the machine,
+// whatever a settings file copied here since says.
+bool EntryNamesThisFolder()
+{
+    wchar_t folder[kPathChars];
+    const DWORD length = GetModuleFileNameW(nullptr, folder, kPathChars);
+    RegistryKey entry;
+    if (length == 0 || length >= kPathChars ||
+        !entry.Open(HKEY_LOCAL_MACHINE, kUninstallEntryKey + 1, KEY_QUERY_VALUE))
+        return false;
+    *PointToName(folder) = 0;
+    wchar_t location[kPathChars];
+    DWORD size = sizeof(location) - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegQueryValueExW(entry.Get(), L"InstallLocation", nullptr, &type,
+                         reinterpret_cast<BYTE*>(location), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return false;
+    location[size / sizeof(wchar_t)] = 0;
+    return CompareNoCase(location, folder) == 0;
+}
+
 } // namespace
 
 void RemoveIntegration()
 {
     const HeldRegistryKeys held;
-    // A settings file the user can write does not keep the archiver's
+    // A settings file the user can write, or one copied beside an
+    // installation that integrated, does not keep the archiver's
     // registrations on the machine.
-    OverrideUserIntegrationSwitch();
+    OverrideUserIntegrationSwitch(EntryNamesThisFolder());
     const IntegrationOptions cleared = {};
     AssociateExtensions(cleared);
     // A setup stopped before its last step left ".ace" taken; its record

@@ -319,10 +319,11 @@ bool IsIntegrationEnabled()
     return !Portable.Loaded || Portable.Integration || Portable.IntegrationForced;
 }
 
-bool OverrideUserIntegrationSwitch()
+bool OverrideUserIntegrationSwitch(bool registeredHere)
 {
     LoadPortableSettings();
-    if (!Portable.Loaded || Portable.Integration || !Portable.InUserFolder || !RunsElevated())
+    if (!Portable.Loaded || Portable.Integration || !RunsElevated() ||
+        !(Portable.InUserFolder || registeredHere))
         return false;
     Portable.IntegrationForced = true;
     return true;

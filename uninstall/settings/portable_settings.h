@@ -66,10 +66,11 @@ void FreePortableSettings();
 // the image whose name begins with prefix, with the same text: what the file
 // on the disk says, not what this process meant to write.
 bool PortableFileHolds(const wchar_t* prefix);
-// Lets an elevated removal clean the registry although a settings file in
-// the user's own folder switched integration off; false when no such
-// file is in use (the switch, if any, then holds).
-bool OverrideUserIntegrationSwitch();
+// Lets an elevated removal clean the registry although a settings file
+// switched integration off: one in the user's own folder, or any when
+// registeredHere (the machine's own records say a setup of this
+// installation integrated it). False when the switch, if any, holds.
+bool OverrideUserIntegrationSwitch(bool registeredHere);
 // Called when the removal of the installation begins: the settings file may
 // be one of the files to go, and the cleanup must not wait for a write.
 void StopPortableWriteBack();
