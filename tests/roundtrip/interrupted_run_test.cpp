@@ -194,7 +194,9 @@ long RunProgram(const std::wstring& folder, const wchar_t* options, unsigned lon
     if (code != -1)
         return code;
     // A silent run has no box to wait on; one left open would wait for ever.
-    if (const HWND shown = child.FindDialog(10000))
+    // A silent dialog that accepts itself on a slow machine is none.
+    const HWND shown = child.FindDialog(10000);
+    if (shown != nullptr && child.Wait(2000) == -1 && IsWindowVisible(shown))
     {
         for (HWND text = FindWindowExW(shown, nullptr, L"Static", nullptr); text;
              text = FindWindowExW(shown, text, L"Static", nullptr))
