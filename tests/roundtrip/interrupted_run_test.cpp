@@ -74,6 +74,10 @@ const OpenFault kOpenFaults[] = {
      "missing-list box",
      {2, 5},
      [](const std::string& write) { return Contains(write, "Uninstall_Vnx"); }},
+    {"uninstall gives an extension's class back before its new-file entry: the next run takes "
+     "it for another program's and the earlier owner's entry is lost",
+     {2, 5},
+     [](const std::string& write) { return Contains(write, "ShellNew"); }},
     {"an extension key made, its class not yet written, is taken for an earlier owner's",
      {0, 1},
      [](const std::string& write)
@@ -93,8 +97,9 @@ const char* OpenFaultOf(size_t row, const std::string& write)
 }
 
 // Earlier owners of a few extensions of each kind: a class with a new-file
-// entry and more values, a class alone, a key without a class, none at all;
-// the own format's class goes to the volume extensions too.
+// entry (a template, or data) and more values, a class alone, a key without
+// a class, none at all; the own format's class goes to the volume extensions
+// too.
 RoundTripCase EarlierState()
 {
     RoundTripCase state;
@@ -111,6 +116,7 @@ RoundTripCase EarlierState()
     text(L".zip", L"", L"CompressedFolder");
     text(L".zip", L"Content Type", L"application/x-zip-compressed");
     text(L".zip\\ShellNew", L"Data", L"PK");
+    text(L".vnx\\ShellNew", L"FileName", L"C:\\Templates\\other.vnx");
     text(L".vnx", L"", L"Other.Vnx");
     text(L".7z", L"", L"Other.7z");
     text(L".ace", L"", L"Other.Ace");

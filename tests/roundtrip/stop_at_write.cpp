@@ -32,13 +32,20 @@ void Counted(const char* function, const wchar_t* name)
     if (Trace != INVALID_HANDLE_VALUE)
     {
         char line[1200];
-        const int length = std::snprintf(line, sizeof(line), "%ld %s %ls\n", index, function,
-                                         name != nullptr ? name : L"");
+        int length = std::snprintf(line, sizeof(line), "%ld %s %ls\n", index, function,
+                                   name != nullptr ? name : L"");
+        // A name the code page cannot spell still counts as a line.
+        if (length < 0)
+            length = std::snprintf(line, sizeof(line), "%ld %s ?\n", index, function);
+        // A cut line still ends where it should: one line per call.
+        if (length >= int(sizeof(line)))
+        {
+            length = int(sizeof(line)) - 1;
+            line[length - 1] = '\n';
+        }
         DWORD written = 0;
         if (length > 0)
-            RealWriteFile(Trace, line,
-                          DWORD(length < int(sizeof(line)) ? length : sizeof(line) - 1), &written,
-                          nullptr);
+            RealWriteFile(Trace, line, DWORD(length), &written, nullptr);
     }
     if (index == StopAt)
         TerminateProcess(GetCurrentProcess(), 99);
