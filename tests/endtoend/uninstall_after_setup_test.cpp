@@ -102,12 +102,12 @@ protected:
         ForgetPendingRenames();
     }
     // A silent uninstall that ends without a box, and its batch file run.
-    void Uninstall(const char* list)
+    void Uninstall(const char* list, int exitCode = 0)
     {
         ASSERT_TRUE(WriteBytes(folder / L"Uninstall.lst", list));
         ChildProcess child;
         ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.Path().c_str()));
-        EXPECT_EQ(0, child.Wait(30000)) << "a box was left open";
+        EXPECT_EQ(exitCode, child.Wait(30000)) << "a box was left open, or the wrong code";
         EXPECT_TRUE(WaitForCleanup());
         EXPECT_FALSE(Exists(batch));
         EXPECT_FALSE(Exists(exe));
@@ -144,12 +144,14 @@ TEST_F(UninstallAfterSetup, EverythingGoesBackToItsPreviousOwner)
     EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
     EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kAppPathKey));
 
-    // A file in use is scheduled, but a silent run shows no restart message.
+    // A file in use shows no box in a silent run. Held without share-delete
+    // it can be neither moved aside nor deleted: it stays, unscheduled, and
+    // the exit code says so.
     WriteBytes(folder / L"held.txt", "x");
     HANDLE held = CreateFileW((folder / L"held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    Uninstall("held.txt\r\nuninstall.exe\r\n");
+    Uninstall("held.txt\r\nuninstall.exe\r\n", 5);
     CloseHandle(held);
 
     EXPECT_EQ("", Differences(before, TakeSnapshots()));

@@ -64,7 +64,9 @@ TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
         ASSERT_TRUE(WriteBytes(scratch / L"canary.txt", "x"));
         if (row == 3)
         {
-            for (const wchar_t* name : {L"\\vnxnew.dat", L"\\zipnew.dat", L"\\velnox.gid"})
+            // With the new copies a run ended while replacing them left.
+            for (const wchar_t* name : {L"\\vnxnew.dat", L"\\zipnew.dat", L"\\velnox.gid",
+                                        L"\\zipnew.dat.new", L"\\Velnox.ini.new"})
                 ASSERT_TRUE(WriteBytes(folder + name, "x"));
         }
         ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", lists[row]));

@@ -79,7 +79,7 @@ TEST_F(UninstallUnderFaults, ProtectedFilesGoAndABusyOneWaitsForTheRestart)
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, busy);
 
-    EXPECT_EQ(0, Run(L"/S"));
+    const int exitCode = Run(L"/S");
     WaitForBatch();
     CloseHandle(busy);
 
@@ -90,6 +90,8 @@ TEST_F(UninstallUnderFaults, ProtectedFilesGoAndABusyOneWaitsForTheRestart)
     // be moved on Windows either, and so it stays, unscheduled.
     const bool moved = !Exists(In(L"busy.dll"));
     EXPECT_EQ(moved, IsPending(In(L"busy.dll.0.tmp"))) << moved;
+    // A file that stays unscheduled is told in the exit code.
+    EXPECT_EQ(moved ? 0 : 5, exitCode) << moved;
     EXPECT_FALSE(IsPending(In(L"busy.dll")));
     ForgetPendingRenames();
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));

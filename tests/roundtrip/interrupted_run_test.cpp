@@ -67,29 +67,24 @@ bool Contains(const std::string& text, const char* part)
     return text.find(part) != std::string::npos;
 }
 const OpenFault kOpenFaults[] = {
-    {"the saved owners of the settings file are kept in memory until the program ends",
-     {3, 4},
-     [](const std::string&) { return true; }},
-    {"the list is deleted before the cleanup exists, and a silent run then waits on the "
-     "missing-list box",
+    // The few calls between the program's move into its cleanup folder and
+    // the command processor's start: the program waits there, no entry or
+    // list is left to run it again.
+    {"uninstall ended after moving the program aside and before the command processor ran "
+     "the batch file: the program and its cleanup folder stay",
      {2, 5},
-     [](const std::string& write) { return Contains(write, "Uninstall_Vnx"); }},
-    {"uninstall gives an extension's class back before its new-file entry: the next run takes "
-     "it for another program's and the earlier owner's entry is lost",
-     {2, 5},
-     [](const std::string& write) { return Contains(write, "ShellNew"); }},
+     [](const std::string& write)
+     {
+         return Contains(write, "Uninstall_Vnx.Bat") || Contains(write, "CreateProcessW") ||
+                (Contains(write, "MoveFileExW") && Contains(write, "uninstall.exe"));
+     }},
+    // Both ends hold the same data: the earlier entry held no template, and
+    // only an empty "ShellNew" key stays or goes.
     {"setup stopped between emptying an earlier new-file entry and writing its own: uninstall "
-     "deletes the emptied \"ShellNew\" key, which an uninterrupted run leaves (maybe by design)",
+     "deletes the emptied \"ShellNew\" key, which an uninterrupted run leaves",
      {1},
      [](const std::string& write)
      { return Contains(write, "new.dat") || Contains(write, "ShellNew"); }},
-    {"an extension key made, its class not yet written, is taken for an earlier owner's",
-     {0, 1},
-     [](const std::string& write)
-     {
-         return Contains(write, " RegSetValueExW ") && Contains(write, "\\Classes\\.") &&
-                write.size() > 3 && write.compare(write.size() - 3, 3, " []") == 0;
-     }},
 };
 
 const char* OpenFaultOf(size_t row, const std::string& write)
@@ -250,6 +245,7 @@ std::vector<std::string> TraceLines(const std::wstring& path)
 void Clear(const std::wstring& folder)
 {
     RemoveIntegration();
+    RemoveUninstallEntry();
     ClearGeneratedKeys();
     RemoveTree(folder);
     for (const std::wstring& left : CleanupFolders())

@@ -190,6 +190,15 @@ struct SavedRecords
     bool AllOnMachine = true; // each saved record has its machine copy
 };
 
+void ReadRecord(HKEY root, const wchar_t* key, PreviousAssociation& previous)
+{
+    previous.Exist = GetInt(root, key, L"Exist", 1);
+    GetString(root, key, L"Type", previous.Type, L"");
+    GetString(root, key, L"ShellNew", previous.ShellNew, L"");
+    previous.TypeKind = LoadKind(root, key, kTypeExpand);
+    previous.ShellNewKind = LoadKind(root, key, kShellNewExpand);
+}
+
 // Saves who owns the extension now in the settings and, in an elevated run,
 // a machine copy that the user cannot change. False when nothing was saved.
 bool SavePreviousAssociation(const wchar_t* extension, SavedRecords& saved)
@@ -202,6 +211,18 @@ bool SavePreviousAssociation(const wchar_t* extension, SavedRecords& saved)
         !RecordKeepsText(key, previous.ShellNew))
         return false;
     const DefaultRegistryView view;
+    // A take-over ended between making the extension's key and writing its
+    // class leaves a key without one: the record saved before still says who
+    // had the extension, and is kept, in both stores; one the user could have
+    // written since is kept only where the run writes nothing machine-wide.
+    if (previous.Exist != 0 && previous.Type[0] == 0 &&
+        !ValueExists(HKEY_CLASSES_ROOT, extension, nullptr))
+    {
+        if (RecordIn(HKEY_LOCAL_MACHINE, machineKey))
+            ReadRecord(HKEY_LOCAL_MACHINE, machineKey, previous);
+        else if (!RunsElevated() && RecordIn(HKEY_CURRENT_USER, key))
+            ReadRecord(HKEY_CURRENT_USER, key, previous);
+    }
     bool stored = WriteRecord(HKEY_CURRENT_USER, key, previous);
     const bool onMachine = RunsElevated() && WriteRecord(HKEY_LOCAL_MACHINE, machineKey, previous);
     stored = stored || onMachine;
@@ -222,21 +243,15 @@ bool MakeRecordsDurable(const SavedRecords& saved)
     if (!saved.Any)
         return true;
     const DefaultRegistryView view;
+    // The settings file gets its records now too where it may be written, so
+    // that a run ended later leaves it as a whole setup would.
+    const bool inFile = IsFileRouted(HKEY_CURRENT_USER, L"Setup");
+    const bool fileHolds = inFile && SavePortableSettings() && PortableFileHolds(L"HKCU\\Setup\\");
     if (saved.AllOnMachine && FlushKey(HKEY_LOCAL_MACHINE, kRecordsKey))
         return true;
-    if (IsFileRouted(HKEY_CURRENT_USER, L"Setup"))
-        return SavePortableSettings() && PortableFileHolds(L"HKCU\\Setup\\");
-    return FlushKey(HKEY_CURRENT_USER, L"Setup");
+    return inFile ? fileHolds : FlushKey(HKEY_CURRENT_USER, L"Setup");
 }
 
-void ReadRecord(HKEY root, const wchar_t* key, PreviousAssociation& previous)
-{
-    previous.Exist = GetInt(root, key, L"Exist", 1);
-    GetString(root, key, L"Type", previous.Type, L"");
-    GetString(root, key, L"ShellNew", previous.ShellNew, L"");
-    previous.TypeKind = LoadKind(root, key, kTypeExpand);
-    previous.ShellNewKind = LoadKind(root, key, kShellNewExpand);
-}
 
 // The record of an extension: the machine copy when setup kept one, else
 // the per-user record from the store in use or, saved before a settings file
@@ -297,7 +312,8 @@ void RestorePreviousAssociation(const wchar_t* extension, const PreviousAssociat
         return;
     if (previous.Exist != 0)
     {
-        SetText(HKEY_CLASSES_ROOT, extension, nullptr, previous.Type, previous.TypeKind);
+        // The class goes back last: until then the extension is still the
+        // archiver's, and a run ended on the way gives the rest back again.
         DeleteValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName");
         // A null-file entry still there is the owner's own, whatever it holds.
         if (previous.ShellNew[0] == L'*')
@@ -308,6 +324,7 @@ void RestorePreviousAssociation(const wchar_t* extension, const PreviousAssociat
         else if (previous.ShellNew[0] != 0)
             SetText(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", previous.ShellNew,
                     previous.ShellNewKind);
+        SetText(HKEY_CLASSES_ROOT, extension, nullptr, previous.Type, previous.TypeKind);
     }
     else
     {

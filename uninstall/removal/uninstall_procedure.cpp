@@ -38,12 +38,15 @@ const wchar_t kBatchName[] = L"Uninstall_Vnx.Bat";
 const size_t kBatchChars = 1024;
 const size_t kSavedTextChars = 256;
 
-// The help index files that the help viewer writes beside its help file and
-// the new-file templates that setup writes: the list need not name them.
+// The help index files that the help viewer writes beside its help file,
+// the new-file templates that setup writes, and the new copies of those and
+// of the settings file that a run ended while replacing them left: the list
+// need not name them.
 void RemoveFilesOfSetup(const wchar_t* folder)
 {
     const ContainedFolder inside(folder);
-    for (const wchar_t* name : {L"velnox.gid", L"velnox.fts", kOwnTemplateName, kZipTemplateName})
+    for (const wchar_t* name : {L"velnox.gid", L"velnox.fts", kOwnTemplateName, kZipTemplateName,
+                                L"vnxnew.dat.new", L"zipnew.dat.new", L"Velnox.ini.new"})
     {
         wchar_t fullName[kEntryChars];
         if (JoinEntry(folder, name, fullName))
@@ -705,6 +708,29 @@ const wchar_t* CleanupFolder::Name() const
     return PointToName(path_);
 }
 
+// A removal ended between making its cleanup folder and starting the
+// command processor left that folder empty; one whose batch file still runs
+// is not empty, and one in use cannot go. Only empty folders are removed, a
+// link only as itself.
+static void RemoveEmptyLeftovers(const wchar_t* base)
+{
+    wchar_t pattern[kPathChars];
+    if (!JoinPath(base, L"Uninstall_Vnx_*", pattern))
+        return;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do
+    {
+        wchar_t leftover[kPathChars];
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            JoinPath(base, found.cFileName, leftover))
+            RemoveDirectoryW(leftover);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 bool CleanupFolder::Create(const wchar_t* tempFolder)
 {
     if (held_.Valid() || tempFolder[0] == 0)
@@ -721,6 +747,7 @@ bool CleanupFolder::Create(const wchar_t* tempFolder)
             !DrivePathOf(temp.Get(), tempFolder, base))
             return false;
     }
+    RemoveEmptyLeftovers(base);
     wchar_t name[64];
     wchar_t path[kPathChars];
     // The batch file's full name must fit where the command processor looks.
