@@ -13,6 +13,7 @@
 #include "files/file_system.h"
 #include "fuzz/fuzz_harness.h"
 #include "localization/language_file.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
 #include "startup/command_line.h"

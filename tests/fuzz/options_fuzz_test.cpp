@@ -12,6 +12,7 @@
 #include "fuzz/fuzz_harness.h"
 #include "integration/integration_options.h"
 #include "integration/settings_dialog.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "startup/command_line.h"
 #include "support/import_patch.h"

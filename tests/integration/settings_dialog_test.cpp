@@ -14,6 +14,7 @@
 #include "integration/setup_road.h"
 #include "localization/help.h"
 #include "localization/lng_fixtures.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "platform/platform_probes.h"
 #include "resources/resource.h"

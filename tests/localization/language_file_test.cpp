@@ -8,6 +8,7 @@
 
 #include "localization/language_file.h"
 #include "localization/lng_fixtures.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
 #include "support/import_patch.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "localization/lng_fixtures.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
 #include "support/program_under_test.h"

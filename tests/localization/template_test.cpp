@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "localization/dialog_layout.h"
+#include "localization/language_module.h"
 #include "localization/lng_fixtures.h"
 #include "resources/resource.h"
 #include "support/program_under_test.h"

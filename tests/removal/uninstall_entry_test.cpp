@@ -1,4 +1,5 @@
 #include "integration/uninstall_entry.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
 #include "support/program_under_test.h"

@@ -4,6 +4,7 @@
 #include "integration/integration_options.h"
 #include "integration/shortcuts.h"
 #include "localization/lng_fixtures.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "platform/platform_probes.h"
 #include "resources/resource.h"

@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
 #include "startup/command_line.h"

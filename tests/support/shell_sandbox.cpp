@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "settings/portable_settings.h"
 #include "support/plain_files.h"

@@ -5,6 +5,7 @@
 #include "files/path_names.h"
 #include "localization/dialog_handler.h"
 #include "localization/help.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "platform/desktop_launch.h"
 #include "platform/platform_probes.h"

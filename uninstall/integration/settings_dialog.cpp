@@ -7,6 +7,7 @@
 #include "integration/context_items_dialog.h"
 #include "integration/integration_options.h"
 #include "localization/dialog_handler.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
 #include "run/run_state.h"

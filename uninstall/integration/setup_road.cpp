@@ -5,6 +5,7 @@
 #include "files/file_system.h"
 #include "integration/completion_dialog.h"
 #include "integration/settings_dialog.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "platform/desktop_launch.h"
 #include "platform/platform_probes.h"

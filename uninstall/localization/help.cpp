@@ -1,7 +1,7 @@
 #include "localization/help.h"
 
 #include "common/strings.h"
-#include "localization/messages.h"
+#include "localization/language_module.h"
 #include "platform/platform_probes.h"
 
 #include <cwchar>

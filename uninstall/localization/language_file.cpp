@@ -4,7 +4,7 @@
 #include "common/strings.h"
 #include "files/disk_file.h"
 #include "files/path_names.h"
-#include "localization/messages.h"
+#include "localization/language_module.h"
 
 #include <windows.h>
 

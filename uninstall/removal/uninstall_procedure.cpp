@@ -18,6 +18,7 @@
 #include "files/file_system.h"
 #include "files/path_names.h"
 #include "integration/new_file_templates.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "platform/platform_probes.h"
 #include "removal/contained_removal.h"

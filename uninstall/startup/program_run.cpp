@@ -5,6 +5,7 @@
 #include "common/handles.h"
 #include "integration/setup_road.h"
 #include "localization/language_file.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "platform/platform_probes.h"
 #include "platform/visual_styles.h"
