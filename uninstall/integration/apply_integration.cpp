@@ -44,5 +44,5 @@ void AcceptIntegrationChoice(const IntegrationOptions& options)
     ApplyIntegration(options, RunState.ProgramGroupPath, kPathChars);
     if (!RunState.MsiMode)
         WriteUninstallEntry();
-    SetExtensionAssociation(L".ace", false, false, false, false);
+    GiveBackAce();
 }

@@ -504,3 +504,8 @@ void NotifyAssociationChange()
 {
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }
+
+void GiveBackAce()
+{
+    SetExtensionAssociation(L".ace", false, false, false, false);
+}

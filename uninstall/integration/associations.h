@@ -50,6 +50,10 @@ bool IsLocalFilePath(const wchar_t* path);
 void SetExtensionAssociation(const wchar_t* extension, bool associate, bool shellExt,
                              bool ownFormat, bool zip);
 
+// Gives ".ace", no longer offered, back to its previous owner while it still
+// opens in the archiver.
+void GiveBackAce();
+
 // The classes "Velnox", "Velnox.ZIP" and "Velnox.REV" and the extension
 // ".rev"; an icon already set is kept. False only when the first class write
 // is refused with access denied, and then nothing else is written.

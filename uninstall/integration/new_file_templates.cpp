@@ -9,7 +9,6 @@
 #include "files/path_names.h"
 #include "files/replacement_file.h"
 #include "integration/app_registration.h"
-#include "integration/associations.h"
 #include "integration/integration_options.h"
 #include "settings/settings_store.h"
 
@@ -116,9 +115,4 @@ void RemoveOwnTemplateEntry(const wchar_t* extension, bool zip, const wchar_t* p
     DeleteValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName");
     if (KeyIsEmpty(HKEY_CLASSES_ROOT, shellNewKey))
         DeleteKey(HKEY_CLASSES_ROOT, shellNewKey);
-}
-
-void GiveBackAce()
-{
-    SetExtensionAssociation(L".ace", false, false, false, false);
 }

@@ -1,7 +1,6 @@
 #pragma once
 // Explorer's "New" entries for an empty archive of the own format and an empty
-// ZIP archive, the old-style volume extensions ".v00"... of the own format,
-// and the give-back of ".ace", which is no longer offered.
+// ZIP archive, and the old-style volume extensions ".v00"... of the own format.
 #include "files/path_names.h"
 
 const wchar_t kOwnTemplateName[] = L"vnxnew.dat";
@@ -30,5 +29,3 @@ void RestoreVolumeExtensions(bool exist, const wchar_t* type, unsigned long kind
 void RemoveOwnTemplateEntry(const wchar_t* extension, bool zip,
                             const wchar_t* programPath = nullptr);
 
-// Gives ".ace" back to its previous owner while it still opens in the archiver.
-void GiveBackAce();
