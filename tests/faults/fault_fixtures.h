@@ -66,28 +66,11 @@ private:
     bool Had = false;
 };
 
-// A scratch installation folder "inst" holding a copy of the program.
-class InstalledCopy : public testing::Test
+// A scratch installation folder "inst" holding a copy of the program, with
+// room beside it in the scratch folder.
+class InstalledCopy : public testing::Test, public ProgramCopy
 {
 protected:
-    explicit InstalledCopy(const wchar_t* tag) : scratch(tag) {}
-    void SetUp() override
-    {
-        folder = scratch / L"inst";
-        exe = folder + L"\\uninstall.exe";
-        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
-    }
-    std::wstring In(const wchar_t* name) const { return folder + L"\\" + name; }
-    // Runs the program with the options and returns its exit code (-1 when
-    // it did not end in time).
-    long Run(const std::wstring& options, DWORD milliseconds = 30000)
-    {
-        ChildProcess child;
-        if (!child.Start(L"\"" + exe + L"\" " + options, folder.c_str()))
-            return -2;
-        return child.Wait(milliseconds);
-    }
-    ScratchDir scratch;
-    std::wstring folder, exe;
+    explicit InstalledCopy(const wchar_t* tag) : ProgramCopy(tag, L"inst") {}
+    void SetUp() override { ASSERT_TRUE(Ready()); }
 };

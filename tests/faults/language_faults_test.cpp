@@ -2,6 +2,7 @@
 // library that is no language module at all, one that lacks a dialog, and
 // a language file cut short. The program keeps working in its own texts.
 #include "localization/language_file.h"
+#include "localization/language_module.h"
 #include "localization/messages.h"
 #include "platform/platform_probes.h"
 #include "resources/resource.h"
@@ -206,7 +207,7 @@ TEST_F(SetupWithBrokenLanguage, SetupDialogStillComesUp)
         }
         ASSERT_TRUE(WriteBytes(In(rows[row].File), rows[row].Bytes)) << "row " << row;
         ChildProcess child;
-        ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /setup", folder.c_str())) << "row " << row;
+        ASSERT_TRUE(Start(child, L"/setup")) << "row " << row;
         HWND dialog = child.FindDialog(30000);
         ASSERT_NE(nullptr, dialog) << "row " << row << ": no setup dialog";
         const std::wstring caption = WindowText(dialog);
@@ -248,7 +249,7 @@ TEST_F(SetupWithBrokenLanguage, TranslatedFormatsFillOnlyTheirArgument)
          L"Uninstall.lst %s %n %x %d %S 100% %", 2},
         {L"", MSG_NO_FILE_LIST, L"%n%p%ls", L"%n%p%ls", 2},
         {L"/warning", MSG_NOT_REMOVED_PATH, L"%n%s%s%",
-         ownText(MSG_NOT_REMOVED) + L"\n%n" + exe + L"%s%", 0},
+         ownText(MSG_NOT_REMOVED) + L"\n%n" + Exe + L"%s%", 0},
     };
     for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
     {
@@ -261,7 +262,7 @@ TEST_F(SetupWithBrokenLanguage, TranslatedFormatsFillOnlyTheirArgument)
                                               rows[row].Translation + L"\"\r\n")))
             << "row " << row;
         ChildProcess child;
-        ASSERT_TRUE(child.Start(L"\"" + exe + L"\" " + rows[row].Options, folder.c_str()))
+        ASSERT_TRUE(Start(child, rows[row].Options))
             << "row " << row;
         HWND box = child.FindDialog(30000);
         if (rows[row].Options[0] == 0 && box)
@@ -274,7 +275,7 @@ TEST_F(SetupWithBrokenLanguage, TranslatedFormatsFillOnlyTheirArgument)
         EXPECT_EQ(rows[row].Shown, WindowText(GetDlgItem(box, 0xFFFF))) << "row " << row;
         PostMessageW(box, WM_COMMAND, IDOK, 0);
         EXPECT_EQ(rows[row].ExitCode, child.Wait(30000)) << "row " << row;
-        EXPECT_TRUE(Exists(exe)) << "row " << row;
+        EXPECT_TRUE(Exists(Exe)) << "row " << row;
     }
     FreeLibrary(program);
 }
@@ -285,7 +286,7 @@ TEST_F(SetupWithBrokenLanguage, ContextItemsComeFromTheProgramToo)
 {
     ASSERT_TRUE(WriteBytes(In(L"vnxlng.dll"), FileBytes(SystemLibrary(L"msimg32.dll"))));
     ChildProcess child;
-    ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /setup", folder.c_str()));
+    ASSERT_TRUE(Start(child, L"/setup"));
     HWND dialog = child.FindDialog(30000);
     ASSERT_NE(nullptr, dialog) << "no setup dialog";
     PostMessageW(dialog, WM_COMMAND, IDC_CONTEXT_ITEMS, 0);

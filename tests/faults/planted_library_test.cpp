@@ -116,7 +116,7 @@ TEST_F(PlantedLibraries, NoneIsLoaded)
         EnvironmentChange child(L"VNX_FAULTS_CHILD", L"plain-load");
         ChildProcess process;
         ASSERT_TRUE(process.Start(L"\"" + control + L"\" --gtest_filter=PlantedChild.LoadsByName",
-                                  folder.c_str()));
+                                  Home.c_str()));
         if (process.Wait(60000) != 0)
             GTEST_SKIP() << "this system does not load a planted library even unhardened";
     }
@@ -129,7 +129,7 @@ TEST_F(PlantedLibraries, NoneIsLoaded)
     // The program through start-up and its setup dialog, which holds the
     // rich edit control.
     ChildProcess program;
-    ASSERT_TRUE(program.Start(L"\"" + exe + L"\" /setup", folder.c_str()));
+    ASSERT_TRUE(Start(program, L"/setup"));
     HWND dialog = program.FindDialog(30000);
     ASSERT_NE(nullptr, dialog) << "the program did not come up";
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);

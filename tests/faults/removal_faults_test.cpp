@@ -79,7 +79,7 @@ TEST_F(UninstallUnderFaults, ProtectedFilesGoAndABusyOneWaitsForTheRestart)
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, busy);
 
-    const int exitCode = Run(L"/S");
+    const int exitCode = RunToEnd(L"/S");
     WaitForBatch();
     CloseHandle(busy);
 
@@ -97,8 +97,8 @@ TEST_F(UninstallUnderFaults, ProtectedFilesGoAndABusyOneWaitsForTheRestart)
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     EXPECT_FALSE(Exists(In(L"Uninstall.lst")));
     // The program goes; its folder stays for the file that waits.
-    EXPECT_FALSE(Exists(exe));
-    EXPECT_TRUE(Exists(folder));
+    EXPECT_FALSE(Exists(Exe));
+    EXPECT_TRUE(Exists(Home));
     EXPECT_TRUE(CleanupFolders().empty());
 }
 
@@ -109,7 +109,7 @@ TEST_F(UninstallUnderFaults, NoCommandProcessorNamedEndsQuietly)
 {
     {
         EnvironmentChange noComspec(L"COMSPEC", nullptr);
-        EXPECT_EQ(3, Run(L"/S"));
+        EXPECT_EQ(3, RunToEnd(L"/S"));
     }
     EXPECT_TRUE(Exists(In(L"data.txt")));
     EXPECT_TRUE(Exists(In(L"Uninstall.lst")));
@@ -117,7 +117,7 @@ TEST_F(UninstallUnderFaults, NoCommandProcessorNamedEndsQuietly)
     // A processor running the batch file would have deleted the program
     // after its 2 s wait.
     Sleep(3000);
-    EXPECT_TRUE(Exists(exe));
+    EXPECT_TRUE(Exists(Exe));
     EXPECT_FALSE(Exists(TempBatch()));
     EXPECT_TRUE(CleanupFolders().empty());
 }
@@ -142,11 +142,11 @@ TEST_F(UninstallUnderFaults, TemporaryFolders)
     {
         if (row > 0)
         {
-            ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
+            ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE));
             ASSERT_TRUE(WriteBytes(In(L"data.txt"), "x"));
             ASSERT_TRUE(WriteBytes(In(L"Uninstall.lst"), "data.txt\r\nuninstall.exe\r\n"));
         }
-        const std::wstring temp = scratch / temps[row].Name;
+        const std::wstring temp = Folder / temps[row].Name;
         if (temps[row].Made)
         {
             ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
@@ -155,7 +155,7 @@ TEST_F(UninstallUnderFaults, TemporaryFolders)
         {
             EnvironmentChange tempVariable(L"TEMP", temp.c_str());
             EnvironmentChange tmpVariable(L"TMP", temp.c_str());
-            EXPECT_EQ(0, Run(L"/S")) << "row " << row;
+            EXPECT_EQ(0, RunToEnd(L"/S")) << "row " << row;
             // The batch file waits 2 s for the program's "wait" run.
             waiting = CleanupFolders();
         }
@@ -168,13 +168,13 @@ TEST_F(UninstallUnderFaults, TemporaryFolders)
         EXPECT_TRUE(CleanupFolders(temp).empty()) << "row " << row;
         EXPECT_FALSE(Exists(TempBatch())) << "row " << row;
         EXPECT_FALSE(Exists(In(L"Uninstall_Vnx.Bat"))) << "row " << row;
-        EXPECT_FALSE(Exists(scratch / L"Uninstall_Vnx.Bat")) << "row " << row;
+        EXPECT_FALSE(Exists(Folder / L"Uninstall_Vnx.Bat")) << "row " << row;
         EXPECT_EQ(1u, waiting.size()) << "row " << row;
         EXPECT_TRUE(WaitForCleanup()) << "row " << row;
-        EXPECT_FALSE(Exists(exe)) << "row " << row;
-        EXPECT_FALSE(Exists(folder)) << "row " << row;
+        EXPECT_FALSE(Exists(Exe)) << "row " << row;
+        EXPECT_FALSE(Exists(Home)) << "row " << row;
         EXPECT_EQ(temps[row].Made, Exists(temp)) << "row " << row;
-        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW(Home.c_str(), nullptr));
     }
 }
 

@@ -156,8 +156,24 @@ bool HasVisualStyles(HWND control)
     return atom != 0 && GetClassLongW(control, GCW_ATOM) != atom;
 }
 
-ProgramCopy::ProgramCopy(const wchar_t* tag)
-    : Folder(tag), Exe(Folder / L"uninstall.exe"), Resources(LoadProgramResources()),
+namespace
+{
+
+// The folder below base, made now; the copy into it fails when it could not be.
+std::wstring MadeFolder(const ScratchDir& base, const wchar_t* name)
+{
+    if (name == nullptr)
+        return base.Path();
+    const std::wstring folder = base / name;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+} // namespace
+
+ProgramCopy::ProgramCopy(const wchar_t* tag, const wchar_t* subfolder)
+    : Folder(tag), Home(MadeFolder(Folder, subfolder)), Exe(Home + L"\\uninstall.exe"),
+      Resources(LoadProgramResources()),
       Copied(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE) != FALSE)
 {
 }
@@ -170,7 +186,15 @@ ProgramCopy::~ProgramCopy()
 
 bool ProgramCopy::Start(ChildProcess& child, const std::wstring& options) const
 {
-    return child.Start(L"\"" + Exe + L"\" " + options, Folder.Path().c_str());
+    return child.Start(L"\"" + Exe + L"\" " + options, Home.c_str());
+}
+
+long ProgramCopy::RunToEnd(const std::wstring& options, DWORD milliseconds) const
+{
+    ChildProcess child;
+    if (!Start(child, options))
+        return -2;
+    return child.Wait(milliseconds);
 }
 
 std::wstring ProgramCopy::Message(UINT number) const

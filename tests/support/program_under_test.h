@@ -62,12 +62,13 @@ std::wstring WindowText(HWND window);
 // test binaries ask for no such version, so their own class is the system's.
 bool HasVisualStyles(HWND control);
 
-// A copy of uninstall.exe in a scratch folder of its own, started from
-// there, and the program's resources for the texts it shows.
+// A copy of uninstall.exe in a scratch folder of its own, or in a folder
+// made below it where a test needs room beside the installation, started
+// from there, and the program's resources for the texts it shows.
 class ProgramCopy
 {
 public:
-    explicit ProgramCopy(const wchar_t* tag);
+    explicit ProgramCopy(const wchar_t* tag, const wchar_t* subfolder = nullptr);
     ~ProgramCopy();
     ProgramCopy(const ProgramCopy&) = delete;
     ProgramCopy& operator=(const ProgramCopy&) = delete;
@@ -75,10 +76,17 @@ public:
     bool Ready() const { return Copied && Resources != nullptr; }
     // The copy run with the options, its folder the current one.
     bool Start(ChildProcess& child, const std::wstring& options) const;
+    // The same, waited for: its exit code, -1 when it did not end in time,
+    // -2 when it did not start.
+    long RunToEnd(const std::wstring& options, DWORD milliseconds = 30000) const;
+    // A file beside the copy.
+    std::wstring In(const wchar_t* name) const { return Home + L"\\" + name; }
     // A message of the program's string table.
     std::wstring Message(UINT number) const;
 
     const ScratchDir Folder;
+    // The folder that holds the copy: Folder itself, or the one made below it.
+    const std::wstring Home;
     const std::wstring Exe;
 
 private:
