@@ -15,24 +15,20 @@
 namespace
 {
 
-class UninstallRoad : public testing::Test
+class UninstallRoad : public testing::Test, public ProgramCopy
 {
 protected:
-    UninstallRoad() : scratch(L"uninstall_road") {}
+    UninstallRoad() : ProgramCopy(L"uninstall_road", L"inst") {}
     void SetUp() override
     {
-        folder = scratch / L"inst";
-        exe = folder + L"\\uninstall.exe";
-        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
+        ASSERT_TRUE(Ready());
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
         batch = std::wstring(temp) + L"Uninstall_Vnx.Bat";
         RawSet(HKEY_CURRENT_USER, L"Software\\Velnox", L"Marker", REG_SZ, L"x", 4);
     }
     void TearDown() override { RemoveRegistryTree(HKEY_CURRENT_USER, L"Software\\Velnox"); }
-    ScratchDir scratch;
-    std::wstring folder, exe, batch;
+    std::wstring batch;
 };
 
 // The list as the installer may write it: in the ANSI code page, in UTF-16
@@ -55,41 +51,41 @@ TEST_F(UninstallRoad, SilentRunLeavesNothingBehind)
         if (row > 0)
         {
             RawSet(HKEY_CURRENT_USER, L"Software\\Velnox", L"Marker", REG_SZ, L"x", 4);
-            CreateDirectoryW(folder.c_str(), nullptr);
-            ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE)) << "row " << row;
+            CreateDirectoryW(Home.c_str(), nullptr);
+            ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE)) << "row " << row;
         }
-        CreateDirectoryW((folder + L"\\sub").c_str(), nullptr);
-        ASSERT_TRUE(WriteBytes(folder + L"\\sub\\x.txt", "x"));
-        ASSERT_TRUE(WriteBytes(folder + L"\\data.txt", "x"));
-        ASSERT_TRUE(WriteBytes(scratch / L"canary.txt", "x"));
+        CreateDirectoryW((Home + L"\\sub").c_str(), nullptr);
+        ASSERT_TRUE(WriteBytes(Home + L"\\sub\\x.txt", "x"));
+        ASSERT_TRUE(WriteBytes(Home + L"\\data.txt", "x"));
+        ASSERT_TRUE(WriteBytes(Folder / L"canary.txt", "x"));
         if (row == 3)
         {
             // With the new copies a run ended while replacing them left.
             for (const wchar_t* name : {L"\\vnxnew.dat", L"\\zipnew.dat", L"\\velnox.gid",
                                         L"\\zipnew.dat.new", L"\\Velnox.ini.new"})
-                ASSERT_TRUE(WriteBytes(folder + name, "x"));
+                ASSERT_TRUE(WriteBytes(Home + name, "x"));
         }
-        ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", lists[row]));
+        ASSERT_TRUE(WriteBytes(Home + L"\\Uninstall.lst", lists[row]));
 
         ChildProcess child;
-        ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str(), row == 4 ? DETACHED_PROCESS : 0));
+        ASSERT_TRUE(child.Start(L"\"" + Exe + L"\" /S", Home.c_str(), row == 4 ? DETACHED_PROCESS : 0));
         EXPECT_EQ(0, child.Wait(30000)) << "row " << row;
         EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << "row " << row;
         if (row == reinstalled)
         {
             // Within the batch file's 2 s wait.
-            CreateDirectoryW(folder.c_str(), nullptr);
-            ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
+            CreateDirectoryW(Home.c_str(), nullptr);
+            ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE));
             EXPECT_TRUE(WaitForCleanup());
-            EXPECT_TRUE(Exists(exe));
+            EXPECT_TRUE(Exists(Exe));
             continue;
         }
         // The batch file waits 2 s for the program before it deletes.
-        WaitForUninstallEnd(folder);
-        EXPECT_FALSE(Exists(exe)) << "row " << row;
-        EXPECT_FALSE(Exists(folder)) << "row " << row;
+        WaitForUninstallEnd(Home);
+        EXPECT_FALSE(Exists(Exe)) << "row " << row;
+        EXPECT_FALSE(Exists(Home)) << "row " << row;
         EXPECT_TRUE(CleanupFolders().empty()) << "row " << row;
-        EXPECT_TRUE(Exists(scratch / L"canary.txt")) << "row " << row;
+        EXPECT_TRUE(Exists(Folder / L"canary.txt")) << "row " << row;
     }
 }
 
@@ -97,28 +93,28 @@ TEST_F(UninstallRoad, PortableInstallationLeavesNothingBehind)
 {
     // The settings file beside the program is listed like every other file;
     // nothing may write it again once it is gone.
-    ASSERT_TRUE(WriteBytes(folder + L"\\Velnox.ini", "HKCU\\Setup\\ShellExt=1\r\n"));
-    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "Velnox.ini\r\nuninstall.exe\r\n"));
+    ASSERT_TRUE(WriteBytes(Home + L"\\Velnox.ini", "HKCU\\Setup\\ShellExt=1\r\n"));
+    ASSERT_TRUE(WriteBytes(Home + L"\\Uninstall.lst", "Velnox.ini\r\nuninstall.exe\r\n"));
 
     ChildProcess child;
-    ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.c_str()));
+    ASSERT_TRUE(child.Start(L"\"" + Exe + L"\" /S", Home.c_str()));
     EXPECT_EQ(0, child.Wait(30000));
-    WaitForUninstallEnd(folder);
-    EXPECT_FALSE(Exists(folder + L"\\Velnox.ini"));
-    EXPECT_FALSE(Exists(folder));
+    WaitForUninstallEnd(Home);
+    EXPECT_FALSE(Exists(Home + L"\\Velnox.ini"));
+    EXPECT_FALSE(Exists(Home));
 }
 
 TEST_F(UninstallRoad, NoAtTheQuestionChangesNothing)
 {
-    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "uninstall.exe\r\n"));
+    ASSERT_TRUE(WriteBytes(Home + L"\\Uninstall.lst", "uninstall.exe\r\n"));
     ChildProcess child;
-    ASSERT_TRUE(child.Start(L"\"" + exe + L"\"", folder.c_str()));
+    ASSERT_TRUE(child.Start(L"\"" + Exe + L"\"", Home.c_str()));
     HWND box = child.FindDialog(30000);
     ASSERT_NE(nullptr, box);
     PostMessageW(box, WM_COMMAND, IDNO, 0);
     EXPECT_EQ(0, child.Wait(30000));
     EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
-    EXPECT_TRUE(Exists(folder + L"\\Uninstall.lst"));
+    EXPECT_TRUE(Exists(Home + L"\\Uninstall.lst"));
     EXPECT_TRUE(CleanupFolders().empty());
 }
 
@@ -146,18 +142,18 @@ TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
     };
     for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
     {
-        CreateDirectoryW(folder.c_str(), nullptr);
-        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE)) << "row " << row;
+        CreateDirectoryW(Home.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE)) << "row " << row;
         if (row > 0 && rows[row - 1].OtherFile)
-            DeleteFileW((folder + L"\\" + rows[row - 1].OtherFile).c_str());
+            DeleteFileW((Home + L"\\" + rows[row - 1].OtherFile).c_str());
         if (rows[row].OtherFile)
         {
-            ASSERT_TRUE(WriteBytes(folder + L"\\" + rows[row].OtherFile, "x"));
+            ASSERT_TRUE(WriteBytes(Home + L"\\" + rows[row].OtherFile, "x"));
         }
         if (rows[row].Entry)
             RawSet(HKEY_LOCAL_MACHINE, entryKey, L"DisplayName", REG_SZ, L"V", 4);
         ChildProcess child;
-        ASSERT_TRUE(child.Start(L"\"" + exe + L"\"" + rows[row].Options, folder.c_str()));
+        ASSERT_TRUE(child.Start(L"\"" + Exe + L"\"" + rows[row].Options, Home.c_str()));
         if (rows[row].Options[0] == 0)
         {
             HWND question = child.FindDialog(30000);
@@ -180,8 +176,8 @@ TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
         {
             EXPECT_TRUE(WaitForCleanup()) << "row " << row;
         }
-        EXPECT_EQ(rows[row].ExitCode != 0, Exists(exe)) << "row " << row;
-        EXPECT_EQ(rows[row].ExitCode != 0 || rows[row].OtherFile, Exists(folder)) << "row " << row;
+        EXPECT_EQ(rows[row].ExitCode != 0, Exists(Exe)) << "row " << row;
+        EXPECT_EQ(rows[row].ExitCode != 0 || rows[row].OtherFile, Exists(Home)) << "row " << row;
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, entryKey);
     }
 }
@@ -198,29 +194,29 @@ TEST_F(UninstallRoad, ASecondInstanceWaitsItsTurnOrEndsWithoutActing)
     } rows[] = {{1000, 0}, {INFINITE, 4}};
     for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
     {
-        CreateDirectoryW(folder.c_str(), nullptr);
-        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE)) << "row " << row;
-        ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "uninstall.exe\r\n"));
+        CreateDirectoryW(Home.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), Exe.c_str(), FALSE)) << "row " << row;
+        ASSERT_TRUE(WriteBytes(Home + L"\\Uninstall.lst", "uninstall.exe\r\n"));
         RawSet(HKEY_CURRENT_USER, L"Software\\Velnox", L"Marker", REG_SZ, L"x", 4);
         RunGuard first;
         ASSERT_TRUE(first.Acquire(0)) << "row " << row;
         ChildProcess second;
-        ASSERT_TRUE(second.Start(L"\"" + exe + L"\" /S", folder.c_str()));
+        ASSERT_TRUE(second.Start(L"\"" + Exe + L"\" /S", Home.c_str()));
         if (rows[row].HeldFor != INFINITE)
         {
             Sleep(rows[row].HeldFor);
-            EXPECT_TRUE(Exists(folder + L"\\Uninstall.lst")) << "row " << row;
+            EXPECT_TRUE(Exists(Home + L"\\Uninstall.lst")) << "row " << row;
             first.Release();
         }
         EXPECT_EQ(rows[row].ExitCode, second.Wait(60000)) << "row " << row;
         first.Release();
         if (rows[row].ExitCode == 0)
         {
-            EXPECT_TRUE(WaitForUninstallEnd(folder)) << "row " << row;
+            EXPECT_TRUE(WaitForUninstallEnd(Home)) << "row " << row;
             continue;
         }
         EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << "row " << row;
-        EXPECT_TRUE(Exists(folder + L"\\Uninstall.lst")) << "row " << row;
+        EXPECT_TRUE(Exists(Home + L"\\Uninstall.lst")) << "row " << row;
         EXPECT_TRUE(CleanupFolders().empty()) << "row " << row;
     }
 }
@@ -243,12 +239,12 @@ TEST_F(UninstallRoad, FilesInUseAreScheduledAndTheRestartMessageComesOnceAtTheEn
     LoadStringW(resources, 5106, caption, 512);
     FreeLibrary(resources);
 
-    const std::wstring held = folder + L"\\held.txt", mapped = folder + L"\\mapped.dll";
+    const std::wstring held = Home + L"\\held.txt", mapped = Home + L"\\mapped.dll";
     ASSERT_TRUE(WriteBytes(held, "x"));
-    ASSERT_TRUE(WriteBytes(folder + L"\\data.txt", "x"));
+    ASSERT_TRUE(WriteBytes(Home + L"\\data.txt", "x"));
     ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), mapped.c_str(), FALSE));
     ASSERT_TRUE(WriteBytes(mapped + L".0.tmp", "taken"));
-    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst",
+    ASSERT_TRUE(WriteBytes(Home + L"\\Uninstall.lst",
                            "data.txt\r\nheld.txt\r\nmapped.dll\r\nuninstall.exe\r\n"));
     // Held without share-delete: neither deleted nor moved. Mapped as an
     // image, like a library in use: not deleted, but moved aside.
@@ -264,7 +260,7 @@ TEST_F(UninstallRoad, FilesInUseAreScheduledAndTheRestartMessageComesOnceAtTheEn
     EXPECT_NE(nullptr, view);
 
     ChildProcess child;
-    ASSERT_TRUE(child.Start(L"\"" + exe + L"\"", folder.c_str()));
+    ASSERT_TRUE(child.Start(L"\"" + Exe + L"\"", Home.c_str()));
     HWND question = child.FindDialog(30000);
     ASSERT_NE(nullptr, question);
     PostMessageW(question, WM_COMMAND, IDYES, 0);
@@ -274,8 +270,8 @@ TEST_F(UninstallRoad, FilesInUseAreScheduledAndTheRestartMessageComesOnceAtTheEn
     EXPECT_EQ(caption, WindowText(restart));
     // At the end: every pass is over. The list goes after this box, with
     // the entry: until then a new run could finish the removal.
-    EXPECT_FALSE(Exists(folder + L"\\data.txt"));
-    EXPECT_TRUE(Exists(folder + L"\\Uninstall.lst"));
+    EXPECT_FALSE(Exists(Home + L"\\data.txt"));
+    EXPECT_TRUE(Exists(Home + L"\\Uninstall.lst"));
     EXPECT_FALSE(Exists(mapped));
     EXPECT_TRUE(Exists(mapped + L".1.tmp"));
     EXPECT_TRUE(IsPending(L"\\??\\" + mapped + L".1.tmp"));
@@ -293,7 +289,7 @@ TEST_F(UninstallRoad, FilesInUseAreScheduledAndTheRestartMessageComesOnceAtTheEn
         CloseHandle(section);
     CloseHandle(file);
     EXPECT_TRUE(WaitForCleanup());
-    EXPECT_FALSE(Exists(exe));
+    EXPECT_FALSE(Exists(Exe));
     ForgetPendingRenames();
 }
 
@@ -307,18 +303,18 @@ TEST_F(UninstallRoad, AnInstallerPackageRunRemovesNothing)
         L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Velnox.exe";
     RawSet(HKEY_LOCAL_MACHINE, entryKey, L"DisplayName", REG_SZ, L"V", 4);
     RawSet(HKEY_LOCAL_MACHINE, appPathKey, nullptr, REG_SZ, L"V", 4);
-    ASSERT_TRUE(WriteBytes(folder + L"\\data.txt", "x"));
-    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "data.txt\r\nuninstall.exe\r\n"));
+    ASSERT_TRUE(WriteBytes(Home + L"\\data.txt", "x"));
+    ASSERT_TRUE(WriteBytes(Home + L"\\Uninstall.lst", "data.txt\r\nuninstall.exe\r\n"));
     DeleteFileW(batch.c_str());
 
     ChildProcess child;
-    ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /msi /S", folder.c_str()));
+    ASSERT_TRUE(child.Start(L"\"" + Exe + L"\" /msi /S", Home.c_str()));
     EXPECT_EQ(0, child.Wait(30000));
     EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, entryKey));
     EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, appPathKey));
     EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     for (const wchar_t* name : {L"\\data.txt", L"\\Uninstall.lst", L"\\uninstall.exe"})
-        EXPECT_TRUE(Exists(folder + name));
+        EXPECT_TRUE(Exists(Home + name));
     EXPECT_TRUE(CleanupFolders().empty());
     RemoveRegistryTree(HKEY_LOCAL_MACHINE, entryKey);
     RemoveRegistryTree(HKEY_LOCAL_MACHINE, appPathKey);
