@@ -12,11 +12,6 @@ namespace
 
 DWORD registryView = 0;
 
-bool IsSettingsRoot(HKEY root)
-{
-    return root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE;
-}
-
 const wchar_t* OrEmpty(const wchar_t* text)
 {
     return text ? text : L"";
@@ -810,7 +805,7 @@ uint32_t GetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t 
 {
     RoutedRead read(root, subkey, name);
     if (read.Way == Route::File)
-        return read.Text ? static_cast<uint32_t>(ParseInt64(read.Text)) : defaultValue;
+        return GetPortableInt(root, subkey, name, defaultValue);
     if (!read.Key.Get())
         return defaultValue;
     DWORD value = 0;
@@ -1022,4 +1017,9 @@ void SetRegistryView(DWORD accessBits)
 DWORD RegistryView()
 {
     return registryView;
+}
+
+bool IsIntegrationEnabled()
+{
+    return !Portable.Loaded || Portable.Integration || Portable.IntegrationForced;
 }

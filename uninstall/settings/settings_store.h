@@ -15,15 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Names no registry root: only the settings file's own "Global" switches use it.
-const HKEY NoRoot = nullptr;
-
-// A subkey of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE that begins with "\"
-// names a key right below the root, not one below "Software\Velnox".
-inline bool IsFromRoot(const wchar_t* subkey)
-{
-    return subkey != nullptr && subkey[0] == L'\\';
-}
+#include "settings/settings_roots.h"
 
 // A composed registry path: 511 characters and the terminator.
 const size_t RegistryPathCapacity = 512;
