@@ -161,15 +161,9 @@ bool WriteEntry(ReplacementFile& file, const PortableEntry& entry)
     return written && WriteText(file, L"\r\n", 2);
 }
 
-// Writes the image back and frees it when the process ends.
 // The file's own switches, under the pseudo-root: they are no settings of
 // the registry, so they are read and stored in the image directly.
 const wchar_t kSwitchesKey[] = L"Global";
-
-bool ReadSwitch(const wchar_t* name)
-{
-    return GetPortableInt(NoRoot, kSwitchesKey, name, 1) != 0;
-}
 
 // Stored as the store stores any number in the file: plain digits.
 void StoreSwitch(const wchar_t* name, bool on)
@@ -179,6 +173,7 @@ void StoreSwitch(const wchar_t* name, bool on)
     static_cast<void>(SetPortableValue(NoRoot, kSwitchesKey, name, text, Plain));
 }
 
+// Writes the image back and frees it when the process ends.
 struct PortableSettingsAtExit
 {
     ~PortableSettingsAtExit()
@@ -258,9 +253,9 @@ bool LoadPortableSettingsFile(const wchar_t* path)
     }
     Portable.Loaded = true;
     // Read the switches, then store them back so that the saved file holds them.
-    Portable.AppData = ReadSwitch(L"AppData");
-    Portable.Integration = ReadSwitch(L"Integration");
-    Portable.SaveSettings = ReadSwitch(L"SaveSettings");
+    Portable.AppData = GetPortableInt(NoRoot, kSwitchesKey, L"AppData", 1) != 0;
+    Portable.Integration = GetPortableInt(NoRoot, kSwitchesKey, L"Integration", 1) != 0;
+    Portable.SaveSettings = GetPortableInt(NoRoot, kSwitchesKey, L"SaveSettings", 1) != 0;
     StoreSwitch(L"AppData", Portable.AppData);
     StoreSwitch(L"Integration", Portable.Integration);
     StoreSwitch(L"SaveSettings", Portable.SaveSettings);

@@ -9,20 +9,16 @@
 // (HKEY_LOCAL_MACHINE "Software\Classes"), never in the user's copies. While a portable
 // settings file is loaded, requests on the archiver's own settings are served
 // from it, and its Integration switch can turn every other request off.
-// Nothing here throws; reads fall back to the caller's default.
+// Nothing here throws; reads fall back to the caller's default. The roots
+// (settings_roots.h), the registry view, ComposeKeyPath and
+// IsIntegrationEnabled (store_routing.h) come with this header.
 #include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
 
 #include "settings/settings_roots.h"
-
-// A composed registry path: 511 characters and the terminator.
-const size_t RegistryPathCapacity = 512;
-
-// False when the path did not fit and was cut: a cut path names another key,
-// so no operation acts on it.
-bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity]);
+#include "settings/store_routing.h"
 
 bool KeyExists(HKEY root, const wchar_t* subkey);
 // Returns an open key the caller closes, or null. The registry view bits
@@ -95,14 +91,6 @@ bool GetUserString(const wchar_t* subkey, const wchar_t* name, wchar_t* buffer,
                    const wchar_t* defaultValue, size_t capacity);
 LONG SetUserString(const wchar_t* subkey, const wchar_t* name, const wchar_t* value);
 LONG SetUserInt(const wchar_t* subkey, const wchar_t* name, uint32_t value);
-
-// Extra access bits (KEY_WOW64_64KEY or 0) for key opens and creates; 0 at start.
-void SetRegistryView(DWORD accessBits);
-DWORD RegistryView();
-
-// False only when a loaded settings file switches integration off. Does not
-// itself look for the file.
-bool IsIntegrationEnabled();
 
 template <size_t N>
 inline bool GetString(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t (&buffer)[N],
