@@ -349,6 +349,25 @@ bool FlushKey(HKEY root, const wchar_t* subkey)
     return RegFlushKey(key.Get()) == ERROR_SUCCESS;
 }
 
+bool IsKeptInSettingsFile(HKEY root, const wchar_t* subkey)
+{
+    return IsFileRouted(root, subkey);
+}
+
+bool KeepsTextWhole(HKEY root, const wchar_t* subkey, const wchar_t* text)
+{
+    return !IsFileRouted(root, subkey) || std::wcspbrk(text, L"\r\n") == nullptr;
+}
+
+bool MakeValuesDurable(HKEY root, const wchar_t* subkey)
+{
+    if (!IsFileRouted(root, subkey))
+        return FlushKey(root, subkey);
+    wchar_t prefix[EntryNameCapacity];
+    return SavePortableSettings() && ComposeEntryName(root, subkey, L"", prefix) &&
+           PortableFileHolds(prefix);
+}
+
 HeldRegistryKeys::HeldRegistryKeys()
 {
     StartHoldingKeys();

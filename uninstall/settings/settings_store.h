@@ -72,6 +72,17 @@ void DeleteKeyTree(HKEY root, const wchar_t* subkey);
 // settings file) holds the key and it reached the disk.
 bool FlushKey(HKEY root, const wchar_t* subkey);
 
+// Whether the settings file, not the registry, keeps the values of (root,
+// subkey); looks for the file on first use.
+bool IsKeptInSettingsFile(HKEY root, const wchar_t* subkey);
+// Whether text written to (root, subkey) is kept whole: the settings file
+// ends a text at a line break.
+bool KeepsTextWhole(HKEY root, const wchar_t* subkey, const wchar_t* text);
+// Puts the values under (root, subkey) on the disk: the registry key flushed,
+// or the settings file written back and read again. True when they are
+// there: the file read back holds each of them as this process has it.
+bool MakeValuesDurable(HKEY root, const wchar_t* subkey);
+
 // While one lives, the keys that writes walk through and the keys that reads
 // open stay open, so that the next write below them starts there and the next
 // read of them asks at once: one operation reads and writes many values under
