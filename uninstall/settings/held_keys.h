@@ -20,13 +20,14 @@
 //
 // When entries are forgotten: a deletion forgets the held keys at or below
 // its path, in either view, and those of every other root, since one key can
-// be reached from two roots; everything goes when the last holder ends; the
-// rings keep 64 held and 16 missing keys and close the oldest for a new one.
+// be reached from two roots; everything goes when the last holder ends. The
+// rings keep 64 held and 16 missing keys: a new entry takes the place of the
+// oldest, whose held handle is closed then.
 // How a deleted or relinked key is noticed: a held handle names the key it
 // was opened on, so a key deleted since, by anyone (and one put back as a
 // link), answers ERROR_KEY_DELETED through it. Whoever gets that answer
-// forgets every held key and asks again from the root, where a link now in
-// the way is seen as one.
+// forgets every held key and asks again from the root: a walk then sees a
+// link now in the way as one, a read follows it as every read does.
 #include <windows.h>
 
 #include <cstddef>

@@ -11,4 +11,6 @@
 const REGSAM kDeleteAccess = DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE;
 
 // One pass over a whole tree: the subkeys of the key at path, then the key.
+// Returns how many keys went; keyGone tells that the key itself went, or
+// that it could not be opened.
 unsigned DeleteTreePass(HKEY root, const wchar_t* path, bool& keyGone);

@@ -87,7 +87,7 @@ bool MakeValuesDurable(HKEY root, const wchar_t* subkey);
 // open stay open, so that the next write below them starts there and the next
 // read of them asks at once: one operation reads and writes many values under
 // the same few keys. A key opened for a read serves reads only. Deletions
-// forget them.
+// forget them. held_keys.h states what each held or missing key serves.
 class HeldRegistryKeys
 {
 public:
