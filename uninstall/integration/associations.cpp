@@ -12,7 +12,6 @@
 #include "localization/messages.h"
 #include "platform/platform_probes.h"
 #include "resources/resource.h"
-#include "settings/portable_settings.h"
 #include "settings/settings_store.h"
 
 namespace
@@ -124,7 +123,7 @@ const wchar_t kShellNewExpand[] = L"ShellNewExpand";
 // saved there whole.
 bool RecordKeepsText(const wchar_t* key, const wchar_t* text)
 {
-    return !IsFileRouted(HKEY_CURRENT_USER, key) || std::wcspbrk(text, L"\r\n") == nullptr;
+    return KeepsTextWhole(HKEY_CURRENT_USER, key, text);
 }
 
 // What the extension holds now; false when its class or new-file entry
@@ -245,8 +244,8 @@ bool MakeRecordsDurable(const SavedRecords& saved)
     const DefaultRegistryView view;
     // The settings file gets its records now too where it may be written, so
     // that a run ended later leaves it as a whole setup would.
-    const bool inFile = IsFileRouted(HKEY_CURRENT_USER, L"Setup");
-    const bool fileHolds = inFile && SavePortableSettings() && PortableFileHolds(L"HKCU\\Setup\\");
+    const bool inFile = IsKeptInSettingsFile(HKEY_CURRENT_USER, L"Setup");
+    const bool fileHolds = inFile && MakeValuesDurable(HKEY_CURRENT_USER, L"Setup");
     if (saved.AllOnMachine && FlushKey(HKEY_LOCAL_MACHINE, kRecordsKey))
         return true;
     return inFile ? fileHolds : FlushKey(HKEY_CURRENT_USER, L"Setup");
@@ -272,7 +271,7 @@ bool LoadPreviousAssociation(const wchar_t* extension, PreviousAssociation& prev
         else
         {
             const bool older = !RecordIn(HKEY_CURRENT_USER, key) &&
-                               IsFileRouted(HKEY_CURRENT_USER, key) &&
+                               IsKeptInSettingsFile(HKEY_CURRENT_USER, key) &&
                                RecordIn(HKEY_CURRENT_USER, registryKey);
             ReadRecord(HKEY_CURRENT_USER, older ? registryKey : key, previous);
             // Any program of the user may have written it since.
@@ -474,7 +473,7 @@ void DeletePreviousOwnerRecords()
     if (KeyIsEmpty(HKEY_LOCAL_MACHINE, kArchiverKey))
         DeleteKey(HKEY_LOCAL_MACHINE, kArchiverKey);
     // Saved before a settings file took over: the removal read them last.
-    if (IsFileRouted(HKEY_CURRENT_USER, L""))
+    if (IsKeptInSettingsFile(HKEY_CURRENT_USER, L""))
         DeleteKeyTree(HKEY_CURRENT_USER, kRecordsKey);
 }
 

@@ -7,7 +7,7 @@
 #include "files/path_names.h"
 #include "files/replacement_file.h"
 #include "platform/platform_probes.h"
-#include "settings/settings_store.h"
+#include "settings/settings_roots.h"
 #include "settings/text_file.h"
 
 #include <cstdlib>
@@ -161,6 +161,18 @@ bool WriteEntry(ReplacementFile& file, const PortableEntry& entry)
     return written && WriteText(file, L"\r\n", 2);
 }
 
+// The file's own switches, under the pseudo-root: they are no settings of
+// the registry, so they are read and stored in the image directly.
+const wchar_t kSwitchesKey[] = L"Global";
+
+// Stored as the store stores any number in the file: plain digits.
+void StoreSwitch(const wchar_t* name, bool on)
+{
+    wchar_t text[20];
+    Int64ToText(static_cast<int64_t>(on ? 1 : 0), text, ARRAYSIZE(text));
+    static_cast<void>(SetPortableValue(NoRoot, kSwitchesKey, name, text, Plain));
+}
+
 // Writes the image back and frees it when the process ends.
 struct PortableSettingsAtExit
 {
@@ -241,12 +253,12 @@ bool LoadPortableSettingsFile(const wchar_t* path)
     }
     Portable.Loaded = true;
     // Read the switches, then store them back so that the saved file holds them.
-    Portable.AppData = GetInt(NoRoot, L"Global", L"AppData", 1) != 0;
-    Portable.Integration = GetInt(NoRoot, L"Global", L"Integration", 1) != 0;
-    Portable.SaveSettings = GetInt(NoRoot, L"Global", L"SaveSettings", 1) != 0;
-    SetInt(NoRoot, L"Global", L"AppData", Portable.AppData ? 1 : 0);
-    SetInt(NoRoot, L"Global", L"Integration", Portable.Integration ? 1 : 0);
-    SetInt(NoRoot, L"Global", L"SaveSettings", Portable.SaveSettings ? 1 : 0);
+    Portable.AppData = GetPortableInt(NoRoot, kSwitchesKey, L"AppData", 1) != 0;
+    Portable.Integration = GetPortableInt(NoRoot, kSwitchesKey, L"Integration", 1) != 0;
+    Portable.SaveSettings = GetPortableInt(NoRoot, kSwitchesKey, L"SaveSettings", 1) != 0;
+    StoreSwitch(L"AppData", Portable.AppData);
+    StoreSwitch(L"Integration", Portable.Integration);
+    StoreSwitch(L"SaveSettings", Portable.SaveSettings);
     return true;
 }
 
@@ -312,11 +324,6 @@ void FreePortableSettings()
 void StopPortableWriteBack()
 {
     Portable.Removing = true;
-}
-
-bool IsIntegrationEnabled()
-{
-    return !Portable.Loaded || Portable.Integration || Portable.IntegrationForced;
 }
 
 bool OverrideUserIntegrationSwitch(bool registeredHere)
@@ -409,6 +416,13 @@ const wchar_t* FindPortableValue(HKEY root, const wchar_t* subkey, const wchar_t
 {
     wchar_t name[EntryNameCapacity];
     return ComposeEntryName(root, subkey, valueName, name) ? FindPortableValue(name) : nullptr;
+}
+
+uint32_t GetPortableInt(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+                        uint32_t defaultValue)
+{
+    const wchar_t* text = FindPortableValue(root, subkey, valueName);
+    return text ? static_cast<uint32_t>(ParseInt64(text)) : defaultValue;
 }
 
 bool SetPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName,

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 
 enum PortableKind
 {
@@ -86,6 +87,10 @@ bool IsFileRouted(HKEY root, const wchar_t* subkey);
                                     wchar_t (&name)[EntryNameCapacity]);
 const wchar_t* FindPortableValue(const wchar_t* name);
 const wchar_t* FindPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName);
+// A number as the file keeps it: its text read as a number and cut to 32
+// bits; defaultValue only when the value is absent.
+uint32_t GetPortableInt(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+                        uint32_t defaultValue);
 // False, and nothing stored, when the entry's name does not fit.
 [[nodiscard]] bool SetPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
                                     const wchar_t* value, PortableKind kind);

@@ -9,28 +9,16 @@
 // (HKEY_LOCAL_MACHINE "Software\Classes"), never in the user's copies. While a portable
 // settings file is loaded, requests on the archiver's own settings are served
 // from it, and its Integration switch can turn every other request off.
-// Nothing here throws; reads fall back to the caller's default.
+// Nothing here throws; reads fall back to the caller's default. The roots
+// (settings_roots.h), the registry view, ComposeKeyPath and
+// IsIntegrationEnabled (store_routing.h) come with this header.
 #include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
 
-// Names no registry root: only the settings file's own "Global" switches use it.
-const HKEY NoRoot = nullptr;
-
-// A subkey of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE that begins with "\"
-// names a key right below the root, not one below "Software\Velnox".
-inline bool IsFromRoot(const wchar_t* subkey)
-{
-    return subkey != nullptr && subkey[0] == L'\\';
-}
-
-// A composed registry path: 511 characters and the terminator.
-const size_t RegistryPathCapacity = 512;
-
-// False when the path did not fit and was cut: a cut path names another key,
-// so no operation acts on it.
-bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPathCapacity]);
+#include "settings/settings_roots.h"
+#include "settings/store_routing.h"
 
 bool KeyExists(HKEY root, const wchar_t* subkey);
 // Returns an open key the caller closes, or null. The registry view bits
@@ -84,11 +72,22 @@ void DeleteKeyTree(HKEY root, const wchar_t* subkey);
 // settings file) holds the key and it reached the disk.
 bool FlushKey(HKEY root, const wchar_t* subkey);
 
+// Whether the settings file, not the registry, keeps the values of (root,
+// subkey); looks for the file on first use.
+bool IsKeptInSettingsFile(HKEY root, const wchar_t* subkey);
+// Whether text written to (root, subkey) is kept whole: the settings file
+// ends a text at a line break.
+bool KeepsTextWhole(HKEY root, const wchar_t* subkey, const wchar_t* text);
+// Puts the values under (root, subkey) on the disk: the registry key flushed,
+// or the settings file written back and read again. True when they are
+// there: the file read back holds each of them as this process has it.
+bool MakeValuesDurable(HKEY root, const wchar_t* subkey);
+
 // While one lives, the keys that writes walk through and the keys that reads
 // open stay open, so that the next write below them starts there and the next
 // read of them asks at once: one operation reads and writes many values under
 // the same few keys. A key opened for a read serves reads only. Deletions
-// forget them.
+// forget them. held_keys.h states what each held or missing key serves.
 class HeldRegistryKeys
 {
 public:
@@ -103,14 +102,6 @@ bool GetUserString(const wchar_t* subkey, const wchar_t* name, wchar_t* buffer,
                    const wchar_t* defaultValue, size_t capacity);
 LONG SetUserString(const wchar_t* subkey, const wchar_t* name, const wchar_t* value);
 LONG SetUserInt(const wchar_t* subkey, const wchar_t* name, uint32_t value);
-
-// Extra access bits (KEY_WOW64_64KEY or 0) for key opens and creates; 0 at start.
-void SetRegistryView(DWORD accessBits);
-DWORD RegistryView();
-
-// False only when a loaded settings file switches integration off. Does not
-// itself look for the file.
-bool IsIntegrationEnabled();
 
 template <size_t N>
 inline bool GetString(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t (&buffer)[N],
