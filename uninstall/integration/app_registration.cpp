@@ -3,7 +3,6 @@
 #include "common/strings.h"
 #include "files/path_names.h"
 #include "integration/integration_options.h"
-#include "integration/shell_extension.h"
 #include "platform/platform_probes.h"
 #include "settings/registry_paths.h"
 #include "settings/settings_store.h"

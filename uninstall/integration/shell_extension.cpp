@@ -99,11 +99,6 @@ void DeleteClassKeys(const wchar_t* clsid, bool is64Bit)
 
 } // namespace
 
-void SelectRegistryView(bool is64Bit)
-{
-    SetRegistryView(is64Bit && IsWow64() ? KEY_WOW64_64KEY : 0);
-}
-
 void RegisterShellExtension(bool registerIt, const wchar_t* libraryName, const wchar_t* clsid,
                             const wchar_t* handlerName, bool is64Bit, const wchar_t* programPath)
 {

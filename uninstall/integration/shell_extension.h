@@ -9,10 +9,6 @@ struct IntegrationOptions;
 extern const wchar_t kShellExtClsid32[]; // "{6F2C1A40-5A17-...}"
 extern const wchar_t kShellExtClsid64[]; // "{6F2C1A40-3D7B-...}"
 
-// With a set 64-bit flag under WOW64 the settings store works in the 64-bit
-// registry view from now on; otherwise in the process's own view.
-void SelectRegistryView(bool is64Bit);
-
 // Registers (or unregisters) one library. programPath is the full path of this
 // program, whose folder holds the library; null means the running module.
 void RegisterShellExtension(bool registerIt, const wchar_t* libraryName, const wchar_t* clsid,

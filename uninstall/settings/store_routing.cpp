@@ -46,6 +46,11 @@ DWORD RegistryView()
     return registryView;
 }
 
+void SelectRegistryView(bool is64Bit)
+{
+    SetRegistryView(is64Bit && IsWow64() ? KEY_WOW64_64KEY : 0);
+}
+
 bool IsIntegrationEnabled()
 {
     return !Portable.Loaded || Portable.Integration || Portable.IntegrationForced;

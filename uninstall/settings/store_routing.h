@@ -23,6 +23,9 @@ bool ComposeKeyPath(HKEY root, const wchar_t* subkey, wchar_t (&path)[RegistryPa
 // Extra access bits (KEY_WOW64_64KEY or 0) for key opens and creates; 0 at start.
 void SetRegistryView(DWORD accessBits);
 DWORD RegistryView();
+// With a set 64-bit flag under WOW64 the store works in the 64-bit registry
+// view from now on; otherwise in the process's own view.
+void SelectRegistryView(bool is64Bit);
 
 // False only when a loaded settings file switches integration off. Does not
 // itself look for the file.
