@@ -1,7 +1,5 @@
 #include "settings/portable_settings.h"
 
-#include "common/dyn_array.h"
-#include "common/error_sink.h"
 #include "common/strings.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
@@ -10,7 +8,6 @@
 #include "settings/settings_roots.h"
 #include "settings/text_file.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -20,147 +17,6 @@ namespace
 {
 
 const wchar_t kFileName[] = L"Velnox.ini";
-const wchar_t kQuote[] = L"\"";
-const wchar_t kBinPrefix[] = L"bin:";
-const size_t kBinPrefixLength = 4;
-
-wchar_t* DuplicateString(const wchar_t* text, size_t length)
-{
-    wchar_t* copy = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
-    if (copy == nullptr)
-        ReportMemoryError();
-    std::memcpy(copy, text, length * sizeof(wchar_t));
-    copy[length] = 0;
-    return copy;
-}
-
-void FreeEntry(PortableEntry* entry)
-{
-    std::free(entry->Name);
-    std::free(entry->Value);
-    std::free(entry);
-}
-
-// The link that a new entry goes into: the end of the image.
-PortableEntry** EndLink()
-{
-    PortableEntry** link = &Portable.First;
-    while (*link)
-        link = &(*link)->Next;
-    return link;
-}
-
-// Appends at end, which is then moved on to the new entry's link; the loader
-// keeps it across lines so that a long file does not walk the image per line.
-void AppendEntry(wchar_t* name, wchar_t* value, PortableKind kind, PortableEntry**& end)
-{
-    PortableEntry* entry = static_cast<PortableEntry*>(std::malloc(sizeof(PortableEntry)));
-    if (entry == nullptr)
-    {
-        std::free(name);
-        std::free(value);
-        ReportMemoryError();
-    }
-    entry->Name = name;
-    entry->Value = value;
-    entry->Kind = kind;
-    entry->Next = nullptr;
-    *end = entry;
-    end = &entry->Next;
-}
-
-bool IsAsciiLetter(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
-}
-
-void ParseLine(const wchar_t* line, PortableEntry**& end)
-{
-    if (!IsAsciiLetter(line[0]))
-        return;
-    const wchar_t* equals = std::wcschr(line, L'=');
-    if (equals == nullptr)
-        return;
-    const wchar_t* value = equals + 1;
-    size_t valueLength = std::wcslen(value);
-    PortableKind kind = Plain;
-    if (*value == L'"')
-    {
-        kind = Quoted;
-        ++value;
-        --valueLength;
-        if (valueLength > 0 && value[valueLength - 1] == L'"')
-            --valueLength;
-    }
-    else if (std::wcsncmp(value, kBinPrefix, kBinPrefixLength) == 0)
-    {
-        kind = BinValue;
-        value += kBinPrefixLength;
-        valueLength -= kBinPrefixLength;
-    }
-    wchar_t* name = DuplicateString(line, static_cast<size_t>(equals - line));
-    wchar_t* copy = nullptr;
-    try
-    {
-        copy = DuplicateString(value, valueLength);
-    }
-    catch (...)
-    {
-        std::free(name);
-        throw;
-    }
-    AppendEntry(name, copy, kind, end);
-}
-
-bool StartsWith(const wchar_t* text, const wchar_t* prefix, size_t prefixLength)
-{
-    return std::wcsncmp(text, prefix, prefixLength) == 0;
-}
-
-// An entry and its place in the image: of entries with equal names, the
-// first is the one that counts, so it must stay first in the written file.
-struct SortedEntry
-{
-    PortableEntry* Entry;
-    uint32_t Position;
-};
-
-int CompareEntryNames(const void* a, const void* b)
-{
-    const SortedEntry* first = static_cast<const SortedEntry*>(a);
-    const SortedEntry* second = static_cast<const SortedEntry*>(b);
-    const int order = std::wcscmp(first->Entry->Name, second->Entry->Name);
-    if (order != 0)
-        return order;
-    return first->Position < second->Position ? -1 : first->Position > second->Position;
-}
-
-// A line break inside a stored text would end its line early and let the
-// rest read as an entry of its own.
-size_t SafeLength(const wchar_t* text)
-{
-    return std::wcscspn(text, L"\r\n");
-}
-
-bool WriteText(ReplacementFile& file, const wchar_t* text, size_t length)
-{
-    return file.Write(text, static_cast<DWORD>(length * sizeof(wchar_t)));
-}
-
-bool WriteEntry(ReplacementFile& file, const PortableEntry& entry)
-{
-    const size_t valueLength = SafeLength(entry.Value);
-    bool written = WriteText(file, entry.Name, std::wcslen(entry.Name)) && WriteText(file, L"=", 1);
-    if (written && entry.Kind == Quoted)
-        written = WriteText(file, kQuote, 1);
-    else if (written && entry.Kind == BinValue)
-        written = WriteText(file, kBinPrefix, kBinPrefixLength);
-    written = written && WriteText(file, entry.Value, valueLength);
-    if (written && entry.Kind == Quoted)
-        written = WriteText(file, kQuote, 1);
-    return written && WriteText(file, L"\r\n", 2);
-}
-
 // The file's own switches, under the pseudo-root: they are no settings of
 // the registry, so they are read and stored in the image directly.
 const wchar_t kSwitchesKey[] = L"Global";
@@ -241,9 +97,9 @@ bool LoadPortableSettingsFile(const wchar_t* path)
         if (!CopyString(Portable.Path, path) || !ReadTextFile(Portable.Path, lines, whole))
             return false;
         const wchar_t* line = nullptr;
-        PortableEntry** end = EndLink();
+        PortableEntry** end = EndOfEntries(Portable.First);
         while (lines.NextString(&line))
-            ParseLine(line, end);
+            ParseEntryLine(line, end);
         Portable.Whole = whole;
     }
     catch (...)
@@ -280,12 +136,6 @@ bool SavePortableSettings()
     if (!Portable.Loaded || !Portable.SaveSettings || !Portable.Whole || Portable.Removing)
         return false;
 
-    DynArray<SortedEntry> sorted;
-    uint32_t position = 0;
-    for (PortableEntry* entry = Portable.First; entry; entry = entry->Next)
-        sorted.Push(SortedEntry{entry, position++});
-    SortArray(sorted.Data(), sorted.Size(), sizeof(SortedEntry), CompareEntryNames);
-
     // Written beside the file and put in its place only when whole and on
     // the disk: the old file stays until then, and no link at either name
     // carries the write elsewhere.
@@ -293,28 +143,13 @@ bool SavePortableSettings()
     if (!file.Create(Portable.Path, true))
         return false;
     static const BYTE kMark[2] = {0xFF, 0xFE};
-    bool written = file.Write(kMark, sizeof(kMark));
-    for (uint32_t i = 0; written && i < sorted.Size(); ++i)
-    {
-        // A name with a line break could not be read back as itself.
-        const PortableEntry& entry = *sorted[i].Entry;
-        if (entry.Name[SafeLength(entry.Name)] != 0)
-            continue;
-        written = WriteEntry(file, entry);
-    }
+    const bool written = file.Write(kMark, sizeof(kMark)) && WriteEntries(file, Portable.First);
     return written && file.Commit();
 }
 
 void FreePortableSettings()
 {
-    PortableEntry* entry = Portable.First;
-    while (entry)
-    {
-        PortableEntry* next = entry->Next;
-        FreeEntry(entry);
-        entry = next;
-    }
-    Portable.First = nullptr;
+    FreeEntries(Portable.First);
     Portable.Loaded = false;
     Portable.IntegrationForced = false;
     Portable.Attempted = false;
@@ -352,17 +187,15 @@ bool PortableFileHolds(const wchar_t* prefix)
             const wchar_t* line = nullptr;
             PortableEntry** end = &read;
             while (lines.NextString(&line))
-                ParseLine(line, end);
+                ParseEntryLine(line, end);
             holds = true;
             for (PortableEntry* entry = Portable.First; holds && entry; entry = entry->Next)
             {
-                if (!StartsWith(entry->Name, prefix, length) ||
-                    FindPortableValue(entry->Name) != entry->Value)
-                    continue;
                 // The first entry of a name is the one that counts.
-                const PortableEntry* found = read;
-                while (found && std::wcscmp(found->Name, entry->Name) != 0)
-                    found = found->Next;
+                if (std::wcsncmp(entry->Name, prefix, length) != 0 ||
+                    FindEntry(Portable.First, entry->Name) != entry)
+                    continue;
+                const PortableEntry* found = FindEntry(read, entry->Name);
                 holds = found && std::wcscmp(found->Value, entry->Value) == 0;
             }
         }
@@ -371,12 +204,7 @@ bool PortableFileHolds(const wchar_t* prefix)
     {
         holds = false;
     }
-    while (read)
-    {
-        PortableEntry* next = read->Next;
-        FreeEntry(read);
-        read = next;
-    }
+    FreeEntries(read);
     return holds;
 }
 
@@ -406,10 +234,8 @@ bool ComposeEntryName(HKEY root, const wchar_t* subkey, const wchar_t* valueName
 
 const wchar_t* FindPortableValue(const wchar_t* name)
 {
-    for (PortableEntry* entry = Portable.First; entry; entry = entry->Next)
-        if (std::wcscmp(entry->Name, name) == 0)
-            return entry->Value;
-    return nullptr;
+    const PortableEntry* entry = FindEntry(Portable.First, name);
+    return entry ? entry->Value : nullptr;
 }
 
 const wchar_t* FindPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName)
@@ -431,27 +257,7 @@ bool SetPortableValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName
     wchar_t name[EntryNameCapacity];
     if (!ComposeEntryName(root, subkey, valueName, name))
         return false;
-    wchar_t* copy = DuplicateString(value, std::wcslen(value));
-    for (PortableEntry* entry = Portable.First; entry; entry = entry->Next)
-        if (std::wcscmp(entry->Name, name) == 0)
-        {
-            std::free(entry->Value);
-            entry->Value = copy;
-            entry->Kind = kind;
-            return true;
-        }
-    wchar_t* nameCopy = nullptr;
-    try
-    {
-        nameCopy = DuplicateString(name, std::wcslen(name));
-    }
-    catch (...)
-    {
-        std::free(copy);
-        throw;
-    }
-    PortableEntry** end = EndLink();
-    AppendEntry(nameCopy, copy, kind, end);
+    SetEntry(Portable.First, name, value, kind);
     return true;
 }
 
@@ -461,23 +267,7 @@ void RemovePortableValues(HKEY root, const wchar_t* subkey, const wchar_t* value
     wchar_t name[EntryNameCapacity];
     if (!ComposeEntryName(root, subkey, valueName, name))
         return;
-    const size_t length = std::wcslen(name);
-    PortableEntry** link = &Portable.First;
-    while (*link)
-    {
-        PortableEntry* entry = *link;
-        const bool matches =
-            wholeKey ? StartsWith(entry->Name, name, length) : std::wcscmp(entry->Name, name) == 0;
-        if (matches)
-        {
-            *link = entry->Next;
-            FreeEntry(entry);
-        }
-        else
-        {
-            link = &entry->Next;
-        }
-    }
+    RemoveEntries(Portable.First, name, wholeKey);
 }
 
 bool AnyPortableValueUnder(HKEY root, const wchar_t* subkey)
@@ -485,9 +275,5 @@ bool AnyPortableValueUnder(HKEY root, const wchar_t* subkey)
     wchar_t name[EntryNameCapacity];
     if (!ComposeEntryName(root, subkey, L"", name))
         return false;
-    const size_t length = std::wcslen(name);
-    for (PortableEntry* entry = Portable.First; entry; entry = entry->Next)
-        if (StartsWith(entry->Name, name, length))
-            return true;
-    return false;
+    return AnyEntryUnder(Portable.First, name);
 }

@@ -7,24 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-enum PortableKind
-{
-    Plain = 0,    // integers and hand-written text, unchanged
-    Quoted = 1,   // strings the program stores, between double quotes
-    BinValue = 2, // "bin:" text, kept as it was read
-};
-
-struct PortableEntry
-{
-    wchar_t* Name;
-    wchar_t* Value;
-    PortableKind Kind;
-    PortableEntry* Next;
-};
+#include "settings/portable_entries.h"
 
 const size_t SettingsPathCapacity = 2048;
-// An entry name: "HKCU\", "HKLM\" or nothing, subkey, "\", value name.
-const size_t EntryNameCapacity = 1024;
 
 struct PortableSettings
 {
