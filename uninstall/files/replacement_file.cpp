@@ -2,6 +2,7 @@
 
 #include "common/error_sink.h"
 #include "common/strings.h"
+#include "files/entry_handles.h"
 #include "files/file_system.h"
 
 #include <cstddef>

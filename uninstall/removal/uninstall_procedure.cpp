@@ -15,6 +15,7 @@
 
 #include "common/handles.h"
 #include "common/strings.h"
+#include "files/entry_handles.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
 #include "integration/new_file_templates.h"
