@@ -4,7 +4,7 @@
 #include <share.h>
 
 #include "removal/list_entries.h"
-#include "removal/uninstall_procedure.h"
+#include "removal/list_removal.h"
 
 size_t ForEachListedName(const std::wstring& listPath, const std::wstring& folder, int passes,
                          const std::function<bool(const wchar_t*)>& each)

@@ -5,7 +5,7 @@
 #include "bench_support.h"
 #include "listed_names.h"
 
-#include "removal/uninstall_procedure.h"
+#include "removal/list_removal.h"
 
 #include <share.h>
 

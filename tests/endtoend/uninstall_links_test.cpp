@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "removal/uninstall_procedure.h"
+#include "removal/cleanup_batch.h"
+#include "removal/cleanup_folder.h"
+#include "removal/list_removal.h"
 #include "settings/settings_fixtures.h"
 #include "support/host_links.h"
 #include "support/program_under_test.h"

@@ -1,5 +1,6 @@
 // File-system wrappers on real files in a scratch folder of the prefix.
 #include "common/strings.h"
+#include "files/entry_handles.h"
 #include "files/file_system.h"
 #include "files/replacement_file.h"
 #include "scratch_folder.h"

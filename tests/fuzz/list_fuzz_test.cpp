@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_harness.h"
-#include "removal/uninstall_procedure.h"
+#include "removal/list_removal.h"
 #include "support/host_links.h"
 #include "support/plain_files.h"
 #include "support/program_under_test.h"

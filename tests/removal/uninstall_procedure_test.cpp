@@ -1,7 +1,10 @@
 // The list of installed files read and removed in passes, files in use
 // scheduled for the next restart, and the cleanup batch file.
 #include "platform/platform_probes.h"
-#include "removal/uninstall_procedure.h"
+#include "removal/cleanup_batch.h"
+#include "removal/cleanup_folder.h"
+#include "removal/list_removal.h"
+#include "removal/program_aside.h"
 #include "support/import_patch.h"
 #include "support/plain_files.h"
 #include "support/program_under_test.h"

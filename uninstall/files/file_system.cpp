@@ -1,10 +1,10 @@
 #include "files/file_system.h"
 
 #include "common/strings.h"
+#include "files/entry_handles.h"
 
 #include <shlobj.h>
 
-#include <climits>
 #include <cwchar>
 
 namespace
@@ -100,12 +100,6 @@ bool FileExists(const wchar_t* name)
 bool IsDirAttr(DWORD attributes)
 {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool IsLinkAttr(DWORD attributes)
-{
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes)
@@ -233,79 +227,6 @@ bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity)
 namespace
 {
 
-// Vista and later; older Windows has no file links, only folder junctions,
-// which the attributes show.
-typedef DWORD(WINAPI* FinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
-typedef BOOL(WINAPI* GetFileInfoFn)(HANDLE, int, LPVOID, DWORD);
-const int kFileAttributeTagInfo = 9;
-struct AttributeTagInfo
-{
-    DWORD FileAttributes;
-    DWORD ReparseTag;
-};
-typedef BOOL(WINAPI* SetFileInfoFn)(HANDLE, int, LPVOID, DWORD);
-const int kFileBasicInfo = 0;
-const int kFileDispositionInfo = 4;
-struct BasicInfo
-{
-    LARGE_INTEGER CreationTime;
-    LARGE_INTEGER LastAccessTime;
-    LARGE_INTEGER LastWriteTime;
-    LARGE_INTEGER ChangeTime;
-    DWORD FileAttributes;
-};
-struct DispositionInfo
-{
-    BOOLEAN DeleteFile;
-};
-
-FARPROC KernelFunction(const char* name)
-{
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
-}
-
-FinalPathFn FinalPathFunction()
-{
-    static const FinalPathFn function = reinterpret_cast<FinalPathFn>(
-        reinterpret_cast<void*>(KernelFunction("GetFinalPathNameByHandleW")));
-    return function;
-}
-
-GetFileInfoFn GetInfoFunction()
-{
-    static const GetFileInfoFn function = reinterpret_cast<GetFileInfoFn>(
-        reinterpret_cast<void*>(KernelFunction("GetFileInformationByHandleEx")));
-    return function;
-}
-
-// Attributes and reparse tag of an open entry, where the system offers the
-// query (Vista and later).
-bool ReadAttributeTag(HANDLE entry, AttributeTagInfo& tag)
-{
-    const GetFileInfoFn getInfo = GetInfoFunction();
-    return getInfo != nullptr && getInfo(entry, kFileAttributeTagInfo, &tag, sizeof(tag));
-}
-
-SetFileInfoFn SetInfoFunction()
-{
-    static const SetFileInfoFn function = reinterpret_cast<SetFileInfoFn>(
-        reinterpret_cast<void*>(KernelFunction("SetFileInformationByHandle")));
-    return function;
-}
-
-// The entry itself, not what a link at it points to (where Windows can).
-KernelHandle OpenEntry(const wchar_t* name, DWORD access)
-{
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
-    KernelHandle entry(CreateFileW(name, access, share, nullptr, OPEN_EXISTING, flags, nullptr));
-    wchar_t longName[kPathChars];
-    if (!entry.Valid() && MakeLongPath(name, longName))
-        entry.Reset(CreateFileW(longName, access, share, nullptr, OPEN_EXISTING, flags, nullptr));
-    return entry;
-}
-
 // The final path of an open entry in its plain form ("\\?\C:\x" gives
 // "C:\x", "\\?\UNC\s\x" gives "\\s\x"); false when it cannot be told.
 bool FinalPathOf(HANDLE handle, wchar_t (&path)[kPathChars])
@@ -339,7 +260,7 @@ bool IsPlainFileIn(HANDLE file, const wchar_t* folder)
         return false;
     if (!HasFinalPaths())
         return true;
-    const KernelHandle folderEntry = OpenEntry(folder, FILE_READ_ATTRIBUTES);
+    const KernelHandle folderEntry = OpenWithoutFollowing(folder, FILE_READ_ATTRIBUTES);
     wchar_t fileFinal[kPathChars], fileFolder[kPathChars], folderFinal[kPathChars];
     if (!folderEntry.Valid() || !FinalPathOf(folderEntry.Get(), folderFinal) ||
         !FinalPathOf(file, fileFinal))
@@ -363,66 +284,6 @@ bool IsFileInReachedFolder(const wchar_t* name)
 }
 
 } // namespace
-
-bool HasFinalPaths()
-{
-    return FinalPathFunction() != nullptr;
-}
-
-bool FinalPathOfEntry(HANDLE entry, DWORD flags, wchar_t* path, size_t capacity)
-{
-    const FinalPathFn finalPath = FinalPathFunction();
-    if (finalPath == nullptr || capacity == 0 || capacity > MAXDWORD)
-        return false;
-    const DWORD length = finalPath(entry, path, static_cast<DWORD>(capacity), flags);
-    return length > 0 && length < capacity;
-}
-
-bool HasHandleUpdates()
-{
-    return SetInfoFunction() != nullptr;
-}
-
-bool ClearAttributesOfEntry(HANDLE entry)
-{
-    const SetFileInfoFn setInfo = SetInfoFunction();
-    BasicInfo info = {};
-    info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return setInfo != nullptr && setInfo(entry, kFileBasicInfo, &info, sizeof(info)) != FALSE;
-}
-
-bool DeleteOpenedEntry(HANDLE entry)
-{
-    const SetFileInfoFn setInfo = SetInfoFunction();
-    DispositionInfo disposition = {TRUE};
-    return setInfo != nullptr &&
-           setInfo(entry, kFileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
-}
-
-bool ReadEntryAttributes(HANDLE entry, DWORD& attributes)
-{
-    AttributeTagInfo tag = {0, 0};
-    if (ReadAttributeTag(entry, tag))
-    {
-        attributes = tag.FileAttributes;
-        return true;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(entry, &info))
-        return false;
-    attributes = info.dwFileAttributes;
-    return true;
-}
-
-bool IsOpenedLinkToElsewhere(HANDLE entry, DWORD attributes)
-{
-    if (!IsLinkAttr(attributes))
-        return false;
-    AttributeTagInfo tag = {0, 0};
-    const DWORD kNameSurrogate = 0x20000000;
-    return !ReadAttributeTag(entry, tag) || tag.ReparseTag == 0 ||
-           (tag.ReparseTag & kNameSurrogate) != 0;
-}
 
 bool IsFolderReachedDirectly(const wchar_t* folder)
 {
@@ -463,7 +324,7 @@ bool IsFileReallyInside(const wchar_t* name)
     wchar_t folder[kPathChars];
     if (!IsFileInReachedFolder(name) || !FolderOf(name, folder))
         return false;
-    const KernelHandle file = OpenEntry(name, FILE_READ_ATTRIBUTES);
+    const KernelHandle file = OpenWithoutFollowing(name, FILE_READ_ATTRIBUTES);
     return file.Valid() && IsPlainFileIn(file.Get(), folder);
 }
 
@@ -474,7 +335,7 @@ bool DelFileInside(const wchar_t* name)
         return false;
     if (!HasHandleUpdates())
         return IsFileReallyInside(name) && DelFile(name);
-    const KernelHandle file = OpenEntry(name, DELETE | FILE_READ_ATTRIBUTES);
+    const KernelHandle file = OpenWithoutFollowing(name, DELETE | FILE_READ_ATTRIBUTES);
     if (!file.Valid() || !IsPlainFileIn(file.Get(), folder))
         return false;
     // Deleted through the handle that was checked: the name cannot have been
@@ -487,25 +348,12 @@ KernelHandle OpenFileReallyInside(const wchar_t* name, DWORD access)
     wchar_t folder[kPathChars];
     if (!IsFileInReachedFolder(name) || !FolderOf(name, folder))
         return KernelHandle();
-    KernelHandle file = OpenEntry(name, access | FILE_READ_ATTRIBUTES);
+    KernelHandle file = OpenWithoutFollowing(name, access | FILE_READ_ATTRIBUTES);
     BY_HANDLE_FILE_INFORMATION info;
     if (!file.Valid() || !IsPlainFileIn(file.Get(), folder) ||
         !GetFileInformationByHandle(file.Get(), &info) || info.nNumberOfLinks != 1)
         return KernelHandle();
     return file;
-}
-
-bool SameFileSystemName(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength)
-{
-    typedef int(WINAPI * CompareOrdinalFn)(LPCWSTR, int, LPCWSTR, int, BOOL);
-    static const CompareOrdinalFn compare = reinterpret_cast<CompareOrdinalFn>(
-        reinterpret_cast<void*>(KernelFunction("CompareStringOrdinal")));
-    if (aLength > INT_MAX || bLength > INT_MAX)
-        return false;
-    if (compare != nullptr)
-        return compare(a, int(aLength), b, int(bLength), TRUE) == CSTR_EQUAL;
-    // Older Windows: the exact text, which never takes two names for one.
-    return aLength == bLength && std::wmemcmp(a, b, aLength) == 0;
 }
 
 bool IsDeviceName(const wchar_t* name)

@@ -4,7 +4,9 @@
 // Failure-tolerant wrappers of the Windows file functions. Each one that
 // takes a name calls Windows with the name as given and, only when that
 // fails, once more with its "\\?\" long form. Failures come back as false,
-// 0, INVALID_FILE_ATTRIBUTES or FindData::Error, never as a message.
+// 0, INVALID_FILE_ATTRIBUTES or FindData::Error, never as a message. The
+// checks against links below stand on files/entry_handles.h, which opens
+// entries as themselves and works through their handles.
 #include "common/handles.h"
 #include "files/path_names.h"
 
@@ -20,34 +22,11 @@ DWORD GetFileAttr(const wchar_t* name);
 // Files and folders alike.
 bool FileExists(const wchar_t* name);
 bool IsDirAttr(DWORD attributes);
-// Invalid attributes are not a link.
-bool IsLinkAttr(DWORD attributes);
 // A reparse point that names another place (a junction or a symbolic link),
 // or one whose kind cannot be told: it may lead out of the folder it is in.
+// IsOpenedLinkToElsewhere (files/entry_handles.h) asks the same of an open
+// entry.
 bool IsLinkToElsewhere(const wchar_t* path, DWORD attributes);
-// The same for an entry opened as itself (FILE_FLAG_OPEN_REPARSE_POINT),
-// asked through its handle.
-bool IsOpenedLinkToElsewhere(HANDLE entry, DWORD attributes);
-// The attributes of an open entry; false when they cannot be read. Unlike
-// GetFileInformationByHandle it asks nothing of the volume, which under Wine
-// is a round trip to the mount manager for every entry.
-bool ReadEntryAttributes(HANDLE entry, DWORD& attributes);
-
-// Open entries, through calls of Windows Vista and later; where the system
-// lacks them (older Windows has no file links) Has... says so and the rest
-// give false.
-bool HasFinalPaths();
-// The final path of an open entry as the system gives it ("\\?\C:\dir\x"
-// with flags 0), links resolved; false when it cannot be told or does not fit.
-bool FinalPathOfEntry(HANDLE entry, DWORD flags, wchar_t* path, size_t capacity);
-// Attributes changed and entries deleted through an open handle.
-bool HasHandleUpdates();
-// Read-only, hidden and system off for an entry opened with
-// FILE_WRITE_ATTRIBUTES.
-bool ClearAttributesOfEntry(HANDLE entry);
-// Deletes an entry opened with DELETE access once its last handle closes:
-// what was checked through the handle is what goes.
-bool DeleteOpenedEntry(HANDLE entry);
 // Bytes free to this user on the volume of the file's folder (the current
 // volume for a bare name); 0 when unknown.
 uint64_t GetFreeDiskSpace(const wchar_t* name);
@@ -118,11 +97,6 @@ bool DelFileInside(const wchar_t* name);
 // reached directly, with no other name (a hard link to it elsewhere would make
 // what is read or written there another file's); otherwise an invalid handle.
 KernelHandle OpenFileReallyInside(const wchar_t* name, DWORD access);
-
-// Two names the file system gave, compared as it compares them: code unit by
-// code unit, ignoring case. A linguistic comparison takes "a\u00ADb" and
-// "ab\u00AD", two entries of one folder, for the same name.
-bool SameFileSystemName(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength);
 
 // True when the text names one file of a folder and nothing else: not
 // empty, at most 240 characters, no separator, colon, "..", wildcard or

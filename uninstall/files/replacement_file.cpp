@@ -2,6 +2,7 @@
 
 #include "common/error_sink.h"
 #include "common/strings.h"
+#include "files/entry_handles.h"
 #include "files/file_system.h"
 
 #include <cstddef>
@@ -11,7 +12,6 @@ namespace
 {
 
 const wchar_t kNewSuffix[] = L".new";
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The native rename of an open file into a folder given by its handle: no
 // name on the way to the folder is looked up again.
@@ -46,15 +46,9 @@ SetInformationFileFn SetInformationFunction()
 }
 
 // Plain name first, long form second, as the file object does.
-HANDLE OpenFolder(const wchar_t* folder)
+KernelHandle OpenFolder(const wchar_t* folder)
 {
-    const DWORD access = FILE_READ_ATTRIBUTES | FILE_TRAVERSE | SYNCHRONIZE;
-    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE handle = CreateFileW(folder, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    wchar_t longName[kPathChars];
-    if (handle == INVALID_HANDLE_VALUE && MakeLongPath(folder, longName))
-        handle = CreateFileW(longName, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    return handle;
+    return OpenWithoutFollowing(folder, FILE_READ_ATTRIBUTES | FILE_TRAVERSE | SYNCHRONIZE);
 }
 
 bool ReadIdentity(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info)
@@ -65,7 +59,7 @@ bool ReadIdentity(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info)
 // The name reaches, now, the very folder that is held.
 bool NameReaches(const wchar_t* folder, HANDLE held)
 {
-    const KernelHandle named(OpenFolder(folder));
+    const KernelHandle named = OpenFolder(folder);
     BY_HANDLE_FILE_INFORMATION namedInfo, heldInfo;
     return named.Valid() && ReadIdentity(named.Get(), namedInfo) &&
            ReadIdentity(held, heldInfo) &&
@@ -132,7 +126,7 @@ bool ReplacementFile::Create(const wchar_t* name, bool othersMayRead)
     // The folder is held first, then its name is checked to reach it
     // directly: a swap before the hold fails the check, a swap after it
     // cannot move the hold, and the rename goes into the hold.
-    folder_.Reset(OpenFolder(folder));
+    folder_ = OpenFolder(folder);
     DWORD attributes = 0;
     const bool folderChecked =
         folder_.Valid() && ReadEntryAttributes(folder_.Get(), attributes) &&

@@ -1,6 +1,7 @@
 #include "removal/contained_removal.h"
 
 #include "common/strings.h"
+#include "files/entry_handles.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
 
@@ -29,20 +30,10 @@ bool NameIsTaken(const wchar_t* name)
            FastFind(name, found);
 }
 
-HANDLE OpenWithoutFollowing(const wchar_t* name, DWORD access)
-{
-    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
-    HANDLE handle = CreateFileW(name, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle != INVALID_HANDLE_VALUE)
-        return handle;
-    const DWORD error = GetLastError();
-    wchar_t longName[kEntryChars + 8];
-    if (MakeLongPath(name, longName))
-        handle = CreateFileW(longName, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        SetLastError(error);
-    return handle;
-}
+// Names of the folder are longer than program paths: their "\\?\" form
+// has room for any of them.
+const size_t kEntryLongForm = kEntryChars + 8;
+static_assert(kEntryLongForm <= kLongFormChars, "the long form of a name must fit whole");
 
 bool ReadIdentity(HANDLE handle, DWORD& attributes, FileIdentity& identity)
 {
@@ -135,7 +126,7 @@ ContainedEntry::ContainedEntry(const ContainedFolder& folder, const wchar_t* ful
 
 bool ContainedEntry::Open(DWORD access)
 {
-    handle_.Reset(OpenWithoutFollowing(name_, access));
+    handle_ = OpenWithoutFollowing(name_, access, kEntryLongForm);
     return handle_.Valid();
 }
 
@@ -164,7 +155,7 @@ const FileIdentity& ContainedEntry::Identity()
 
 bool ContainedEntry::IsAt(const wchar_t* name) const
 {
-    const KernelHandle handle(OpenWithoutFollowing(name, FILE_READ_ATTRIBUTES));
+    const KernelHandle handle = OpenWithoutFollowing(name, FILE_READ_ATTRIBUTES, kEntryLongForm);
     DWORD attributes = 0;
     FileIdentity identity = {0, 0, 0};
     return handle.Valid() && ReadIdentity(handle.Get(), attributes, identity) &&

@@ -1,0 +1,212 @@
+#include "removal/cleanup_batch.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+#include <initializer_list>
+
+#include "common/handles.h"
+#include "common/strings.h"
+#include "removal/program_aside.h"
+
+namespace
+{
+
+// Writes one composed text in the ANSI code page.
+bool WriteBatchText(HANDLE file, const wchar_t* text)
+{
+    char bytes[kBatchChars * 2 + 2];
+    WideToAnsi(text, bytes, sizeof(bytes));
+    const DWORD length = static_cast<DWORD>(strlen(bytes));
+    DWORD written = 0;
+    return WriteFile(file, bytes, length, &written, nullptr) && written == length;
+}
+
+// Writes one line; a line cut to the buffer would name another file, and
+// fails the batch.
+template <class... Args> bool WriteBatchLine(HANDLE file, const wchar_t* format, Args... args)
+{
+    wchar_t text[kBatchChars];
+    return FormatString(text, format, args...) >= 0 && WriteBatchText(file, text);
+}
+
+// The ANSI bytes of the path read back as the same text in both code pages.
+bool ReadsTheSame(const wchar_t* path)
+{
+    char bytes[kBatchChars * 2 + 2];
+    BOOL usedDefault = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, -1, bytes, sizeof(bytes), nullptr,
+                            &usedDefault) == 0 ||
+        usedDefault)
+        return false;
+    for (const UINT codePage : {GetACP(), GetOEMCP()})
+    {
+        wchar_t back[kBatchChars];
+        if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, -1, back, kBatchChars) ==
+                0 ||
+            wcscmp(back, path) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Paths the code pages cannot carry reach the command processor through its
+// environment, which it reads in UTF-16.
+const wchar_t kProgramVariable[] = L"VNX_UNINSTALL_PROGRAM";
+const wchar_t kFolderVariable[] = L"VNX_UNINSTALL_FOLDER";
+const wchar_t kWaiterVariable[] = L"VNX_UNINSTALL_WAITER";
+// The longest line names the program twice; a longer name goes through its
+// variable, so that every line holds its names whole.
+const size_t kBatchNameChars = (kBatchChars - 32) / 2;
+
+// The batch file reads "%" as the start of a variable; "%%" is one "%".
+bool DoublePercents(const wchar_t* path, wchar_t (&text)[kBatchChars])
+{
+    size_t out = 0;
+    for (const wchar_t* c = path; *c; ++c)
+    {
+        if (out + (*c == L'%' ? 2 : 1) >= kBatchChars)
+            return false;
+        if (*c == L'%')
+            text[out++] = L'%';
+        text[out++] = *c;
+    }
+    text[out] = 0;
+    return true;
+}
+
+// How the batch file names path: as it is, in its short form, or through a
+// variable set here for the command processor to inherit. False when none
+// of them works, and the lines naming it are left out.
+bool BatchName(const wchar_t* path, const wchar_t* variable, wchar_t (&text)[kBatchChars])
+{
+    wchar_t safe[kBatchChars];
+    if (BatchSafePath(path, safe, kBatchChars) && DoublePercents(safe, text) &&
+        wcslen(text) <= kBatchNameChars)
+        return true;
+    if (!SetEnvironmentVariableW(variable, path))
+        return false;
+    return FormatString(text, L"%%%s%%", variable) >= 0;
+}
+
+} // namespace
+
+bool BatchSafePath(const wchar_t* path, wchar_t* safe, size_t capacity)
+{
+    if (ReadsTheSame(path))
+        return CopyString(safe, path, capacity);
+    wchar_t shortPath[kBatchChars];
+    const DWORD length = GetShortPathNameW(path, shortPath, kBatchChars);
+    return length > 0 && length < kBatchChars && ReadsTheSame(shortPath) &&
+           CopyString(safe, shortPath, capacity);
+}
+
+bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, const wchar_t* folder,
+                       bool silent, const wchar_t* waiterPath)
+{
+    // Never through something already at the name: a planted file or link
+    // would take the text, and the command processor would run what it says.
+    KernelHandle file(CreateFileW(batchPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.Valid())
+        return false;
+    wchar_t program[kBatchChars];
+    wchar_t dir[kBatchChars];
+    wchar_t waiter[kBatchChars];
+    const bool haveProgram = BatchName(programPath, kProgramVariable, program);
+    const bool haveDir = BatchName(folder, kFolderVariable, dir);
+    const bool haveWaiter = waiterPath && BatchName(waiterPath, kWaiterVariable, waiter);
+
+    bool ok = true;
+    if (haveWaiter)
+        ok &= WriteBatchLine(file.Get(), L"\"%s\" /wait\r\n", waiter);
+    else if (haveProgram && !waiterPath)
+        ok &= WriteBatchLine(file.Get(), L"\"%s\" /wait\r\n", program);
+    for (int round = 0; round < 5; ++round)
+    {
+        if (haveProgram)
+            ok &= WriteBatchLine(file.Get(), L"del \"%s\"\r\n", program);
+        if (haveDir)
+            ok &= WriteBatchLine(file.Get(), L"rd \"%s\"\r\n", dir);
+        if (haveProgram)
+            ok &= WriteBatchLine(file.Get(), L"if not exist \"%s\" goto done\r\n", program);
+    }
+    ok &= WriteBatchText(file.Get(), L":done\r\n");
+    // The program left in its folder is never run: the warning would come
+    // from the copy, naming the wrong file.
+    if (!silent && haveProgram && !waiterPath)
+        ok &= WriteBatchLine(file.Get(), L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
+    if (haveWaiter)
+        ok &= WriteBatchLine(file.Get(), L"del \"%s\"\r\n", waiter);
+    if (!ok)
+    {
+        // Half a batch file must not run: empty what this handle created,
+        // then remove it by its name, which in the held cleanup folder
+        // still leads to it.
+        SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
+        SetEndOfFile(file.Get());
+        file.Close();
+        DeleteFileW(batchPath);
+    }
+    return ok;
+}
+
+bool CleanupCommandLine(const wchar_t* commandProcessor, const wchar_t* folderName, wchar_t* line,
+                        size_t capacity)
+{
+    // "call" brings the command processor back once the batch file ends and
+    // has closed it: only then can the file and its folder go. /d keeps the
+    // user's AutoRun commands out, /v:off a "!" in a name as it is.
+    return FormatString(line, capacity,
+                        L"\"%s\" /d /v:off /c call .\\%s & del .\\%s & cd .. & rd %s",
+                        commandProcessor, kBatchName, kBatchName, folderName) >= 0;
+}
+
+CleanupLaunch::CleanupLaunch(const CleanupFolder& cleanup) : cleanup_(cleanup)
+{
+    currentDir_[0] = 0;
+    batchPath_[0] = 0;
+    commandLine_[0] = 0;
+}
+
+bool CleanupLaunch::Prepare(const wchar_t* commandProcessor)
+{
+    const DWORD dirLength = GetCurrentDirectoryW(kPathChars, currentDir_);
+    return dirLength > 0 && dirLength < kPathChars &&
+           JoinPath(cleanup_.Path(), kBatchName, batchPath_) &&
+           CleanupCommandLine(commandProcessor, cleanup_.Name(), commandLine_, kBatchChars);
+}
+
+bool CleanupLaunch::Start(const wchar_t* programPath, bool silent)
+{
+    ProgramAside aside;
+    if (!MoveProgramAside(cleanup_, programPath, aside))
+        return false;
+    if (WriteCleanupBatch(batchPath_, aside.Moved, currentDir_, silent,
+                          aside.Waiter[0] ? aside.Waiter : nullptr))
+    {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        // Started from the parent so that the folder itself is free to go.
+        SetCurrentDirectoryW(L"..");
+        PROCESS_INFORMATION process = {};
+        // The command processor works in the batch file's folder, which
+        // keeps that folder from being renamed while it runs. It gets no
+        // console: a console made for it would be a process of its own,
+        // standing in that folder until the end, so that the folder could
+        // not go.
+        if (CreateProcessW(nullptr, commandLine_, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
+                           cleanup_.Path(), &startup, &process))
+        {
+            // Nothing here waits for the command processor.
+            const KernelHandle child(process.hProcess), thread(process.hThread);
+            return true;
+        }
+        DeleteFileW(batchPath_);
+    }
+    PutProgramBack(programPath, aside);
+    return false;
+}
