@@ -119,13 +119,6 @@ bool IsLocalTemplateName(const wchar_t* name, unsigned long kind)
 const wchar_t kTypeExpand[] = L"TypeExpand";
 const wchar_t kShellNewExpand[] = L"ShellNewExpand";
 
-// The settings file ends a text at a line break: such a text cannot be
-// saved there whole.
-bool RecordKeepsText(const wchar_t* key, const wchar_t* text)
-{
-    return KeepsTextWhole(HKEY_CURRENT_USER, key, text);
-}
-
 // What the extension holds now; false when its class or new-file entry
 // cannot be saved whole and in its type, so that taking it over would lose it.
 bool ReadPreviousOwner(const wchar_t* extension, PreviousAssociation& previous)
@@ -206,8 +199,9 @@ bool SavePreviousAssociation(const wchar_t* extension, SavedRecords& saved)
     wchar_t key[kSettingsKeyChars];
     wchar_t machineKey[kSettingsKeyChars];
     if (!ComposeSettingsKey(extension, key) || !ComposeRegistryRecordKey(extension, machineKey) ||
-        !ReadPreviousOwner(extension, previous) || !RecordKeepsText(key, previous.Type) ||
-        !RecordKeepsText(key, previous.ShellNew))
+        !ReadPreviousOwner(extension, previous) ||
+        !KeepsTextWhole(HKEY_CURRENT_USER, key, previous.Type) ||
+        !KeepsTextWhole(HKEY_CURRENT_USER, key, previous.ShellNew))
         return false;
     const DefaultRegistryView view;
     // A take-over ended between making the extension's key and writing its
