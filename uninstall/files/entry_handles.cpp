@@ -1,5 +1,7 @@
 #include "files/entry_handles.h"
 
+#include "common/system_functions.h"
+
 #include <climits>
 #include <cwchar>
 
@@ -32,23 +34,15 @@ struct DispositionInfo
     BOOLEAN DeleteFile;
 };
 
-FARPROC KernelFunction(const char* name)
-{
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
-}
-
 FinalPathFn FinalPathFunction()
 {
-    static const FinalPathFn function = reinterpret_cast<FinalPathFn>(
-        reinterpret_cast<void*>(KernelFunction("GetFinalPathNameByHandleW")));
+    static const FinalPathFn function = Kernel32Function<FinalPathFn>("GetFinalPathNameByHandleW");
     return function;
 }
 
 GetFileInfoFn GetInfoFunction()
 {
-    static const GetFileInfoFn function = reinterpret_cast<GetFileInfoFn>(
-        reinterpret_cast<void*>(KernelFunction("GetFileInformationByHandleEx")));
+    static const GetFileInfoFn function = Kernel32Function<GetFileInfoFn>("GetFileInformationByHandleEx");
     return function;
 }
 
@@ -62,8 +56,7 @@ bool ReadAttributeTag(HANDLE entry, AttributeTagInfo& tag)
 
 SetFileInfoFn SetInfoFunction()
 {
-    static const SetFileInfoFn function = reinterpret_cast<SetFileInfoFn>(
-        reinterpret_cast<void*>(KernelFunction("SetFileInformationByHandle")));
+    static const SetFileInfoFn function = Kernel32Function<SetFileInfoFn>("SetFileInformationByHandle");
     return function;
 }
 
@@ -155,8 +148,7 @@ bool IsOpenedLinkToElsewhere(HANDLE entry, DWORD attributes)
 bool SameFileSystemName(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength)
 {
     typedef int(WINAPI * CompareOrdinalFn)(LPCWSTR, int, LPCWSTR, int, BOOL);
-    static const CompareOrdinalFn compare = reinterpret_cast<CompareOrdinalFn>(
-        reinterpret_cast<void*>(KernelFunction("CompareStringOrdinal")));
+    static const CompareOrdinalFn compare = Kernel32Function<CompareOrdinalFn>("CompareStringOrdinal");
     if (aLength > INT_MAX || bLength > INT_MAX)
         return false;
     if (compare != nullptr)

@@ -2,6 +2,7 @@
 
 #include "common/error_sink.h"
 #include "common/strings.h"
+#include "common/system_functions.h"
 #include "files/entry_handles.h"
 #include "files/file_system.h"
 
@@ -36,12 +37,8 @@ typedef LONG(WINAPI* SetInformationFileFn)(HANDLE, IoStatusBlock*, PVOID, ULONG,
 
 SetInformationFileFn SetInformationFunction()
 {
-    static const SetInformationFileFn function = [] {
-        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        return ntdll != nullptr ? reinterpret_cast<SetInformationFileFn>(reinterpret_cast<void*>(
-                                      GetProcAddress(ntdll, "NtSetInformationFile")))
-                                : nullptr;
-    }();
+    static const SetInformationFileFn function =
+        NtdllFunction<SetInformationFileFn>("NtSetInformationFile");
     return function;
 }
 

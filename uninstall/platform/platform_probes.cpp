@@ -1,5 +1,6 @@
 #include "platform/platform_probes.h"
 
+#include "common/system_functions.h"
 #include "files/path_names.h"
 
 ProbeCacheData ProbeCache = {-1, 0, -1, 0, 0, -1};
@@ -10,17 +11,6 @@ namespace
 // Newer than the headers' Windows XP.
 const DWORD kLoadLibrarySearchSystem32 = 0x00000800;
 
-FARPROC Kernel32Function(const char* name)
-{
-    HMODULE kernel = GetModuleHandleW(L"kernel32");
-    return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
-}
-
-template <typename Function> Function LookUp(const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(Kernel32Function(name)));
-}
-
 } // namespace
 
 void HardenDllSearch(bool remove)
@@ -28,7 +18,7 @@ void HardenDllSearch(bool remove)
     if (GetModuleHandleW(L"kernel32") == nullptr)
         return;
     typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCWSTR);
-    SetDllDirectoryFn setDllDirectory = LookUp<SetDllDirectoryFn>("SetDllDirectoryW");
+    SetDllDirectoryFn setDllDirectory = Kernel32Function<SetDllDirectoryFn>("SetDllDirectoryW");
     if (setDllDirectory != nullptr)
         setDllDirectory(remove ? L"" : nullptr);
     if (!remove)
@@ -38,7 +28,7 @@ void HardenDllSearch(bool remove)
     // dynamic load. Where the system can, keep plain loads to system32.
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
     SetDefaultDllDirectoriesFn setDefault =
-        LookUp<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
+        Kernel32Function<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
     if (setDefault != nullptr)
         setDefault(kLoadLibrarySearchSystem32);
 }
@@ -58,7 +48,7 @@ bool IsWow64()
     if (ProbeCache.Wow64 == -1)
     {
         typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-        IsWow64ProcessFn isWow64 = LookUp<IsWow64ProcessFn>("IsWow64Process");
+        IsWow64ProcessFn isWow64 = Kernel32Function<IsWow64ProcessFn>("IsWow64Process");
         BOOL wow64 = FALSE;
         if (isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64))
             ProbeCache.Wow64 = wow64;
@@ -69,7 +59,7 @@ bool IsWow64()
 bool IsNativeIa64()
 {
     typedef void(WINAPI * GetNativeSystemInfoFn)(LPSYSTEM_INFO);
-    GetNativeSystemInfoFn getInfo = LookUp<GetNativeSystemInfoFn>("GetNativeSystemInfo");
+    GetNativeSystemInfoFn getInfo = Kernel32Function<GetNativeSystemInfoFn>("GetNativeSystemInfo");
     if (getInfo == nullptr)
         return false;
     SYSTEM_INFO info = {};

@@ -1,6 +1,7 @@
 #include "settings/own_keys.h"
 
 #include "common/handles.h"
+#include "common/system_functions.h"
 
 bool IsRegistryLink(HKEY key)
 {
@@ -68,7 +69,7 @@ typedef LONG(NTAPI* DeleteOpenedKeyFunction)(HANDLE);
 
 bool DeleteOpenedKey(HKEY key)
 {
-    static const DeleteOpenedKeyFunction deleteKey = reinterpret_cast<DeleteOpenedKeyFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    static const DeleteOpenedKeyFunction deleteKey =
+        NtdllFunction<DeleteOpenedKeyFunction>("NtDeleteKey");
     return deleteKey && deleteKey(key) >= 0;
 }

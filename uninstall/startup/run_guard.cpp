@@ -2,6 +2,7 @@
 
 #include <sddl.h>
 
+#include "common/system_functions.h"
 #include "platform/platform_probes.h"
 
 namespace
@@ -17,12 +18,6 @@ typedef void(WINAPI* DeleteBoundaryFunction)(HANDLE);
 typedef HANDLE(WINAPI* CreateNamespaceFunction)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
 typedef HANDLE(WINAPI* OpenNamespaceFunction)(LPVOID, LPCWSTR);
 typedef BOOLEAN(WINAPI* CloseNamespaceFunction)(HANDLE, ULONG);
-
-template <typename Function> Function Kernel32Function(const char* name)
-{
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
-}
 
 // A namespace only Administrators can create or open, shared by every
 // elevated run of this program; null where the system has none or refuses.
