@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make
+  cmake make python3
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   googletest
   libz-mingw-w64-dev

@@ -34,22 +34,18 @@ release_small_disk() {
   if mountpoint -q "$1" 2>/dev/null; then umount "$1" 2>/dev/null || true; fi
 }
 
-for arch in win32 win64; do
+# Makes one prefix fresh; the two are made at the same time.
+make_prefix() {
+  local arch=$1
   export WINEPREFIX="$root/$arch"
-  disk="$root/fulldisk-$arch"
-  if [ $stop -eq 1 ]; then
-    wineserver -k 2>/dev/null || true
-    release_small_disk "$disk"
-    continue
-  fi
+  local disk="$root/fulldisk-$arch"
   wineserver -k 2>/dev/null || true
   rm -rf "$WINEPREFIX"
-  mkdir -p "$root"
   WINEARCH=$arch wineboot -i >/dev/null 2>&1
   wineserver -w
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
   wineserver -w
-  [ -f "$WINEPREFIX/system.reg" ] || { echo "make-prefixes: $arch was not made" >&2; exit 1; }
+  [ -f "$WINEPREFIX/system.reg" ] || { echo "make-prefixes: $arch was not made" >&2; return 1; }
   mark_prefix "$WINEPREFIX"
   release_small_disk "$disk"
   mkdir -p "$disk"
@@ -64,4 +60,23 @@ for arch in win32 win64; do
     setsid wine "$keepalive" </dev/null >/dev/null 2>&1 &
     wine cmd /c exit 0 </dev/null >/dev/null 2>&1
   fi
+}
+
+if [ $stop -eq 1 ]; then
+  for arch in win32 win64; do
+    WINEPREFIX="$root/$arch" wineserver -k 2>/dev/null || true
+    release_small_disk "$root/fulldisk-$arch"
+  done
+  exit 0
+fi
+mkdir -p "$root"
+pids=()
+for arch in win32 win64; do
+  make_prefix "$arch" &
+  pids+=($!)
 done
+failed=0
+for pid in "${pids[@]}"; do
+  wait "$pid" || failed=1
+done
+exit $failed

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the program and its tests and runs every test binary in a fresh
-# 32-bit and a fresh 64-bit Wine prefix. Ends with ctest's summary.
+# 32-bit and a fresh 64-bit Wine prefix. Ends with ctest's summary and each
+# entry's share of its timeout; under CI=true an entry that passed but used
+# more than 75 % of its timeout fails the run, before it can time out.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${VNX_BUILD_DIR:-$top/build}
@@ -18,4 +20,14 @@ bash "$top/scripts/make-prefixes.sh" "$build/prefixes" "$build/tests/vnx_keepali
 trap 'bash "$top/scripts/make-prefixes.sh" --stop "$build/prefixes"' EXIT
 
 cd "$build"
-ctest -j2 --output-on-failure "$@"
+status=0
+rm -f "$build/ctest-times.xml"
+ctest -j2 --output-on-failure --output-junit "$build/ctest-times.xml" "$@" || status=$?
+limit=()
+[ "${CI:-}" = true ] && limit=(75)
+if [ -f "$build/ctest-times.xml" ]; then
+  python3 "$top/scripts/test-times.py" "$build" "$build/ctest-times.xml" "${limit[@]}" ||
+    { [ $status -ne 0 ] || status=1; }
+fi
+echo "test.sh: $((SECONDS / 60)) min $((SECONDS % 60)) s in all"
+exit $status

@@ -14,7 +14,10 @@ namespace
 {
 
 const uint64_t kDefaultSeed = 20261208;
-const uint32_t kDefaultInputs = 10000;
+// Per parser and prefix. The two prefixes run the same 32-bit parsers, so
+// by default each takes its own half of the inputs (its own seed) rather
+// than both running the same ones.
+const uint32_t kDefaultInputs = 5000;
 const DWORD kDefaultLimitMs = 20000;
 const size_t kPage = 4096;
 
@@ -102,7 +105,9 @@ const FuzzSettings& Settings()
     static FuzzSettings settings = []
     {
         FuzzSettings s;
-        s.Seed = EnvNumber("VNX_FUZZ_SEED", kDefaultSeed);
+        const char* prefix = std::getenv("VNX_PREFIX");
+        const bool second = prefix != nullptr && std::strcmp(prefix, "win64") == 0;
+        s.Seed = EnvNumber("VNX_FUZZ_SEED", kDefaultSeed + (second ? 1 : 0));
         s.Inputs = static_cast<uint32_t>(EnvNumber("VNX_FUZZ_INPUTS", kDefaultInputs));
         s.LimitMs = static_cast<DWORD>(EnvNumber("VNX_FUZZ_LIMIT_MS", kDefaultLimitMs));
         wchar_t folder[MAX_PATH] = {0};

@@ -26,9 +26,9 @@ using namespace roundtrip;
 
 // VNX_INTERRUPT_ALL=1 stops at every write; otherwise a sample of each row's
 // writes, always with the first and the last, drawn from VNX_INTERRUPT_SEED.
-// A row that ends in uninstall takes longer (its batch waits for the
-// program), so it samples fewer.
-const unsigned long kSampledSetup = 12, kSampledUninstall = 8;
+// A row that ends in uninstall takes longer (its batch waits two seconds
+// for the program), so it samples fewer; each row draws its own stops.
+const unsigned long kSampledSetup = 10, kSampledUninstall = 5;
 
 enum class Next
 {

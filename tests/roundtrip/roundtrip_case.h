@@ -37,18 +37,18 @@ inline unsigned long EnvNumber(const char* name, unsigned long fallback)
 const unsigned long kDefaultSeed = 20261208;
 
 // VNX_ROUNDTRIP_SEED picks other states; VNX_ROUNDTRIP_STATES runs more (the
-// end-to-end run takes one in forty of them, at least its own minimum).
+// end-to-end run takes one in twenty of them, at least its own minimum).
 inline unsigned long Seed()
 {
     return EnvNumber("VNX_ROUNDTRIP_SEED", kDefaultSeed);
 }
 inline unsigned long InProcessStates()
 {
-    return EnvNumber("VNX_ROUNDTRIP_STATES", 400);
+    return EnvNumber("VNX_ROUNDTRIP_STATES", 200);
 }
 inline unsigned long EndToEndStates()
 {
-    const unsigned long scaled = InProcessStates() / 40;
+    const unsigned long scaled = InProcessStates() / 20;
     return scaled > 10 ? scaled : 10;
 }
 
