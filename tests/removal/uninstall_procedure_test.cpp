@@ -416,6 +416,19 @@ TEST(CleanupBatchTest, LineForLine)
     EXPECT_EQ("\"C:\\T\\uninstall.exe\" /wait\r\n" + renamed +
                   ":done\r\ndel \"C:\\T\\uninstall.exe\"\r\n",
               ReadBytes(batch));
+    // One moved into the cleanup folder waits through the copy too, and
+    // from there it may show the warning.
+    DeleteFileW(batch.c_str());
+    ASSERT_TRUE(WriteCleanupBatch(batch.c_str(), L"C:\\T\\uninstall.exe", L"C:\\Vx", false,
+                                  L"C:\\T\\Uninstall_Vnx_Wait.exe", true));
+    std::string moved;
+    for (int i = 0; i < 5; ++i)
+        moved += "del \"C:\\T\\uninstall.exe\"\r\nrd \"C:\\Vx\"\r\n"
+                 "if not exist \"C:\\T\\uninstall.exe\" goto done\r\n";
+    EXPECT_EQ("\"C:\\T\\Uninstall_Vnx_Wait.exe\" /wait\r\n" + moved +
+                  ":done\r\nif exist \"C:\\T\\uninstall.exe\" \"C:\\T\\uninstall.exe\" "
+                  "/warning\r\ndel \"C:\\T\\Uninstall_Vnx_Wait.exe\"\r\n",
+              ReadBytes(batch));
 
     // A drive root keeps its backslash; "%" would start a variable.
     ASSERT_TRUE(write(L"X:\\uninstall.exe", L"X:\\", true));
@@ -604,42 +617,91 @@ TEST(CleanupBatchTest, TheBatchFolderIsNewUnguessableAndClosedToOthers)
         swapped.Discard();
     }
 
-    // The program leaves its folder for the cleanup folder; one that cannot
-    // leave its volume takes an unguessable name beside itself, and a copy
-    // in the cleanup folder runs for the wait.
-    for (const bool sameVolume : {true, false})
+    // A copy waits in the cleanup folder while the program stays in its
+    // own; only after that does the program leave, into the cleanup folder
+    // on the same volume, else to an unguessable name beside itself.
+    const std::wstring otherVolume = L"T:\\vnx_aside";
+    CreateDirectoryW(otherVolume.c_str(), nullptr);
+    for (const std::wstring& home : {scratch.Path(), otherVolume})
     {
-        const std::wstring program = scratch / L"uninstall.exe";
+        const bool sameVolume = home == scratch.Path();
+        if (!sameVolume && !Exists(otherVolume))
+            continue; // no small volume in this prefix
+        const std::wstring program = home + L"\\uninstall.exe";
         ASSERT_TRUE(WriteBytes(program, "MZ program"));
         CleanupFolder cleanup;
         ASSERT_TRUE(cleanup.Create(temp.c_str()));
-        const std::wstring inCleanup = std::wstring(cleanup.Path()) + L"\\uninstall.exe";
-        if (!sameVolume)
-            RealMoveFileEx = SwapImport("kernel32.dll", "MoveFileExW",
-                                        reinterpret_cast<void*>(&MoveWithinFolderOnly));
+        const std::wstring inCleanup = std::wstring(cleanup.Path()) + L"\\";
+        EXPECT_EQ(sameVolume, OnSameVolume(program.c_str(), cleanup.Path()));
         ProgramAside aside;
-        const bool moved = MoveProgramAside(cleanup, program.c_str(), aside);
-        if (!sameVolume)
-            SwapImport("kernel32.dll", "MoveFileExW", RealMoveFileEx);
-        ASSERT_TRUE(moved) << sameVolume;
-        EXPECT_FALSE(Exists(program)) << sameVolume;
-        EXPECT_EQ("MZ program", ReadBytes(aside.Moved)) << sameVolume;
+        ASSERT_TRUE(PrepareProgramAside(cleanup, program.c_str(), aside)) << sameVolume;
+        EXPECT_EQ("MZ program", ReadBytes(program)) << sameVolume;
+        EXPECT_EQ(inCleanup + L"Uninstall_Vnx_Wait.exe", std::wstring(aside.Waiter));
+        EXPECT_EQ("MZ program", ReadBytes(aside.Waiter)) << sameVolume;
         const std::wstring movedTo = aside.Moved;
+        EXPECT_EQ(sameVolume, aside.IntoCleanup);
         if (sameVolume)
-        {
-            EXPECT_EQ(inCleanup, movedTo);
-            EXPECT_STREQ(L"", aside.Waiter);
-        }
+            EXPECT_EQ(inCleanup + L"uninstall.exe", movedTo);
         else
         {
-            EXPECT_EQ(scratch / L"Uninstall_Vnx_", movedTo.substr(0, movedTo.rfind(L'_') + 1));
+            EXPECT_EQ(home + L"\\Uninstall_Vnx_", movedTo.substr(0, movedTo.rfind(L'_') + 1));
             EXPECT_EQ(L".tmp", movedTo.substr(movedTo.size() - 4));
-            EXPECT_EQ(inCleanup, std::wstring(aside.Waiter));
-            EXPECT_EQ("MZ program", ReadBytes(aside.Waiter));
-            DeleteFileW(aside.Waiter);
         }
+        if (sameVolume)
+        {
+            // A move that fails leaves the program where it is.
+            RealMoveFileEx = SwapImport("kernel32.dll", "MoveFileExW",
+                                        reinterpret_cast<void*>(&MoveWithinFolderOnly));
+            EXPECT_FALSE(MoveProgramAside(program.c_str(), aside));
+            SwapImport("kernel32.dll", "MoveFileExW", RealMoveFileEx);
+            EXPECT_EQ("MZ program", ReadBytes(program));
+        }
+        ASSERT_TRUE(MoveProgramAside(program.c_str(), aside)) << sameVolume;
+        EXPECT_FALSE(Exists(program)) << sameVolume;
+        EXPECT_EQ("MZ program", ReadBytes(aside.Moved)) << sameVolume;
+        DropWaiter(aside);
+        EXPECT_FALSE(Exists(aside.Waiter));
         DeleteFileW(aside.Moved);
         cleanup.Discard();
+    }
+    RemoveDirectoryW(otherVolume.c_str());
+
+    // What a run ended before its command processor started left in its
+    // cleanup folder goes with the next cleanup folder; a waiter still
+    // running keeps its folder, and so does a folder of the same name that
+    // holds anything else.
+    {
+        CleanupFolder ended;
+        ASSERT_TRUE(ended.Create(temp.c_str()));
+        const std::wstring endedPath = ended.Path();
+        ASSERT_TRUE(WriteBytes(endedPath + L"\\Uninstall_Vnx_Wait.exe", "MZ"));
+        ASSERT_TRUE(WriteBytes(endedPath + L"\\Uninstall_Vnx.Bat", "del x"));
+        CleanupFolder running;
+        ASSERT_TRUE(running.Create(temp.c_str()));
+        const std::wstring runningPath = running.Path();
+        const std::wstring waiter = runningPath + L"\\Uninstall_Vnx_Wait.exe";
+        ASSERT_TRUE(WriteBytes(waiter, "MZ"));
+        const std::wstring foreign = temp + L"\\Uninstall_Vnx_foreign";
+        ASSERT_TRUE(CreateDirectoryW(foreign.c_str(), nullptr));
+        ASSERT_TRUE(WriteBytes(foreign + L"\\Uninstall_Vnx.Bat", "theirs"));
+        ASSERT_TRUE(WriteBytes(foreign + L"\\notes.txt", "theirs"));
+        {
+            // Held as a running program's image is: not to be deleted.
+            const HANDLE held = CreateFileW(waiter.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, 0, nullptr);
+            // Not empty: both stay, no longer held.
+            ended.Discard();
+            running.Discard();
+            CleanupFolder next;
+            ASSERT_TRUE(next.Create(temp.c_str()));
+            CloseHandle(held);
+            next.Discard();
+        }
+        EXPECT_FALSE(Exists(endedPath));
+        EXPECT_TRUE(Exists(waiter));
+        EXPECT_EQ("theirs", ReadBytes(foreign + L"\\Uninstall_Vnx.Bat"));
+        RemoveTree(runningPath);
+        RemoveTree(foreign);
     }
 
     // Where a run makes it: an elevated run in the Windows temporary folder,

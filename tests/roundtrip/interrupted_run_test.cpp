@@ -67,17 +67,6 @@ bool Contains(const std::string& text, const char* part)
     return text.find(part) != std::string::npos;
 }
 const OpenFault kOpenFaults[] = {
-    // The few calls between the program's move into its cleanup folder and
-    // the command processor's start: the program waits there, no entry or
-    // list is left to run it again.
-    {"uninstall ended after moving the program aside and before the command processor ran "
-     "the batch file: the program and its cleanup folder stay",
-     {2, 5},
-     [](const std::string& write)
-     {
-         return Contains(write, "Uninstall_Vnx.Bat") || Contains(write, "CreateProcessW") ||
-                (Contains(write, "MoveFileExW") && Contains(write, "uninstall.exe"));
-     }},
     // Both ends hold the same data: the earlier entry held no template, and
     // only an empty "ShellNew" key stays or goes.
     {"setup stopped between emptying an earlier new-file entry and writing its own: uninstall "

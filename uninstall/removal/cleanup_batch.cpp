@@ -103,7 +103,7 @@ bool BatchSafePath(const wchar_t* path, wchar_t* safe, size_t capacity)
 }
 
 bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, const wchar_t* folder,
-                       bool silent, const wchar_t* waiterPath)
+                       bool silent, const wchar_t* waiterPath, bool warnThroughProgram)
 {
     // Never through something already at the name: a planted file or link
     // would take the text, and the command processor would run what it says.
@@ -133,9 +133,9 @@ bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, con
             ok &= WriteBatchLine(file.Get(), L"if not exist \"%s\" goto done\r\n", program);
     }
     ok &= WriteBatchText(file.Get(), L":done\r\n");
-    // The program left in its folder is never run: the warning would come
-    // from the copy, naming the wrong file.
-    if (!silent && haveProgram && !waiterPath)
+    // The program left in its folder is never run, and the warning from
+    // the copy would name the wrong file.
+    if (!silent && haveProgram && (!waiterPath || warnThroughProgram))
         ok &= WriteBatchLine(file.Get(), L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
     if (haveWaiter)
         ok &= WriteBatchLine(file.Get(), L"del \"%s\"\r\n", waiter);
@@ -181,32 +181,40 @@ bool CleanupLaunch::Prepare(const wchar_t* commandProcessor)
 bool CleanupLaunch::Start(const wchar_t* programPath, bool silent)
 {
     ProgramAside aside;
-    if (!MoveProgramAside(cleanup_, programPath, aside))
-        return false;
-    if (WriteCleanupBatch(batchPath_, aside.Moved, currentDir_, silent,
-                          aside.Waiter[0] ? aside.Waiter : nullptr))
+    if (!PrepareProgramAside(cleanup_, programPath, aside))
     {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_HIDE;
-        // Started from the parent so that the folder itself is free to go.
-        SetCurrentDirectoryW(L"..");
-        PROCESS_INFORMATION process = {};
-        // The command processor works in the batch file's folder, which
-        // keeps that folder from being renamed while it runs. It gets no
-        // console: a console made for it would be a process of its own,
-        // standing in that folder until the end, so that the folder could
-        // not go.
-        if (CreateProcessW(nullptr, commandLine_, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
-                           cleanup_.Path(), &startup, &process))
-        {
-            // Nothing here waits for the command processor.
-            const KernelHandle child(process.hProcess), thread(process.hThread);
-            return true;
-        }
-        DeleteFileW(batchPath_);
+        DropWaiter(aside);
+        return false;
     }
-    PutProgramBack(programPath, aside);
-    return false;
+    // In the cleanup folder the program may be run for the warning; in its
+    // own folder it is only deleted.
+    if (!WriteCleanupBatch(batchPath_, aside.Moved, currentDir_, silent, aside.Waiter,
+                           aside.IntoCleanup))
+    {
+        DropWaiter(aside);
+        return false;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    // Started from the parent so that the folder itself is free to go.
+    SetCurrentDirectoryW(L"..");
+    PROCESS_INFORMATION process = {};
+    // The command processor works in the batch file's folder, which keeps
+    // that folder from being renamed while it runs. It gets no console: a
+    // console made for it would be a process of its own, standing in that
+    // folder until the end, so that the folder could not go.
+    if (!CreateProcessW(nullptr, commandLine_, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
+                        cleanup_.Path(), &startup, &process))
+    {
+        DeleteFileW(batchPath_);
+        DropWaiter(aside);
+        return false;
+    }
+    // Nothing here waits for the command processor. Its batch file waits
+    // through the waiter while the program leaves its folder; a program
+    // that cannot leave stays there alone, for a rerun to delete.
+    const KernelHandle child(process.hProcess), thread(process.hThread);
+    return MoveProgramAside(programPath, aside);
 }

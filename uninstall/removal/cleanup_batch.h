@@ -20,10 +20,13 @@ const size_t kBatchChars = 1024;
 // else (as is one too long for the lines) named through an environment
 // variable of this process that the command processor started afterwards
 // inherits; only when that fails too are its lines left out. With a
-// waiter (a copy in the cleanup folder), the program is only deleted, never
-// run: the waiter is run for the wait and deleted at the end.
+// waiter (a copy in the cleanup folder), the waiter is run for the wait and
+// deleted at the end, and the program is only deleted, unless
+// warnThroughProgram says it lies in the cleanup folder, where it may be
+// run for the warning.
 bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, const wchar_t* folder,
-                       bool silent, const wchar_t* waiterPath = nullptr);
+                       bool silent, const wchar_t* waiterPath = nullptr,
+                       bool warnThroughProgram = false);
 
 // The command line that runs the batch file in the folder named folderName
 // (the command processor's current directory) and then deletes the file and
@@ -38,8 +41,9 @@ bool BatchSafePath(const wchar_t* path, wchar_t* safe, size_t capacity);
 
 // The command processor started in two steps. Prepare composes everything
 // the start needs and can fail before anything is removed; Start, after it,
-// moves the program aside, writes the batch file and starts the command
-// processor hidden and detached in the cleanup folder. Nothing waits for it.
+// writes the waiter and the batch file, starts the command processor hidden
+// and detached in the cleanup folder, and only then moves the program
+// aside. Nothing waits for the command processor.
 class CleanupLaunch
 {
 public:
@@ -51,8 +55,9 @@ public:
     // deletes), the batch file's path and the command line; false when one
     // of them does not fit.
     bool Prepare(const wchar_t* commandProcessor);
-    // False when the command processor was not started: the program is then
-    // back at programPath and no batch file is left.
+    // False when the command processor was not started (the program is
+    // then still at programPath and no batch file is left), or when the
+    // program could not leave its folder after it (it stays there alone).
     bool Start(const wchar_t* programPath, bool silent);
 
 private:

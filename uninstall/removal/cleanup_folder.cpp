@@ -7,6 +7,7 @@
 #include <winternl.h>
 
 #include <cwchar>
+#include <initializer_list>
 
 #include "common/strings.h"
 #include "files/entry_handles.h"
@@ -99,11 +100,61 @@ bool IsPlainFolder(HANDLE handle)
            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// Whether a leftover holds nothing but the files a cleanup writes: a
+// folder with anything else in it is no leftover of ours to empty.
+bool HoldsOnlyCleanupFiles(const wchar_t* leftover)
+{
+    wchar_t pattern[kPathChars];
+    if (!JoinPath(leftover, L"*", pattern))
+        return false;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    bool only = true;
+    do
+    {
+        const wchar_t* name = found.cFileName;
+        if (!wcscmp(name, L".") || !wcscmp(name, L".."))
+            continue;
+        only = !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+               (!CompareNoCase(name, kWaiterName) || !CompareNoCase(name, kBatchName));
+    } while (only && FindNextFileW(search, &found));
+    FindClose(search);
+    return only;
+}
+
 // A removal ended between making its cleanup folder and starting the
-// command processor left that folder empty; one whose batch file still runs
-// is not empty, and one in use cannot go. Only empty folders are removed, a
-// link only as itself.
-void RemoveEmptyLeftovers(const wchar_t* base)
+// command processor left that folder empty, or holding the waiter and the
+// batch file it had written. A waiter that is running or a batch file that
+// the command processor holds cannot be deleted, and a folder in use cannot
+// go: such a folder stays. Only empty folders are removed, a link only as
+// itself, and those two files only from a plain folder that holds nothing
+// else.
+void RemoveEndedLeftover(const wchar_t* leftover)
+{
+    if (RemoveDirectoryW(leftover))
+        return;
+    {
+        // Held without sharing deletion: it cannot be renamed or replaced
+        // while its files go.
+        const KernelHandle folder(CreateFileW(
+            leftover, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!folder.Valid() || !IsPlainFolder(folder.Get()) || !HoldsOnlyCleanupFiles(leftover))
+            return;
+        for (const wchar_t* name : {kWaiterName, kBatchName})
+        {
+            wchar_t path[kPathChars];
+            if (!JoinPath(leftover, name, path) ||
+                (!DeleteFileW(path) && GetLastError() != ERROR_FILE_NOT_FOUND))
+                return;
+        }
+    }
+    RemoveDirectoryW(leftover);
+}
+
+void RemoveEndedLeftovers(const wchar_t* base)
 {
     wchar_t pattern[kPathChars];
     if (!JoinPath(base, L"Uninstall_Vnx_*", pattern))
@@ -117,7 +168,7 @@ void RemoveEmptyLeftovers(const wchar_t* base)
         wchar_t leftover[kPathChars];
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
             JoinPath(base, found.cFileName, leftover))
-            RemoveDirectoryW(leftover);
+            RemoveEndedLeftover(leftover);
     } while (FindNextFileW(search, &found));
     FindClose(search);
 }
@@ -186,7 +237,7 @@ bool CleanupFolder::Create(const wchar_t* tempFolder)
             !DrivePathOf(temp.Get(), tempFolder, base))
             return false;
     }
-    RemoveEmptyLeftovers(base);
+    RemoveEndedLeftovers(base);
     wchar_t name[64];
     wchar_t path[kPathChars];
     // The batch file's full name must fit where the command processor looks.

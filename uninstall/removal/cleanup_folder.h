@@ -1,12 +1,16 @@
 #pragma once
 // The private folder of one run's cleanup batch file and the access list
-// that keeps it private. Making one also removes the empty cleanup folders
-// that ended runs left beside it; nothing else of theirs is touched.
+// that keeps it private. Making one also removes the cleanup folders that
+// ended runs left beside it, with the batch file and the waiter a run
+// ended before its command processor started left in them; nothing else of
+// theirs, and nothing in a folder that holds anything else, is touched.
 #include "common/handles.h"
 #include "files/path_names.h"
 
-// The batch file's name in its folder.
+// The batch file's name in its folder, and the copy of the program that it
+// runs for its wait.
 const wchar_t kBatchName[] = L"Uninstall_Vnx.Bat";
+const wchar_t kWaiterName[] = L"Uninstall_Vnx_Wait.exe";
 
 // The batch file's own folder: made new under the temporary folder's real
 // place (links resolved) with a name nobody can guess, owned by

@@ -10,9 +10,9 @@
 namespace
 {
 
-// The program moved into the cleanup folder keeps the access list it had
-// in its own folder, which may let a user rewrite it before the batch file
-// runs it: it takes the cleanup folder's.
+// The program moved into the cleanup folder would keep the access list it
+// had in its own folder, which may let a user rewrite it before the batch
+// file runs it: it takes the cleanup folder's.
 bool TakeCleanupAccess(const wchar_t* path)
 {
     LocalMemory descriptor;
@@ -59,39 +59,59 @@ bool CopyProgram(const wchar_t* programPath, const wchar_t* copyPath)
     return copied;
 }
 
-} // namespace
-
-bool MoveProgramAside(const CleanupFolder& cleanup, const wchar_t* programPath,
-                      ProgramAside& aside)
+// The volume's serial number of an existing file or folder.
+bool VolumeOf(const wchar_t* path, DWORD& serial)
 {
-    aside.Waiter[0] = 0;
-    if (!JoinPath(cleanup.Path(), PointToName(programPath), aside.Moved))
+    const KernelHandle entry(CreateFileW(path, FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                         nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!entry.Valid() || !GetFileInformationByHandle(entry.Get(), &information))
         return false;
-    // A running program can be renamed within its volume.
-    if (MoveFileExW(programPath, aside.Moved, 0))
-    {
-        if (TakeCleanupAccess(aside.Moved))
-            return true;
-        MoveFileExW(aside.Moved, programPath, 0);
-        return false;
-    }
-    // On another volume it takes a name beside it that no installation
-    // uses, and the batch file waits through a copy in the cleanup folder:
-    // nothing in the program's folder is run.
-    wchar_t name[64];
-    if (!CopyString(aside.Waiter, aside.Moved) || !CopyString(aside.Moved, programPath) ||
-        !RandomFolderName(name) || !AppendString(name, L".tmp") || !SetName(aside.Moved, name) ||
-        !CopyProgram(programPath, aside.Waiter))
-        return false;
-    if (MoveFileExW(programPath, aside.Moved, 0))
-        return true;
-    DeleteFileW(aside.Waiter);
-    return false;
+    serial = information.dwVolumeSerialNumber;
+    return true;
 }
 
-void PutProgramBack(const wchar_t* programPath, const ProgramAside& aside)
+} // namespace
+
+bool OnSameVolume(const wchar_t* path, const wchar_t* otherPath)
 {
-    if (aside.Waiter[0])
-        DeleteFileW(aside.Waiter);
-    MoveFileExW(aside.Moved, programPath, 0);
+    DWORD serial = 0, otherSerial = 0;
+    return VolumeOf(path, serial) && VolumeOf(otherPath, otherSerial) && serial == otherSerial;
+}
+
+bool PrepareProgramAside(const CleanupFolder& cleanup, const wchar_t* programPath,
+                         ProgramAside& aside)
+{
+    aside.Moved[0] = 0;
+    aside.Waiter[0] = 0;
+    aside.IntoCleanup = OnSameVolume(programPath, cleanup.Path());
+    wchar_t name[64];
+    if (!JoinPath(cleanup.Path(), kWaiterName, aside.Waiter))
+        return false;
+    if (aside.IntoCleanup)
+    {
+        if (!JoinPath(cleanup.Path(), PointToName(programPath), aside.Moved))
+            return false;
+    }
+    else if (!CopyString(aside.Moved, programPath) || !RandomFolderName(name) ||
+             !AppendString(name, L".tmp") || !SetName(aside.Moved, name))
+        return false;
+    return CopyProgram(programPath, aside.Waiter);
+}
+
+bool MoveProgramAside(const wchar_t* programPath, const ProgramAside& aside)
+{
+    // The access list goes first, so that the move is the last step: a run
+    // ended before it leaves the program in its folder to be run again.
+    if (aside.IntoCleanup && !TakeCleanupAccess(programPath))
+        return false;
+    // A running program can be renamed within its volume.
+    return MoveFileExW(programPath, aside.Moved, 0) != FALSE;
+}
+
+void DropWaiter(const ProgramAside& aside)
+{
+    DeleteFileW(aside.Waiter);
 }
