@@ -900,15 +900,15 @@ const KnownDifference kKnownDifferences[] = {
      }},
     {"the \"ShellNew\" entry of the own format and of ZIP is replaced by the archiver's template "
      "while the shell extension is on; uninstall gives back only its \"FileName\" (or an empty "
-     "\"NullFile\", whatever the old one held), so other values go and an empty \"ShellNew\" key "
-     "may stay",
+     "\"NullFile\", whatever the old one held), so other values go, and so does a \"ShellNew\" "
+     "key left empty",
      [](const Change& change, const RoundTripCase* state)
      {
          const bool templateKey = SameNoCase(change.Path, L".vnx\\ShellNew") ||
                                   SameNoCase(change.Path, L".zip\\ShellNew");
          const RegistryEntry& entry = change.Difference.Entry();
          const bool allowed =
-             (change.Difference.What == RegistryDifference::Removed && entry.IsValue) ||
+             change.Difference.What == RegistryDifference::Removed ||
              (change.Difference.What == RegistryDifference::Added && !entry.IsValue) ||
              (change.Difference.What == RegistryDifference::Changed &&
               SameNoCase(entry.Name, L"NullFile") && change.Difference.After.Data == L"\"\"");

@@ -307,6 +307,11 @@ void RestorePreviousAssociation(const wchar_t* extension, const PreviousAssociat
     {
         // The class goes back last: until then the extension is still the
         // archiver's, and a run ended on the way gives the rest back again.
+        wchar_t named[kPathChars];
+        const bool ownTemplate =
+            ReadTextValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", named, kPathChars,
+                          nullptr) == TextValue::Text &&
+            IsOwnTemplate(named);
         DeleteValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName");
         // A null-file entry still there is the owner's own, whatever it holds.
         if (previous.ShellNew[0] == L'*')
@@ -317,6 +322,11 @@ void RestorePreviousAssociation(const wchar_t* extension, const PreviousAssociat
         else if (previous.ShellNew[0] != 0)
             SetText(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", previous.ShellNew,
                     previous.ShellNewKind);
+        // The entry that held only the archiver's template goes, as it does
+        // when a take-over stopped right after emptying it: it makes no new
+        // file.
+        else if (ownTemplate && KeyIsEmpty(HKEY_CLASSES_ROOT, shellNewKey))
+            DeleteKey(HKEY_CLASSES_ROOT, shellNewKey);
         SetText(HKEY_CLASSES_ROOT, extension, nullptr, previous.Type, previous.TypeKind);
     }
     else
