@@ -166,7 +166,7 @@ INT_PTR CALLBACK IntegrationSettingsDialog(HWND dialog, UINT message, WPARAM wPa
             AcceptDialog(dialog);
             break;
         case IDCANCEL:
-            RunState.ExitCode = 1;
+            RunState.Outcome.Cancelled = true;
             EndDialog(dialog, 0);
             break;
         case IDC_SHELL_EXT:

@@ -18,6 +18,7 @@ enum class Option
     Wait,
     NoExplorer,
     Warning,
+    Usage,
 };
 
 struct OptionRow
@@ -35,6 +36,7 @@ const OptionRow kOptionTable[] = {
     {L"wait", 4, Option::Wait},
     {L"noexplorer", 4, Option::NoExplorer},
     {L"warning", 7, Option::Warning},
+    {L"?", 1, Option::Usage},
 };
 
 bool IsBlank(wchar_t c)
@@ -77,6 +79,36 @@ void ApplyOption(const OptionRow& row, const wchar_t* name, bool& setupRequested
     case Option::Warning:
         ShowWarning();
         break;
+    case Option::Usage:
+        RunState.UsageRequested = true;
+        break;
+    }
+}
+
+const OptionRow* FindOption(const wchar_t* name)
+{
+    for (const OptionRow& row : kOptionTable)
+        if (CompareNoCasePrefix(name, row.Name, row.Compared) == 0)
+            return &row;
+    return nullptr;
+}
+
+// The option tokens of a text, the silent token apart; fn gets each name
+// (the token without its lead character).
+template <class Fn> void ForEachOption(const wchar_t* text, Fn fn)
+{
+    wchar_t token[kTokenChars];
+    for (const wchar_t* next = NextToken(text, token, kTokenChars); next != nullptr;
+         next = NextToken(next, token, kTokenChars))
+    {
+        if (token[0] != L'/' && token[0] != L'-')
+            continue;
+        if (IsSilentToken(token))
+        {
+            RunState.Silent = true;
+            continue;
+        }
+        fn(token + 1);
     }
 }
 
@@ -116,31 +148,25 @@ void ParseOptions(OptionSource source, const wchar_t* text, bool& setupRequested
                   bool& uninstallRequested)
 {
     int count = 0;
-    wchar_t token[kTokenChars];
-    for (const wchar_t* next = NextToken(text, token, kTokenChars); next != nullptr;
-         next = NextToken(next, token, kTokenChars))
+    if (source != OptionSource::CommandLine)
     {
-        if (token[0] != L'/' && token[0] != L'-')
-            continue;
-        if (IsSilentToken(token))
-        {
-            RunState.Silent = true;
-            continue;
-        }
-        count++;
-        if (source != OptionSource::CommandLine)
-            continue;
-        const wchar_t* name = token + 1;
-        for (const OptionRow& row : kOptionTable)
-        {
-            if (CompareNoCasePrefix(name, row.Name, row.Compared) == 0)
-            {
-                ApplyOption(row, name, setupRequested);
-                break;
-            }
-        }
+        ForEachOption(text, [&](const wchar_t*) { count++; });
+        uninstallRequested = false;
+        return;
     }
-    uninstallRequested = source == OptionSource::CommandLine && count == 0;
+    // An option the program does not know may be meant for another one (a
+    // silent switch, a log): the run does nothing rather than guess, and
+    // applies none of the others either.
+    ForEachOption(text, [&](const wchar_t* name) {
+        count++;
+        if (!FindOption(name))
+            RunState.Outcome.BadOption = true;
+    });
+    uninstallRequested = false;
+    if (RunState.Outcome.BadOption)
+        return;
+    ForEachOption(text, [&](const wchar_t* name) { ApplyOption(*FindOption(name), name, setupRequested); });
+    uninstallRequested = count == 0;
 }
 
 void ComposeWarningText(const wchar_t* programPath, wchar_t* text, size_t capacity)
@@ -151,6 +177,12 @@ void ComposeWarningText(const wchar_t* programPath, wchar_t* text, size_t capaci
     AppendStringCut(text, L"\n", capacity);
     const size_t length = wcslen(text);
     MessageWithArgument(MSG_NOT_REMOVED_PATH, programPath, text + length, capacity - length);
+}
+
+void ShowUsage()
+{
+    ShowMessageBox(nullptr, MessageText(MSG_USAGE), MessageText(MSG_UNINSTALL_CAPTION),
+                   MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
 void ShowWarning()

@@ -81,12 +81,20 @@ int RunProgram(HINSTANCE instance)
     ParseOptions(OptionSource::SfxCommand, sfxCommand, setupRequested, uninstallRequested);
     ParseOptions(OptionSource::CommandLine, GetCommandLineW(), setupRequested, uninstallRequested);
 
+    // A command line the program does not fully know does nothing: a
+    // caller that meant another program's options learns it from the code.
+    if (RunState.Outcome.BadOption || RunState.UsageRequested)
+    {
+        setupRequested = uninstallRequested = false;
+        if (!RunState.Silent)
+            ShowUsage();
+    }
     // The runs the batch file starts ("wait", "warning") take no guard: the
     // uninstall that wrote it may still hold it.
     RunGuard guard;
     if ((setupRequested || uninstallRequested) && !guard.Acquire(kGuardWaitMilliseconds))
     {
-        RunState.ExitCode = kExitBusy;
+        RunState.Outcome.Busy = true;
         if (!RunState.Silent)
             ShowMessageBox(nullptr, MessageText(MSG_ANOTHER_RUN),
                            MessageText(setupRequested ? MSG_WOW64_CAPTION : MSG_UNINSTALL_CAPTION),
@@ -103,5 +111,5 @@ int RunProgram(HINSTANCE instance)
             RunUninstall();
     }
     LanguageModule.Release();
-    return RunState.ExitCode;
+    return ExitCodeOf(RunState.Outcome);
 }
