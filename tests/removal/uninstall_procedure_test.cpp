@@ -5,6 +5,7 @@
 #include "removal/cleanup_folder.h"
 #include "removal/list_removal.h"
 #include "removal/program_aside.h"
+#include "removal/removal_checks.h"
 #include "support/import_patch.h"
 #include "support/plain_files.h"
 #include "support/program_under_test.h"
@@ -299,7 +300,57 @@ TEST_F(ListTest, FilesInUseAreScheduledButNeverTheProgramOrTheList)
     EXPECT_FALSE(IsPending(namedLikeProgram));
     EXPECT_FALSE(IsPending(namedLikeProgram + L".0.tmp"));
     EXPECT_FALSE(IsPending(otherList));
+    // The folder that held the moved library goes after it at the restart;
+    // one whose files were never scheduled is not named.
+    const std::wstring self = folder.substr(0, folder.size() - 1);
+    EXPECT_EQ(1, PendingCount(self));
+    EXPECT_FALSE(IsPending(folder + L"sub"));
+    const std::vector<std::wstring> pending = PendingRenames();
+    ASSERT_FALSE(pending.empty());
+    EXPECT_EQ(0, _wcsicmp(pending.back().c_str(), (L"\\??\\" + self).c_str())) << pending.back();
     ForgetPendingRenames();
+}
+
+// The environment of an elevated run is partly the user's own: whatever
+// "COMSPEC" holds there (nothing, a name too long for any buffer, another
+// program), the command processor is the system's. Only a standard run
+// takes it from "COMSPEC", and needs it.
+TEST(CommandProcessorTest, AnElevatedRunNeverReadsComspec)
+{
+    wchar_t system[MAX_PATH];
+    ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
+    const std::wstring systemCmd = std::wstring(system) + L"\\cmd.exe";
+    wchar_t saved[4096] = L"";
+    const bool had = GetEnvironmentVariableW(L"COMSPEC", saved, 4096) != 0;
+    const std::wstring tooLong(3000, L'x');
+    const struct
+    {
+        int Elevated;
+        const wchar_t* Comspec; // null: not set
+        const wchar_t* Expected; // null: none found
+    } rows[] = {
+        {1, nullptr, systemCmd.c_str()},
+        {1, tooLong.c_str(), systemCmd.c_str()},
+        {1, L"C:\\nowhere\\evil.exe", systemCmd.c_str()},
+        {0, nullptr, nullptr},
+        {0, tooLong.c_str(), nullptr},
+        {0, systemCmd.c_str(), systemCmd.c_str()},
+    };
+    const int elevated = ProbeCache.Elevated;
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        ProbeCache.Elevated = rows[row].Elevated;
+        SetEnvironmentVariableW(L"COMSPEC", rows[row].Comspec);
+        wchar_t path[kPathChars];
+        const bool found = CommandProcessor(path);
+        EXPECT_EQ(rows[row].Expected != nullptr, found) << "row " << row;
+        if (found && rows[row].Expected)
+        {
+            EXPECT_EQ(0, _wcsicmp(rows[row].Expected, path)) << "row " << row;
+        }
+    }
+    ProbeCache.Elevated = elevated;
+    SetEnvironmentVariableW(L"COMSPEC", had ? saved : nullptr);
 }
 
 // The system trims trailing dots and blanks and knows short names: each of

@@ -145,6 +145,67 @@ private:
     size_t knownLength_; // characters of known_, ending with a separator
 };
 
+// The folders from a scheduled file's up to the program's own: at the
+// restart they go after the files they held, deepest first, each only when
+// it is empty by then.
+class FoldersForRestart
+{
+public:
+    // rootLength counts the program's folder with its end slash.
+    explicit FoldersForRestart(size_t rootLength) : rootLength_(rootLength) {}
+
+    void AddFoldersOf(const wchar_t* fullName)
+    {
+        wchar_t folder[kEntryChars];
+        if (!CopyString(folder, fullName))
+            return;
+        for (size_t length = wcslen(folder); length > 0; --length)
+        {
+            if (!IsPathSeparator(folder[length - 1]))
+                continue;
+            folder[length - 1] = 0;
+            // A drive root is never scheduled; nor is anything above the
+            // program's folder.
+            if (length < rootLength_ || length < 2 || folder[length - 2] == L':')
+                break;
+            if (!Holds(folder))
+                folders_.AddString(folder);
+        }
+    }
+
+    void Schedule()
+    {
+        int deepest = 0;
+        const wchar_t* name = nullptr;
+        for (folders_.Rewind(); folders_.NextString(&name);)
+            deepest = Depth(name) > deepest ? Depth(name) : deepest;
+        for (int depth = deepest; depth > 0; --depth)
+            for (folders_.Rewind(); folders_.NextString(&name);)
+                if (Depth(name) == depth)
+                    MoveFileExW(name, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+
+private:
+    static int Depth(const wchar_t* name)
+    {
+        int separators = 0;
+        for (; *name; ++name)
+            separators += IsPathSeparator(*name) ? 1 : 0;
+        return separators;
+    }
+    bool Holds(const wchar_t* folder)
+    {
+        const wchar_t* name = nullptr;
+        for (folders_.Rewind(); folders_.NextString(&name);)
+            if (CompareNoCase(name, folder) == 0)
+                return true;
+        return false;
+    }
+
+    size_t rootLength_;
+    StringList folders_;
+};
+
 } // namespace
 
 bool IsSafeListEntry(const wchar_t* entry)
@@ -190,6 +251,7 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
     const ContainedFolder inside(folder);
     ListEntries entries(list);
     KnownFiles scheduled;
+    FoldersForRestart folders(rootLength);
     // The running program and the list, by what they are: a name the
     // comparison of names misses still reaches one of them.
     KnownFiles kept;
@@ -232,6 +294,8 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
                 result.RestartNeeded |= restart;
                 result.Left += restart ? 0 : 1;
                 scheduled.Add(item.Identity());
+                if (restart)
+                    folders.AddFoldersOf(fullName);
             }
         }
         result.Removed += removed;
@@ -239,5 +303,8 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
             break;
     }
     result.ReadFailed = entries.Failed();
+    // Scheduled whatever else stays: a folder that still holds anything at
+    // the restart is left alone there, and one emptied by a later run goes.
+    folders.Schedule();
     return result;
 }
