@@ -41,7 +41,10 @@ void AcceptIntegrationChoice(const IntegrationOptions& options)
 {
     const HeldRegistryKeys held;
     StoreIntegrationOptions(options);
-    ApplyIntegration(options, RunState.ProgramGroupPath, kPathChars);
+    // The run goes on to the entry, which lets what was written be removed,
+    // but its caller learns that part of the choice is missing.
+    if (!ApplyIntegration(options, RunState.ProgramGroupPath, kPathChars))
+        RunState.Outcome.SetupPartial = true;
     if (!RunState.MsiMode)
         WriteUninstallEntry();
     GiveBackAce();
