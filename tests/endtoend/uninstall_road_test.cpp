@@ -205,7 +205,8 @@ TEST_F(UninstallRoad, ASecondInstanceWaitsItsTurnOrEndsWithoutActing)
         RunGuard first;
         ASSERT_TRUE(first.Acquire(0)) << "row " << row;
         ChildProcess second;
-        ASSERT_TRUE(second.Start(L"\"" + Exe + L"\" /S", Home.c_str()));
+        const std::wstring log = Folder / L"busy.log";
+        ASSERT_TRUE(second.Start(L"\"" + Exe + L"\" /S /log=\"" + log + L"\"", Home.c_str()));
         if (rows[row].HeldFor != INFINITE)
         {
             Sleep(rows[row].HeldFor);
@@ -222,6 +223,9 @@ TEST_F(UninstallRoad, ASecondInstanceWaitsItsTurnOrEndsWithoutActing)
         EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << "row " << row;
         EXPECT_TRUE(Exists(Home + L"\\Uninstall.lst")) << "row " << row;
         EXPECT_TRUE(CleanupFolders().empty()) << "row " << row;
+        EXPECT_NE(std::string::npos,
+                  ReadBytes(log).find("exit code 1618: another setup or uninstall is running"))
+            << ReadBytes(log);
     }
 }
 
@@ -311,8 +315,18 @@ TEST_F(UninstallRoad, FilesInUseAreScheduledAndTheRestartMessageComesOnceAtTheEn
     // moved library still waits for the restart, and the caller learns it.
     CloseHandle(file);
     ChildProcess rerun;
-    ASSERT_TRUE(rerun.Start(L"\"" + Exe + L"\" /S", Home.c_str()));
+    const std::wstring log = Folder / L"run 1.log";
+    ASSERT_TRUE(WriteBytes(log, "an earlier run\r\n"));
+    ASSERT_TRUE(rerun.Start(L"\"" + Exe + L"\" /S \"/log=" + log + L"\"", Home.c_str()));
     EXPECT_EQ(3010, rerun.Wait(30000));
+    // The administrator's log, appended to: the road, each file, the code.
+    const std::string text = ReadBytes(log);
+    const std::string heldName(held.begin(), held.end());
+    EXPECT_EQ(0u, text.find("an earlier run\r\n")) << text;
+    for (const std::string& line :
+         {std::string("mode: uninstall, silent"), "deleted " + heldName,
+          std::string("exit code 3010: done; the rest goes at the next restart")})
+        EXPECT_NE(std::string::npos, text.find(line)) << line << "\n" << text;
     EXPECT_TRUE(WaitForCleanup());
     EXPECT_FALSE(Exists(Exe));
     EXPECT_FALSE(Exists(held));

@@ -77,7 +77,11 @@ TEST(Options, RoadsAndFlags)
         // applies none of the options it knows.
         {L"", L"uninstall.exe /S /norestart", false, false, true, false, false, Bad},
         {L"", L"uninstall.exe /uninstall /S", false, false, true, false, false, Bad},
-        {L"", L"uninstall.exe /S /LOG=x", false, false, true, false, false, Bad},
+        {L"", L"uninstall.exe /S /LOG=x", false, true, true, false, false, None},
+        {L"", L"uninstall.exe /setup /log=x", true, false, false, false, false, None},
+        {L"", L"uninstall.exe /log= /S", false, false, true, false, false, Bad},
+        {L"", L"uninstall.exe /log", false, false, false, false, false, Bad},
+        {L"/log=x", L"uninstall.exe /S", false, true, true, false, false, None},
         {L"", L"uninstall.exe /quiet", false, false, false, false, false, Bad},
         {L"", L"uninstall.exe /VERYSILENT", false, false, false, false, false, Bad},
         {L"", L"uninstall.exe /setup /msi /noexp /x", false, false, false, false, false, Bad},
@@ -193,6 +197,22 @@ TEST(RunGuardPlace, TheGuardGrantsAdministratorsAndLocalSystemEverything)
     }
     LocalFree(read);
     CloseHandle(guard);
+}
+
+// The log's name is taken whole (the usual quoting gives one with blanks),
+// made full against where the run started, and only from the command line.
+TEST(Options, LogPath)
+{
+    ParseBoth(L"", L"uninstall.exe /log=\"C:\\a b\\run.log\" /S");
+    EXPECT_STREQ(L"C:\\a b\\run.log", RunState.LogPath);
+    wchar_t current[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, current);
+    ParseBoth(L"", L"uninstall.exe -LOG=run.log");
+    EXPECT_EQ(std::wstring(current) + (current[wcslen(current) - 1] == L'\\' ? L"" : L"\\") +
+                  L"run.log",
+              RunState.LogPath);
+    ParseBoth(L"/log=C:\\x.log", L"uninstall.exe");
+    EXPECT_STREQ(L"", RunState.LogPath);
 }
 
 TEST(Options, InitValueIsCutToItsRoom)

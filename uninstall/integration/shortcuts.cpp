@@ -9,6 +9,7 @@
 #include "localization/messages.h"
 #include "platform/platform_probes.h"
 #include "resources/resource.h"
+#include "run/run_log.h"
 #include "run/run_state.h"
 #include "settings/settings_store.h"
 
@@ -267,7 +268,10 @@ bool UpdateGroup(bool wanted, const wchar_t* folder, const GroupContext& context
     // A group that stays is counted like a listed file left: the removal
     // keeps what it needs to be run again.
     else if (!ShellDeleteFolder(group))
+    {
         RunState.Outcome.FilesLeft = true;
+        LogLine(L"left: the program group %s could not be deleted", group);
+    }
     return true;
 }
 

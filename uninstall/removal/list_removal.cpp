@@ -14,6 +14,7 @@
 #include "files/path_names.h"
 #include "removal/contained_removal.h"
 #include "removal/list_entries.h"
+#include "run/run_log.h"
 
 namespace
 {
@@ -181,8 +182,9 @@ public:
             deepest = Depth(name) > deepest ? Depth(name) : deepest;
         for (int depth = deepest; depth > 0; --depth)
             for (folders_.Rewind(); folders_.NextString(&name);)
-                if (Depth(name) == depth)
-                    MoveFileExW(name, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+                if (Depth(name) == depth &&
+                    MoveFileExW(name, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+                    LogLine(L"folder deleted at the next restart once empty: %s", name);
     }
 
 private:
@@ -274,14 +276,25 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
             wchar_t fullName[kEntryChars];
             if (!IsSafeListEntry(entry) || !JoinEntry(folder, entry, fullName) ||
                 links.PassesThroughLink(fullName))
+            {
+                if (result.Passes == 1)
+                    LogLine(L"passed over: \"%s\" names something outside the folder", entry);
                 continue;
+            }
             // Removing a linked folder may remove the folder it points at.
             const DWORD attributes = GetFileAttributesW(fullName);
             if (attributes == INVALID_FILE_ATTRIBUTES || IsLinkToElsewhere(fullName, attributes))
+            {
+                if (result.Passes == 1 && attributes != INVALID_FILE_ATTRIBUTES)
+                    LogLine(L"passed over: %s is a link", fullName);
                 continue;
+            }
             ContainedEntry item(inside, fullName);
             if (item.Delete())
+            {
                 ++removed;
+                LogLine(L"deleted %s", fullName);
+            }
             else if ((item.GetState() == ContainedEntry::Deletable ||
                       item.GetState() == ContainedEntry::InUse) &&
                      !item.IsFolder() && !IsProtectedName(fullName, programPath) &&
@@ -293,6 +306,9 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
                     continue;
                 result.RestartNeeded |= restart;
                 result.Left += restart ? 0 : 1;
+                LogLine(restart ? L"in use, moved aside and deleted at the next restart: %s"
+                                : L"left: %s is in use and can be neither deleted nor moved",
+                        fullName);
                 scheduled.Add(item.Identity());
                 if (restart)
                     folders.AddFoldersOf(fullName);

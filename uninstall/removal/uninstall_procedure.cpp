@@ -21,6 +21,7 @@
 #include "removal/list_removal.h"
 #include "removal/removal_checks.h"
 #include "resources/resource.h"
+#include "run/run_log.h"
 #include "run/run_state.h"
 #include "settings/portable_settings.h"
 
@@ -62,6 +63,7 @@ void ShowError(const wchar_t* text)
 void ReportNoList()
 {
     RunState.Outcome.ListUnreadable = true;
+    LogLine(L"\"%s\" is missing or cannot be read to its end", kListName);
     wchar_t error[200];
     MessageWithArgument(MSG_NO_FILE_LIST, kListName, error);
     ShowError(error);
@@ -72,6 +74,8 @@ void ReportNotRemoved(CleanupFolder& cleanup, const wchar_t* programPath)
 {
     cleanup.Discard();
     RunState.Outcome.CleanupImpossible = true;
+    LogLine(L"the command processor that deletes the program did not start: %s stays",
+            programPath);
     if (RunState.Silent)
         return;
     wchar_t text[512];
@@ -127,6 +131,7 @@ void RunUninstall()
         // Nothing was removed: a tool that started the run must not take
         // the program for gone.
         RunState.Outcome.Declined = true;
+        LogLine(L"the user answered No: nothing removed");
         return;
     }
 
@@ -154,6 +159,8 @@ void RunUninstall()
     if (!RunState.MsiMode && (!CommandProcessor(commandProcessor) || !cleanup.CreateForThisRun()))
     {
         RunState.Outcome.CleanupImpossible = true;
+        LogLine(L"the deletion of the program cannot be prepared (command processor or "
+                L"cleanup folder): nothing removed");
         ShowError(MessageText(MSG_CANNOT_PREPARE));
         return;
     }
@@ -189,11 +196,17 @@ void RunUninstall()
     // again and finish once nothing holds them.
     if (RunState.Outcome.FilesLeft || removal.ReadFailed)
     {
+        LogLine(L"the program, the list and the installed-programs entry stay, so that the "
+                L"uninstall can be run again");
         if (RunState.Outcome.FilesLeft && !RunState.Silent)
             ShowMessageBox(nullptr, leftText, caption, MB_ICONERROR | MB_SETFOREGROUND);
         cleanup.Discard();
         return;
     }
-    if (!HandOverToCommandProcessor(cleanup, commandProcessor, programPath, folder))
+    if (HandOverToCommandProcessor(cleanup, commandProcessor, programPath, folder))
+        LogLine(L"entry and list deleted; the command processor deletes %s and its folder "
+                L"once this run has ended",
+                programPath);
+    else
         ReportNotRemoved(cleanup, programPath);
 }

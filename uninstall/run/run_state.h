@@ -18,6 +18,7 @@ struct RunStateData
     bool MsiMode;    // driven by an installer package
     bool NoExplorer; // do not open the program group at the end of setup
     bool UsageRequested; // "/?": the options are shown, nothing else is done
+    wchar_t LogPath[kPathChars]; // "/log=PATH", made full; empty: no log
     wchar_t InitOptions[kInitOptionChars];
     wchar_t ProgramGroupPath[kPathChars];
     RunOutcome Outcome; // read once, for the exit code, at the end

@@ -93,9 +93,29 @@ const OptionRow* FindOption(const wchar_t* name)
     return nullptr;
 }
 
-// The option tokens of a text, the silent token apart; fn gets each name
-// (the token without its lead character).
-template <class Fn> void ForEachOption(const wchar_t* text, Fn fn)
+// "/log=PATH" names the administrator's log: like the silent token it is
+// not counted, so that it goes with either road.
+bool IsLogToken(const wchar_t* token)
+{
+    return CompareNoCasePrefix(token + 1, L"log=", 4) == 0;
+}
+
+void TakeLogPath(const wchar_t* token)
+{
+    const wchar_t* path = token + 5;
+    // A log asked for without a name is a command line the run does not know.
+    if (*path == 0)
+        RunState.Outcome.BadOption = true;
+    // Relative to where the run was started: the roads change folders. A
+    // name that does not resolve gives no log, and changes nothing else.
+    const DWORD length = GetFullPathNameW(path, kPathChars, RunState.LogPath, nullptr);
+    if (*path == 0 || length == 0 || length >= kPathChars)
+        RunState.LogPath[0] = 0;
+}
+
+// The option tokens of a text, the silent token apart (and on the command
+// line the log); fn gets each name (the token without its lead character).
+template <class Fn> void ForEachOption(OptionSource source, const wchar_t* text, Fn fn)
 {
     wchar_t token[kTokenChars];
     for (const wchar_t* next = NextToken(text, token, kTokenChars); next != nullptr;
@@ -106,6 +126,11 @@ template <class Fn> void ForEachOption(const wchar_t* text, Fn fn)
         if (IsSilentToken(token))
         {
             RunState.Silent = true;
+            continue;
+        }
+        if (source == OptionSource::CommandLine && IsLogToken(token))
+        {
+            TakeLogPath(token);
             continue;
         }
         fn(token + 1);
@@ -150,14 +175,14 @@ void ParseOptions(OptionSource source, const wchar_t* text, bool& setupRequested
     int count = 0;
     if (source != OptionSource::CommandLine)
     {
-        ForEachOption(text, [&](const wchar_t*) { count++; });
+        ForEachOption(source, text, [&](const wchar_t*) { count++; });
         uninstallRequested = false;
         return;
     }
     // An option the program does not know may be meant for another one (a
     // silent switch, a log): the run does nothing rather than guess, and
     // applies none of the others either.
-    ForEachOption(text, [&](const wchar_t* name) {
+    ForEachOption(source, text, [&](const wchar_t* name) {
         count++;
         if (!FindOption(name))
             RunState.Outcome.BadOption = true;
@@ -165,7 +190,7 @@ void ParseOptions(OptionSource source, const wchar_t* text, bool& setupRequested
     uninstallRequested = false;
     if (RunState.Outcome.BadOption)
         return;
-    ForEachOption(text, [&](const wchar_t* name) { ApplyOption(*FindOption(name), name, setupRequested); });
+    ForEachOption(source, text, [&](const wchar_t* name) { ApplyOption(*FindOption(name), name, setupRequested); });
     uninstallRequested = count == 0;
 }
 
