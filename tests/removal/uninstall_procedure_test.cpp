@@ -156,6 +156,56 @@ TEST_F(ListTest, FoldersBeforeContentsGoInALaterPass)
     EXPECT_FALSE(result.RestartNeeded);
 }
 
+struct HolderRescue
+{
+    HANDLE Holder;
+    HANDLE Done;
+    LONG LetGo;
+};
+
+DWORD WINAPI LetGoAfterFiveSeconds(void* context)
+{
+    HolderRescue* rescue = static_cast<HolderRescue*>(context);
+    if (WaitForSingleObject(rescue->Done, 5000) == WAIT_TIMEOUT)
+    {
+        rescue->LetGo = 1;
+        CloseHandle(rescue->Holder);
+    }
+    return 0;
+}
+
+// A file another process holds with delete sharing: where the system can
+// take the name away at once it goes; where its name stays until that
+// process lets go, it is told as left, once, and no pass spins on it. A
+// holder that is still there after 5 s is let go, so that a spinning
+// removal ends and fails here rather than hangs.
+TEST_F(ListTest, ANameThatStaysAfterItsDeletionIsLeftNotRemoved)
+{
+    const std::wstring shared = folder + L"shared.dll";
+    MakeFile(shared);
+    MakeFile(folder + L"plain.txt");
+    HANDLE holder = CreateFileW(shared.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    HolderRescue rescue = {holder, CreateEventW(nullptr, TRUE, FALSE, nullptr), 0};
+    HANDLE thread = CreateThread(nullptr, 0, LetGoAfterFiveSeconds, &rescue, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    const ListRemoval result = Run("shared.dll\r\nplain.txt\r\n");
+    SetEvent(rescue.Done);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(rescue.Done);
+    EXPECT_EQ(0, rescue.LetGo) << "a pass spun until the holder let go";
+    const bool stayed = Exists(shared);
+    if (!rescue.LetGo)
+        CloseHandle(holder);
+    EXPECT_FALSE(Exists(folder + L"plain.txt"));
+    EXPECT_EQ(stayed ? 1 : 0, result.Left) << stayed;
+    EXPECT_EQ(stayed ? 1 : 2, result.Removed) << stayed;
+    EXPECT_FALSE(result.RestartNeeded);
+}
+
 TEST_F(ListTest, APassThatRemovesNothingEndsAndLongLinesSplit)
 {
     CreateDirectoryW((folder + L"full").c_str(), nullptr);

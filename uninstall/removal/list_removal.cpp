@@ -295,6 +295,17 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
                 ++removed;
                 LogLine(L"deleted %s", fullName);
             }
+            else if (item.GetState() == ContainedEntry::Left)
+            {
+                // Its deletion waits for another process: it is not gone,
+                // and counting it as removed would run pass after pass.
+                if (!scheduled.Holds(item.Identity()))
+                {
+                    ++result.Left;
+                    scheduled.Add(item.Identity());
+                    LogLine(L"left: %s goes only when another program closes it", fullName);
+                }
+            }
             else if ((item.GetState() == ContainedEntry::Deletable ||
                       item.GetState() == ContainedEntry::InUse) &&
                      !item.IsFolder() && !IsProtectedName(fullName, programPath) &&
