@@ -172,13 +172,14 @@ const wchar_t* NextToken(const wchar_t* text, wchar_t* token, size_t capacity)
 void ParseOptions(OptionSource source, const wchar_t* text, bool& setupRequested,
                   bool& uninstallRequested)
 {
-    int count = 0;
+    uninstallRequested = false;
+    // The installer's own options are ignored: only its silent token acts.
     if (source != OptionSource::CommandLine)
     {
-        ForEachOption(source, text, [&](const wchar_t*) { count++; });
-        uninstallRequested = false;
+        ForEachOption(source, text, [](const wchar_t*) {});
         return;
     }
+    int count = 0;
     // An option the program does not know may be meant for another one (a
     // silent switch, a log): the run does nothing rather than guess, and
     // applies none of the others either.
@@ -187,10 +188,11 @@ void ParseOptions(OptionSource source, const wchar_t* text, bool& setupRequested
         if (!FindOption(name))
             RunState.Outcome.BadOption = true;
     });
-    uninstallRequested = false;
     if (RunState.Outcome.BadOption)
         return;
-    ForEachOption(source, text, [&](const wchar_t* name) { ApplyOption(*FindOption(name), name, setupRequested); });
+    ForEachOption(source, text, [&](const wchar_t* name) {
+        ApplyOption(*FindOption(name), name, setupRequested);
+    });
     uninstallRequested = count == 0;
 }
 
