@@ -145,14 +145,25 @@ TEST_F(UninstallAfterSetup, EverythingGoesBackToItsPreviousOwner)
     EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kAppPathKey));
 
     // A file in use shows no box in a silent run. Held without share-delete
-    // it can be neither moved aside nor deleted: it stays, unscheduled, and
-    // the exit code says so.
+    // it can be neither moved aside nor deleted: it stays, unscheduled, the
+    // exit code says so, and the program and its entry stay with it; once
+    // the file is free the entry's uninstall finishes.
     WriteBytes(folder / L"held.txt", "x");
     HANDLE held = CreateFileW((folder / L"held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    Uninstall("held.txt\r\nuninstall.exe\r\n", 5);
+    ASSERT_TRUE(WriteBytes(folder / L"Uninstall.lst", "held.txt\r\nuninstall.exe\r\n"));
+    {
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(L"\"" + exe + L"\" /S", folder.Path().c_str()));
+        EXPECT_EQ(5, child.Wait(30000)) << "a box was left open, or the file not told";
+    }
+    EXPECT_TRUE(Exists(exe));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+    EXPECT_TRUE(CleanupFolders().empty());
     CloseHandle(held);
+    Uninstall("held.txt\r\nuninstall.exe\r\n");
+    EXPECT_FALSE(Exists(folder / L"held.txt"));
 
     EXPECT_EQ("", Differences(before, TakeSnapshots()));
 }

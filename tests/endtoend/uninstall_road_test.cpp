@@ -7,7 +7,9 @@
 
 #include <cwctype>
 #include <string>
+#include <vector>
 
+#include "resources/resource.h"
 #include "settings/settings_fixtures.h"
 #include "startup/run_guard.h"
 #include "support/program_under_test.h"
@@ -112,7 +114,8 @@ TEST_F(UninstallRoad, NoAtTheQuestionChangesNothing)
     HWND box = child.FindDialog(30000);
     ASSERT_NE(nullptr, box);
     PostMessageW(box, WM_COMMAND, IDNO, 0);
-    EXPECT_EQ(0, child.Wait(30000));
+    // Declined: a tool that started the run must not take the program for gone.
+    EXPECT_EQ(1, child.Wait(30000));
     EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     EXPECT_TRUE(Exists(Home + L"\\Uninstall.lst"));
     EXPECT_TRUE(CleanupFolders().empty());
@@ -183,15 +186,16 @@ TEST_F(UninstallRoad, MissingListIsReportedEvenWhenSilentAndNothingGoes)
 }
 
 // One setup or uninstall at a time: a second waits for the first to let go
-// of the guard, or ends with exit code 4 after its wait, having done
-// nothing and, when silent, shown nothing.
+// of the guard, or ends after its wait with 1618, the code on which
+// deployment tools try again later, having done nothing and, when silent,
+// shown nothing.
 TEST_F(UninstallRoad, ASecondInstanceWaitsItsTurnOrEndsWithoutActing)
 {
     const struct
     {
         DWORD HeldFor; // milliseconds after the start
         long ExitCode;
-    } rows[] = {{1000, 0}, {INFINITE, 4}};
+    } rows[] = {{1000, 0}, {INFINITE, 1618}};
     for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
     {
         CreateDirectoryW(Home.c_str(), nullptr);
@@ -201,7 +205,8 @@ TEST_F(UninstallRoad, ASecondInstanceWaitsItsTurnOrEndsWithoutActing)
         RunGuard first;
         ASSERT_TRUE(first.Acquire(0)) << "row " << row;
         ChildProcess second;
-        ASSERT_TRUE(second.Start(L"\"" + Exe + L"\" /S", Home.c_str()));
+        const std::wstring log = Folder / L"busy.log";
+        ASSERT_TRUE(second.Start(L"\"" + Exe + L"\" /S /log=\"" + log + L"\"", Home.c_str()));
         if (rows[row].HeldFor != INFINITE)
         {
             Sleep(rows[row].HeldFor);
@@ -218,6 +223,9 @@ TEST_F(UninstallRoad, ASecondInstanceWaitsItsTurnOrEndsWithoutActing)
         EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox")) << "row " << row;
         EXPECT_TRUE(Exists(Home + L"\\Uninstall.lst")) << "row " << row;
         EXPECT_TRUE(CleanupFolders().empty()) << "row " << row;
+        EXPECT_NE(std::string::npos,
+                  ReadBytes(log).find("exit code 1618: another setup or uninstall is running"))
+            << ReadBytes(log);
     }
 }
 
@@ -230,22 +238,25 @@ std::wstring BoxText(HWND box)
     return all;
 }
 
+// A library in use is moved aside and scheduled, and after it the folders
+// that held it, deepest first; a file held without share-delete can go
+// neither now nor at the restart: then the entry, the list and the program
+// stay, and once nothing holds it the entry's uninstall finishes, telling
+// the caller that the restart is still to come.
 TEST_F(UninstallRoad, FilesInUseAreScheduledAndTheRestartMessageComesOnceAtTheEnd)
 {
-    HMODULE resources = LoadProgramResources();
-    ASSERT_NE(nullptr, resources);
-    wchar_t restartText[512] = L"", caption[512] = L"";
-    LoadStringW(resources, 5116, restartText, 512);
-    LoadStringW(resources, 5106, caption, 512);
-    FreeLibrary(resources);
-
-    const std::wstring held = Home + L"\\held.txt", mapped = Home + L"\\mapped.dll";
+    const wchar_t entryKey[] =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";
+    RawSet(HKEY_LOCAL_MACHINE, entryKey, L"DisplayName", REG_SZ, L"V", 4);
+    ForgetPendingRenames();
+    const std::wstring held = Home + L"\\held.txt", mapped = Home + L"\\sub\\mapped.dll";
+    ASSERT_TRUE(CreateDirectoryW((Home + L"\\sub").c_str(), nullptr));
     ASSERT_TRUE(WriteBytes(held, "x"));
     ASSERT_TRUE(WriteBytes(Home + L"\\data.txt", "x"));
     ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), mapped.c_str(), FALSE));
     ASSERT_TRUE(WriteBytes(mapped + L".0.tmp", "taken"));
     ASSERT_TRUE(WriteBytes(Home + L"\\Uninstall.lst",
-                           "data.txt\r\nheld.txt\r\nmapped.dll\r\nuninstall.exe\r\n"));
+                           "data.txt\r\nheld.txt\r\nsub\\mapped.dll\r\nsub\r\nuninstall.exe\r\n"));
     // Held without share-delete: neither deleted nor moved. Mapped as an
     // image, like a library in use: not deleted, but moved aside.
     HANDLE file = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -266,31 +277,67 @@ TEST_F(UninstallRoad, FilesInUseAreScheduledAndTheRestartMessageComesOnceAtTheEn
     PostMessageW(question, WM_COMMAND, IDYES, 0);
     HWND restart = child.FindDialog(30000, question);
     ASSERT_NE(nullptr, restart);
-    EXPECT_EQ(restartText, BoxText(restart));
-    EXPECT_EQ(caption, WindowText(restart));
-    // At the end: every pass is over. The list goes after this box, with
-    // the entry: until then a new run could finish the removal.
+    EXPECT_EQ(Message(MSG_RESTART_NEEDED), BoxText(restart));
+    EXPECT_EQ(Message(MSG_UNINSTALL_CAPTION), WindowText(restart));
+    // At the end: every pass is over.
     EXPECT_FALSE(Exists(Home + L"\\data.txt"));
-    EXPECT_TRUE(Exists(Home + L"\\Uninstall.lst"));
     EXPECT_FALSE(Exists(mapped));
     EXPECT_TRUE(Exists(mapped + L".1.tmp"));
-    EXPECT_TRUE(IsPending(L"\\??\\" + mapped + L".1.tmp"));
+    // The moved copy, then its folder, then the program's: each folder
+    // goes at the restart once what it held has gone.
+    const std::vector<std::wstring> pending = PendingRenames();
+    const auto at = [&](const std::wstring& name) {
+        for (size_t i = 0; i < pending.size(); ++i)
+            if (_wcsicmp(pending[i].c_str(), (L"\\??\\" + name).c_str()) == 0)
+                return int(i);
+        return -1;
+    };
+    EXPECT_LE(0, at(mapped + L".1.tmp"));
+    EXPECT_LT(at(mapped + L".1.tmp"), at(Home + L"\\sub"));
+    EXPECT_LT(at(Home + L"\\sub"), at(Home));
     // Wine cannot move a file held this way: it stays, and its own name is
     // never scheduled, or a reinstall before the restart would lose it.
     EXPECT_TRUE(Exists(held));
     EXPECT_FALSE(IsPending(L"\\??\\" + held) || IsPending(L"\\??\\" + held + L".0.tmp"));
     PostMessageW(restart, WM_COMMAND, IDOK, 0);
-    // The held file stays: the run says so in its exit code.
-    EXPECT_EQ(5, child.Wait(30000)) << "a second box, or the held file not told";
+    HWND left = child.FindDialog(30000, restart);
+    ASSERT_NE(nullptr, left);
+    EXPECT_EQ(Message(MSG_FILES_LEFT), BoxText(left));
+    PostMessageW(left, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(5, child.Wait(30000)) << "a third box, or the held file not told";
+    // Everything the entry's uninstall needs to be run again stays.
+    EXPECT_TRUE(Exists(Exe));
+    EXPECT_TRUE(Exists(Home + L"\\Uninstall.lst"));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, entryKey));
+    EXPECT_TRUE(CleanupFolders().empty());
 
+    // Once nothing holds the file, the uninstall runs to its end; the
+    // moved library still waits for the restart, and the caller learns it.
+    CloseHandle(file);
+    ChildProcess rerun;
+    const std::wstring log = Folder / L"run 1.log";
+    ASSERT_TRUE(WriteBytes(log, "an earlier run\r\n"));
+    ASSERT_TRUE(rerun.Start(L"\"" + Exe + L"\" /S \"/log=" + log + L"\"", Home.c_str()));
+    EXPECT_EQ(3010, rerun.Wait(30000));
+    // The administrator's log, appended to: the road, each file, the code.
+    const std::string text = ReadBytes(log);
+    const std::string heldName(held.begin(), held.end());
+    EXPECT_EQ(0u, text.find("an earlier run\r\n")) << text;
+    for (const std::string& line :
+         {std::string("mode: uninstall, silent"), "deleted " + heldName,
+          std::string("exit code 3010: done; the rest goes at the next restart")})
+        EXPECT_NE(std::string::npos, text.find(line)) << line << "\n" << text;
+    EXPECT_TRUE(WaitForCleanup());
+    EXPECT_FALSE(Exists(Exe));
+    EXPECT_FALSE(Exists(held));
+    EXPECT_FALSE(Exists(Home + L"\\Uninstall.lst"));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, entryKey));
     if (view)
         UnmapViewOfFile(view);
     if (section)
         CloseHandle(section);
-    CloseHandle(file);
-    EXPECT_TRUE(WaitForCleanup());
-    EXPECT_FALSE(Exists(Exe));
     ForgetPendingRenames();
+    RemoveRegistryTree(HKEY_LOCAL_MACHINE, entryKey);
 }
 
 // "msi" counts as an option, so an installer-package command line never

@@ -3,6 +3,7 @@
 #include "files/path_names.h"
 #include "integration/apply_integration.h"
 #include "integration/integration_fixture.h"
+#include "run/run_state.h"
 #include "settings/settings_store.h"
 #include "support/registry_denial.h"
 
@@ -35,6 +36,18 @@ TEST_F(ApplyTest, RefusedClassesStopEverythingAfterThem)
     EXPECT_EQ(L"<no key>", ClassValue(L".rev"));
     EXPECT_EQ(L"<no key>", ClassValue(L"Velnox.ZIP"));
     EXPECT_STREQ(kCanary, groupPath);
+
+    // Setup goes on after a refusal, but its caller learns that part of the
+    // choice is missing (an installer-package run: no entry is written).
+    RunState = RunStateData();
+    RunState.MsiMode = true;
+    {
+        DenyRegistryAccess deny(L"Velnox", HKEY_CLASSES_ROOT);
+        ASSERT_TRUE(deny.Active());
+        AcceptIntegrationChoice(options);
+    }
+    EXPECT_EQ(kExitSetupPartial, ExitCodeOf(RunState.Outcome));
+    RunState = RunStateData();
 }
 
 TEST_F(ApplyTest, SettingsFileWithoutIntegrationKeepsOnlyTheUserValues)

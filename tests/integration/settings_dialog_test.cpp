@@ -292,7 +292,7 @@ TEST_F(SetupDialogTest, SilentRunStoresAndAppliesTheLoadedOptionsWithTheInitChan
     EXPECT_FALSE(stored.Associate[0]);
     EXPECT_TRUE(stored.Associate[1]);
     EXPECT_EQ(L"Velnox.ZIP", ClassValue(L".zip"));
-    EXPECT_EQ(0, RunState.ExitCode);
+    EXPECT_EQ(0, ExitCodeOf(RunState.Outcome));
 }
 
 TEST_F(SetupDialogTest, CancelWritesNothingAndSetsTheExitCode)
@@ -300,7 +300,7 @@ TEST_F(SetupDialogTest, CancelWritesNothingAndSetsTheExitCode)
     SetInit(L"A1111S1");
     EXPECT_EQ(0, Drive(L"SETUPDLG", IntegrationSettingsDialog,
                        {Click(IDC_SELECT_ALL), Command(IDCANCEL)}));
-    EXPECT_EQ(1, RunState.ExitCode);
+    EXPECT_EQ(1, ExitCodeOf(RunState.Outcome));
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
     EXPECT_EQ(L"<no key>", ClassValue(L".vnx"));
 }

@@ -5,6 +5,7 @@
 #include "removal/cleanup_folder.h"
 #include "removal/list_removal.h"
 #include "removal/program_aside.h"
+#include "removal/removal_checks.h"
 #include "support/import_patch.h"
 #include "support/plain_files.h"
 #include "support/program_under_test.h"
@@ -155,6 +156,56 @@ TEST_F(ListTest, FoldersBeforeContentsGoInALaterPass)
     EXPECT_FALSE(result.RestartNeeded);
 }
 
+struct HolderRescue
+{
+    HANDLE Holder;
+    HANDLE Done;
+    LONG LetGo;
+};
+
+DWORD WINAPI LetGoAfterFiveSeconds(void* context)
+{
+    HolderRescue* rescue = static_cast<HolderRescue*>(context);
+    if (WaitForSingleObject(rescue->Done, 5000) == WAIT_TIMEOUT)
+    {
+        rescue->LetGo = 1;
+        CloseHandle(rescue->Holder);
+    }
+    return 0;
+}
+
+// A file another process holds with delete sharing: where the system can
+// take the name away at once it goes; where its name stays until that
+// process lets go, it is told as left, once, and no pass spins on it. A
+// holder that is still there after 5 s is let go, so that a spinning
+// removal ends and fails here rather than hangs.
+TEST_F(ListTest, ANameThatStaysAfterItsDeletionIsLeftNotRemoved)
+{
+    const std::wstring shared = folder + L"shared.dll";
+    MakeFile(shared);
+    MakeFile(folder + L"plain.txt");
+    HANDLE holder = CreateFileW(shared.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    HolderRescue rescue = {holder, CreateEventW(nullptr, TRUE, FALSE, nullptr), 0};
+    HANDLE thread = CreateThread(nullptr, 0, LetGoAfterFiveSeconds, &rescue, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    const ListRemoval result = Run("shared.dll\r\nplain.txt\r\n");
+    SetEvent(rescue.Done);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(rescue.Done);
+    EXPECT_EQ(0, rescue.LetGo) << "a pass spun until the holder let go";
+    const bool stayed = Exists(shared);
+    if (!rescue.LetGo)
+        CloseHandle(holder);
+    EXPECT_FALSE(Exists(folder + L"plain.txt"));
+    EXPECT_EQ(stayed ? 1 : 0, result.Left) << stayed;
+    EXPECT_EQ(stayed ? 1 : 2, result.Removed) << stayed;
+    EXPECT_FALSE(result.RestartNeeded);
+}
+
 TEST_F(ListTest, APassThatRemovesNothingEndsAndLongLinesSplit)
 {
     CreateDirectoryW((folder + L"full").c_str(), nullptr);
@@ -299,7 +350,57 @@ TEST_F(ListTest, FilesInUseAreScheduledButNeverTheProgramOrTheList)
     EXPECT_FALSE(IsPending(namedLikeProgram));
     EXPECT_FALSE(IsPending(namedLikeProgram + L".0.tmp"));
     EXPECT_FALSE(IsPending(otherList));
+    // The folder that held the moved library goes after it at the restart;
+    // one whose files were never scheduled is not named.
+    const std::wstring self = folder.substr(0, folder.size() - 1);
+    EXPECT_EQ(1, PendingCount(self));
+    EXPECT_FALSE(IsPending(folder + L"sub"));
+    const std::vector<std::wstring> pending = PendingRenames();
+    ASSERT_FALSE(pending.empty());
+    EXPECT_EQ(0, _wcsicmp(pending.back().c_str(), (L"\\??\\" + self).c_str())) << pending.back();
     ForgetPendingRenames();
+}
+
+// The environment of an elevated run is partly the user's own: whatever
+// "COMSPEC" holds there (nothing, a name too long for any buffer, another
+// program), the command processor is the system's. Only a standard run
+// takes it from "COMSPEC", and needs it.
+TEST(CommandProcessorTest, AnElevatedRunNeverReadsComspec)
+{
+    wchar_t system[MAX_PATH];
+    ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
+    const std::wstring systemCmd = std::wstring(system) + L"\\cmd.exe";
+    wchar_t saved[4096] = L"";
+    const bool had = GetEnvironmentVariableW(L"COMSPEC", saved, 4096) != 0;
+    const std::wstring tooLong(3000, L'x');
+    const struct
+    {
+        int Elevated;
+        const wchar_t* Comspec; // null: not set
+        const wchar_t* Expected; // null: none found
+    } rows[] = {
+        {1, nullptr, systemCmd.c_str()},
+        {1, tooLong.c_str(), systemCmd.c_str()},
+        {1, L"C:\\nowhere\\evil.exe", systemCmd.c_str()},
+        {0, nullptr, nullptr},
+        {0, tooLong.c_str(), nullptr},
+        {0, systemCmd.c_str(), systemCmd.c_str()},
+    };
+    const int elevated = ProbeCache.Elevated;
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        ProbeCache.Elevated = rows[row].Elevated;
+        SetEnvironmentVariableW(L"COMSPEC", rows[row].Comspec);
+        wchar_t path[kPathChars];
+        const bool found = CommandProcessor(path);
+        EXPECT_EQ(rows[row].Expected != nullptr, found) << "row " << row;
+        if (found && rows[row].Expected)
+        {
+            EXPECT_EQ(0, _wcsicmp(rows[row].Expected, path)) << "row " << row;
+        }
+    }
+    ProbeCache.Elevated = elevated;
+    SetEnvironmentVariableW(L"COMSPEC", had ? saved : nullptr);
 }
 
 // The system trims trailing dots and blanks and knows short names: each of

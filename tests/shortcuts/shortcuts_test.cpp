@@ -8,6 +8,7 @@
 #include "localization/messages.h"
 #include "platform/platform_probes.h"
 #include "resources/resource.h"
+#include "run/run_state.h"
 #include "settings/portable_settings.h"
 #include "settings/settings_fixtures.h"
 #include "support/host_links.h"
@@ -165,6 +166,15 @@ TEST_F(ShortcutsTest, SetupMakesAllUsersLinksAndBothGroups)
                 << "csidl " << csidl << " row " << i;
 }
 
+// The shell's deletion as the program calls it: its flags kept, the
+// deletion refused as a shortcut in use or a denied file would refuse it.
+FILEOP_FLAGS seenFlags = 0;
+int WINAPI RefusedDeletion(LPSHFILEOPSTRUCTW operation)
+{
+    seenFlags = operation->fFlags;
+    return ERROR_ACCESS_DENIED;
+}
+
 TEST_F(ShortcutsTest, AllZeroRecordRemovesLinksAndGroups)
 {
     Update(true, true, true);
@@ -176,7 +186,21 @@ TEST_F(ShortcutsTest, AllZeroRecordRemovesLinksAndGroups)
         SetFileAttributesW((Group(csidl) + L"\\locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     }
 
+    // Nothing may wait on a window that nobody of a silent run can close;
+    // a group that stays is told like a listed file that stays.
+    RunState.Outcome = RunOutcome();
+    void* real = SwapImport("shell32.dll", "SHFileOperationW",
+                            reinterpret_cast<void*>(&RefusedDeletion));
+    ASSERT_NE(nullptr, real);
     Update(false, false, false);
+    SwapImport("shell32.dll", "SHFileOperationW", real);
+    EXPECT_EQ(FOF_NO_UI, seenFlags & FOF_NO_UI);
+    EXPECT_TRUE(RunState.Outcome.FilesLeft);
+    EXPECT_TRUE(Exists(Group(CSIDL_COMMON_PROGRAMS)));
+    RunState.Outcome = RunOutcome();
+
+    Update(false, false, false);
+    EXPECT_FALSE(RunState.Outcome.FilesLeft);
 
     EXPECT_FALSE(Exists(Link(CSIDL_COMMON_DESKTOPDIRECTORY)));
     EXPECT_FALSE(Exists(Link(CSIDL_COMMON_STARTMENU)));

@@ -2,6 +2,9 @@
 // order: the installer's "sfxcmd" first, then the command line.
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <cwchar>
@@ -11,6 +14,7 @@
 #include "localization/messages.h"
 #include "resources/resource.h"
 #include "startup/command_line.h"
+#include "startup/run_guard.h"
 #include "support/program_under_test.h"
 
 namespace
@@ -31,6 +35,13 @@ Parsed ParseBoth(const wchar_t* sfxCommand, const wchar_t* commandLine)
     return parsed;
 }
 
+enum Refusal
+{
+    None,
+    Bad,   // an option the program does not know: nothing is done
+    Usage, // "/?": the options are shown, nothing else is done
+};
+
 TEST(Options, RoadsAndFlags)
 {
     const struct
@@ -38,28 +49,44 @@ TEST(Options, RoadsAndFlags)
         const wchar_t* SfxCommand;
         const wchar_t* CommandLine;
         bool Setup, Uninstall, Silent, Msi, NoExplorer;
+        Refusal Refused;
     } rows[] = {
-        {L"", L"", false, true, false, false, false},
-        {L"", L"\"C:\\Program Files\\Velnox\\uninstall.exe\"", false, true, false, false, false},
-        {L"", L"uninstall.exe /S", false, true, true, false, false},
-        {L"", L"uninstall.exe -s", false, true, true, false, false},
-        {L"", L"uninstall.exe /S1", false, true, true, false, false},
-        {L"", L"uninstall.exe /Sx", false, false, false, false, false},
-        {L"", L"uninstall.exe -SETUP", true, false, false, false, false},
-        {L"", L"uninstall.exe /setup", true, false, false, false, false},
-        {L"", L"uninstall.exe /SETUPX", true, false, false, false, false},
-        {L"", L"uninstall.exe /set", false, false, false, false, false},
-        {L"", L"uninstall.exe /setup /msi", true, false, false, true, false},
-        {L"", L"uninstall.exe /noexp", false, false, false, false, true},
-        {L"", L"uninstall.exe /noexplorer", false, false, false, false, true},
-        {L"", L"uninstall.exe /noe", false, false, false, false, false},
-        {L"", L"uninstall.exe /foo", false, false, false, false, false},
-        {L"", L"uninstall.exe setup", false, true, false, false, false},
+        {L"", L"", false, true, false, false, false, None},
+        {L"", L"\"C:\\Program Files\\Velnox\\uninstall.exe\"", false, true, false, false, false, None},
+        {L"", L"uninstall.exe /S", false, true, true, false, false, None},
+        {L"", L"uninstall.exe -s", false, true, true, false, false, None},
+        {L"", L"uninstall.exe /S1", false, true, true, false, false, None},
+        {L"", L"uninstall.exe /Sx", false, false, false, false, false, Bad},
+        {L"", L"uninstall.exe -SETUP", true, false, false, false, false, None},
+        {L"", L"uninstall.exe /setup", true, false, false, false, false, None},
+        {L"", L"uninstall.exe /SETUPX", true, false, false, false, false, None},
+        {L"", L"uninstall.exe /set", false, false, false, false, false, Bad},
+        {L"", L"uninstall.exe /setup /msi", true, false, false, true, false, None},
+        {L"", L"uninstall.exe /noexp", false, false, false, false, true, None},
+        {L"", L"uninstall.exe /noexplorer", false, false, false, false, true, None},
+        {L"", L"uninstall.exe /noe", false, false, false, false, false, Bad},
+        {L"", L"uninstall.exe /foo", false, false, false, false, false, Bad},
+        {L"", L"uninstall.exe setup", false, true, false, false, false, None},
         // The installer's own command line: only its silent token counts.
-        {L"/setup", L"uninstall.exe", false, true, false, false, false},
-        {L"/msi /noexplorer", L"uninstall.exe", false, true, false, false, false},
-        {L"/S", L"uninstall.exe /setup", true, false, true, false, false},
-        {L"-s /x", L"uninstall.exe", false, true, true, false, false},
+        {L"/setup", L"uninstall.exe", false, true, false, false, false, None},
+        {L"/msi /noexplorer", L"uninstall.exe", false, true, false, false, false, None},
+        {L"/S", L"uninstall.exe /setup", true, false, true, false, false, None},
+        {L"-s /x", L"uninstall.exe", false, true, true, false, false, None},
+        {L"/foo", L"uninstall.exe", false, true, false, false, false, None},
+        // Another program's options: the run does nothing at all, and
+        // applies none of the options it knows.
+        {L"", L"uninstall.exe /S /norestart", false, false, true, false, false, Bad},
+        {L"", L"uninstall.exe /uninstall /S", false, false, true, false, false, Bad},
+        {L"", L"uninstall.exe /S /LOG=x", false, true, true, false, false, None},
+        {L"", L"uninstall.exe /setup /log=x", true, false, false, false, false, None},
+        {L"", L"uninstall.exe /log= /S", false, false, true, false, false, Bad},
+        {L"", L"uninstall.exe /log", false, false, false, false, false, Bad},
+        {L"/log=x", L"uninstall.exe /S", false, true, true, false, false, None},
+        {L"", L"uninstall.exe /quiet", false, false, false, false, false, Bad},
+        {L"", L"uninstall.exe /VERYSILENT", false, false, false, false, false, Bad},
+        {L"", L"uninstall.exe /setup /msi /noexp /x", false, false, false, false, false, Bad},
+        {L"", L"uninstall.exe /?", false, false, false, false, false, Usage},
+        {L"", L"uninstall.exe -? /S", false, false, true, false, false, Usage},
     };
     for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); row++)
     {
@@ -69,7 +96,123 @@ TEST(Options, RoadsAndFlags)
         EXPECT_EQ(rows[row].Silent, RunState.Silent) << "row " << row;
         EXPECT_EQ(rows[row].Msi, RunState.MsiMode) << "row " << row;
         EXPECT_EQ(rows[row].NoExplorer, RunState.NoExplorer) << "row " << row;
+        EXPECT_EQ(rows[row].Refused == Bad, RunState.Outcome.BadOption) << "row " << row;
+        EXPECT_EQ(rows[row].Refused == Usage, RunState.UsageRequested) << "row " << row;
     }
+}
+
+// What a run did, in letters: O bad option, B busy, C cancelled, N declined
+// (answered No), L list unreadable, P cleanup impossible, F files left,
+// S setup partial, R restart scheduled. The first that holds decides.
+TEST(ExitCodes, TheFirstThatHoldsDecides)
+{
+    const struct
+    {
+        const char* Outcome;
+        int Code;
+    } rows[] = {
+        {"", 0},          {"R", 3010},     {"SR", 6},      {"FR", 5},     {"FS", 5},
+        {"PF", 3},        {"LPFR", 2},     {"N", 1},       {"C", 1},      {"CS", 1},
+        {"BCNLPFSR", 1618}, {"OB", 1639},  {"ONR", 1639},
+    };
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        RunOutcome outcome = {};
+        for (const char* c = rows[row].Outcome; *c; ++c)
+        {
+            bool* field = nullptr;
+            switch (*c)
+            {
+            case 'O': field = &outcome.BadOption; break;
+            case 'B': field = &outcome.Busy; break;
+            case 'C': field = &outcome.Cancelled; break;
+            case 'N': field = &outcome.Declined; break;
+            case 'L': field = &outcome.ListUnreadable; break;
+            case 'P': field = &outcome.CleanupImpossible; break;
+            case 'F': field = &outcome.FilesLeft; break;
+            case 'S': field = &outcome.SetupPartial; break;
+            case 'R': field = &outcome.RestartScheduled; break;
+            }
+            ASSERT_NE(nullptr, field) << "row " << row;
+            *field = true;
+        }
+        EXPECT_EQ(rows[row].Code, ExitCodeOf(outcome)) << "row " << row;
+    }
+}
+
+// Only a system without private namespaces sends an elevated run to the
+// global name; a namespace or guard that is there but refused (made by a
+// LocalSystem run with the system's default access) counts as held.
+TEST(RunGuardPlace, OnlyAMissingNamespaceFallsBackToTheGlobalName)
+{
+    const struct
+    {
+        bool Elevated;
+        DWORD Error;
+        GuardPlace Place;
+    } rows[] = {
+        {true, 0, GuardPlace::Namespace},
+        {true, ERROR_PROC_NOT_FOUND, GuardPlace::GlobalName},
+        {true, ERROR_CALL_NOT_IMPLEMENTED, GuardPlace::GlobalName},
+        {true, ERROR_NOT_SUPPORTED, GuardPlace::GlobalName},
+        {true, ERROR_ACCESS_DENIED, GuardPlace::HeldByAnother},
+        {true, ERROR_ALREADY_EXISTS, GuardPlace::HeldByAnother},
+        {true, ERROR_INVALID_HANDLE, GuardPlace::HeldByAnother},
+        {true, ERROR_PATH_NOT_FOUND, GuardPlace::HeldByAnother},
+        {false, 0, GuardPlace::GlobalName},
+        {false, ERROR_ACCESS_DENIED, GuardPlace::GlobalName},
+    };
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+        EXPECT_EQ(rows[row].Place, ChooseGuardPlace(rows[row].Elevated, rows[row].Error))
+            << "row " << row;
+}
+
+// The guard's access list as a made guard carries it: every right of a
+// mutex for Administrators and LocalSystem, nobody else, nothing inherited.
+TEST(RunGuardPlace, TheGuardGrantsAdministratorsAndLocalSystemEverything)
+{
+    PSECURITY_DESCRIPTOR written = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(kGuardSecurity, SDDL_REVISION_1,
+                                                                     &written, nullptr));
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), written, FALSE};
+    const std::wstring name = L"VnxGuardAcl" + std::to_wstring(GetCurrentProcessId());
+    HANDLE guard = CreateMutexW(&attributes, FALSE, name.c_str());
+    LocalFree(written);
+    ASSERT_NE(nullptr, guard);
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR read = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, GetSecurityInfo(guard, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                                             nullptr, nullptr, &dacl, nullptr, &read));
+    ASSERT_NE(nullptr, dacl);
+    ASSERT_EQ(2, dacl->AceCount);
+    const WELL_KNOWN_SID_TYPE expected[] = {WinBuiltinAdministratorsSid, WinLocalSystemSid};
+    for (WORD i = 0; i < dacl->AceCount; ++i)
+    {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace))) << i;
+        EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType) << i;
+        EXPECT_EQ(0, ace->Header.AceFlags & INHERITED_ACE) << i;
+        EXPECT_EQ(DWORD(MUTEX_ALL_ACCESS), ace->Mask) << i;
+        EXPECT_TRUE(IsWellKnownSid(&ace->SidStart, expected[i])) << i;
+    }
+    LocalFree(read);
+    CloseHandle(guard);
+}
+
+// The log's name is taken whole (the usual quoting gives one with blanks),
+// made full against where the run started, and only from the command line.
+TEST(Options, LogPath)
+{
+    ParseBoth(L"", L"uninstall.exe /log=\"C:\\a b\\run.log\" /S");
+    EXPECT_STREQ(L"C:\\a b\\run.log", RunState.LogPath);
+    wchar_t current[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, current);
+    ParseBoth(L"", L"uninstall.exe -LOG=run.log");
+    EXPECT_EQ(std::wstring(current) + (current[wcslen(current) - 1] == L'\\' ? L"" : L"\\") +
+                  L"run.log",
+              RunState.LogPath);
+    ParseBoth(L"/log=C:\\x.log", L"uninstall.exe");
+    EXPECT_STREQ(L"", RunState.LogPath);
 }
 
 TEST(Options, InitValueIsCutToItsRoom)
@@ -200,7 +343,7 @@ TEST_F(WarningText, OptionShowsAnInformationBox)
     Seen = SeenBox();
     Hook = SetWindowsHookExW(WH_CALLWNDPROCRET, AnswerBox, nullptr, GetCurrentThreadId());
     ASSERT_NE(Hook, nullptr);
-    Parsed parsed = ParseBoth(L"", L"uninstall.exe /warning /x");
+    Parsed parsed = ParseBoth(L"", L"uninstall.exe /warning /msi");
     UnhookWindowsHookEx(Hook);
     EXPECT_FALSE(parsed.Uninstall);
     EXPECT_EQ(1, Seen.Count);

@@ -77,11 +77,39 @@ TEST_F(ProgramRun, WaitSleepsAndUninstallsNothing)
     ExpectNothingRemoved();
 }
 
-TEST_F(ProgramRun, UnknownOptionsDoNothing)
+// Another program's options, or a request for the options: nothing is set
+// up or removed. A silent run ends without a window, or it would wait for
+// ever; the others show the options. Only "/?" is a success.
+TEST_F(ProgramRun, CommandLinesThatDoNothing)
 {
-    ASSERT_TRUE(Start(L"/Sx /foo"));
-    EXPECT_EQ(0, Child.Wait(30000));
-    ExpectNothingRemoved();
+    const struct
+    {
+        const wchar_t* Options;
+        bool Box;
+        long ExitCode;
+    } rows[] = {
+        {L"/Sx /foo", true, 1639},
+        {L"/uninstall /S", false, 1639},
+        {L"/?", true, 0},
+        {L"/S /?", false, 0},
+    };
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        ChildProcess child;
+        ASSERT_TRUE(ProgramCopy::Start(child, rows[row].Options)) << "row " << row;
+        if (rows[row].Box)
+        {
+            HWND box = child.FindDialog(30000);
+            ASSERT_NE(nullptr, box) << "row " << row;
+            Controls controls;
+            EnumChildWindows(box, CollectControl, reinterpret_cast<LPARAM>(&controls));
+            EXPECT_EQ(Message(MSG_USAGE), controls.Text) << "row " << row;
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
+        EXPECT_EQ(rows[row].ExitCode, child.Wait(30000)) << "row " << row;
+        ExpectNothingRemoved();
+    }
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Velnox"));
 }
 
 TEST_F(ProgramRun, WarningShowsOneBox)

@@ -21,6 +21,11 @@ struct AttributeTagInfo
 typedef BOOL(WINAPI* SetFileInfoFn)(HANDLE, int, LPVOID, DWORD);
 const int kFileBasicInfo = 0;
 const int kFileDispositionInfo = 4;
+const int kFileDispositionInfoEx = 21;
+// Windows 10 1709 and later, on NTFS: the name goes at once, even while
+// another process holds the file with delete sharing.
+const DWORD kDispositionDelete = 0x1;
+const DWORD kDispositionPosixSemantics = 0x2;
 struct BasicInfo
 {
     LARGE_INTEGER CreationTime;
@@ -32,6 +37,10 @@ struct BasicInfo
 struct DispositionInfo
 {
     BOOLEAN DeleteFile;
+};
+struct DispositionInfoEx
+{
+    DWORD Flags;
 };
 
 FinalPathFn FinalPathFunction()
@@ -115,9 +124,19 @@ bool ClearAttributesOfEntry(HANDLE entry)
 bool DeleteOpenedEntry(HANDLE entry)
 {
     const SetFileInfoFn setInfo = SetInfoFunction();
+    if (setInfo == nullptr)
+        return false;
+    DispositionInfoEx posix = {kDispositionDelete | kDispositionPosixSemantics};
+    if (setInfo(entry, kFileDispositionInfoEx, &posix, sizeof(posix)))
+        return true;
+    // Only a system or volume without the class gets the old one: any other
+    // refusal (a folder not empty) would be the same.
+    const DWORD error = GetLastError();
+    if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED &&
+        error != ERROR_INVALID_FUNCTION && error != ERROR_CALL_NOT_IMPLEMENTED)
+        return false;
     DispositionInfo disposition = {TRUE};
-    return setInfo != nullptr &&
-           setInfo(entry, kFileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+    return setInfo(entry, kFileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
 bool ReadEntryAttributes(HANDLE entry, DWORD& attributes)

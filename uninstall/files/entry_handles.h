@@ -44,8 +44,10 @@ bool HasHandleUpdates();
 // Read-only, hidden and system off for an entry opened with
 // FILE_WRITE_ATTRIBUTES.
 bool ClearAttributesOfEntry(HANDLE entry);
-// Deletes an entry opened with DELETE access once its last handle closes:
-// what was checked through the handle is what goes.
+// Deletes an entry opened with DELETE access: what was checked through the
+// handle is what goes. Where the system can, its name goes at once; else
+// once its last handle closes, so that a name another process holds open
+// stays until then.
 bool DeleteOpenedEntry(HANDLE entry);
 
 // Two names the file system gave, compared as it compares them: code unit by

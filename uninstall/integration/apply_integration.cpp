@@ -9,6 +9,7 @@
 #include "integration/shortcuts.h"
 #include "integration/uninstall_entry.h"
 #include "platform/platform_probes.h"
+#include "run/run_log.h"
 #include "run/run_state.h"
 #include "settings/settings_store.h"
 
@@ -41,7 +42,13 @@ void AcceptIntegrationChoice(const IntegrationOptions& options)
 {
     const HeldRegistryKeys held;
     StoreIntegrationOptions(options);
-    ApplyIntegration(options, RunState.ProgramGroupPath, kPathChars);
+    // The run goes on to the entry, which lets what was written be removed,
+    // but its caller learns that part of the choice is missing.
+    if (!ApplyIntegration(options, RunState.ProgramGroupPath, kPathChars))
+    {
+        RunState.Outcome.SetupPartial = true;
+        LogLine(L"part of the chosen integration could not be written");
+    }
     if (!RunState.MsiMode)
         WriteUninstallEntry();
     GiveBackAce();

@@ -10,6 +10,7 @@
 #include "localization/language_module.h"
 #include "localization/messages.h"
 #include "resources/resource.h"
+#include "run/run_log.h"
 #include "run/run_state.h"
 
 namespace
@@ -166,7 +167,8 @@ INT_PTR CALLBACK IntegrationSettingsDialog(HWND dialog, UINT message, WPARAM wPa
             AcceptDialog(dialog);
             break;
         case IDCANCEL:
-            RunState.ExitCode = 1;
+            RunState.Outcome.Cancelled = true;
+            LogLine(L"the settings dialog was cancelled: nothing written");
             EndDialog(dialog, 0);
             break;
         case IDC_SHELL_EXT:

@@ -50,7 +50,7 @@ void RunSetup()
     // A dialog that could not be shown did not confirm anything.
     if (result == -1)
     {
-        RunState.ExitCode = 1;
+        RunState.Outcome.Cancelled = true;
         return;
     }
     if (!RunState.MsiMode)

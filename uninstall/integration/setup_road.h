@@ -5,6 +5,6 @@
 // beside the installer, the settings dialog, the completion dialog, the note
 // for 64-bit Windows and the program group opened for the user.
 
-// Reads and sets the run's state; ExitCode is 1 when the settings dialog was
-// cancelled or could not be shown.
+// Reads and sets the run's state; its outcome is cancelled when the settings
+// dialog was cancelled or could not be shown.
 void RunSetup();

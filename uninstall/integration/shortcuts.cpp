@@ -9,6 +9,8 @@
 #include "localization/messages.h"
 #include "platform/platform_probes.h"
 #include "resources/resource.h"
+#include "run/run_log.h"
+#include "run/run_state.h"
 #include "settings/settings_store.h"
 
 #include <objbase.h>
@@ -263,8 +265,13 @@ bool UpdateGroup(bool wanted, const wchar_t* folder, const GroupContext& context
         return false;
     if (wanted)
         FillGroup(group, context);
-    else
-        ShellDeleteFolder(group);
+    // A group that stays is counted like a listed file left: the removal
+    // keeps what it needs to be run again.
+    else if (!ShellDeleteFolder(group))
+    {
+        RunState.Outcome.FilesLeft = true;
+        LogLine(L"left: the program group %s could not be deleted", group);
+    }
     return true;
 }
 
@@ -372,23 +379,26 @@ bool GetShellFolder(wchar_t* buffer, size_t capacity, int csidl)
     return false;
 }
 
-void ShellDeleteFolder(const wchar_t* path)
+bool ShellDeleteFolder(const wchar_t* path)
 {
     // A junction is never followed: what it points at is not ours. Neither
     // is a folder reached through one, or a tree with a link in it.
     if (!IsFolderReachedDirectly(path) || !HoldsOnlyItsOwnEntries(path, 0))
-        return;
+        return true;
     // The source is a list ended by a second terminator. A path that does not
     // fit whole is left alone: a cut one names another folder.
     wchar_t source[kPathChars + 1];
     if (!CopyString(source, path, kPathChars))
-        return;
+        return true;
     source[wcslen(source) + 1] = 0;
 
     SHFILEOPSTRUCTW operation = {};
     operation.hwnd = nullptr;
     operation.wFunc = FO_DELETE;
     operation.pFrom = source;
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
+    // No window of any kind: a silent run may be one nobody can see, and an
+    // error box there would never be closed.
+    operation.fFlags = FOF_NO_UI;
     SHFileOperationW(&operation);
+    return !FileExists(path);
 }

@@ -31,8 +31,10 @@ bool CreateShellLink(const wchar_t* target, const wchar_t* linkPath, const wchar
 bool GetShellFolder(wchar_t* buffer, size_t capacity, int csidl);
 
 // Deletes a folder with its whole contents, silently and not to the Recycle
-// Bin. A missing path, a file or a reparse point (a junction) is left alone.
-void ShellDeleteFolder(const wchar_t* path);
+// Bin, showing nothing. A missing path, a file or a reparse point (a
+// junction) is left alone. False only when the folder was ours to delete
+// and stays.
+bool ShellDeleteFolder(const wchar_t* path);
 
 template <size_t N> inline bool GetShellFolder(wchar_t (&buffer)[N], int csidl)
 {

@@ -162,6 +162,14 @@ bool ContainedEntry::IsAt(const wchar_t* name) const
            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && SameFile(identity, identity_);
 }
 
+bool ContainedEntry::NameStays() const
+{
+    if (GetFileAttributesW(name_) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    // A name waiting for deletion cannot even be looked at.
+    return !IsMissingError(GetLastError());
+}
+
 bool ContainedEntry::Delete()
 {
     if (state_ != Deletable)
@@ -172,7 +180,18 @@ bool ContainedEntry::Delete()
         // One that stays is kept open for the questions that follow.
         deleted = DeleteOpenedEntry(handle_.Get());
         if (deleted)
+        {
+            // Told now: the identity is read through the handle.
+            KnowIdentity();
             handle_.Close();
+            // Another process still holds it, and the system keeps the name
+            // until that one lets go: the name, and its folder, stay.
+            if (NameStays())
+            {
+                state_ = Left;
+                return false;
+            }
+        }
     }
     else
     {

@@ -69,7 +69,8 @@ public:
 
     // Clears read-only, hidden and system, then deletes the entry (a folder
     // only when empty) and closes it, so that the name is gone on return.
-    // An entry that stays is kept open.
+    // An entry that stays is kept open; one whose deletion waits for
+    // another process to close it is Left.
     bool Delete();
     // Moves the entry to the first free "%s.%d.tmp" name beside it and asks
     // for the deletion of that copy at the next restart. Its own name is never
@@ -83,6 +84,7 @@ private:
     bool Open(DWORD access);
     bool Check();
     bool KnowIdentity();
+    bool NameStays() const;
     // The name reaches this very entry (and is not a link to it).
     bool IsAt(const wchar_t* name) const;
 

@@ -14,6 +14,7 @@
 #include "files/path_names.h"
 #include "removal/contained_removal.h"
 #include "removal/list_entries.h"
+#include "run/run_log.h"
 
 namespace
 {
@@ -145,6 +146,68 @@ private:
     size_t knownLength_; // characters of known_, ending with a separator
 };
 
+// The folders from a scheduled file's up to the program's own: at the
+// restart they go after the files they held, deepest first, each only when
+// it is empty by then.
+class FoldersForRestart
+{
+public:
+    // rootLength counts the program's folder with its end slash.
+    explicit FoldersForRestart(size_t rootLength) : rootLength_(rootLength) {}
+
+    void AddFoldersOf(const wchar_t* fullName)
+    {
+        wchar_t folder[kEntryChars];
+        if (!CopyString(folder, fullName))
+            return;
+        for (size_t length = wcslen(folder); length > 0; --length)
+        {
+            if (!IsPathSeparator(folder[length - 1]))
+                continue;
+            folder[length - 1] = 0;
+            // A drive root is never scheduled; nor is anything above the
+            // program's folder.
+            if (length < rootLength_ || length < 2 || folder[length - 2] == L':')
+                break;
+            if (!Holds(folder))
+                folders_.AddString(folder);
+        }
+    }
+
+    void Schedule()
+    {
+        int deepest = 0;
+        const wchar_t* name = nullptr;
+        for (folders_.Rewind(); folders_.NextString(&name);)
+            deepest = Depth(name) > deepest ? Depth(name) : deepest;
+        for (int depth = deepest; depth > 0; --depth)
+            for (folders_.Rewind(); folders_.NextString(&name);)
+                if (Depth(name) == depth &&
+                    MoveFileExW(name, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+                    LogLine(L"folder deleted at the next restart once empty: %s", name);
+    }
+
+private:
+    static int Depth(const wchar_t* name)
+    {
+        int separators = 0;
+        for (; *name; ++name)
+            separators += IsPathSeparator(*name) ? 1 : 0;
+        return separators;
+    }
+    bool Holds(const wchar_t* folder)
+    {
+        const wchar_t* name = nullptr;
+        for (folders_.Rewind(); folders_.NextString(&name);)
+            if (CompareNoCase(name, folder) == 0)
+                return true;
+        return false;
+    }
+
+    size_t rootLength_;
+    StringList folders_;
+};
+
 } // namespace
 
 bool IsSafeListEntry(const wchar_t* entry)
@@ -190,6 +253,7 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
     const ContainedFolder inside(folder);
     ListEntries entries(list);
     KnownFiles scheduled;
+    FoldersForRestart folders(rootLength);
     // The running program and the list, by what they are: a name the
     // comparison of names misses still reaches one of them.
     KnownFiles kept;
@@ -212,14 +276,36 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
             wchar_t fullName[kEntryChars];
             if (!IsSafeListEntry(entry) || !JoinEntry(folder, entry, fullName) ||
                 links.PassesThroughLink(fullName))
+            {
+                if (result.Passes == 1)
+                    LogLine(L"passed over: \"%s\" names something outside the folder", entry);
                 continue;
+            }
             // Removing a linked folder may remove the folder it points at.
             const DWORD attributes = GetFileAttributesW(fullName);
             if (attributes == INVALID_FILE_ATTRIBUTES || IsLinkToElsewhere(fullName, attributes))
+            {
+                if (result.Passes == 1 && attributes != INVALID_FILE_ATTRIBUTES)
+                    LogLine(L"passed over: %s is a link", fullName);
                 continue;
+            }
             ContainedEntry item(inside, fullName);
             if (item.Delete())
+            {
                 ++removed;
+                LogLine(L"deleted %s", fullName);
+            }
+            else if (item.GetState() == ContainedEntry::Left)
+            {
+                // Its deletion waits for another process: it is not gone,
+                // and counting it as removed would run pass after pass.
+                if (!scheduled.Holds(item.Identity()))
+                {
+                    ++result.Left;
+                    scheduled.Add(item.Identity());
+                    LogLine(L"left: %s goes only when another program closes it", fullName);
+                }
+            }
             else if ((item.GetState() == ContainedEntry::Deletable ||
                       item.GetState() == ContainedEntry::InUse) &&
                      !item.IsFolder() && !IsProtectedName(fullName, programPath) &&
@@ -231,7 +317,12 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
                     continue;
                 result.RestartNeeded |= restart;
                 result.Left += restart ? 0 : 1;
+                LogLine(restart ? L"in use, moved aside and deleted at the next restart: %s"
+                                : L"left: %s is in use and can be neither deleted nor moved",
+                        fullName);
                 scheduled.Add(item.Identity());
+                if (restart)
+                    folders.AddFoldersOf(fullName);
             }
         }
         result.Removed += removed;
@@ -239,5 +330,8 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
             break;
     }
     result.ReadFailed = entries.Failed();
+    // Scheduled whatever else stays: a folder that still holds anything at
+    // the restart is left alone there, and one emptied by a later run goes.
+    folders.Schedule();
     return result;
 }

@@ -20,7 +20,8 @@ struct ListRemoval
 {
     int Passes;
     int Removed;
-    bool RestartNeeded; // some file in use was scheduled for the next restart
+    bool RestartNeeded; // some file in use was scheduled for the next restart, and
+                        // after it the folders that held it, up to the program's
     bool ReadFailed;    // the list could not be read to its end
     int Left;           // files in use, neither moved nor deleted: they stay, unscheduled
 };

@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "common/dyn_array.h"
+#include "common/handles.h"
 #include "common/strings.h"
 #include "files/file_system.h"
 #include "platform/platform_probes.h"
@@ -32,13 +34,19 @@ bool IsMovedForRestart(const wchar_t* name)
 
 bool CommandProcessor(wchar_t (&path)[kPathChars])
 {
-    const DWORD length = GetEnvironmentVariableW(L"COMSPEC", path, kPathChars);
-    if (length == 0 || length >= kPathChars)
-        return false;
+    // The environment of an elevated run comes partly from the user's own
+    // settings: it is not even read, so that nothing the user sets there can
+    // stop the removal or choose what runs.
     if (RunsElevated())
     {
         const UINT systemLength = GetSystemDirectoryW(path, kPathChars);
         if (systemLength == 0 || systemLength >= kPathChars || !AppendString(path, L"\\cmd.exe"))
+            return false;
+    }
+    else
+    {
+        const DWORD length = GetEnvironmentVariableW(L"COMSPEC", path, kPathChars);
+        if (length == 0 || length >= kPathChars)
             return false;
     }
     const DWORD attributes = GetFileAttributesW(path);
@@ -74,4 +82,46 @@ bool OnlyTheProgramIsLeft(const wchar_t* folder, const wchar_t* programPath)
             (found.IsDir || !IsMovedForRestart(PointToName(found.Name))))
             return false;
     return !found.Error;
+}
+
+bool RestartDeletesFrom(const wchar_t* folder)
+{
+    RegistryKey held;
+    if (!held.Open(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                   KEY_QUERY_VALUE))
+        return false;
+    const HKEY key = held.Get();
+    DWORD type = 0;
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &bytes) !=
+            ERROR_SUCCESS ||
+        type != REG_MULTI_SZ || bytes < sizeof(wchar_t))
+        return false;
+    DynArray<wchar_t> names;
+    names.Add(bytes / sizeof(wchar_t) + 2);
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type,
+                         reinterpret_cast<BYTE*>(&names[0]), &bytes) != ERROR_SUCCESS)
+        return false;
+    // Terminated, whatever was stored.
+    const size_t count = bytes / sizeof(wchar_t);
+    names[static_cast<uint32_t>(count)] = 0;
+    names[static_cast<uint32_t>(count) + 1] = 0;
+    const size_t folderLength = wcslen(folder);
+    // Pairs of names: what is renamed or deleted, then its new name.
+    bool source = true;
+    // A deletion's new name is empty: only the stored size ends the names.
+    for (size_t at = 0; at < count; source = !source)
+    {
+        const wchar_t* name = &names[static_cast<uint32_t>(at)];
+        at += wcslen(name) + 1;
+        if (!source)
+            continue;
+        if (wcsncmp(name, L"\\??\\", 4) == 0)
+            name += 4;
+        if (wcslen(name) > folderLength &&
+            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name, static_cast<int>(folderLength),
+                           folder, static_cast<int>(folderLength)) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
 }

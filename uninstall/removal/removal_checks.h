@@ -22,3 +22,8 @@ bool ListReadsToItsEnd(FILE* list);
 // the restart), with no entry in the list of installed programs: all that
 // is left to do is the program's own deletion.
 bool OnlyTheProgramIsLeft(const wchar_t* folder, const wchar_t* programPath);
+
+// Whether a deletion at the next restart, this run's or an earlier one's,
+// names something inside folder (which ends with a backslash): until then
+// the removal is not complete.
+bool RestartDeletesFrom(const wchar_t* folder);

@@ -21,6 +21,7 @@
 #include "removal/list_removal.h"
 #include "removal/removal_checks.h"
 #include "resources/resource.h"
+#include "run/run_log.h"
 #include "run/run_state.h"
 #include "settings/portable_settings.h"
 
@@ -61,7 +62,8 @@ void ShowError(const wchar_t* text)
 
 void ReportNoList()
 {
-    RunState.ExitCode = kExitNoList;
+    RunState.Outcome.ListUnreadable = true;
+    LogLine(L"\"%s\" is missing or cannot be read to its end", kListName);
     wchar_t error[200];
     MessageWithArgument(MSG_NO_FILE_LIST, kListName, error);
     ShowError(error);
@@ -71,7 +73,9 @@ void ReportNoList()
 void ReportNotRemoved(CleanupFolder& cleanup, const wchar_t* programPath)
 {
     cleanup.Discard();
-    RunState.ExitCode = kExitNoCleanup;
+    RunState.Outcome.CleanupImpossible = true;
+    LogLine(L"the command processor that deletes the program did not start: %s stays",
+            programPath);
     if (RunState.Silent)
         return;
     wchar_t text[512];
@@ -123,7 +127,13 @@ void RunUninstall()
 
     if (!RunState.Silent && ShowMessageBox(nullptr, MessageText(MSG_ASK_UNINSTALL), MessageText(MSG_UNINSTALL_CAPTION),
                                            MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES)
+    {
+        // Nothing was removed: a tool that started the run must not take
+        // the program for gone.
+        RunState.Outcome.Declined = true;
+        LogLine(L"the user answered No: nothing removed");
         return;
+    }
 
     StreamFile list(_wfsopen(kListName, L"rb", _SH_DENYNO));
     CleanupFolder cleanup;
@@ -134,6 +144,7 @@ void RunUninstall()
         // command processor deletes it.
         if (GetFileAttributesW(programPath) == INVALID_FILE_ATTRIBUTES)
             return;
+        RunState.Outcome.RestartScheduled |= RestartDeletesFrom(folder);
         if (!CommandProcessor(commandProcessor) || !cleanup.CreateForThisRun() ||
             !HandOverToCommandProcessor(cleanup, commandProcessor, programPath, folder))
             ReportNotRemoved(cleanup, programPath);
@@ -147,14 +158,18 @@ void RunUninstall()
     // Nothing is removed before the end is known to be reachable.
     if (!RunState.MsiMode && (!CommandProcessor(commandProcessor) || !cleanup.CreateForThisRun()))
     {
-        RunState.ExitCode = kExitNoCleanup;
+        RunState.Outcome.CleanupImpossible = true;
+        LogLine(L"the deletion of the program cannot be prepared (command processor or "
+                L"cleanup folder): nothing removed");
         ShowError(MessageText(MSG_CANNOT_PREPARE));
         return;
     }
     // The language library goes before the files; these texts outlive it.
     wchar_t restartText[kSavedTextChars];
+    wchar_t leftText[kSavedTextChars];
     wchar_t caption[kSavedTextChars];
     CopyStringCut(restartText, MessageText(MSG_RESTART_NEEDED));
+    CopyStringCut(leftText, MessageText(MSG_FILES_LEFT));
     CopyStringCut(caption, MessageText(MSG_UNINSTALL_CAPTION));
 
     StopPortableWriteBack();
@@ -167,19 +182,31 @@ void RunUninstall()
     const ListRemoval removal = RemoveListedFiles(list.Get(), folder, programPath);
     list.Close();
 
-    if (removal.RestartNeeded && !RunState.Silent)
+    // A file an earlier run moved aside keeps the folder until the restart
+    // too: the caller learns that the removal ends there.
+    const bool restart = removal.RestartNeeded || RestartDeletesFrom(folder);
+    RunState.Outcome.RestartScheduled |= restart;
+    RunState.Outcome.FilesLeft |= removal.Left > 0;
+    RunState.Outcome.ListUnreadable |= removal.ReadFailed;
+    if (restart && !RunState.Silent)
         ShowMessageBox(nullptr, restartText, caption, MB_ICONINFORMATION | MB_SETFOREGROUND);
-    // Files that could go neither now nor at the restart keep the folder.
-    if (removal.Left > 0)
-        RunState.ExitCode = kExitFilesLeft;
-    // A list not read to its end stays, and so do the entry and the
-    // program, so that the removal can be run again.
-    if (removal.ReadFailed)
+    // Something that could go neither now nor at the restart (a listed file
+    // or the program group), or a list not read to its end: the entry, the
+    // list and the program stay, so that the entry's uninstall can be run
+    // again and finish once nothing holds them.
+    if (RunState.Outcome.FilesLeft || removal.ReadFailed)
     {
-        RunState.ExitCode = kExitNoList;
+        LogLine(L"the program, the list and the installed-programs entry stay, so that the "
+                L"uninstall can be run again");
+        if (RunState.Outcome.FilesLeft && !RunState.Silent)
+            ShowMessageBox(nullptr, leftText, caption, MB_ICONERROR | MB_SETFOREGROUND);
         cleanup.Discard();
         return;
     }
-    if (!HandOverToCommandProcessor(cleanup, commandProcessor, programPath, folder))
+    if (HandOverToCommandProcessor(cleanup, commandProcessor, programPath, folder))
+        LogLine(L"entry and list deleted; the command processor deletes %s and its folder "
+                L"once this run has ended",
+                programPath);
+    else
         ReportNotRemoved(cleanup, programPath);
 }

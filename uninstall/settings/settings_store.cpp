@@ -9,6 +9,7 @@
 #include "settings/key_walk.h"
 #include "settings/own_keys.h"
 #include "settings/portable_settings.h"
+#include "run/run_log.h"
 
 namespace
 {
@@ -135,6 +136,46 @@ bool RoutedDeletion(HKEY& root, const wchar_t* subkey, const wchar_t* name,
     if (route == Route::File)
         RemovePortableValues(root, subkey, name);
     return route == Route::Registry && RegistryPath(root, subkey, path) && *path != 0;
+}
+
+// A key as the log names it: its root, the path a relative subkey of the
+// user's or the machine's software key stands for, and a view chosen.
+void DescribeKey(HKEY root, const wchar_t* subkey, wchar_t (&text)[kLogLineChars])
+{
+    const wchar_t* rootName = root == HKEY_CLASSES_ROOT    ? L"HKCR"
+                              : root == HKEY_CURRENT_USER  ? L"HKCU"
+                              : root == HKEY_LOCAL_MACHINE ? L"HKLM"
+                                                           : L"settings file";
+    subkey = OrEmpty(subkey);
+    const bool own = (root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE) && *subkey != L'\\';
+    const DWORD view = RegistryView();
+    FormatInto(text, L"%s\\%s%s%s", rootName, own ? L"Software\\Velnox\\" : L"",
+               *subkey == L'\\' ? subkey + 1 : subkey,
+               (view & KEY_WOW64_64KEY)   ? L" (64-bit view)"
+               : (view & KEY_WOW64_32KEY) ? L" (32-bit view)"
+                                          : L"");
+}
+
+void LogWrite(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* text,
+              LONG status)
+{
+    if (!RunLogOpen() || RouteOf(root, subkey) == Route::Dropped)
+        return;
+    wchar_t key[kLogLineChars];
+    DescribeKey(root, subkey, key);
+    if (status == ERROR_SUCCESS)
+        LogLine(L"set %s [%s] = %s", key, OrEmpty(name), text);
+    else
+        LogLine(L"not set (error %ld): %s [%s] = %s", long(status), key, OrEmpty(name), text);
+}
+
+void LogDeletion(const wchar_t* what, HKEY root, const wchar_t* subkey, const wchar_t* name)
+{
+    if (!RunLogOpen())
+        return;
+    wchar_t key[kLogLineChars];
+    DescribeKey(root, subkey, key);
+    LogLine(name ? L"deleted %s %s [%s]" : L"deleted %s %s", what, key, OrEmpty(name));
 }
 
 } // namespace
@@ -277,9 +318,11 @@ LONG SetText(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_
 {
     value = OrEmpty(value);
     const size_t bytes = (wcslen(value) + 1) * sizeof(wchar_t);
-    return WriteValue(root, subkey, name, value, Quoted,
-                      type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ, value,
-                      static_cast<DWORD>(bytes));
+    const LONG status = WriteValue(root, subkey, name, value, Quoted,
+                                   type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ, value,
+                                   static_cast<DWORD>(bytes));
+    LogWrite(root, subkey, name, value, status);
+    return status;
 }
 
 LONG SetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t value)
@@ -287,27 +330,36 @@ LONG SetInt(HKEY root, const wchar_t* subkey, const wchar_t* name, uint32_t valu
     wchar_t text[20];
     Int64ToText(static_cast<int64_t>(value), text, ARRAYSIZE(text));
     const DWORD data = value;
-    return WriteValue(root, subkey, name, text, Plain, REG_DWORD, &data, sizeof(data));
+    const LONG status = WriteValue(root, subkey, name, text, Plain, REG_DWORD, &data, sizeof(data));
+    LogWrite(root, subkey, name, text, status);
+    return status;
 }
 
 void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name)
 {
     wchar_t path[RegistryPathCapacity];
+    const HKEY named = root;
     if (!RoutedDeletion(root, subkey, name, path))
         return;
     const auto deleteValue = [&](HKEY key) { return RegDeleteValueW(key, OrEmpty(name)); };
     LONG status = ERROR_SUCCESS;
     HKEY opened = nullptr;
-    if (ChangeHeldKey(root, path, RegistryView() | KEY_SET_VALUE, deleteValue, status) ||
-        OpenPathForValues(root, path, KEY_SET_VALUE, false, kNoOwnKeys, &opened) != ERROR_SUCCESS)
-        return;
-    RegistryKey key(opened);
-    deleteValue(key.Get());
+    if (!ChangeHeldKey(root, path, RegistryView() | KEY_SET_VALUE, deleteValue, status))
+    {
+        if (OpenPathForValues(root, path, KEY_SET_VALUE, false, kNoOwnKeys, &opened) !=
+            ERROR_SUCCESS)
+            return;
+        RegistryKey key(opened);
+        status = deleteValue(key.Get());
+    }
+    if (status == ERROR_SUCCESS)
+        LogDeletion(L"value", named, subkey, name);
 }
 
 bool DeleteKey(HKEY root, const wchar_t* subkey)
 {
     wchar_t path[RegistryPathCapacity];
+    const HKEY named = root;
     const bool toRegistry = RouteOf(root, subkey) == Route::Registry;
     if (!RoutedDeletion(root, subkey, L"", path))
         return !toRegistry;
@@ -318,23 +370,31 @@ bool DeleteKey(HKEY root, const wchar_t* subkey)
     RegistryKey key(opened);
     const bool deleted = DeleteOpenedKey(key.Get());
     ForgetHeldKeys(root, path);
+    if (deleted)
+        LogDeletion(L"key", named, subkey, nullptr);
     return deleted;
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* subkey)
 {
     wchar_t path[RegistryPathCapacity];
+    const HKEY named = root;
     if (!RoutedDeletion(root, subkey, L"", path))
         return;
     // A key made below the tree while a pass ran is taken by the next one;
     // a pass that deletes nothing ends it, as does the key itself going.
+    unsigned deleted = 0;
     for (;;)
     {
         bool keyGone = false;
-        if (DeleteTreePass(root, path, keyGone) == 0 || keyGone)
+        const unsigned pass = DeleteTreePass(root, path, keyGone);
+        deleted += pass;
+        if (pass == 0 || keyGone)
             break;
     }
     ForgetHeldKeys(root, path);
+    if (deleted > 0)
+        LogDeletion(L"tree", named, subkey, nullptr);
 }
 
 bool FlushKey(HKEY root, const wchar_t* subkey)

@@ -18,6 +18,7 @@ enum class Option
     Wait,
     NoExplorer,
     Warning,
+    Usage,
 };
 
 struct OptionRow
@@ -35,6 +36,7 @@ const OptionRow kOptionTable[] = {
     {L"wait", 4, Option::Wait},
     {L"noexplorer", 4, Option::NoExplorer},
     {L"warning", 7, Option::Warning},
+    {L"?", 1, Option::Usage},
 };
 
 bool IsBlank(wchar_t c)
@@ -77,6 +79,61 @@ void ApplyOption(const OptionRow& row, const wchar_t* name, bool& setupRequested
     case Option::Warning:
         ShowWarning();
         break;
+    case Option::Usage:
+        RunState.UsageRequested = true;
+        break;
+    }
+}
+
+const OptionRow* FindOption(const wchar_t* name)
+{
+    for (const OptionRow& row : kOptionTable)
+        if (CompareNoCasePrefix(name, row.Name, row.Compared) == 0)
+            return &row;
+    return nullptr;
+}
+
+// "/log=PATH" names the administrator's log: like the silent token it is
+// not counted, so that it goes with either road.
+bool IsLogToken(const wchar_t* token)
+{
+    return CompareNoCasePrefix(token + 1, L"log=", 4) == 0;
+}
+
+void TakeLogPath(const wchar_t* token)
+{
+    const wchar_t* path = token + 5;
+    // A log asked for without a name is a command line the run does not know.
+    if (*path == 0)
+        RunState.Outcome.BadOption = true;
+    // Relative to where the run was started: the roads change folders. A
+    // name that does not resolve gives no log, and changes nothing else.
+    const DWORD length = GetFullPathNameW(path, kPathChars, RunState.LogPath, nullptr);
+    if (*path == 0 || length == 0 || length >= kPathChars)
+        RunState.LogPath[0] = 0;
+}
+
+// The option tokens of a text, the silent token apart (and on the command
+// line the log); fn gets each name (the token without its lead character).
+template <class Fn> void ForEachOption(OptionSource source, const wchar_t* text, Fn fn)
+{
+    wchar_t token[kTokenChars];
+    for (const wchar_t* next = NextToken(text, token, kTokenChars); next != nullptr;
+         next = NextToken(next, token, kTokenChars))
+    {
+        if (token[0] != L'/' && token[0] != L'-')
+            continue;
+        if (IsSilentToken(token))
+        {
+            RunState.Silent = true;
+            continue;
+        }
+        if (source == OptionSource::CommandLine && IsLogToken(token))
+        {
+            TakeLogPath(token);
+            continue;
+        }
+        fn(token + 1);
     }
 }
 
@@ -115,32 +172,28 @@ const wchar_t* NextToken(const wchar_t* text, wchar_t* token, size_t capacity)
 void ParseOptions(OptionSource source, const wchar_t* text, bool& setupRequested,
                   bool& uninstallRequested)
 {
-    int count = 0;
-    wchar_t token[kTokenChars];
-    for (const wchar_t* next = NextToken(text, token, kTokenChars); next != nullptr;
-         next = NextToken(next, token, kTokenChars))
+    uninstallRequested = false;
+    // The installer's own options are ignored: only its silent token acts.
+    if (source != OptionSource::CommandLine)
     {
-        if (token[0] != L'/' && token[0] != L'-')
-            continue;
-        if (IsSilentToken(token))
-        {
-            RunState.Silent = true;
-            continue;
-        }
-        count++;
-        if (source != OptionSource::CommandLine)
-            continue;
-        const wchar_t* name = token + 1;
-        for (const OptionRow& row : kOptionTable)
-        {
-            if (CompareNoCasePrefix(name, row.Name, row.Compared) == 0)
-            {
-                ApplyOption(row, name, setupRequested);
-                break;
-            }
-        }
+        ForEachOption(source, text, [](const wchar_t*) {});
+        return;
     }
-    uninstallRequested = source == OptionSource::CommandLine && count == 0;
+    int count = 0;
+    // An option the program does not know may be meant for another one (a
+    // silent switch, a log): the run does nothing rather than guess, and
+    // applies none of the others either.
+    ForEachOption(source, text, [&](const wchar_t* name) {
+        count++;
+        if (!FindOption(name))
+            RunState.Outcome.BadOption = true;
+    });
+    if (RunState.Outcome.BadOption)
+        return;
+    ForEachOption(source, text, [&](const wchar_t* name) {
+        ApplyOption(*FindOption(name), name, setupRequested);
+    });
+    uninstallRequested = count == 0;
 }
 
 void ComposeWarningText(const wchar_t* programPath, wchar_t* text, size_t capacity)
@@ -151,6 +204,12 @@ void ComposeWarningText(const wchar_t* programPath, wchar_t* text, size_t capaci
     AppendStringCut(text, L"\n", capacity);
     const size_t length = wcslen(text);
     MessageWithArgument(MSG_NOT_REMOVED_PATH, programPath, text + length, capacity - length);
+}
+
+void ShowUsage()
+{
+    ShowMessageBox(nullptr, MessageText(MSG_USAGE), MessageText(MSG_UNINSTALL_CAPTION),
+                   MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
 void ShowWarning()

@@ -22,10 +22,14 @@ const wchar_t* NextToken(const wchar_t* text, wchar_t* token, size_t capacity);
 
 // Parses one option text, applying each option while it is read. Setup is
 // only ever set; uninstall ends up requested when the command line holds no
-// counted option.
+// counted option. A command line with an option that matches none of the
+// table applies none of its options and marks the run's outcome; "sfxcmd"
+// only counts its options.
 void ParseOptions(OptionSource source, const wchar_t* text, bool& setupRequested,
                   bool& uninstallRequested);
 
 // The text of the "warning" box: the program or its folder is still there.
 void ComposeWarningText(const wchar_t* programPath, wchar_t* text, size_t capacity);
 void ShowWarning();
+// The options, for "/?" and for a command line the program does not know.
+void ShowUsage();

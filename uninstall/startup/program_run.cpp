@@ -3,6 +3,7 @@
 #include <ole2.h>
 
 #include "common/handles.h"
+#include "common/strings.h"
 #include "integration/setup_road.h"
 #include "localization/language_file.h"
 #include "localization/language_module.h"
@@ -11,6 +12,7 @@
 #include "platform/visual_styles.h"
 #include "removal/uninstall_procedure.h"
 #include "resources/resource.h"
+#include "run/run_log.h"
 #include "run/run_state.h"
 #include "startup/command_line.h"
 #include "startup/run_guard.h"
@@ -63,6 +65,57 @@ struct RoadSupport
     }
 };
 
+// The account the run acts as, "DOMAIN\\name"; "?" when it cannot be told.
+void AccountName(wchar_t (&account)[512])
+{
+    CopyStringCut(account, L"?");
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return;
+    const KernelHandle held(token);
+    BYTE buffer[512];
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size))
+        return;
+    wchar_t name[256];
+    wchar_t domain[256];
+    DWORD nameChars = ARRAYSIZE(name);
+    DWORD domainChars = ARRAYSIZE(domain);
+    SID_NAME_USE use;
+    if (LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, name,
+                          &nameChars, domain, &domainChars, &use))
+        FormatInto(account, L"%s\\%s", domain, name);
+}
+
+// What a support engineer needs first: which program, how it was started,
+// as whom, and which road it takes.
+void LogStart(bool setupRequested, bool uninstallRequested)
+{
+    if (RunState.LogPath[0] == 0 || !OpenRunLog(RunState.LogPath))
+        return;
+    wchar_t account[512];
+    AccountName(account);
+    LogLine(L"Velnox uninstall %d.%d build %d", VNX_VERSION_MAJOR, VNX_VERSION_MINOR,
+            VNX_VERSION_BUILD);
+    LogLine(L"command line: %s", GetCommandLineW());
+    LogLine(L"account: %s, elevated: %s", account, RunsElevated() ? L"yes" : L"no");
+    const wchar_t* mode = setupRequested       ? L"setup"
+                          : uninstallRequested ? L"uninstall"
+                          : RunState.Outcome.BadOption ? L"none: an option is unknown"
+                          : RunState.UsageRequested    ? L"none: the options are shown"
+                                                       : L"none: options only";
+    LogLine(L"mode: %s%s%s", mode, RunState.Silent ? L", silent" : L"",
+            RunState.MsiMode ? L", installer package" : L"");
+}
+
+int LogEnd()
+{
+    const int code = ExitCodeOf(RunState.Outcome);
+    LogLine(L"exit code %d: %s", code, ExitCodeMeaning(code));
+    CloseRunLog();
+    return code;
+}
+
 } // namespace
 
 int RunProgram(HINSTANCE instance)
@@ -81,12 +134,23 @@ int RunProgram(HINSTANCE instance)
     ParseOptions(OptionSource::SfxCommand, sfxCommand, setupRequested, uninstallRequested);
     ParseOptions(OptionSource::CommandLine, GetCommandLineW(), setupRequested, uninstallRequested);
 
+    LogStart(setupRequested, uninstallRequested);
+    // A command line the program does not fully know does nothing: a
+    // caller that meant another program's options learns it from the code.
+    if (RunState.Outcome.BadOption || RunState.UsageRequested)
+    {
+        setupRequested = uninstallRequested = false;
+        if (!RunState.Silent)
+            ShowUsage();
+    }
     // The runs the batch file starts ("wait", "warning") take no guard: the
     // uninstall that wrote it may still hold it.
     RunGuard guard;
     if ((setupRequested || uninstallRequested) && !guard.Acquire(kGuardWaitMilliseconds))
     {
-        RunState.ExitCode = kExitBusy;
+        RunState.Outcome.Busy = true;
+        LogLine(L"another setup or uninstall kept the guard for %u seconds",
+                unsigned(kGuardWaitMilliseconds / 1000));
         if (!RunState.Silent)
             ShowMessageBox(nullptr, MessageText(MSG_ANOTHER_RUN),
                            MessageText(setupRequested ? MSG_WOW64_CAPTION : MSG_UNINSTALL_CAPTION),
@@ -103,5 +167,5 @@ int RunProgram(HINSTANCE instance)
             RunUninstall();
     }
     LanguageModule.Release();
-    return RunState.ExitCode;
+    return LogEnd();
 }
