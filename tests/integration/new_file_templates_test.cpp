@@ -137,7 +137,8 @@ TEST_F(TemplatesTest, OwnTemplateIsNoPreviousOwnersEntry)
     SetUserString(L"Setup\\.zip", L"ShellNew", own.c_str());
     SetExtensionAssociation(L".zip", false, false, false, true);
     EXPECT_EQ(L"Other.Zip", ClassValue(L".zip"));
-    EXPECT_EQ(L"<no value>", ClassValue(L".zip\\ShellNew", L"FileName"));
+    // The entry held only the archiver's template: it goes whole.
+    EXPECT_EQ(L"<no key>", ClassValue(L".zip\\ShellNew", L"FileName"));
 }
 
 TEST_F(TemplatesTest, AceIsGivenBackOnlyWhileOurs)
