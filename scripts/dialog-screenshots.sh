@@ -12,9 +12,15 @@ fail() { echo "dialog-screenshots: $*" >&2; exit 1; }
 
 top=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -ge 1 ] || fail "usage: dialog-screenshots.sh BUILD_FOLDER [OUTPUT_FOLDER [LANGUAGE_FILE]]"
-[ -f "$1/CMakeCache.txt" ] || fail "$1 is not a configured build folder: run
-    cmake -S $top -B $1 -DCMAKE_TOOLCHAIN_FILE=$top/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
-first (bash scripts/test.sh does this and more)"
+for tool in cmake i686-w64-mingw32-g++-posix wine wineboot wineserver xvfb-run import identify convert; do
+    command -v "$tool" >/dev/null ||
+        fail "$tool is missing: run bash scripts/install-deps.sh (as root; it installs the toolchain, wine, xvfb and imagemagick)"
+done
+# A fresh clone: the build folder is configured as the test command does it.
+if [ ! -f "$1/CMakeCache.txt" ]; then
+    cmake -S "$top" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null || fail "cmake could not configure $1"
+fi
 build=$(cd "$1" && pwd)
 out=${2:-$build/screenshots}
 language=""
@@ -23,11 +29,6 @@ if [ $# -ge 3 ]; then
     language=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 fi
 timeout=${VNX_SHOT_TIMEOUT:-120}
-
-for tool in cmake wine wineboot wineserver xvfb-run import identify convert; do
-    command -v "$tool" >/dev/null ||
-        fail "$tool is missing: run bash scripts/install-deps.sh (as root; it installs wine, xvfb and imagemagick)"
-done
 
 cmake --build "$build" --target uninstall dialog_viewer -j2 >/dev/null ||
     fail "the build of uninstall and dialog_viewer failed: cmake --build $build --target dialog_viewer"
