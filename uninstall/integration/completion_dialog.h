@@ -19,7 +19,7 @@ bool CopySetupFiles(const wchar_t* folder);
 struct CompletionFacts
 {
     const wchar_t* Folder = nullptr; // the installation folder; null: the program's folder
-    bool ChoicesOnly = false;        // a rerun over an installation of this version
+    bool ChoicesOnly = false;        // a rerun by hand over an installation with its entry
     bool StartMenu = true;           // a Start-menu link or the program group was chosen
     bool Explorer = true;            // an archive type or the context menus were chosen
 };
