@@ -1,63 +1,80 @@
-// Shows one dialog of uninstall.exe's resources for a picture, filled the
-// way the program fills it, through the program's own dialog handler and
-// language file: dialog_viewer PROGRAM DIALOGNAME [LANGUAGE_FILE].
+// Shows one dialog of uninstall.exe's resources for a picture, through the
+// program's own dialog procedures: the settings dialog and the context-menu
+// items hold what the settings give on a machine that never ran setup, the
+// completion dialog what a first installation says. Nothing is accepted:
+// the picture is taken while the dialog waits.
+//   dialog_viewer PROGRAM DIALOGNAME READY_FILE [LANGUAGE_FILE]
+// READY_FILE is written empty once the dialog is shown and painted, for the
+// script that takes the picture, or with the reason when it cannot be shown.
 #include <windows.h>
 
-#include "localization/dialog_handler.h"
+#include "integration/completion_dialog.h"
+#include "integration/context_items_dialog.h"
+#include "integration/settings_dialog.h"
 #include "localization/language_file.h"
-#include "localization/messages.h"
+#include "localization/language_module.h"
+#include "platform/platform_probes.h"
+#include "run/run_state.h"
 
-#include <richedit.h>
-
-#include <string>
+#include <cstring>
+#include <cwchar>
 
 namespace
 {
 
-HMODULE Resources;
-HFONT Bold;
-const wchar_t* DialogName = L"";
+const UINT_PTR kShownTimer = 1;
+// The window system draws a frame after the dialog is shown: one more tick
+// lets Wine hand the painted surface to the display before the mark.
+const UINT kShownTicks = 2;
+const UINT kTickMilliseconds = 250;
 
-std::wstring Text(UINT number)
+DLGPROC Procedure = nullptr;
+const wchar_t* ReadyFile = L"";
+UINT Ticks = 0;
+
+void MarkReady(const char* failure = "")
 {
-    return MessageText(number);
+    HANDLE file = CreateFileW(ReadyFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, failure, static_cast<DWORD>(std::strlen(failure)), &written, nullptr);
+    CloseHandle(file);
 }
 
 INT_PTR CALLBACK ViewProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (HandleDialogMessage(dialog, message, wParam, lParam, DialogName, nullptr, 0))
-        return TRUE;
     if (message == WM_INITDIALOG)
+        SetTimer(dialog, kShownTimer, kTickMilliseconds, nullptr);
+    if (message == WM_TIMER && wParam == kShownTimer)
     {
-        HICON icon = LoadIconW(Resources, L"VNXICON");
-        SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-        if (GetDlgItem(dialog, 5125) != nullptr && GetDlgItem(dialog, 5126) != nullptr)
+        if (IsWindowVisible(dialog))
         {
-            std::wstring info = L"  ";
-            for (UINT number = 5120; number <= 5124; number++)
-                info += L" " + Text(number);
-            info += L"\r\n    " + Text(5125);
-            SetDlgItemTextW(dialog, 5125, info.c_str());
-            SendDlgItemMessageW(dialog, 5125, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_BTNFACE));
-            for (int id : {5101, 5102, 5106, 5108, 5112, 5118, 5119, 5121, 5123})
-                CheckDlgButton(dialog, id, BST_CHECKED);
-        }
-        else if (GetDlgItem(dialog, 118) != nullptr)
-        {
-            SetDlgItemTextW(dialog, 118, L"*.iso");
-            for (int id = 101; id <= 117; id++)
-                CheckDlgButton(dialog, id, id == 111 || id == 112 ? BST_UNCHECKED : BST_CHECKED);
-        }
-        else
-        {
-            SendDlgItemMessageW(dialog, 5106, WM_SETFONT, reinterpret_cast<WPARAM>(Bold), FALSE);
-            SetDlgItemTextW(dialog, 5101, L"C:\\Program Files\\Velnox");
+            RedrawWindow(dialog, nullptr, nullptr,
+                         RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
+            if (++Ticks >= kShownTicks)
+            {
+                KillTimer(dialog, kShownTimer);
+                GdiFlush();
+                MarkReady();
+            }
         }
         return TRUE;
     }
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL))
+    // The picture never accepts anything: OK would store the choices.
+    if (message == WM_COMMAND && LOWORD(wParam) == IDOK)
+    {
         EndDialog(dialog, 0);
-    return message == WM_COMMAND;
+        return TRUE;
+    }
+    return Procedure(dialog, message, wParam, lParam);
+}
+
+int Fail(const char* text)
+{
+    MarkReady(text);
+    return 2;
 }
 
 } // namespace
@@ -66,18 +83,38 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (count < 3)
-        return 2;
-    Resources = LoadLibraryExW(args[1], nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ResourceModule = ProgramModule = Resources;
-    DialogName = args[2];
-    if (count > 3)
-        LanguageFile.Load(args[3]);
+    if (args == nullptr || count < 4)
+        return 2; // usage: dialog_viewer PROGRAM DIALOGNAME READY_FILE [LANGUAGE_FILE]
+    const wchar_t* name = args[2];
+    ReadyFile = args[3];
+    LPARAM parameter = 0;
+    CompletionFacts facts;
+    facts.Folder = L"C:\\Program Files\\Velnox";
+    if (std::wcscmp(name, L"SETUPDLG") == 0)
+        Procedure = IntegrationSettingsDialog;
+    else if (std::wcscmp(name, L"SETUPCONTEXTITEMS") == 0)
+        Procedure = ContextItemsDialog;
+    else if (std::wcscmp(name, L"DONEDLG") == 0)
+    {
+        // A first installation with the first run's choices: the program
+        // group on, an archive type chosen.
+        Procedure = CompletionDialog;
+        parameter = reinterpret_cast<LPARAM>(&facts);
+    }
+    else
+        return Fail("the dialog is SETUPDLG, SETUPCONTEXTITEMS or DONEDLG");
+
+    HMODULE resources = LoadLibraryExW(args[1], nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (resources == nullptr)
+        return Fail("cannot load the program's resources");
+    ResourceModule = ProgramModule = resources;
+    if (count > 4 && !LanguageFile.Load(args[4]))
+        return Fail("cannot read the language file");
+    // What the setup road prepares for its dialogs.
     LoadLibraryW(L"riched20.dll");
-    HDC screen = GetDC(nullptr);
-    int height = -12 * GetDeviceCaps(screen, LOGPIXELSY) / 96;
-    ReleaseDC(nullptr, screen);
-    Bold =
-        CreateFontW(height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0, L"MS Shell Dlg");
-    return static_cast<int>(DialogBoxParamW(Resources, args[2], nullptr, ViewProc, 0));
+    RunState.AppIcon = LoadIconW(resources, L"VNXICON");
+    RunState.BoldFont = CreateFontW(ScaleForDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0,
+                                    0, 0, 0, L"MS Shell Dlg");
+    const INT_PTR result = DialogBoxParamW(resources, name, nullptr, ViewProc, parameter);
+    return result == -1 ? Fail("the dialog cannot be made") : 0;
 }

@@ -637,13 +637,18 @@ TEST_F(SetupOutcome, DialogsLeaveExactlyTheChosenIntegration)
     HWND settings = child.FindDialog(30000);
     ASSERT_NE(nullptr, settings);
     ASSERT_NE(nullptr, GetDlgItem(settings, IDC_SETUP_INFO));
+    ExpectFocusOnDefault(settings, "SETUPDLG");
     for (int id : {IDC_ASSOC_ZIP, IDC_LINK_DESKTOP, IDC_CASCADED_MENU})
         SendDlgItemMessageW(settings, id, BM_CLICK, 0, 0);
     HWND done = nullptr;
     ASSERT_NO_FATAL_FAILURE(AcceptWithContextItems(child, settings, L"*.img;*.iso", done));
+    // A first installation, with the program group and archive types chosen.
+    ExpectFocusOnDefault(done, "DONEDLG");
+    EXPECT_EQ(Message(MSG_DONE_INSTALLED), WindowText(GetDlgItem(done, IDC_DONE_HEADING)));
+    EXPECT_EQ(Message(MSG_DONE_EXPLORER_MENU), WindowText(GetDlgItem(done, IDC_DONE_TEXT)));
     PostMessageW(done, WM_COMMAND, IDC_DONE_LICENSE, 0);
     ASSERT_EQ(1u, Shell->Opened(1).size()) << "the licence was not opened";
-    PostMessageW(done, WM_COMMAND, IDOK, 0);
+    PressKey(done, VK_RETURN);
     AnswerNotice(*this, child, done);
     EXPECT_EQ(0, child.Wait(30000));
 
@@ -693,10 +698,19 @@ TEST_F(SetupOutcome, SilentRunDoesTheSameAndOnlyAPlainRunOpensTheGroup)
         ASSERT_TRUE(Start(child, (std::wstring(L"/noexplorer") + choices).c_str()));
         HWND settings = child.FindDialog(30000);
         ASSERT_NE(nullptr, settings);
+        // Both Start-menu choices off for this run; the installer-package run
+        // below makes them again.
+        for (int id : {IDC_LINK_STARTMENU, IDC_LINK_PROGRAMS})
+            SendDlgItemMessageW(settings, id, BM_CLICK, 0, 0);
         PostMessageW(settings, WM_COMMAND, IDOK, 0);
         HWND done = child.FindDialog(30000, settings);
         ASSERT_NE(nullptr, done);
-        PostMessageW(done, WM_COMMAND, IDOK, 0);
+        // A rerun by hand over this installation only changed choices, and
+        // the Start menu has nothing to start Velnox from.
+        EXPECT_EQ(Message(MSG_DONE_CHANGED), WindowText(GetDlgItem(done, IDC_DONE_HEADING)));
+        EXPECT_EQ(Message(MSG_DONE_EXPLORER), WindowText(GetDlgItem(done, IDC_DONE_TEXT)));
+        // Esc closes it as Done does.
+        PressKey(done, VK_ESCAPE);
         AnswerNotice(*this, child, done);
         EXPECT_EQ(0, child.Wait(30000));
     }

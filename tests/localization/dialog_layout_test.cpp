@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwctype>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,8 +15,10 @@
 #include "localization/dialog_handler.h"
 #include "localization/help.h"
 #include "localization/lng_fixtures.h"
+#include "localization/messages.h"
 #include "resources/resource.h"
 #include "support/program_under_test.h"
+#include "support/registry_snapshot.h"
 
 namespace
 {
@@ -106,7 +110,7 @@ TEST_F(DialogTest, TextsAreTranslatedInTheContextOfTheirDialog)
     LoadLanguage(Entry(L"Velnox setup", "Velnox einrichten", TextKind::Dialog, L"SETUPDLG") +
                  "\r\n" + Entry(L"Velnox setup", "Fertig", TextKind::Dialog, L"DONEDLG") + "\r\n" +
                  Entry(L"Help", "Hilfe", TextKind::Dialog, L"SETUPDLG") + "\r\n" +
-                 Entry(L"&Licence", "&Lizenz", TextKind::Dialog, L"DONEDLG") + "\r\n" +
+                 Entry(L"&License", "&Lizenz", TextKind::Dialog, L"DONEDLG") + "\r\n" +
                  // The size entry is the empty text: empty controls are never looked up.
                  Entry(L"", "100*100", TextKind::Dialog, L"DONEDLG") + "\r\n");
     HWND setup = Open(kSetup);
@@ -157,6 +161,183 @@ TEST_F(DialogTest, RightToLeftMirrorsEveryDialog)
             const bool mirrored = (GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
             EXPECT_EQ(rtl != 0, mirrored) << testing::PrintToString(role->Name) << " rtl " << rtl;
         }
+    }
+}
+
+// What a control needs beside its text, in pixels at 96 dpi: a button's
+// edges, a check box's box and gap, a group box's frame on either side.
+int Padding(HWND control)
+{
+    wchar_t className[32];
+    GetClassNameW(control, className, 32);
+    if (lstrcmpiW(className, L"Button") != 0)
+        return 0;
+    switch (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK)
+    {
+    case BS_CHECKBOX:
+    case BS_AUTOCHECKBOX:
+    case BS_RADIOBUTTON:
+    case BS_AUTORADIOBUTTON:
+    case BS_3STATE:
+    case BS_AUTO3STATE:
+        return 17;
+    case BS_GROUPBOX:
+        return 16;
+    default:
+        return 8;
+    }
+}
+
+// The dialog's font at another dpi, with its dialog base units.
+struct DpiFont
+{
+    DpiFont(HWND dialog, int dpi, bool bold) : Dpi(dpi)
+    {
+        LOGFONTW face = {};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof(face),
+                   &face);
+        HDC screen = GetDC(nullptr);
+        const int points = MulDiv(-face.lfHeight, 72, GetDeviceCaps(screen, LOGPIXELSY));
+        face.lfHeight = -MulDiv(points, dpi, 72);
+        Font = CreateFontIndirectW(&face);
+        face.lfWeight = FW_BOLD;
+        // The heading's bold font is 12 pixels at 96 dpi, as the program makes it.
+        face.lfHeight = -MulDiv(12, dpi, 96);
+        Bold = CreateFontIndirectW(&face);
+        Context = CreateCompatibleDC(screen);
+        ReleaseDC(nullptr, screen);
+        SelectObject(Context, Font);
+        TEXTMETRICW metrics = {};
+        GetTextMetricsW(Context, &metrics);
+        SIZE letters = {};
+        GetTextExtentPoint32W(Context, kLetters, 52, &letters);
+        BaseX = (letters.cx / 26 + 1) / 2;
+        BaseY = metrics.tmHeight;
+        SelectObject(Context, bold ? Bold : Font);
+    }
+    ~DpiFont()
+    {
+        DeleteDC(Context);
+        DeleteObject(Font);
+        DeleteObject(Bold);
+    }
+    // The text's height when broken into lines of the width, and the width of
+    // its widest line.
+    SIZE Extent(const std::wstring& text, int width, bool prefix) const
+    {
+        RECT r = {0, 0, width, 0};
+        DrawTextW(Context, text.c_str(), -1, &r,
+                  DT_CALCRECT | DT_WORDBREAK | (prefix ? 0 : DT_NOPREFIX));
+        return {r.right, r.bottom};
+    }
+    static constexpr const wchar_t* kLetters =
+        L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    int Dpi;
+    HFONT Font, Bold;
+    HDC Context;
+    int BaseX = 0, BaseY = 0;
+};
+
+// The key letter of a text ("&&" is a plain "&"), or 0.
+wchar_t Mnemonic(const std::wstring& text)
+{
+    for (size_t i = 0; i + 1 < text.size(); i++)
+        if (text[i] == L'&')
+        {
+            if (text[i + 1] != L'&')
+                return static_cast<wchar_t>(towlower(text[i + 1]));
+            i++;
+        }
+    return 0;
+}
+
+// Every dialog through the real resources, in English and in the language
+// files the tests ship: each key letter once per dialog, and no text wider
+// (or, broken into lines, higher) than its control at 96 and at 144 dpi,
+// measured with the dialog's font. The completion dialog's texts that the
+// program sets are measured in each of their forms.
+TEST_F(DialogTest, KeyLettersAreUniqueAndTextsFitAt96And144Dpi)
+{
+    struct ProgramText
+    {
+        int Control;
+        std::vector<UINT> Messages;
+        bool Bold;
+    };
+    const std::vector<ProgramText> doneTexts = {
+        {IDC_DONE_HEADING, {MSG_DONE_INSTALLED, MSG_DONE_CHANGED}, true},
+        {IDC_DONE_TEXT, {MSG_DONE_EXPLORER_MENU, MSG_DONE_EXPLORER, MSG_DONE_MENU, MSG_DONE_FOLDER},
+         false}};
+    const DialogRole items = {L"SETUPCONTEXTITEMS", L"HELPContextItems"};
+    for (const char* language : {"", VNX_LNG_SAMPLE})
+    {
+        const std::string in = language[0] != 0 ? language : "English";
+        if (language[0] != 0)
+        {
+            ASSERT_TRUE(LanguageFile.Load(FromLinuxPath(language).c_str()));
+        }
+        for (const DialogRole* role : {&kSetup, &items, &kDone})
+        {
+            HWND dialog = Open(*role);
+            ASSERT_NE(dialog, nullptr);
+            const std::string where = in + " " + WideToUtf8(role->Name);
+            RECT units = {0, 0, 4, 8};
+            MapDialogRect(dialog, &units);
+            std::map<wchar_t, std::wstring> letters;
+            for (HWND control = GetWindow(dialog, GW_CHILD); control != nullptr;
+                 control = GetWindow(control, GW_HWNDNEXT))
+            {
+                const LONG style = GetWindowLongW(control, GWL_STYLE);
+                const bool prefix = (style & SS_NOPREFIX) == 0;
+                wchar_t className[32];
+                GetClassNameW(control, className, 32);
+                const bool isStatic = lstrcmpiW(className, L"Static") == 0;
+                const bool isButton = lstrcmpiW(className, L"Button") == 0;
+                if (!isStatic && !isButton)
+                    continue;
+                if (isStatic && ((style & SS_TYPEMASK) > SS_RIGHT || (style & SS_PATHELLIPSIS)))
+                    continue; // icons, lines, and paths that end in an ellipsis
+                std::vector<std::pair<std::wstring, bool>> texts = {{WindowText(control), false}};
+                for (const ProgramText& set : doneTexts)
+                    if (role == &kDone && GetDlgCtrlID(control) == set.Control)
+                    {
+                        texts.clear();
+                        for (UINT number : set.Messages)
+                            texts.push_back({MessageText(number), set.Bold});
+                    }
+                RECT r = {};
+                GetWindowRect(control, &r);
+                const std::string id = where + " control " + std::to_string(GetDlgCtrlID(control));
+                if (prefix && Mnemonic(texts[0].first) != 0)
+                {
+                    const wchar_t letter = Mnemonic(texts[0].first);
+                    EXPECT_EQ(0u, letters.count(letter))
+                        << id << ": key letter " << WideToUtf8(std::wstring(1, letter))
+                        << " also in " << WideToUtf8(letters[letter]);
+                    letters[letter] = texts[0].first;
+                }
+                for (int dpi : {96, 144})
+                    for (const auto& text : texts)
+                    {
+                        const DpiFont font(dialog, dpi, text.second);
+                        const int width = MulDiv(r.right - r.left, font.BaseX, units.right) -
+                                          MulDiv(Padding(control), dpi, 96);
+                        const int height = MulDiv(r.bottom - r.top, font.BaseY, units.bottom);
+                        const SIZE need = font.Extent(text.first, width, prefix);
+                        // A group box's text lies on its frame: its line counts, not the box.
+                        const int room = (style & BS_TYPEMASK) == BS_GROUPBOX && isButton
+                                             ? font.BaseY
+                                             : std::max<int>(height, font.BaseY);
+                        EXPECT_LE(need.cx, width) << id << " at " << dpi << " dpi: "
+                                                  << WideToUtf8(text.first);
+                        EXPECT_LE(need.cy, room) << id << " at " << dpi << " dpi: "
+                                                 << WideToUtf8(text.first);
+                    }
+            }
+        }
+        for (HWND window : Windows)
+            DestroyWindow(window);
+        Windows.clear();
     }
 }
 

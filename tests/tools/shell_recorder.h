@@ -1,6 +1,6 @@
 #pragma once
-// What the shell opened, for real: while a ShellRecorder lives, ".txt"
-// documents, folders and web addresses open with vnx_record, which writes the
+// What the shell opened, for real: while a ShellRecorder lives, ".txt" and
+// ".chm" documents, folders and web addresses open with vnx_record, which writes the
 // path or address it was given to a file of this prefix. Every class key it
 // changes is put back when it ends.
 #include <windows.h>
@@ -25,6 +25,7 @@ public:
               L"http\\shell\\open\\command", L"https\\shell\\open\\command"})
             Swap(key, command);
         Swap(L".txt", L"VnxRecorded");
+        Swap(L".chm", L"VnxRecorded");
     }
     ~ShellRecorder()
     {

@@ -32,7 +32,28 @@ void OpenLicence()
         OpenForUser(path);
 }
 
+// The help goes through the desktop's shell like the licence: shown in its
+// own process, it stays open when setup ends right after this dialog.
+void OpenHelpFile()
+{
+    wchar_t path[kPathChars];
+    if (GetHelpFileName(path))
+        OpenForUser(path);
+}
+
 } // namespace
+
+UINT CompletionHeading(const CompletionFacts& facts)
+{
+    return facts.ChoicesOnly ? MSG_DONE_CHANGED : MSG_DONE_INSTALLED;
+}
+
+UINT CompletionText(const CompletionFacts& facts)
+{
+    if (facts.Explorer)
+        return facts.StartMenu ? MSG_DONE_EXPLORER_MENU : MSG_DONE_EXPLORER;
+    return facts.StartMenu ? MSG_DONE_MENU : MSG_DONE_FOLDER;
+}
 
 bool GetProgramFolder(wchar_t (&folder)[kPathChars])
 {
@@ -71,15 +92,22 @@ INT_PTR CALLBACK CompletionDialog(HWND dialog, UINT message, WPARAM wParam, LPAR
         SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(RunState.AppIcon));
         SendDlgItemMessageW(dialog, IDC_DONE_HEADING, WM_SETFONT,
                             reinterpret_cast<WPARAM>(RunState.BoldFont), FALSE);
-        const wchar_t* folder = reinterpret_cast<const wchar_t*>(lParam);
-        if (folder == nullptr)
+        const CompletionFacts given =
+            lParam != 0 ? *reinterpret_cast<const CompletionFacts*>(lParam) : CompletionFacts();
+        if (given.Folder == nullptr)
             GetProgramFolder(InstallFolder);
-        else if (!CopyString(InstallFolder, folder))
+        else if (!CopyString(InstallFolder, given.Folder))
             InstallFolder[0] = 0;
         SetDlgItemTextW(dialog, IDC_DONE_FOLDER, InstallFolder);
+        // A path reads left to right in every language.
+        KeepLeftToRight(GetDlgItem(dialog, IDC_DONE_FOLDER));
+        SetDlgItemTextW(dialog, IDC_DONE_HEADING, MessageText(CompletionHeading(given)));
+        SetDlgItemTextW(dialog, IDC_DONE_TEXT, MessageText(CompletionText(given)));
+        // Enter closes the dialog; the help is one Tab away.
+        FocusDefaultButton(dialog);
         if (RunState.Silent)
             SendMessageW(dialog, WM_COMMAND, IDOK, 0);
-        return TRUE;
+        return FALSE;
     }
     case WM_COMMAND:
         switch (LOWORD(wParam))
@@ -89,7 +117,7 @@ INT_PTR CALLBACK CompletionDialog(HWND dialog, UINT message, WPARAM wParam, LPAR
             EndDialog(dialog, 1);
             break;
         case IDC_DONE_HELP:
-            ShowHelp(nullptr);
+            OpenHelpFile();
             break;
         case IDC_DONE_LICENSE:
             OpenLicence();

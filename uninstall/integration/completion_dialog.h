@@ -14,7 +14,22 @@ bool GetProgramFolder(wchar_t (&folder)[kPathChars]);
 // into folder; one already there is kept. True when a file was copied.
 bool CopySetupFiles(const wchar_t* folder);
 
-// Ends with 1 on OK or Cancel; a silent run closes it at once. Its parameter
-// (lParam of WM_INITDIALOG) names the installation folder; null stands for
-// the program's folder.
+// What the completion dialog tells the user: where the archiver is, whether
+// this run installed it or only changed its choices, and how to start it.
+struct CompletionFacts
+{
+    const wchar_t* Folder = nullptr; // the installation folder; null: the program's folder
+    bool ChoicesOnly = false;        // a rerun by hand over an installation with its entry
+    bool StartMenu = true;           // a Start-menu link or the program group was chosen
+    bool Explorer = true;            // an archive type or the context menus were chosen
+};
+
+// The message numbers of the heading and of the text on how to start.
+UINT CompletionHeading(const CompletionFacts& facts);
+UINT CompletionText(const CompletionFacts& facts);
+
+// Ends with 1 on Done, Enter or Esc; a silent run closes it at once. Its
+// parameter (lParam of WM_INITDIALOG) points to the CompletionFacts; null
+// stands for a first installation in the program's folder with everything
+// the texts mention chosen. Done has the first focus.
 INT_PTR CALLBACK CompletionDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

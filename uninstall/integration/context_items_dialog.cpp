@@ -1,7 +1,6 @@
 #include "integration/context_items_dialog.h"
 
 #include "localization/dialog_handler.h"
-#include "localization/language_file.h"
 #include "resources/resource.h"
 #include "settings/portable_settings.h"
 #include "settings/settings_store.h"
@@ -35,12 +34,10 @@ void InitDialog(HWND dialog)
     wchar_t masks[kAlwaysArcChars];
     GetUserString(kMenuItemsKey, kAlwaysArcValue, masks, kAlwaysArcDefault);
     SetDlgItemTextW(dialog, IDC_ALWAYS_ARC, masks);
-    // File masks read left to right whatever the language.
-    if (LanguageFile.RightToLeft)
-    {
-        HWND field = GetDlgItem(dialog, IDC_ALWAYS_ARC);
-        SetWindowLongW(field, GWL_EXSTYLE, GetWindowLongW(field, GWL_EXSTYLE) & ~WS_EX_RTLREADING);
-    }
+    // File masks read left to right whatever the language: neither mirrored
+    // with the dialog nor read right to left.
+    KeepLeftToRight(GetDlgItem(dialog, IDC_ALWAYS_ARC));
+    FocusDefaultButton(dialog);
 }
 
 void AcceptDialog(HWND dialog)
@@ -68,7 +65,7 @@ INT_PTR CALLBACK ContextItemsDialog(HWND dialog, UINT message, WPARAM wParam, LP
     {
     case WM_INITDIALOG:
         InitDialog(dialog);
-        return TRUE;
+        return FALSE; // the focus is set
     case WM_COMMAND:
         switch (LOWORD(wParam))
         {

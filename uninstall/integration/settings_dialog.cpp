@@ -61,14 +61,17 @@ void ShowInformation(HWND dialog)
 {
     static const uint32_t kParts[] = {MSG_SETUP_INFO1, MSG_SETUP_INFO2, MSG_SETUP_INFO3,
                                       MSG_SETUP_INFO4, MSG_SETUP_INFO5};
+    // One paragraph of the five pieces and the last line under it; the
+    // text starts at the control's edge like every other text of the dialog.
     wchar_t text[kInfoTextChars];
-    CopyStringCut(text, L"   ");
+    text[0] = 0;
     for (uint32_t part : kParts)
     {
-        AppendStringCut(text, L" ");
+        if (text[0] != 0)
+            AppendStringCut(text, L" ");
         AppendStringCut(text, MessageText(part));
     }
-    AppendStringCut(text, L"\r\n    ");
+    AppendStringCut(text, L"\r\n");
     AppendStringCut(text, MessageText(MSG_SETUP_INFO_LAST));
     SetDlgItemTextW(dialog, IDC_SETUP_INFO, text);
 }
@@ -84,6 +87,7 @@ void InitDialog(HWND dialog)
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(RunState.AppIcon));
     // The text lies on the dialog's face colour.
     SendDlgItemMessageW(dialog, IDC_SETUP_INFO, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_BTNFACE));
+    FocusDefaultButton(dialog);
     if (RunState.Silent)
         SendMessageW(dialog, WM_COMMAND, IDOK, 0);
 }
@@ -93,6 +97,9 @@ void AcceptDialog(HWND dialog)
     IntegrationOptions options = {};
     ReadOptionsFromDialog(dialog, options);
     AcceptIntegrationChoice(options);
+    auto* accepted = reinterpret_cast<IntegrationOptions*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    if (accepted != nullptr)
+        *accepted = options;
     EndDialog(dialog, 1);
 }
 
@@ -158,8 +165,9 @@ INT_PTR CALLBACK IntegrationSettingsDialog(HWND dialog, UINT message, WPARAM wPa
     switch (message)
     {
     case WM_INITDIALOG:
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         InitDialog(dialog);
-        return TRUE;
+        return FALSE; // the focus is set
     case WM_COMMAND:
         switch (LOWORD(wParam))
         {

@@ -18,5 +18,7 @@ void ReadOptionsFromDialog(HWND dialog, IntegrationOptions& options);
 // Checks every association box when one is unchecked, else clears them all.
 void ToggleAllAssociations(HWND dialog);
 
-// Ends with 1 after OK (options stored and applied) and 0 after Cancel.
+// Ends with 1 after OK (options stored and applied) and 0 after Cancel. Its
+// parameter, when not null, points to the IntegrationOptions that receive the
+// accepted choice. OK has the first focus.
 INT_PTR CALLBACK IntegrationSettingsDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -4,6 +4,7 @@
 
 #include "files/file_system.h"
 #include "integration/completion_dialog.h"
+#include "integration/integration_options.h"
 #include "integration/settings_dialog.h"
 #include "localization/language_module.h"
 #include "localization/messages.h"
@@ -12,6 +13,8 @@
 #include "resources/resource.h"
 #include "run/run_state.h"
 #include "settings/portable_settings.h"
+#include "settings/registry_paths.h"
+#include "settings/settings_store.h"
 
 namespace
 {
@@ -36,6 +39,24 @@ void CopySettingsFileFirst(const wchar_t* programFolder)
     FreePortableSettings();
 }
 
+// A run by hand over an installation that already has its entry only
+// changes choices; the installer names its archive in "sfxname", also when
+// it installs over an earlier version.
+bool ChangesChoicesOnly()
+{
+    wchar_t archive[4];
+    return GetEnvironmentVariableW(L"sfxname", archive, ARRAYSIZE(archive)) == 0 &&
+           KeyExists(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
+}
+
+bool AnyExplorerChoice(const IntegrationOptions& options)
+{
+    for (size_t row = 0; row < kAssociationRows; row++)
+        if (options.Associate[row])
+            return true;
+    return options.ShellExt;
+}
+
 } // namespace
 
 void RunSetup()
@@ -43,8 +64,13 @@ void RunSetup()
     wchar_t programFolder[kPathChars];
     GetProgramFolder(programFolder);
     CopySettingsFileFirst(programFolder);
-    const INT_PTR result = DialogBoxParamW(DialogModule(L"SETUPDLG"), L"SETUPDLG", nullptr,
-                                           IntegrationSettingsDialog, 0);
+    CompletionFacts facts;
+    facts.Folder = programFolder;
+    facts.ChoicesOnly = ChangesChoicesOnly();
+    IntegrationOptions chosen = {};
+    const INT_PTR result =
+        DialogBoxParamW(DialogModule(L"SETUPDLG"), L"SETUPDLG", nullptr, IntegrationSettingsDialog,
+                        reinterpret_cast<LPARAM>(&chosen));
     if (result == 0)
         return;
     // A dialog that could not be shown did not confirm anything.
@@ -55,8 +81,10 @@ void RunSetup()
     }
     if (!RunState.MsiMode)
     {
+        facts.StartMenu = chosen.StartMenu || chosen.Programs;
+        facts.Explorer = AnyExplorerChoice(chosen);
         DialogBoxParamW(DialogModule(L"DONEDLG"), L"DONEDLG", nullptr, CompletionDialog,
-                        reinterpret_cast<LPARAM>(programFolder));
+                        reinterpret_cast<LPARAM>(&facts));
         if (IsWow64() && !RunState.Silent && !IsNativeIa64())
             ShowMessageBox(nullptr, MessageText(MSG_WOW64_INFO), MessageText(MSG_WOW64_CAPTION),
                            MB_ICONINFORMATION);

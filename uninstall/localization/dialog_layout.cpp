@@ -73,6 +73,31 @@ void MirrorWindow(HWND window)
         SetWindowLongW(window, GWL_EXSTYLE, GetWindowLongW(window, GWL_EXSTYLE) | WS_EX_LAYOUTRTL);
 }
 
+void KeepLeftToRight(HWND control)
+{
+    const LONG style = GetWindowLongW(control, GWL_EXSTYLE);
+    const LONG flipped = WS_EX_LAYOUTRTL | WS_EX_RTLREADING | WS_EX_RIGHT | WS_EX_LEFTSCROLLBAR;
+    if ((style & flipped) == 0)
+        return;
+    SetWindowLongW(control, GWL_EXSTYLE, style & ~flipped);
+    // A text of a mirrored dialog still starts at the side its lines begin.
+    const LONG basic = GetWindowLongW(control, GWL_STYLE);
+    wchar_t className[16];
+    if ((style & WS_EX_LAYOUTRTL) != 0 && (basic & SS_TYPEMASK) == SS_LEFT &&
+        GetClassNameW(control, className, 16) != 0 && CompareNoCase(className, L"Static") == 0)
+        SetWindowLongW(control, GWL_STYLE, basic | SS_RIGHT);
+    InvalidateRect(control, nullptr, TRUE);
+}
+
+void FocusDefaultButton(HWND dialog)
+{
+    const LRESULT found = SendMessageW(dialog, DM_GETDEFID, 0, 0);
+    const int id = HIWORD(found) == DC_HASDEFID ? LOWORD(found) : IDOK;
+    HWND button = GetDlgItem(dialog, id);
+    if (button != nullptr)
+        SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+}
+
 void LocalizeDialog(HWND dialog, const wchar_t* dialogName, bool page)
 {
     // Without a language file every text stays and no size entry exists:

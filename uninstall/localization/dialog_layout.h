@@ -20,3 +20,10 @@ DialogScale GetDialogScale(const wchar_t* dialogName);
 void LocalizeDialog(HWND dialog, const wchar_t* dialogName, bool page);
 // Mirrors the window when the language reads right to left.
 void MirrorWindow(HWND window);
+// Undoes the mirroring and right-to-left reading for one control: paths and
+// file masks read left to right in every language.
+void KeepLeftToRight(HWND control);
+// Gives the keyboard focus to the dialog's default button, so that the first
+// Enter does what the dialog is for. The dialog procedure then returns FALSE
+// from WM_INITDIALOG.
+void FocusDefaultButton(HWND dialog);

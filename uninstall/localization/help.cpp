@@ -42,6 +42,17 @@ void ProgramFileName(wchar_t (&path)[kPathChars])
 
 } // namespace
 
+bool GetHelpFileName(wchar_t (&path)[kPathChars])
+{
+    ProgramFileName(path);
+    // Without the program's own name a bare "velnox.chm" would be looked up
+    // wherever the run stands.
+    if (path[0] == 0)
+        return false;
+    ComposeHelpPath(path);
+    return path[0] != 0;
+}
+
 void ResetHelp()
 {
     HtmlHelp = nullptr;

@@ -9,6 +9,11 @@
 // Full name of the help file, fixed at the first successful lookup.
 extern wchar_t HelpFilePath[kPathChars];
 
+// The help file's full name as ShowHelp would look it up (the language
+// folder's only in a run that is not elevated), for a caller that hands the
+// file to the shell; false when the name does not fit.
+bool GetHelpFileName(wchar_t (&path)[kPathChars]);
+
 // Opens the help at a topic page, or at the table of contents when topic is
 // null. The help window, or null.
 HWND ShowHelp(const wchar_t* topic);

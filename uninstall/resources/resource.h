@@ -69,6 +69,7 @@
 #define IDC_DONE_LICENSE 5103
 #define IDC_DONE_WEBSITE 5105
 #define IDC_DONE_HEADING 5106
+#define IDC_DONE_TEXT 5107
 
 // Numbered messages (string table).
 #define MSG_WOW64_CAPTION 5101
@@ -96,6 +97,13 @@
 #define MSG_SETUP_INFO5 5124
 #define MSG_SETUP_INFO_LAST 5125
 #define MSG_WOW64_INFO 5130
+// The completion dialog's heading and the text on how to start the archiver.
+#define MSG_DONE_INSTALLED 5150
+#define MSG_DONE_CHANGED 5151
+#define MSG_DONE_EXPLORER_MENU 5152
+#define MSG_DONE_EXPLORER 5153
+#define MSG_DONE_MENU 5154
+#define MSG_DONE_FOLDER 5155
 #define MSG_VERSION_LABEL 5140
 #define MSG_NAME_SUFFIX 5141
 #define MSG_USAGE 5150
