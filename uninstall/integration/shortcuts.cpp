@@ -152,9 +152,11 @@ bool GroupLinkPath(const wchar_t* group, size_t index, wchar_t (&linkPath)[kPath
 {
     const GroupLink& link = kGroupLinks[index];
     wchar_t name[kPathChars];
-    return CopyString(name,
-                      link.NameMessage == 0 ? kGroupFolder : MessageFileName(link.NameMessage)) &&
-           name[0] != 0 && AppendString(name, L".lnk") && JoinPath(group, name, linkPath);
+    // Every user's group too: its names are no user's translation.
+    const wchar_t* shown =
+        link.NameMessage == 0 ? kGroupFolder : SharedMessageFileName(link.NameMessage);
+    return CopyString(name, shown) && name[0] != 0 && AppendString(name, L".lnk") &&
+           JoinPath(group, name, linkPath);
 }
 
 struct GroupContext
@@ -183,8 +185,9 @@ void DeleteFilesIn(const wchar_t* folder)
 bool WriteShortcut(const wchar_t* target, const wchar_t* linkPath, const wchar_t* workingDir,
                    const wchar_t* iconFile)
 {
-    return target[0] != 0 && CreateShellLink(target, linkPath, workingDir,
-                                             MessageText(MSG_LINK_COMMENT), iconFile, nullptr);
+    return target[0] != 0 &&
+           CreateShellLink(target, linkPath, workingDir, SharedMessageText(MSG_LINK_COMMENT),
+                           iconFile, nullptr);
 }
 
 // Empties a group of what an older installation left in it, then makes the
@@ -204,7 +207,8 @@ void FillGroup(const wchar_t* group, const GroupContext& context)
         const GroupLink& link = kGroupLinks[i];
         wchar_t target[kPathChars];
         if (CopyString(target, context.ProgramPath) &&
-            SetName(target, link.Target ? link.Target : MessageFileName(MSG_LINK_FOURTH_FILE)) &&
+            SetName(target,
+                    link.Target ? link.Target : SharedMessageFileName(MSG_LINK_FOURTH_FILE)) &&
             PointToName(target)[0] != 0 && FileExists(target))
             WriteShortcut(target, linkPath, context.WorkingDir, i == 0 ? context.IconFile : nullptr);
     }
