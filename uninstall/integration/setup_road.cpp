@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "files/file_system.h"
+#include "files/path_names.h"
 #include "integration/completion_dialog.h"
 #include "integration/settings_dialog.h"
 #include "localization/language_module.h"
@@ -27,13 +28,28 @@ void OpenProgramGroup()
 
 // A settings file from beside the installer must be in place before the
 // first setting is read, so that the whole run, and every later one, keeps
-// its settings and the saved previous owners in the same store.
-void CopySettingsFileFirst(const wchar_t* programFolder)
+// its settings and the saved previous owners in the same store. True when
+// this run copied it.
+bool CopySettingsFileFirst(const wchar_t* programFolder)
 {
-    if (!CopySetupFiles(programFolder) || !Portable.Attempted)
-        return;
+    if (!CopySetupFiles(programFolder))
+        return false;
     // Looked for before the copy: the store looks again at its next request.
+    if (Portable.Attempted)
+        FreePortableSettings();
+    return true;
+}
+
+// Cancelled, the installation is not set up: the settings file this run
+// copied would make the archiver run portable. Its image is dropped unwritten;
+// a file that was there before the run is never this one (the copy never
+// replaces a file).
+void RemoveCopiedSettingsFile(const wchar_t* programFolder)
+{
     FreePortableSettings();
+    wchar_t path[kPathChars];
+    if (JoinPath(programFolder, L"velnox.ini", path))
+        DelFileInside(path);
 }
 
 } // namespace
@@ -42,15 +58,16 @@ void RunSetup()
 {
     wchar_t programFolder[kPathChars];
     GetProgramFolder(programFolder);
-    CopySettingsFileFirst(programFolder);
+    const bool copied = CopySettingsFileFirst(programFolder);
     const INT_PTR result = DialogBoxParamW(DialogModule(L"SETUPDLG"), L"SETUPDLG", nullptr,
                                            IntegrationSettingsDialog, 0);
-    if (result == 0)
-        return;
-    // A dialog that could not be shown did not confirm anything.
-    if (result == -1)
+    if (result == 0 || result == -1)
     {
-        RunState.ExitCode = 1;
+        // A dialog that could not be shown did not confirm anything.
+        if (result == -1)
+            RunState.ExitCode = 1;
+        if (copied)
+            RemoveCopiedSettingsFile(programFolder);
         return;
     }
     if (!RunState.MsiMode)
