@@ -3,6 +3,8 @@
 // And an uninstall on a machine where setup never ran changes nothing.
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -155,6 +157,49 @@ TEST_F(UninstallAfterSetup, EverythingGoesBackToItsPreviousOwner)
     CloseHandle(held);
 
     EXPECT_EQ("", Differences(before, TakeSnapshots()));
+}
+
+// The settings file in the user's own folder outlives the installation: the
+// uninstall takes the archiver's settings and records out of it, as it deletes
+// them from the registry, and leaves only the file's own switches.
+TEST_F(UninstallAfterSetup, UserSettingsFileKeepsNothingOfTheInstallation)
+{
+    wchar_t appData[MAX_PATH] = L"";
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData)));
+    const std::wstring userFolder = std::wstring(appData) + L"\\Velnox";
+    const std::wstring userFile = userFolder + L"\\Velnox.ini";
+    const bool folderWasThere = Exists(userFolder);
+    CreateDirectoryW(userFolder.c_str(), nullptr);
+    ASSERT_TRUE(WriteBytes(userFile, "Global\\SaveSettings=1\r\n"));
+    RawSetString(HKEY_CLASSES_ROOT, L".7z", nullptr, L"Other.7z");
+    // What the file holds, without the byte-order mark and NULs of UTF-16.
+    auto text = [&]
+    {
+        std::string narrow;
+        for (char c : ReadBytes(userFile))
+            if (c != 0 && c != '\xFF' && c != '\xFE')
+                narrow += c;
+        return narrow;
+    };
+    {
+        ChildProcess setup;
+        ASSERT_TRUE(setup.Start(L"\"" + exe + L"\" /setup /S /noexplorer /initA" +
+                                    std::wstring(kAssociationRows, L'1') + L"D0M0P0S0",
+                                folder.Path().c_str()));
+        ASSERT_EQ(0, setup.Wait(60000));
+    }
+    EXPECT_EQ(L"Velnox", RawString(HKEY_CLASSES_ROOT, L".7z", nullptr));
+    EXPECT_NE(std::string::npos, text().find("HKCU\\Setup\\.7z\\Type=\"Other.7z\""))
+        << "the records went elsewhere:\n" << text();
+    Uninstall("uninstall.exe\r\n");
+    EXPECT_EQ(L"Other.7z", RawString(HKEY_CLASSES_ROOT, L".7z", nullptr));
+    const std::string left = text();
+    EXPECT_EQ(std::string::npos, left.find("HKCU\\")) << left;
+    EXPECT_EQ(std::string::npos, left.find("HKLM\\")) << left;
+    EXPECT_NE(std::string::npos, left.find("SaveSettings=1")) << left;
+    DeleteFileW(userFile.c_str());
+    if (!folderWasThere)
+        RemoveDirectoryW(userFolder.c_str());
 }
 
 TEST_F(UninstallAfterSetup, NeverSetUpChangesNothingAndShowsNothing)
