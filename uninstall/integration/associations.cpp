@@ -216,6 +216,20 @@ void ClearTakingMark(const wchar_t* extension)
         DeleteValue(HKEY_CURRENT_USER, key, kTakingMark);
 }
 
+// A key without a class that this installation's take-over made before it
+// was stopped: the record that run saved still carries its mark.
+bool IsStoppedTakeOver(const wchar_t* extension)
+{
+    wchar_t key[kSettingsKeyChars];
+    wchar_t machineKey[kSettingsKeyChars];
+    if (!ComposeSettingsKey(extension, key) || !ComposeRegistryRecordKey(extension, machineKey) ||
+        !KeyExists(HKEY_CLASSES_ROOT, extension) ||
+        ValueExists(HKEY_CLASSES_ROOT, extension, nullptr))
+        return false;
+    const DefaultRegistryView view;
+    return StoppedTakeOverRoot(key, machineKey) != nullptr;
+}
+
 // Where a save left the records of the extensions about to be taken.
 struct SavedRecords
 {
@@ -382,7 +396,9 @@ void RestorePreviousAssociation(const wchar_t* extension, const PreviousAssociat
 void GiveBack(const wchar_t* extension, bool ownFormat, bool zip)
 {
     PreviousAssociation previous;
-    const bool own = IsOwnAssociation(extension);
+    // A take-over stopped before it wrote the class is given back as a whole
+    // one would be.
+    const bool own = IsOwnAssociation(extension) || IsStoppedTakeOver(extension);
     if ((own || ownFormat) && !LoadPreviousAssociation(extension, previous))
         return;
     if (own)
