@@ -214,7 +214,7 @@ TEST_F(UninstallAfterSetup, AnotherCopysUninstallLeavesTheIntegrationWhole)
     const struct
     {
         const char* Settings; // "Velnox.ini" of the second copy, or null
-    } rows[] = {{"[Global]\r\n"}, {nullptr}};
+    } rows[] = {{"[Global]\r\n"}, {"Global\\Integration=0\r\n"}, {nullptr}};
     for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
     {
         // The uninstall of the row before took the folder away.

@@ -51,6 +51,10 @@ private:
     const DWORD saved_;
 };
 
+// The registry records that a run in a settings file read.
+wchar_t RegistryRecordRead[kAssociationExtensions + 1][kSettingsKeyChars];
+size_t RegistryRecordsRead = 0;
+
 // A record is there when it says what the extension held; "Set" alone is
 // the user's choice, not a record.
 bool RecordIn(HKEY root, const wchar_t* key)
@@ -323,6 +327,8 @@ bool LoadPreviousAssociation(const wchar_t* extension, PreviousAssociation& prev
                                IsKeptInSettingsFile(HKEY_CURRENT_USER, key) &&
                                RecordIn(HKEY_CURRENT_USER, registryKey);
             ReadRecord(HKEY_CURRENT_USER, older ? registryKey : key, previous);
+            if (older && RegistryRecordsRead < ARRAYSIZE(RegistryRecordRead))
+                CopyStringCut(RegistryRecordRead[RegistryRecordsRead++], registryKey);
             // Any program of the user may have written it since.
             trusted = !RunsElevated();
         }
@@ -548,9 +554,11 @@ void DeletePreviousOwnerRecords()
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kRecordsKey);
     if (KeyIsEmpty(HKEY_LOCAL_MACHINE, kArchiverKey))
         DeleteKey(HKEY_LOCAL_MACHINE, kArchiverKey);
-    // Saved before a settings file took over: the removal read them last.
-    if (IsKeptInSettingsFile(HKEY_CURRENT_USER, L""))
-        DeleteKeyTree(HKEY_CURRENT_USER, kRecordsKey);
+    // Saved before a settings file took over: those the removal read are
+    // its own; the rest may be another copy's, which keeps the registry.
+    for (size_t i = 0; i < RegistryRecordsRead; i++)
+        DeleteKeyTree(HKEY_CURRENT_USER, RegistryRecordRead[i]);
+    RegistryRecordsRead = 0;
 }
 
 bool RegisterProgIds()

@@ -100,16 +100,36 @@ bool NamesAnotherCopy(const wchar_t* text)
     return !SameFolder(own, named);
 }
 
+// A text value as the registry itself holds it, whatever a settings file
+// routes or switches off: what the machine holds decides whose it is.
+bool ReadMachineText(HKEY root, const wchar_t* subkey, const wchar_t* name,
+                     wchar_t (&text)[kPathChars])
+{
+    RegistryKey key;
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    DWORD type = 0;
+    if (!key.Open(root, subkey, KEY_QUERY_VALUE) ||
+        RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    text[size / sizeof(wchar_t)] = 0;
+    return true;
+}
+
 // The archiver's classes or App Paths name the archiver in another folder
-// where it still is: the integration belongs to that copy.
+// where it still is: the integration belongs to that copy. An elevated run
+// reads the machine's classes, not a copy the user made of them.
 bool IntegrationOfAnotherCopy()
 {
     wchar_t text[kPathChars];
-    return (ReadTextValue(HKEY_CLASSES_ROOT, L"Velnox\\shell\\open\\command", nullptr, text,
-                          kPathChars, nullptr) == TextValue::Text &&
-            NamesAnotherCopy(text)) ||
-           (ReadTextValue(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, text, kPathChars, nullptr) ==
-                TextValue::Text &&
+    const bool classRead =
+        RunsElevated()
+            ? ReadMachineText(HKEY_LOCAL_MACHINE,
+                              L"Software\\Classes\\Velnox\\shell\\open\\command", nullptr, text)
+            : ReadMachineText(HKEY_CLASSES_ROOT, L"Velnox\\shell\\open\\command", nullptr, text);
+    return (classRead && NamesAnotherCopy(text)) ||
+           (ReadMachineText(HKEY_LOCAL_MACHINE, kAppPathsKey + 1, nullptr, text) &&
             NamesAnotherCopy(text));
 }
 
@@ -172,8 +192,7 @@ void RemoveUninstallEntry()
         return;
     // The single entry may be another copy's, which is still there.
     wchar_t program[kPathChars];
-    if (ReadTextValue(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"UninstallString", program,
-                      kPathChars, nullptr) == TextValue::Text &&
+    if (ReadMachineText(HKEY_LOCAL_MACHINE, kUninstallEntryKey + 1, L"UninstallString", program) &&
         NamesAnotherCopy(program))
         return;
     DeleteKey(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
