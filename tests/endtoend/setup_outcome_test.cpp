@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "endtoend/setup_dialogs.h"
+#include "localization/lng_fixtures.h"
 #include "resources/resource.h"
 #include "settings/settings_fixtures.h"
 #include "support/program_under_test.h"
@@ -671,6 +672,41 @@ TEST_F(SetupOutcome, DialogsLeaveExactlyTheChosenIntegration)
         expected.Value(menu, kMenuItems[i], Number(!off));
     }
     expected.Value(menu, L"AlwaysArc", Text(L"*.img;*.iso"));
+    const std::vector<std::string> faults = expected.Check(Before, After);
+    EXPECT_TRUE(faults.empty()) << Lines(faults);
+    ExpectLinks();
+}
+
+// A language folder is the user's to choose, and any program of the user can
+// write it: in an elevated run its translations reach only what this user
+// sees, never the entry, classes and shortcuts that every user reads.
+TEST_F(SetupOutcome, UsersLanguageFolderTranslatesNothingMachineWide)
+{
+    ScratchDir languages(L"languages");
+    std::string lng = "***messages***\r\n";
+    const struct
+    {
+        UINT Number;
+        const char* Translation;
+    } hostile[] = {{MSG_TYPE_VELNOX, "Invoice document (safe)"},
+                   {MSG_TYPE_ZIP, "Invoice (safe)"},
+                   {MSG_WEB_ADDRESS, "https://evil.example/phish"},
+                   {MSG_VERSION_LABEL, "trusted"},
+                   {MSG_LINK_HELP, "Security update"}};
+    for (const auto& text : hostile)
+        lng += Entry(Message(text.Number).c_str(), text.Translation) + "\r\n";
+    ASSERT_TRUE(WriteBytes(languages / L"uninstall.lng", lng));
+    const std::wstring general = L"Software\\Velnox\\General";
+    RawSetString(HKEY_CURRENT_USER, general, L"LanguageFolder", languages.Path());
+    {
+        ChildProcess child;
+        ASSERT_TRUE(Start(child, L"/S /initA11000000000000000D1M1P1S1C1I1"));
+        EXPECT_EQ(0, child.Wait(60000)) << "a dialog or the 64-bit notice was left open";
+    }
+    After.Take();
+    AfterIsCurrent = true;
+    ExpectedRegistry expected = Expected(true);
+    expected.Value(L"HKCU\\" + general, L"LanguageFolder", Text(languages.Path()));
     const std::vector<std::string> faults = expected.Check(Before, After);
     EXPECT_TRUE(faults.empty()) << Lines(faults);
     ExpectLinks();

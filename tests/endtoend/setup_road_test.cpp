@@ -129,4 +129,51 @@ TEST_F(SetupRoad, SilentMsiSetupShowsNothingWritesNoEntryAndCopiesTheSettingsFil
     EXPECT_EQ(L"Other.vnx", RawString(HKEY_CLASSES_ROOT, L".vnx", nullptr));
 }
 
+// Cancelled, setup leaves the installation as it found it: the settings file
+// it copied from beside the installer goes, one that was there stays.
+TEST_F(SetupRoad, CancelLeavesNoCopiedSettingsFile)
+{
+    ScratchDir archive(L"sfx");
+    WriteBytes(archive / L"Velnox.ini", "HKCU\\Setup\\ShellExt=1\r\n");
+    SetEnvironmentVariableW(L"sfxname", (archive / L"setup.exe").c_str());
+    const struct
+    {
+        const char* Before; // "velnox.ini" in the program folder, or null
+    } rows[] = {{nullptr}, {"Mine=1\r\n"}};
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        DeleteFileW((Folder / L"velnox.ini").c_str());
+        if (rows[row].Before)
+        {
+            ASSERT_TRUE(WriteBytes(Folder / L"velnox.ini", rows[row].Before));
+        }
+        ChildProcess child;
+        ASSERT_TRUE(Start(child, L"/initA10D0M0P0S0"));
+        HWND settings = child.FindDialog(30000);
+        ASSERT_NE(nullptr, settings) << "row " << row;
+        PostMessageW(settings, WM_COMMAND, IDCANCEL, 0);
+        EXPECT_EQ(1, child.Wait(30000)) << "row " << row;
+        // One that was there is the user's: it stays with its settings (the
+        // run may write it back in its own form).
+        const std::string bytes = ReadBytes(Folder / L"velnox.ini");
+        const std::string plain = bytes.size() > 2 && bytes[0] == '\xFF'
+                                      ? std::string(bytes.begin() + 2, bytes.end())
+                                      : bytes;
+        std::string narrow;
+        for (char c : plain)
+            if (c != 0)
+                narrow += c;
+        if (rows[row].Before)
+        {
+            EXPECT_NE(std::string::npos, narrow.find("Mine=1")) << "row " << row;
+        }
+        else
+        {
+            EXPECT_FALSE(Exists(Folder / L"velnox.ini")) << "row " << row;
+        }
+        EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L"Velnox")) << "row " << row;
+    }
+    DeleteFileW((Folder / L"velnox.ini").c_str());
+}
+
 } // namespace

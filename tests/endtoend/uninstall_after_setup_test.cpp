@@ -3,6 +3,8 @@
 // And an uninstall on a machine where setup never ran changes nothing.
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -166,6 +168,99 @@ TEST_F(UninstallAfterSetup, EverythingGoesBackToItsPreviousOwner)
     EXPECT_FALSE(Exists(folder / L"held.txt"));
 
     EXPECT_EQ("", Differences(before, TakeSnapshots()));
+}
+
+// The settings file in the user's own folder outlives the installation: the
+// uninstall takes the archiver's settings and records out of it, as it deletes
+// them from the registry, and leaves only the file's own switches.
+TEST_F(UninstallAfterSetup, UserSettingsFileKeepsNothingOfTheInstallation)
+{
+    wchar_t appData[MAX_PATH] = L"";
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData)));
+    const std::wstring userFolder = std::wstring(appData) + L"\\Velnox";
+    const std::wstring userFile = userFolder + L"\\Velnox.ini";
+    const bool folderWasThere = Exists(userFolder);
+    CreateDirectoryW(userFolder.c_str(), nullptr);
+    ASSERT_TRUE(WriteBytes(userFile, "Global\\SaveSettings=1\r\n"));
+    RawSetString(HKEY_CLASSES_ROOT, L".7z", nullptr, L"Other.7z");
+    // What the file holds, without the byte-order mark and NULs of UTF-16.
+    auto text = [&]
+    {
+        std::string narrow;
+        for (char c : ReadBytes(userFile))
+            if (c != 0 && c != '\xFF' && c != '\xFE')
+                narrow += c;
+        return narrow;
+    };
+    {
+        ChildProcess setup;
+        ASSERT_TRUE(setup.Start(L"\"" + exe + L"\" /setup /S /noexplorer /initA" +
+                                    std::wstring(kAssociationRows, L'1') + L"D0M0P0S0",
+                                folder.Path().c_str()));
+        ASSERT_EQ(0, setup.Wait(60000));
+    }
+    EXPECT_EQ(L"Velnox", RawString(HKEY_CLASSES_ROOT, L".7z", nullptr));
+    EXPECT_NE(std::string::npos, text().find("HKCU\\Setup\\.7z\\Type=\"Other.7z\""))
+        << "the records went elsewhere:\n" << text();
+    Uninstall("uninstall.exe\r\n");
+    EXPECT_EQ(L"Other.7z", RawString(HKEY_CLASSES_ROOT, L".7z", nullptr));
+    const std::string left = text();
+    EXPECT_EQ(std::string::npos, left.find("HKCU\\")) << left;
+    EXPECT_EQ(std::string::npos, left.find("HKLM\\")) << left;
+    EXPECT_NE(std::string::npos, left.find("SaveSettings=1")) << left;
+    DeleteFileW(userFile.c_str());
+    if (!folderWasThere)
+        RemoveDirectoryW(userFolder.c_str());
+}
+
+// A second copy of the archiver in another folder, portable or not, that
+// never set up: its uninstall leaves the integration, the records and the
+// settings of the copy that did; that copy's uninstall then gives every owner
+// back.
+TEST_F(UninstallAfterSetup, AnotherCopysUninstallLeavesTheIntegrationWhole)
+{
+    RawSetString(HKEY_CLASSES_ROOT, L".7z", nullptr, L"Other.7z");
+    RawSetString(HKEY_CLASSES_ROOT, L".zip", nullptr, L"CompressedFolder");
+    const std::vector<RegistrySnapshot> before = TakeSnapshots();
+    const struct
+    {
+        const char* Settings; // "Velnox.ini" of the second copy, or null
+    } rows[] = {{"[Global]\r\n"}, {"Global\\Integration=0\r\n"}, {nullptr}};
+    for (size_t row = 0; row < ARRAYSIZE(rows); ++row)
+    {
+        // The uninstall of the row before took the folder away.
+        CreateDirectoryW(folder.Path().c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
+        ASSERT_TRUE(WriteBytes(folder / L"Velnox.exe", "x"));
+        {
+            ChildProcess setup;
+            ASSERT_TRUE(setup.Start(L"\"" + exe + L"\" /setup /S /noexplorer /initA" +
+                                        std::wstring(kAssociationRows, L'1') + L"D0M0P0S0",
+                                    folder.Path().c_str()));
+            ASSERT_EQ(0, setup.Wait(60000)) << "row " << row;
+        }
+        const std::vector<RegistrySnapshot> setUp = TakeSnapshots();
+        ScratchDir other(L"other_copy");
+        const std::wstring otherExe = other / L"uninstall.exe";
+        ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), otherExe.c_str(), FALSE));
+        ASSERT_TRUE(WriteBytes(other / L"Velnox.exe", "x"));
+        std::string list = "Velnox.exe\r\nuninstall.exe\r\n";
+        if (rows[row].Settings)
+        {
+            ASSERT_TRUE(WriteBytes(other / L"Velnox.ini", rows[row].Settings));
+            list += "Velnox.ini\r\n";
+        }
+        ASSERT_TRUE(WriteBytes(other / L"Uninstall.lst", list));
+        {
+            ChildProcess child;
+            ASSERT_TRUE(child.Start(L"\"" + otherExe + L"\" /S", other.Path().c_str()));
+            EXPECT_EQ(0, child.Wait(30000)) << "row " << row;
+        }
+        EXPECT_TRUE(WaitForUninstallEnd(other.Path())) << "row " << row;
+        EXPECT_EQ("", Differences(setUp, TakeSnapshots())) << "row " << row;
+        Uninstall("Velnox.exe\r\nuninstall.exe\r\n");
+        EXPECT_EQ("", Differences(before, TakeSnapshots())) << "row " << row;
+    }
 }
 
 TEST_F(UninstallAfterSetup, NeverSetUpChangesNothingAndShowsNothing)

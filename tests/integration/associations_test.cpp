@@ -200,6 +200,9 @@ TEST_F(AssociationsTest, OwnersAreKeptWholeAndInTheirType)
         {L".bz2", nullptr, REG_SZ, std::wstring(L"OldBz2", 7), true},
         {L".bz2\\ShellNew", L"FileName", REG_EXPAND_SZ, std::wstring(L"%Templates%\\new.bz2", 20),
          true},
+        // An empty name is saved as empty and stays where it stands.
+        {L".tbz", nullptr, REG_SZ, std::wstring(L"OldTbz", 7), true},
+        {L".tbz\\ShellNew", L"FileName", REG_SZ, std::wstring(L"", 1), true},
         {L".xz", nullptr, REG_SZ, std::wstring(L"OldXz", 6), true},
         {L".xz\\ShellNew", L"NullFile", REG_DWORD, std::wstring((const wchar_t*)&dword, 2), true},
         {L".uue", nullptr, REG_SZ, std::wstring(L"OldUue", 7), false},
@@ -212,7 +215,9 @@ TEST_F(AssociationsTest, OwnersAreKeptWholeAndInTheirType)
                DWORD(row.data.size() * sizeof(wchar_t)));
         before.push_back(RawValue(row.key, row.name));
     }
-    AssociateExtensions(AllRows(false));
+    StoreIntegrationOptions(AllRows(false));
+    // A choice not taken whole is said, and stored as not made.
+    EXPECT_FALSE(AssociateExtensions(AllRows(false)));
     for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
     {
         const std::wstring extension =
@@ -221,6 +226,12 @@ TEST_F(AssociationsTest, OwnersAreKeptWholeAndInTheirType)
         if (!rows[i].taken)
         {
             EXPECT_EQ(before[i], RawValue(rows[i].key, rows[i].name)) << "row " << i;
+        }
+        if (wcscmp(rows[i].key, L".tbz") != 0 && extension == rows[i].key)
+        {
+            EXPECT_EQ(rows[i].taken ? 1u : 0u,
+                      GetUserInt((L"Setup\\" + extension).c_str(), L"Set", 7))
+                << "row " << i;
         }
     }
     IntegrationOptions none = {};

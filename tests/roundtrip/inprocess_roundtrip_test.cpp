@@ -137,14 +137,39 @@ void Touch(const std::wstring& path, bool present)
         DeleteFileW(path.c_str());
 }
 
-// What the setup dialog does on OK for the options the init text leaves.
-void RunSetup(const IntegrationOptions& chosen, bool stopBeforeAce)
+// What the setup dialog does on OK for the options the init text leaves;
+// false when the choice was not applied whole.
+bool RunSetup(const IntegrationOptions& chosen, bool stopBeforeAce)
 {
     StoreIntegrationOptions(chosen);
-    ApplyIntegration(chosen, RunState.ProgramGroupPath, kPathChars);
+    const bool applied = ApplyIntegration(chosen, RunState.ProgramGroupPath, kPathChars);
     WriteUninstallEntry();
     if (!stopBeforeAce)
         SetExtensionAssociation(L".ace", false, false, false, false);
+    return applied;
+}
+
+// A row left with an owner that cannot be kept is stored as not chosen, and
+// the setup says it did not apply the choice whole. Empty when so.
+std::string StoredChoiceFault(const RoundTripCase& state, const IntegrationOptions& chosen,
+                              bool applied)
+{
+    bool whole = true;
+    std::string fault;
+    for (size_t row = 0; row < kAssociationRows; ++row)
+    {
+        bool rowWhole = true;
+        for (const ExtensionState& extension : state.Extensions)
+            if (RowOf(extension.Extension) == row && extension.LeftAlone)
+                rowWhole = false;
+        const bool stored = GetUserInt(AssociationTable[row].OptionKey, L"Set", 7) == 1;
+        if (chosen.Associate[row] && stored != rowWhole)
+            fault += " row " + std::to_string(row) + " stored " + (stored ? "1" : "0") + ";";
+        whole = whole && (!chosen.Associate[row] || rowWhole);
+    }
+    if (applied != whole)
+        fault += applied ? " setup said it applied all" : " setup said it did not apply all";
+    return fault;
 }
 
 TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
@@ -178,6 +203,7 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
         WriteEarlierState(state);
         LoadIntegrationOptions(state.Chosen);
         ApplyInitString(state.InitText.c_str(), state.Chosen);
+        generator.Recreate(state, 10);
         state.SecondChosen = state.Chosen;
         ApplyInitString(state.SecondInitText.c_str(), state.SecondChosen);
         DWORD mark = GetTickCount();
@@ -189,12 +215,30 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
         // Not through a settings key planted as a link: setup replaces it.
         const bool aceLeft =
             state.AceLeftTaken && state.SettingsLinkTarget.empty() && LeaveAceTaken();
-        RunSetup(state.Chosen, aceLeft);
+        bool applied = RunSetup(state.Chosen, aceLeft);
         if (!state.SecondInitText.empty())
-            RunSetup(state.SecondChosen, aceLeft);
+            applied = RunSetup(state.SecondChosen, aceLeft);
+        if (!state.Recreated.empty())
+        {
+            // Given back, made again by another program without a class, taken
+            // again: the records of the first take-over are spent.
+            IntegrationOptions cleared = state.Chosen;
+            for (const std::wstring& extension : state.Recreated)
+                cleared.Associate[RowOf(extension)] = false;
+            RunSetup(cleared, aceLeft);
+            WriteKeys(state.Recreations);
+            for (size_t i = 0; i < scopes.size(); ++i)
+                for (const std::wstring& extension : state.Recreated)
+                    if (scopes[i].Generated && SameNoCase(scopes[i].Path, extension))
+                        before[i] = TakeSnapshot(scopes[i]);
+            applied = RunSetup(state.Chosen, aceLeft);
+        }
         setting += GetTickCount() - mark;
         const unsigned long setupNotices = notices;
         SetRegistryView(0);
+        const IntegrationOptions& lastChoice =
+            state.SecondInitText.empty() ? state.Chosen : state.SecondChosen;
+        const std::string choiceFault = StoredChoiceFault(state, lastChoice, applied);
         // A round trip through a setup that wrote nothing would prove nothing.
         bool setUp = RawString(HKEY_CLASSES_ROOT, L".rev", nullptr) == L"Velnox.REV";
         const IntegrationOptions& last =
@@ -216,8 +260,9 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
         removing += GetTickCount() - mark;
         // Explorer learns of the change both times, once each, after all the
         // changes.
-        const unsigned long setups = state.SecondInitText.empty() ? 1 : 2;
-        setUp = setUp && setupNotices == setups && notices == 1;
+        const unsigned long setups =
+            state.SecondInitText.empty() ? (state.Recreated.empty() ? 1 : 3) : 2;
+        setUp = setUp && setupNotices == setups && notices == 1 && choiceFault.empty();
 
         mark = GetTickCount();
         const std::vector<RegistrySnapshot> after = TakeSnapshots(scopes);
@@ -230,6 +275,7 @@ TEST(RoundTrip, InProcessSetupThenRemovalGivesEveryExtensionBack)
             ++failed;
             ADD_FAILURE() << state.Name()
                           << (setUp ? "" : ": setup did not take its extensions or tell once")
+                          << choiceFault
                           << "\n"
                           << JoinLines(lines);
         }

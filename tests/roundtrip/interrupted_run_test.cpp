@@ -230,10 +230,12 @@ std::vector<std::string> TraceLines(const std::wstring& path)
 // Back to where every row starts: no integration, the generated keys gone.
 void Clear(const std::wstring& folder)
 {
+    // Gone first: while the archiver is there, its integration is that
+    // copy's, and the removal leaves it.
+    RemoveTree(folder);
     RemoveIntegration();
     RemoveUninstallEntry();
     ClearGeneratedKeys();
-    RemoveTree(folder);
     for (const std::wstring& left : CleanupFolders())
         RemoveTree(left);
     ForgetPendingRenames();

@@ -120,6 +120,11 @@ struct RoundTripCase
     bool LegacyRecords = false;
     // Setup stopped before it gave ".ace" back, which an older version took.
     bool AceLeftTaken = false;
+    // Extensions without a key, taken by a first setup and given back by a
+    // second; then another program makes their keys with values but no
+    // class, and the last setup takes them again.
+    std::vector<std::wstring> Recreated;
+    std::vector<Write> Recreations;
     // Deep and long keys found below "Software\Velnox" (paths below it).
     std::vector<std::wstring> SettingsKeys;
     // "Software\Velnox" found as a registry link to this class key.
@@ -185,6 +190,9 @@ public:
     // In percent of the states, the records change between setup and
     // uninstall; in half of those setup also stops before ".ace".
     void ChangeRecords(RoundTripCase& state, unsigned percent);
+    // In percent of the states, keys given back and made again by another
+    // program before the last setup (after the choices are read).
+    void Recreate(RoundTripCase& state, unsigned percent);
 
 private:
     unsigned Below(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(Random); }
@@ -312,10 +320,16 @@ inline void Generator::Extension(RoundTripCase& state, const std::wstring& exten
         entry.LeftAlone = HostileShellNew(state, shellNew) || entry.LeftAlone;
     else if (Chance(40))
     {
-        switch (Below(6))
+        switch (Below(7))
         {
         case 0:
             Value(state, shellNew, L"FileName", L"C:\\Templates\\" + Text(1 + Below(60)));
+            break;
+        case 6:
+            // An empty name, saved as empty and kept where it stands.
+            Value(state, shellNew, L"FileName", L"");
+            if (Chance(30))
+                Value(state, shellNew, L"NullFile", L"");
             break;
         case 1:
             Value(state, shellNew, L"NullFile", L"");
@@ -555,6 +569,38 @@ inline void Generator::ChangeRecords(RoundTripCase& state, unsigned percent)
         const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
         write.Data.assign(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
         state.RecordWrites.push_back(write);
+    }
+}
+
+inline void Generator::Recreate(RoundTripCase& state, unsigned percent)
+{
+    if (!Chance(percent) || !state.SecondInitText.empty())
+        return;
+    for (ExtensionState& extension : state.Extensions)
+    {
+        const size_t row = RowOf(extension.Extension);
+        // The own format and ZIP bring volumes and templates of their own.
+        if (row < 2 || row >= kAssociationRows || extension.Exists ||
+            lstrcmpiW(extension.Extension.c_str(), state.SettingsLinkTarget.c_str()) == 0 ||
+            !Chance(30))
+            continue;
+        state.Chosen.Associate[row] = true;
+        state.Recreated.push_back(extension.Extension);
+        Write write;
+        write.Key = extension.Extension;
+        write.Name = L"Content Type";
+        const std::wstring type = L"application/x-" + Text(1 + Below(12));
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(type.c_str());
+        write.Data.assign(bytes, bytes + (type.size() + 1) * sizeof(wchar_t));
+        state.Recreations.push_back(write);
+        write.Name = L"PerceivedType";
+        const std::wstring perceived = L"compressed";
+        bytes = reinterpret_cast<const BYTE*>(perceived.c_str());
+        write.Data.assign(bytes, bytes + (perceived.size() + 1) * sizeof(wchar_t));
+        state.Recreations.push_back(write);
+        // From now on the key is there, without a class.
+        extension.Exists = true;
+        extension.HasDefault = false;
     }
 }
 

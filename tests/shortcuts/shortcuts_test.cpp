@@ -133,37 +133,64 @@ protected:
     ProbeCacheData SavedProbes;
 };
 
+// The all-users shortcuts start in the program's folder, which every user
+// can open; the user's own group starts on that user's desktop. LocalSystem,
+// as a deployment agent runs setup, has no user's profile: no group of its
+// own.
 TEST_F(ShortcutsTest, SetupMakesAllUsersLinksAndBothGroups)
 {
-    const std::wstring userLink = environment->Sandbox.Desktop + L"\\Velnox.lnk";
-    ASSERT_TRUE(WriteBytes(userLink, ""));
     const wchar_t icon[] = L"C:\\themes\\velnox.ico";
-    Update(true, true, true, icon);
-
-    EXPECT_FALSE(Exists(userLink)) << "a link on the user's own desktop is an older setup's";
-    EXPECT_FALSE(Exists(Link(CSIDL_STARTMENU)));
     const std::wstring archiver = Install / L"Velnox.exe";
     const std::wstring comment = MessageText(MSG_LINK_COMMENT);
     const std::wstring desktop = environment->Sandbox.Desktop;
-    EXPECT_EQ(Properties(archiver, L"", icon, comment),
-              ReadLink(Link(CSIDL_COMMON_DESKTOPDIRECTORY)));
-    EXPECT_EQ(Properties(archiver, desktop, icon, comment), ReadLink(Link(CSIDL_COMMON_STARTMENU)));
-
-    EXPECT_STREQ(Group(CSIDL_COMMON_PROGRAMS).c_str(), GroupPath);
+    const std::wstring folder = Install.Path();
     const struct
     {
-        std::wstring Name, Properties;
-    } expected[] = {
-        {L"Velnox.lnk", Properties(archiver, desktop, icon, comment)},
-        {Named(MSG_LINK_HELP), Properties(Install / L"Velnox.chm", desktop, L"", comment)},
-        {Named(MSG_LINK_README), Properties(Install / L"Vnx.txt", desktop, L"", comment)},
-        {Named(MSG_LINK_FOURTH),
-         Properties(Install / MessageText(MSG_LINK_FOURTH_FILE), desktop, L"", comment)},
-    };
-    for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
-        for (size_t i = 0; i < 4; ++i)
-            EXPECT_EQ(expected[i].Properties, ReadLink(Group(csidl) + L"\\" + expected[i].Name))
-                << "csidl " << csidl << " row " << i;
+        int LocalSystem;
+        bool UserGroup;
+    } accounts[] = {{0, true}, {1, false}};
+    for (const auto& account : accounts)
+    {
+        const std::string row = "local system " + std::to_string(account.LocalSystem);
+        ProbeCache.LocalSystem = account.LocalSystem;
+        const std::wstring userLink = environment->Sandbox.Desktop + L"\\Velnox.lnk";
+        ASSERT_TRUE(WriteBytes(userLink, ""));
+        Update(true, true, true, icon);
+
+        EXPECT_EQ(account.UserGroup, !Exists(userLink))
+            << row << ": a link on the user's own desktop is an older setup's";
+        EXPECT_FALSE(Exists(Link(CSIDL_STARTMENU))) << row;
+        EXPECT_EQ(Properties(archiver, L"", icon, comment),
+                  ReadLink(Link(CSIDL_COMMON_DESKTOPDIRECTORY)))
+            << row;
+        EXPECT_EQ(Properties(archiver, folder, icon, comment),
+                  ReadLink(Link(CSIDL_COMMON_STARTMENU)))
+            << row;
+
+        EXPECT_STREQ(Group(CSIDL_COMMON_PROGRAMS).c_str(), GroupPath) << row;
+        EXPECT_EQ(account.UserGroup, Exists(Group(CSIDL_PROGRAMS))) << row;
+        for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
+        {
+            if (csidl == CSIDL_PROGRAMS && !account.UserGroup)
+                continue;
+            const std::wstring start = csidl == CSIDL_PROGRAMS ? desktop : folder;
+            const struct
+            {
+                std::wstring Name, Properties;
+            } expected[] = {
+                {L"Velnox.lnk", Properties(archiver, start, icon, comment)},
+                {Named(MSG_LINK_HELP), Properties(Install / L"Velnox.chm", start, L"", comment)},
+                {Named(MSG_LINK_README), Properties(Install / L"Vnx.txt", start, L"", comment)},
+                {Named(MSG_LINK_FOURTH),
+                 Properties(Install / MessageText(MSG_LINK_FOURTH_FILE), start, L"", comment)},
+            };
+            for (size_t i = 0; i < 4; ++i)
+                EXPECT_EQ(expected[i].Properties, ReadLink(Group(csidl) + L"\\" + expected[i].Name))
+                    << row << " csidl " << csidl << " link " << i;
+        }
+        DeleteFileW(userLink.c_str());
+        Clean();
+    }
 }
 
 // The shell's deletion as the program calls it: its flags kept, the

@@ -21,7 +21,9 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
     if (!RegisterAppPath())
         return false;
     UpdateShellExtensions(false, options);
-    AssociateExtensions(options);
+    // An owner that could not be kept has its extension still: the run goes
+    // on, and says at the end that the choice was not applied whole.
+    const bool associated = AssociateExtensions(options);
     const bool classesWritten = RegisterProgIds();
     // The handlers are written even when the classes are refused.
     NotifyAssociationChange();
@@ -35,7 +37,7 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
     const bool haveIcon = iconFile[0] != 0 && (!RunsElevated() || IsLocalFilePath(iconFile)) &&
                           FileExists(iconFile);
     UpdateShortcuts(options, groupPath, groupPathCapacity, haveIcon ? iconFile : nullptr);
-    return true;
+    return associated;
 }
 
 void AcceptIntegrationChoice(const IntegrationOptions& options)

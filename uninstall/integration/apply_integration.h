@@ -8,7 +8,9 @@ struct IntegrationOptions;
 
 // False when the first App Paths write or the first class write was refused
 // with access denied: the sequence stops there and what was written stays.
-// groupPath receives the program-group folder.
+// Also false, after the whole sequence, when an extension chosen was left
+// with its owner because that owner could not be kept. groupPath receives
+// the program-group folder.
 bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
                       size_t groupPathCapacity);
 

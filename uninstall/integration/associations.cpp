@@ -51,6 +51,10 @@ private:
     const DWORD saved_;
 };
 
+// The registry records that a run in a settings file read.
+wchar_t RegistryRecordRead[kAssociationExtensions + 1][kSettingsKeyChars];
+size_t RegistryRecordsRead = 0;
+
 // A record is there when it says what the extension held; "Set" alone is
 // the user's choice, not a record.
 bool RecordIn(HKEY root, const wchar_t* key)
@@ -118,6 +122,10 @@ bool IsLocalTemplateName(const wchar_t* name, unsigned long kind)
 
 const wchar_t kTypeExpand[] = L"TypeExpand";
 const wchar_t kShellNewExpand[] = L"ShellNewExpand";
+// Written with the record before the extension is taken and removed once the
+// take-over is whole: only a record that still holds it belongs to a
+// take-over that was stopped. Records of older versions have none.
+const wchar_t kTakingMark[] = L"Taking";
 
 // What the extension holds now; false when its class or new-file entry
 // cannot be saved whole and in its type, so that taking it over would lose it.
@@ -136,10 +144,14 @@ bool ReadPreviousOwner(const wchar_t* extension, PreviousAssociation& previous)
     case TextValue::Unusable:
         return false;
     case TextValue::Text:
-        // The record would give these back as no entry or as a null file.
-        if (!IsOwnTemplate(previous.ShellNew))
-            return previous.ShellNew[0] != 0 && previous.ShellNew[0] != L'*';
-        // Left by the archiver itself: no owner's entry to keep.
+        // The record would give this back as a null file.
+        if (previous.ShellNew[0] == L'*')
+            return false;
+        if (previous.ShellNew[0] != 0 && !IsOwnTemplate(previous.ShellNew))
+            return true;
+        // An empty name saves as empty, and the give-back leaves the value
+        // where it stands. One naming the archiver's own template is no
+        // owner's entry to keep.
         previous.ShellNew[0] = 0;
         previous.ShellNewKind = REG_SZ;
         [[fallthrough]];
@@ -172,7 +184,54 @@ bool WriteRecord(HKEY root, const wchar_t* key, const PreviousAssociation& previ
     written = SetString(root, key, L"Type", previous.Type) == ERROR_SUCCESS && written;
     written = SetString(root, key, L"ShellNew", previous.ShellNew) == ERROR_SUCCESS && written;
     written = SaveKind(root, key, kTypeExpand, previous.TypeKind) && written;
-    return SaveKind(root, key, kShellNewExpand, previous.ShellNewKind) && written;
+    written = SaveKind(root, key, kShellNewExpand, previous.ShellNewKind) && written;
+    return SetInt(root, key, kTakingMark, 1) == ERROR_SUCCESS && written;
+}
+
+bool MarkedTaking(HKEY root, const wchar_t* key)
+{
+    return GetInt(root, key, kTakingMark, 0) == 1;
+}
+
+// Whose mark counts: the machine copy's, or in a run that is not elevated the
+// user's own record; a mark the user could have set decides nothing
+// machine-wide. Null when no stopped take-over left its record.
+HKEY StoppedTakeOverRoot(const wchar_t* key, const wchar_t* machineKey)
+{
+    if (MarkedTaking(HKEY_LOCAL_MACHINE, machineKey))
+        return HKEY_LOCAL_MACHINE;
+    if (!RunsElevated() && MarkedTaking(HKEY_CURRENT_USER, key))
+        return HKEY_CURRENT_USER;
+    return nullptr;
+}
+
+// The extension's take-over is whole, or its give-back done: its record is
+// no longer one a later take-over may reuse.
+void ClearTakingMark(const wchar_t* extension)
+{
+    wchar_t key[kSettingsKeyChars];
+    wchar_t machineKey[kSettingsKeyChars];
+    if (!ComposeSettingsKey(extension, key) || !ComposeRegistryRecordKey(extension, machineKey))
+        return;
+    const DefaultRegistryView view;
+    if (ValueExists(HKEY_LOCAL_MACHINE, machineKey, kTakingMark))
+        DeleteValue(HKEY_LOCAL_MACHINE, machineKey, kTakingMark);
+    if (ValueExists(HKEY_CURRENT_USER, key, kTakingMark))
+        DeleteValue(HKEY_CURRENT_USER, key, kTakingMark);
+}
+
+// A key without a class that this installation's take-over made before it
+// was stopped: the record that run saved still carries its mark.
+bool IsStoppedTakeOver(const wchar_t* extension)
+{
+    wchar_t key[kSettingsKeyChars];
+    wchar_t machineKey[kSettingsKeyChars];
+    if (!ComposeSettingsKey(extension, key) || !ComposeRegistryRecordKey(extension, machineKey) ||
+        !KeyExists(HKEY_CLASSES_ROOT, extension) ||
+        ValueExists(HKEY_CLASSES_ROOT, extension, nullptr))
+        return false;
+    const DefaultRegistryView view;
+    return StoppedTakeOverRoot(key, machineKey) != nullptr;
 }
 
 // Where a save left the records of the extensions about to be taken.
@@ -205,16 +264,16 @@ bool SavePreviousAssociation(const wchar_t* extension, SavedRecords& saved)
         return false;
     const DefaultRegistryView view;
     // A take-over ended between making the extension's key and writing its
-    // class leaves a key without one: the record saved before still says who
-    // had the extension, and is kept, in both stores; one the user could have
-    // written since is kept only where the run writes nothing machine-wide.
+    // class leaves a key without one: the record that run saved still says
+    // who had the extension, and is kept, in both stores. Only a record that
+    // still carries its take-over's mark is such a one: any other was spent
+    // by a give-back, and the key is another program's now.
     if (previous.Exist != 0 && previous.Type[0] == 0 &&
         !ValueExists(HKEY_CLASSES_ROOT, extension, nullptr))
     {
-        if (RecordIn(HKEY_LOCAL_MACHINE, machineKey))
-            ReadRecord(HKEY_LOCAL_MACHINE, machineKey, previous);
-        else if (!RunsElevated() && RecordIn(HKEY_CURRENT_USER, key))
-            ReadRecord(HKEY_CURRENT_USER, key, previous);
+        const HKEY root = StoppedTakeOverRoot(key, machineKey);
+        if (root != nullptr)
+            ReadRecord(root, root == HKEY_LOCAL_MACHINE ? machineKey : key, previous);
     }
     bool stored = WriteRecord(HKEY_CURRENT_USER, key, previous);
     const bool onMachine = RunsElevated() && WriteRecord(HKEY_LOCAL_MACHINE, machineKey, previous);
@@ -268,6 +327,8 @@ bool LoadPreviousAssociation(const wchar_t* extension, PreviousAssociation& prev
                                IsKeptInSettingsFile(HKEY_CURRENT_USER, key) &&
                                RecordIn(HKEY_CURRENT_USER, registryKey);
             ReadRecord(HKEY_CURRENT_USER, older ? registryKey : key, previous);
+            if (older && RegistryRecordsRead < ARRAYSIZE(RegistryRecordRead))
+                CopyStringCut(RegistryRecordRead[RegistryRecordsRead++], registryKey);
             // Any program of the user may have written it since.
             trusted = !RunsElevated();
         }
@@ -307,12 +368,13 @@ void RestorePreviousAssociation(const wchar_t* extension, const PreviousAssociat
     {
         // The class goes back last: until then the extension is still the
         // archiver's, and a run ended on the way gives the rest back again.
-        wchar_t named[kPathChars];
-        const bool ownTemplate =
-            ReadTextValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", named, kPathChars,
-                          nullptr) == TextValue::Text &&
-            IsOwnTemplate(named);
-        DeleteValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName");
+        // An empty name is never the archiver's: it is the owner's own, kept.
+        wchar_t named[kPreviousShellNewChars];
+        const TextValue found = ReadTextValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName", named,
+                                              kPreviousShellNewChars, nullptr);
+        const bool ownTemplate = found == TextValue::Text && IsOwnTemplate(named);
+        if (found != TextValue::Text || named[0] != 0)
+            DeleteValue(HKEY_CLASSES_ROOT, shellNewKey, L"FileName");
         // A null-file entry still there is the owner's own, whatever it holds.
         if (previous.ShellNew[0] == L'*')
         {
@@ -346,11 +408,17 @@ void RestorePreviousAssociation(const wchar_t* extension, const PreviousAssociat
 void GiveBack(const wchar_t* extension, bool ownFormat, bool zip)
 {
     PreviousAssociation previous;
-    const bool own = IsOwnAssociation(extension);
+    // A take-over stopped before it wrote the class is given back as a whole
+    // one would be.
+    const bool own = IsOwnAssociation(extension) || IsStoppedTakeOver(extension);
     if ((own || ownFormat) && !LoadPreviousAssociation(extension, previous))
         return;
     if (own)
+    {
         RestorePreviousAssociation(extension, previous);
+        // Given back: the record is spent.
+        ClearTakingMark(extension);
+    }
     else if (ownFormat || zip)
         // Taken by another program since: its class stays, but an entry
         // naming the archiver's template would outlive the template.
@@ -436,12 +504,14 @@ void SetExtensionAssociation(const wchar_t* extension, bool associate, bool shel
         (!SavePreviousAssociation(extension, saved) || !MakeRecordsDurable(saved)))
         return;
     TakeOver(extension, shellExt, ownFormat, zip);
+    ClearTakingMark(extension);
 }
 
-void AssociateExtensions(const IntegrationOptions& options)
+bool AssociateExtensions(const IntegrationOptions& options)
 {
     // Every owner is saved, and on the disk, before the first extension is
     // taken; an extension whose owner could not be kept stays with it.
+    bool whole = true;
     bool taken[kAssociationRows][kExtensionGroupChars] = {};
     SavedRecords saved;
     for (size_t row = 0; row < kAssociationRows; row++)
@@ -459,15 +529,29 @@ void AssociateExtensions(const IntegrationOptions& options)
     {
         ExtensionList extensions;
         SplitExtensionGroup(AssociationTable[row].Group, extensions);
+        bool rowTaken = true;
         for (size_t i = 0; i < extensions.Count; i++)
         {
             const wchar_t* extension = extensions.Items[i];
             if (!options.Associate[row])
                 GiveBack(extension, row == 0, row == kAssociationRowZip);
             else if (taken[row][i] && (durable || IsOwnAssociation(extension)))
+            {
                 TakeOver(extension, options.ShellExt, row == 0, row == kAssociationRowZip);
+                ClearTakingMark(extension);
+            }
+            else
+                rowTaken = false;
+        }
+        // The stored choice says what the extensions hold: the next dialog
+        // shows a row that was not taken whole as clear.
+        if (options.Associate[row] && !rowTaken)
+        {
+            SetUserInt(AssociationTable[row].OptionKey, L"Set", 0);
+            whole = false;
         }
     }
+    return whole;
 }
 
 void DeletePreviousOwnerRecords()
@@ -476,9 +560,11 @@ void DeletePreviousOwnerRecords()
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kRecordsKey);
     if (KeyIsEmpty(HKEY_LOCAL_MACHINE, kArchiverKey))
         DeleteKey(HKEY_LOCAL_MACHINE, kArchiverKey);
-    // Saved before a settings file took over: the removal read them last.
-    if (IsKeptInSettingsFile(HKEY_CURRENT_USER, L""))
-        DeleteKeyTree(HKEY_CURRENT_USER, kRecordsKey);
+    // Saved before a settings file took over: those the removal read are
+    // its own; the rest may be another copy's, which keeps the registry.
+    for (size_t i = 0; i < RegistryRecordsRead; i++)
+        DeleteKeyTree(HKEY_CURRENT_USER, RegistryRecordRead[i]);
+    RegistryRecordsRead = 0;
 }
 
 bool RegisterProgIds()
@@ -492,13 +578,14 @@ bool RegisterProgIds()
 
     // The first write tells whether the classes can be written at all.
     if (SetString(HKEY_CLASSES_ROOT, kArchiverClass, nullptr,
-                  MessageText(kClasses[0].Description)) == ERROR_ACCESS_DENIED)
+                  SharedMessageText(kClasses[0].Description)) == ERROR_ACCESS_DENIED)
         return false;
     WriteClass(kClasses[0], openCommand, archiverPath);
-    SetString(HKEY_CLASSES_ROOT, kZipClass, nullptr, MessageText(kClasses[1].Description));
+    SetString(HKEY_CLASSES_ROOT, kZipClass, nullptr, SharedMessageText(kClasses[1].Description));
     WriteClass(kClasses[1], openCommand, archiverPath);
     SetString(HKEY_CLASSES_ROOT, kRevisionExtension, nullptr, kRevisionClass);
-    SetString(HKEY_CLASSES_ROOT, kRevisionClass, nullptr, MessageText(kClasses[2].Description));
+    SetString(HKEY_CLASSES_ROOT, kRevisionClass, nullptr,
+              SharedMessageText(kClasses[2].Description));
     WriteClass(kClasses[2], openCommand, archiverPath);
     return true;
 }

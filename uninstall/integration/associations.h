@@ -28,8 +28,9 @@ struct PreviousAssociation
 // kept stays with it. An elevated run also keeps a copy of each record where
 // only administrators write, and the give-back prefers it; a record the user
 // could have changed gives no class that runs the file itself and no
-// new-file entry on a share or a device to every user.
-void AssociateExtensions(const IntegrationOptions& options);
+// new-file entry on a share or a device to every user. False when a chosen
+// extension was not taken; its row's stored choice ("Set") is then cleared.
+bool AssociateExtensions(const IntegrationOptions& options);
 
 // The machine copies of the records, and the registry records that a
 // settings file took over from; after every give-back.

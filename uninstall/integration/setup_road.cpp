@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "files/file_system.h"
+#include "files/path_names.h"
 #include "integration/completion_dialog.h"
 #include "integration/integration_options.h"
 #include "integration/settings_dialog.h"
@@ -30,13 +31,28 @@ void OpenProgramGroup()
 
 // A settings file from beside the installer must be in place before the
 // first setting is read, so that the whole run, and every later one, keeps
-// its settings and the saved previous owners in the same store.
-void CopySettingsFileFirst(const wchar_t* programFolder)
+// its settings and the saved previous owners in the same store. True when
+// this run copied it.
+bool CopySettingsFileFirst(const wchar_t* programFolder)
 {
-    if (!CopySetupFiles(programFolder) || !Portable.Attempted)
-        return;
+    if (!CopySetupFiles(programFolder))
+        return false;
     // Looked for before the copy: the store looks again at its next request.
+    if (Portable.Attempted)
+        FreePortableSettings();
+    return true;
+}
+
+// Cancelled, the installation is not set up: the settings file this run
+// copied would make the archiver run portable. Its image is dropped unwritten;
+// a file that was there before the run is never this one (the copy never
+// replaces a file).
+void RemoveCopiedSettingsFile(const wchar_t* programFolder)
+{
     FreePortableSettings();
+    wchar_t path[kPathChars];
+    if (JoinPath(programFolder, L"velnox.ini", path))
+        DelFileInside(path);
 }
 
 // A run by hand over an installation that already has its entry only
@@ -63,7 +79,7 @@ void RunSetup()
 {
     wchar_t programFolder[kPathChars];
     GetProgramFolder(programFolder);
-    CopySettingsFileFirst(programFolder);
+    const bool copied = CopySettingsFileFirst(programFolder);
     CompletionFacts facts;
     facts.Folder = programFolder;
     facts.ChoicesOnly = ChangesChoicesOnly();
@@ -71,12 +87,13 @@ void RunSetup()
     const INT_PTR result =
         DialogBoxParamW(DialogModule(L"SETUPDLG"), L"SETUPDLG", nullptr, IntegrationSettingsDialog,
                         reinterpret_cast<LPARAM>(&chosen));
-    if (result == 0)
-        return;
-    // A dialog that could not be shown did not confirm anything.
-    if (result == -1)
+    if (result == 0 || result == -1)
     {
-        RunState.Outcome.Cancelled = true;
+        // A dialog that could not be shown did not confirm anything.
+        if (result == -1)
+            RunState.Outcome.Cancelled = true;
+        if (copied)
+            RemoveCopiedSettingsFile(programFolder);
         return;
     }
     if (!RunState.MsiMode)

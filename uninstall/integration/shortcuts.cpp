@@ -154,9 +154,11 @@ bool GroupLinkPath(const wchar_t* group, size_t index, wchar_t (&linkPath)[kPath
 {
     const GroupLink& link = kGroupLinks[index];
     wchar_t name[kPathChars];
-    return CopyString(name,
-                      link.NameMessage == 0 ? kGroupFolder : MessageFileName(link.NameMessage)) &&
-           name[0] != 0 && AppendString(name, L".lnk") && JoinPath(group, name, linkPath);
+    // Every user's group too: its names are no user's translation.
+    const wchar_t* shown =
+        link.NameMessage == 0 ? kGroupFolder : SharedMessageFileName(link.NameMessage);
+    return CopyString(name, shown) && name[0] != 0 && AppendString(name, L".lnk") &&
+           JoinPath(group, name, linkPath);
 }
 
 struct GroupContext
@@ -185,8 +187,9 @@ void DeleteFilesIn(const wchar_t* folder)
 bool WriteShortcut(const wchar_t* target, const wchar_t* linkPath, const wchar_t* workingDir,
                    const wchar_t* iconFile)
 {
-    return target[0] != 0 && CreateShellLink(target, linkPath, workingDir,
-                                             MessageText(MSG_LINK_COMMENT), iconFile, nullptr);
+    return target[0] != 0 &&
+           CreateShellLink(target, linkPath, workingDir, SharedMessageText(MSG_LINK_COMMENT),
+                           iconFile, nullptr);
 }
 
 // Empties a group of what an older installation left in it, then makes the
@@ -206,7 +209,8 @@ void FillGroup(const wchar_t* group, const GroupContext& context)
         const GroupLink& link = kGroupLinks[i];
         wchar_t target[kPathChars];
         if (CopyString(target, context.ProgramPath) &&
-            SetName(target, link.Target ? link.Target : MessageFileName(MSG_LINK_FOURTH_FILE)) &&
+            SetName(target,
+                    link.Target ? link.Target : SharedMessageFileName(MSG_LINK_FOURTH_FILE)) &&
             PointToName(target)[0] != 0 && FileExists(target))
             WriteShortcut(target, linkPath, context.WorkingDir, i == 0 ? context.IconFile : nullptr);
     }
@@ -297,13 +301,23 @@ void UpdateShortcutsFor(const wchar_t* programPath, const IntegrationOptions& op
     wchar_t archiver[kPathChars];
     if (!CopyString(archiver, programPath) || !SetName(archiver, kArchiverFile))
         archiver[0] = 0;
+    // LocalSystem's profile is no user's: it gets no links or group of its own.
+    const bool system = RunsAsLocalSystem();
     const bool vista = WindowsVersion() >= kVista;
 
-    // The user's own desktop is also the working folder of the shortcuts.
+    // The user's own desktop is the working folder of the user's own
+    // shortcuts; those of all users start in the program's folder, which
+    // every user can open.
     wchar_t workingDir[kPathChars];
     const bool userDesktop = GetShellFolder(workingDir, CSIDL_DESKTOPDIRECTORY);
+    wchar_t programFolder[kPathChars];
+    if (!CopyString(programFolder, programPath))
+        programFolder[0] = 0;
+    RemoveNameFromPath(programFolder);
     wchar_t folder[kPathChars];
-    if (vista)
+    if (system)
+        GetShellFolder(folder, CSIDL_COMMON_DESKTOPDIRECTORY);
+    else if (vista)
     {
         // Older setups put the link on the user's own desktop; it now lives
         // on the all-users one only.
@@ -314,18 +328,21 @@ void UpdateShortcutsFor(const wchar_t* programPath, const IntegrationOptions& op
     else if (!userDesktop || !CopyString(folder, workingDir))
         return;
 
+    const bool common = vista || system;
     UpdateArchiverLink(options.Desktop, folder, archiver, nullptr, iconFile);
-    GetShellFolder(folder, vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU);
-    UpdateArchiverLink(options.StartMenu, folder, archiver, workingDir, iconFile);
+    GetShellFolder(folder, common ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU);
+    UpdateArchiverLink(options.StartMenu, folder, archiver, common ? programFolder : workingDir,
+                       iconFile);
 
-    const GroupContext context = {programPath, workingDir, iconFile};
     wchar_t group[kPathChars];
-    GetShellFolder(folder, CSIDL_PROGRAMS);
-    if (UpdateGroup(options.Programs, folder, context, group) && options.Programs)
+    const GroupContext own = {programPath, workingDir, iconFile};
+    if (!system && GetShellFolder(folder, CSIDL_PROGRAMS) &&
+        UpdateGroup(options.Programs, folder, own, group) && options.Programs)
         CopyToOutput(group, groupPath, groupPathCapacity);
     // Reported only once it is there, so the all-users group wins.
+    const GroupContext everyone = {programPath, programFolder, iconFile};
     if (GetShellFolder(folder, CSIDL_COMMON_PROGRAMS) &&
-        UpdateGroup(options.Programs, folder, context, group) && options.Programs &&
+        UpdateGroup(options.Programs, folder, everyone, group) && options.Programs &&
         FileExists(group))
         CopyToOutput(group, groupPath, groupPathCapacity);
 }

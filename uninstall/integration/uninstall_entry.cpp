@@ -68,10 +68,10 @@ void AppendVersionText(wchar_t* text, size_t capacity)
         AppendStringCut(text, L" ", capacity);
     AppendStringCut(text, FormatInto(part, L"%d.%02d", VNX_VERSION_MAJOR, VNX_VERSION_MINOR),
                     capacity);
-    AppendStringCut(text,
-                    FormatInto(part, L" %s %d", MessageText(MSG_VERSION_LABEL), VNX_VERSION_BUILD),
-                    capacity);
-    AppendStringCut(text, FormatInto(part, L" (%s)", MessageText(MSG_NAME_SUFFIX)), capacity);
+    AppendStringCut(
+        text, FormatInto(part, L" %s %d", SharedMessageText(MSG_VERSION_LABEL), VNX_VERSION_BUILD),
+        capacity);
+    AppendStringCut(text, FormatInto(part, L" (%s)", SharedMessageText(MSG_NAME_SUFFIX)), capacity);
 }
 
 void WriteUninstallEntry(const wchar_t* programPath)
@@ -124,8 +124,8 @@ void WriteUninstallEntry(const wchar_t* programPath)
     if (FormatString(text, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay) >= 0)
         SetString(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"InstallDate", text);
     // The address the completion dialog opens; a translation that is no web
-    // address leaves the value out.
-    const wchar_t* address = MessageWebAddress(MSG_WEB_ADDRESS);
+    // address leaves the value out. Every user of the machine reads it.
+    const wchar_t* address = SharedMessageWebAddress(MSG_WEB_ADDRESS);
     if (address[0] != 0)
         SetString(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"URLInfoAbout", address);
 }

@@ -3,7 +3,8 @@
 #include <cstddef>
 
 // Appends " <major>.<minor, two digits> <label> <build> (<note>)" to the text,
-// bounded by its capacity; no leading space when the text is empty.
+// bounded by its capacity; no leading space when the text is empty. The
+// label and note are those every user of the machine may read.
 void AppendVersionText(wchar_t* text, size_t capacity);
 template <size_t N> inline void AppendVersionText(wchar_t (&text)[N])
 {

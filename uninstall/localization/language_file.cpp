@@ -208,8 +208,11 @@ bool LanguageFileData::Load(const wchar_t* name)
 {
     Unload();
     wchar_t path[kPathChars];
+    FromLanguageFolder = false;
     if (!RedirectToLanguageFolder(name, path, kPathChars))
         path[0] = 0;
+    else if (std::wcscmp(path, name) != 0)
+        FromLanguageFolder = true;
     else if (std::wcschr(path, L'\\') == nullptr)
     {
         wchar_t folder[kPathChars];

@@ -51,6 +51,9 @@ public:
 
     // The language reads right to left.
     bool RightToLeft = false;
+    // The file loaded came from the user's language folder, not from beside
+    // the program.
+    bool FromLanguageFolder = false;
 
 private:
     void Unload();

@@ -153,12 +153,16 @@ void LanguageLibrary::OpenBeside(HINSTANCE instance, const wchar_t* programPath)
     // The module's name must fit whole beside the program: cut, it would be
     // another file.
     wchar_t path[kPathChars];
+    wchar_t beside[kPathChars];
     const bool asData = CanLoadAsDataFile();
+    FromFolder = false;
     // Where the module would be loaded as code, an elevated run takes none
     // from the user's language folder.
     if (programPath[0] != 0 && CopyString(path, programPath) && SetName(path, L"vnxlng.dll") &&
+        CopyString(beside, path) &&
         ((!asData && RunsElevated()) || RedirectToLanguageFolder(path, path, kPathChars)))
     {
+        FromFolder = wcscmp(path, beside) != 0;
         if (!asData)
             library = IsWholeImage(path) ? LoadLibraryW(path) : nullptr;
         else

@@ -25,9 +25,12 @@ public:
     // does nothing.
     void Release();
     bool IsLoaded() const { return Loaded; }
+    // The module loaded came from the user's language folder.
+    bool FromLanguageFolder() const { return Loaded && FromFolder; }
 
 private:
     bool Loaded = false;
+    bool FromFolder = false;
 };
 extern LanguageLibrary LanguageModule;
 

@@ -3,7 +3,7 @@
 #include "common/system_functions.h"
 #include "files/path_names.h"
 
-ProbeCacheData ProbeCache = {-1, 0, -1, 0, 0, -1};
+ProbeCacheData ProbeCache = {-1, 0, -1, 0, 0, -1, -1};
 
 namespace
 {
@@ -83,6 +83,29 @@ bool RunsElevated()
         }
     }
     return ProbeCache.Elevated == 1;
+}
+
+bool RunsAsLocalSystem()
+{
+    if (ProbeCache.LocalSystem == -1)
+    {
+        ProbeCache.LocalSystem = 0;
+        HANDLE token = nullptr;
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        {
+            union
+            {
+                TOKEN_USER User;
+                BYTE Room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+            } user;
+            DWORD size = 0;
+            if (GetTokenInformation(token, TokenUser, &user, sizeof(user), &size))
+                ProbeCache.LocalSystem =
+                    IsWellKnownSid(user.User.User.Sid, WinLocalSystemSid) ? 1 : 0;
+            CloseHandle(token);
+        }
+    }
+    return ProbeCache.LocalSystem == 1;
 }
 
 int32_t ScaleForDpi(int32_t value)

@@ -18,6 +18,7 @@ struct ProbeCacheData
     DWORD Major;
     DWORD Minor;
     int Elevated; // -1 unknown, else 1 for a token with full administrator rights
+    int LocalSystem; // -1 unknown, else 1 when the process runs as LocalSystem
 };
 extern ProbeCacheData ProbeCache;
 
@@ -35,6 +36,10 @@ bool IsNativeIa64();
 // that user, so it takes nothing from them that decides what runs or where
 // it writes. False when the token cannot be read.
 bool RunsElevated();
+// True when the process runs as LocalSystem, as deployment agents run setup:
+// its profile belongs to no user, so nothing per-user is made there. False
+// when the token cannot be read.
+bool RunsAsLocalSystem();
 // A length at 96 dpi scaled to the screen's vertical dpi.
 int32_t ScaleForDpi(int32_t value);
 // major * 256 + minor; 0x0501 when the platform is not NT. Never 0.

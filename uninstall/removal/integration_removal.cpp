@@ -54,11 +54,100 @@ bool EntryNamesThisFolder()
     return CompareNoCase(location, folder) == 0;
 }
 
+// Whether two folder names are one folder: compared by identity where both
+// can be opened, so that a short or differently spelt name is no other folder.
+bool SameFolder(const wchar_t* a, const wchar_t* b)
+{
+    KernelHandle first(CreateFileW(a, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    KernelHandle second(CreateFileW(b, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION one, other;
+    if (first.Valid() && second.Valid() && GetFileInformationByHandle(first.Get(), &one) &&
+        GetFileInformationByHandle(second.Get(), &other))
+        return one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+               one.nFileIndexHigh == other.nFileIndexHigh &&
+               one.nFileIndexLow == other.nFileIndexLow;
+    return CompareNoCase(a, b) == 0;
+}
+
+// Whether a command or path, as setup writes it (the program first, quoted or
+// not), names a file in another folder than this program's that is still
+// there: a copy of the archiver lives there, and what names it is that copy's.
+bool NamesAnotherCopy(const wchar_t* text)
+{
+    wchar_t named[kPathChars];
+    const wchar_t* start = text;
+    while (*start == L' ' || *start == L'\t')
+        ++start;
+    const bool quoted = *start == L'"';
+    if (quoted)
+        ++start;
+    size_t length = 0;
+    while (start[length] != 0 && (quoted ? start[length] != L'"' : start[length] != L' '))
+        ++length;
+    if (length == 0 || length >= kPathChars)
+        return false;
+    CopyMemory(named, start, length * sizeof(wchar_t));
+    named[length] = 0;
+    wchar_t own[kPathChars];
+    const DWORD ownLength = GetModuleFileNameW(nullptr, own, kPathChars);
+    if (ownLength == 0 || ownLength >= kPathChars || !IsLocalFilePath(named) ||
+        GetFileAttributesW(named) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    RemoveNameFromPath(own);
+    RemoveNameFromPath(named);
+    return !SameFolder(own, named);
+}
+
+// A text value as the registry itself holds it, whatever a settings file
+// routes or switches off: what the machine holds decides whose it is.
+bool ReadMachineText(HKEY root, const wchar_t* subkey, const wchar_t* name,
+                     wchar_t (&text)[kPathChars])
+{
+    RegistryKey key;
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    DWORD type = 0;
+    if (!key.Open(root, subkey, KEY_QUERY_VALUE) ||
+        RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    text[size / sizeof(wchar_t)] = 0;
+    return true;
+}
+
+// The archiver's classes or App Paths name the archiver in another folder
+// where it still is: the integration belongs to that copy. An elevated run
+// reads the machine's classes, not a copy the user made of them.
+bool IntegrationOfAnotherCopy()
+{
+    wchar_t text[kPathChars];
+    const bool classRead =
+        RunsElevated()
+            ? ReadMachineText(HKEY_LOCAL_MACHINE,
+                              L"Software\\Classes\\Velnox\\shell\\open\\command", nullptr, text)
+            : ReadMachineText(HKEY_CLASSES_ROOT, L"Velnox\\shell\\open\\command", nullptr, text);
+    return (classRead && NamesAnotherCopy(text)) ||
+           (ReadMachineText(HKEY_LOCAL_MACHINE, kAppPathsKey + 1, nullptr, text) &&
+            NamesAnotherCopy(text));
+}
+
 } // namespace
 
 void RemoveIntegration()
 {
     const HeldRegistryKeys held;
+    // Another copy of the archiver, installed or portable, that integrated the
+    // machine after or instead of this one keeps its integration, the records
+    // that give its extensions back, and the settings it shares in the
+    // registry; only this copy's own settings file is emptied.
+    if (IntegrationOfAnotherCopy())
+    {
+        if (IsKeptInSettingsFile(HKEY_CURRENT_USER, L""))
+            DeleteKeyTree(HKEY_CURRENT_USER, L"");
+        return;
+    }
     // A settings file the user can write, or one copied beside an
     // installation that integrated, does not keep the archiver's
     // registrations on the machine.
@@ -99,6 +188,12 @@ void RemoveIntegration()
 
 void RemoveUninstallEntry()
 {
-    if (!RunState.MsiMode)
-        DeleteKey(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
+    if (RunState.MsiMode)
+        return;
+    // The single entry may be another copy's, which is still there.
+    wchar_t program[kPathChars];
+    if (ReadMachineText(HKEY_LOCAL_MACHINE, kUninstallEntryKey + 1, L"UninstallString", program) &&
+        NamesAnotherCopy(program))
+        return;
+    DeleteKey(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
 }

@@ -158,7 +158,12 @@ void FreePortableSettings()
 
 void StopPortableWriteBack()
 {
-    Portable.Removing = true;
+    // Beside the program the file may be one the removal deletes. The one in
+    // the user's own folder outlives the installation: the removal of the
+    // archiver's settings must reach it, so it is written back.
+    LoadPortableSettings();
+    if (!(Portable.Loaded && Portable.InUserFolder))
+        Portable.Removing = true;
 }
 
 bool OverrideUserIntegrationSwitch(bool registeredHere)

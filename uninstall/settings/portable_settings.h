@@ -57,8 +57,9 @@ bool PortableFileHolds(const wchar_t* prefix);
 // registeredHere (the machine's own records say a setup of this
 // installation integrated it). False when the switch, if any, holds.
 bool OverrideUserIntegrationSwitch(bool registeredHere);
-// Called when the removal of the installation begins: the settings file may
-// be one of the files to go, and the cleanup must not wait for a write.
+// Called when the removal of the installation begins: a settings file beside
+// the program may be one of the files to go, and is no longer written back;
+// the one in the user's own folder still is, without the settings removed.
 void StopPortableWriteBack();
 
 // The full name of this program's module.
