@@ -1,26 +1,9 @@
 #pragma once
 // The archive extensions taken over by the archiver's classes and given back
 // to their previous owners, and the classes themselves.
-#include <cstddef>
-#include <cstdint>
+#include "integration/owner_records.h"
 
 struct IntegrationOptions;
-
-// Who owned an extension before the archiver took it over, saved once under
-// "Setup\" + extension in the per-user settings.
-const size_t kPreviousTypeChars = 512;
-const size_t kPreviousShellNewChars = 2048;
-// A text saved from a REG_EXPAND_SZ value is marked by "TypeExpand" or
-// "ShellNewExpand" = 1, so that it goes back in its own type; plain texts
-// leave the record as it always was.
-struct PreviousAssociation
-{
-    uint32_t Exist;                           // "Exist": the extension's key was there
-    wchar_t Type[kPreviousTypeChars];         // "Type": its class, may be empty
-    wchar_t ShellNew[kPreviousShellNewChars]; // "ShellNew": template file, "*" for a null file
-    unsigned long TypeKind;                   // REG_SZ or REG_EXPAND_SZ
-    unsigned long ShellNewKind;               // of "FileName"
-};
 
 // Every extension of every row: associated when the row's flag is set, given
 // back when it is clear. The owners of all extensions to take are saved, and
@@ -31,14 +14,6 @@ struct PreviousAssociation
 // new-file entry on a share or a device to every user. False when a chosen
 // extension was not taken; its row's stored choice ("Set") is then cleared.
 bool AssociateExtensions(const IntegrationOptions& options);
-
-// The machine copies of the records, and the registry records that a
-// settings file took over from; after every give-back.
-void DeletePreviousOwnerRecords();
-
-// A full path on a drive of this machine, not on a share, a device or in
-// the long-path form: safe to hand to every user of the machine.
-bool IsLocalFilePath(const wchar_t* path);
 
 // Associates one extension (saving its previous owner unless it is already
 // ours) or, with associate clear, gives it back when it is still ours. An
