@@ -104,6 +104,17 @@ protected:
         ForgetPendingRenames();
     }
     // A silent uninstall that ends without a box, and its batch file run.
+    // A silent setup that takes every archive type, no links, no shell
+    // extension; its exit code.
+    long SetupEveryType()
+    {
+        ChildProcess setup;
+        if (!setup.Start(L"\"" + exe + L"\" /setup /S /noexplorer /initA" +
+                             std::wstring(kAssociationRows, L'1') + L"D0M0P0S0",
+                         folder.Path().c_str()))
+            return -2;
+        return setup.Wait(60000);
+    }
     void Uninstall(const char* list, int exitCode = 0)
     {
         ASSERT_TRUE(WriteBytes(folder / L"Uninstall.lst", list));
@@ -132,13 +143,7 @@ TEST_F(UninstallAfterSetup, EverythingGoesBackToItsPreviousOwner)
     RawSetString(HKEY_CLASSES_ROOT, L".rar", L"Content Type", L"application/x-rar");
     const std::vector<RegistrySnapshot> before = TakeSnapshots();
 
-    {
-        ChildProcess setup;
-        ASSERT_TRUE(setup.Start(L"\"" + exe + L"\" /setup /S /noexplorer /initA" +
-                                    std::wstring(kAssociationRows, L'1') + L"D0M0P0S0",
-                                folder.Path().c_str()));
-        ASSERT_EQ(0, setup.Wait(60000));
-    }
+    ASSERT_EQ(0, SetupEveryType());
     // Setup really took them over.
     EXPECT_EQ(L"Velnox.ZIP", RawString(HKEY_CLASSES_ROOT, L".zip", nullptr));
     EXPECT_EQ(L"Velnox", RawString(HKEY_CLASSES_ROOT, L".7z", nullptr));
@@ -192,13 +197,7 @@ TEST_F(UninstallAfterSetup, UserSettingsFileKeepsNothingOfTheInstallation)
                 narrow += c;
         return narrow;
     };
-    {
-        ChildProcess setup;
-        ASSERT_TRUE(setup.Start(L"\"" + exe + L"\" /setup /S /noexplorer /initA" +
-                                    std::wstring(kAssociationRows, L'1') + L"D0M0P0S0",
-                                folder.Path().c_str()));
-        ASSERT_EQ(0, setup.Wait(60000));
-    }
+    ASSERT_EQ(0, SetupEveryType());
     EXPECT_EQ(L"Velnox", RawString(HKEY_CLASSES_ROOT, L".7z", nullptr));
     EXPECT_NE(std::string::npos, text().find("HKCU\\Setup\\.7z\\Type=\"Other.7z\""))
         << "the records went elsewhere:\n" << text();
@@ -232,13 +231,7 @@ TEST_F(UninstallAfterSetup, AnotherCopysUninstallLeavesTheIntegrationWhole)
         CreateDirectoryW(folder.Path().c_str(), nullptr);
         ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
         ASSERT_TRUE(WriteBytes(folder / L"Velnox.exe", "x"));
-        {
-            ChildProcess setup;
-            ASSERT_TRUE(setup.Start(L"\"" + exe + L"\" /setup /S /noexplorer /initA" +
-                                        std::wstring(kAssociationRows, L'1') + L"D0M0P0S0",
-                                    folder.Path().c_str()));
-            ASSERT_EQ(0, setup.Wait(60000)) << "row " << row;
-        }
+        ASSERT_EQ(0, SetupEveryType()) << "row " << row;
         const std::vector<RegistrySnapshot> setUp = TakeSnapshots();
         ScratchDir other(L"other_copy");
         const std::wstring otherExe = other / L"uninstall.exe";

@@ -51,8 +51,10 @@ std::vector<std::wstring> RunOneState(const RoundTripCase& state, const ScratchD
                          folder.c_str()))
             return {L"setup did not start"};
         const long code = setup.Wait(120000);
-        if (code != 0)
-            return {L"setup ended with " + std::to_wstring(code)};
+        const long expected = state.ChoiceTakenWhole() ? 0 : 6;
+        if (code != expected)
+            return {L"setup ended with " + std::to_wstring(code) + L", not " +
+                    std::to_wstring(expected)};
     }
     // A round trip through a setup that wrote nothing would prove nothing.
     if (RawString(HKEY_CLASSES_ROOT, L".rev", nullptr) != L"Velnox.REV")

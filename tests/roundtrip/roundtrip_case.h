@@ -162,6 +162,18 @@ struct RoundTripCase
         return row < kAssociationRows && !LeftAlone(extension) &&
                (Chosen.Associate[row] || (!SecondInitText.empty() && SecondChosen.Associate[row]));
     }
+    // Whether the first setup can take every extension of its chosen rows;
+    // one that cannot says so in its exit code (6).
+    bool ChoiceTakenWhole() const
+    {
+        for (const ExtensionState& extension : Extensions)
+        {
+            const size_t row = RowOf(extension.Extension);
+            if (row < kAssociationRows && Chosen.Associate[row] && extension.LeftAlone)
+                return false;
+        }
+        return true;
+    }
     // Whether a setup took the extension with the shell extension on.
     bool TakenWithShellExt(const std::wstring& extension) const
     {
