@@ -45,9 +45,12 @@ std::vector<std::wstring> RunOneState(const RoundTripCase& state, const ScratchD
     list += "vnxext.dll\r\nvnxext64.dll\r\nvnxnew.dat\r\nzipnew.dat\r\n";
     WriteBytes(folder + L"\\Uninstall.lst", list);
 
+    // The administrator's log names each extension left with its owner.
+    const std::wstring log = folder + L".log";
     {
         ChildProcess setup;
-        if (!setup.Start(L"\"" + exe + L"\" /setup /S /noexplorer /init" + state.InitText,
+        if (!setup.Start(L"\"" + exe + L"\" /setup /S /noexplorer /init" + state.InitText +
+                             L" \"/log=" + log + L"\"",
                          folder.c_str()))
             return {L"setup did not start"};
         const long code = setup.Wait(120000);
@@ -55,6 +58,19 @@ std::vector<std::wstring> RunOneState(const RoundTripCase& state, const ScratchD
         if (code != expected)
             return {L"setup ended with " + std::to_wstring(code) + L", not " +
                     std::to_wstring(expected)};
+    }
+    const std::string logged = ReadBytes(log);
+    DeleteFileW(log.c_str());
+    for (const ExtensionState& extension : state.Extensions)
+    {
+        const size_t row = RowOf(extension.Extension);
+        const bool kept = row < kAssociationRows && state.Chosen.Associate[row] &&
+                          extension.LeftAlone;
+        const std::string line = "kept by its owner: " + WideToUtf8(extension.Extension.c_str()) +
+                                 " (";
+        if (kept != (logged.find(line) != std::string::npos))
+            problems.push_back(L"the log " + std::wstring(kept ? L"misses" : L"has") +
+                               L" the owner kept for " + extension.Extension);
     }
     // A round trip through a setup that wrote nothing would prove nothing.
     if (RawString(HKEY_CLASSES_ROOT, L".rev", nullptr) != L"Velnox.REV")

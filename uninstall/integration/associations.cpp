@@ -13,6 +13,7 @@
 #include "localization/messages.h"
 #include "platform/platform_probes.h"
 #include "resources/resource.h"
+#include "run/run_log.h"
 #include "settings/settings_store.h"
 
 namespace
@@ -184,7 +185,12 @@ bool AssociateExtensions(const IntegrationOptions& options)
                 ClearTakingMark(extension);
             }
             else
+            {
+                LogLine(L"kept by its owner: %s (its class or new-file entry cannot be saved "
+                        L"whole, or not on the disk)",
+                        extension);
                 rowTaken = false;
+            }
         }
         // The stored choice says what the extensions hold: the next dialog
         // shows a row that was not taken whole as clear.

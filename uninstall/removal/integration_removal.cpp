@@ -16,6 +16,7 @@
 #include "run/run_state.h"
 #include "settings/portable_settings.h"
 #include "settings/registry_paths.h"
+#include "run/run_log.h"
 #include "settings/settings_store.h"
 
 namespace
@@ -144,6 +145,8 @@ void RemoveIntegration()
     // registry; only this copy's own settings file is emptied.
     if (IntegrationOfAnotherCopy())
     {
+        LogLine(L"kept: the integration, its records and the shared settings belong to another "
+                L"copy of the archiver that is still there");
         if (IsKeptInSettingsFile(HKEY_CURRENT_USER, L""))
             DeleteKeyTree(HKEY_CURRENT_USER, L"");
         return;
@@ -194,6 +197,9 @@ void RemoveUninstallEntry()
     wchar_t program[kPathChars];
     if (ReadMachineText(HKEY_LOCAL_MACHINE, kUninstallEntryKey + 1, L"UninstallString", program) &&
         NamesAnotherCopy(program))
+    {
+        LogLine(L"kept: the installed-programs entry names another copy: %s", program);
         return;
+    }
     DeleteKey(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
 }
