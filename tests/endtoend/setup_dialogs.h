@@ -61,7 +61,7 @@ inline void AnswerNotice(const ProgramCopy& program, ChildProcess& child, HWND d
         return;
     HWND notice = child.FindDialog(30000, done);
     ASSERT_NE(nullptr, notice) << "no 64-bit notice";
-    EXPECT_EQ(program.Message(MSG_WOW64_CAPTION), WindowText(notice));
+    EXPECT_EQ(program.Message(MSG_SETUP_CAPTION), WindowText(notice));
     // The message box's text; true whatever was chosen.
     EXPECT_EQ(program.Message(MSG_WOW64_INFO), WindowText(GetDlgItem(notice, 0xFFFF)));
     PostMessageW(notice, WM_COMMAND, IDOK, 0);

@@ -180,7 +180,7 @@ TEST_F(ProgramRun, SetupRoadAfterOk)
             {
                 dialog = child.FindDialog(30000, dialog);
                 ASSERT_NE(dialog, nullptr) << "row " << row << ": no 64-bit notice";
-                EXPECT_EQ(Message(MSG_WOW64_CAPTION), WindowText(dialog)) << "row " << row;
+                EXPECT_EQ(Message(MSG_SETUP_CAPTION), WindowText(dialog)) << "row " << row;
                 EXPECT_TRUE(HasVisualStyles(GetDlgItem(dialog, IDOK))) << "row " << row;
                 PostMessageW(dialog, WM_COMMAND, IDOK, 0);
             }

@@ -103,7 +103,7 @@ void RunSetup()
         DialogBoxParamW(DialogModule(L"DONEDLG"), L"DONEDLG", nullptr, CompletionDialog,
                         reinterpret_cast<LPARAM>(&facts));
         if (IsWow64() && !RunState.Silent && !IsNativeIa64())
-            ShowMessageBox(nullptr, MessageText(MSG_WOW64_INFO), MessageText(MSG_WOW64_CAPTION),
+            ShowMessageBox(nullptr, MessageText(MSG_WOW64_INFO), MessageText(MSG_SETUP_CAPTION),
                            MB_ICONINFORMATION);
     }
     OpenProgramGroup();

@@ -72,7 +72,7 @@
 #define IDC_DONE_TEXT 5107
 
 // Numbered messages (string table).
-#define MSG_WOW64_CAPTION 5101
+#define MSG_SETUP_CAPTION 5101
 #define MSG_LINK_HELP 5102
 #define MSG_LINK_README 5103
 #define MSG_LINK_FOURTH 5104

@@ -12,6 +12,8 @@ const size_t kWarningChars = 512;
 
 enum class Option
 {
+    Silent,
+    Log,
     Setup,
     Msi,
     Init,
@@ -26,17 +28,25 @@ struct OptionRow
     const wchar_t* Name;
     size_t Compared; // a name must begin with this many of the row's letters
     Option Id;
+    // A counted option turns the uninstall off: a command line without one
+    // uninstalls. The silent token and the log go with either road.
+    bool Counted;
+    // The name is the row's one letter with no letter after it ("S", "S1",
+    // not "Sx" or "setup").
+    bool LetterAlone;
 };
 
 // Tested in this order; the first match applies.
 const OptionRow kOptionTable[] = {
-    {L"setup", 5, Option::Setup},
-    {L"msi", 3, Option::Msi},
-    {L"init", 4, Option::Init},
-    {L"wait", 4, Option::Wait},
-    {L"noexplorer", 4, Option::NoExplorer},
-    {L"warning", 7, Option::Warning},
-    {L"?", 1, Option::Usage},
+    {L"S", 1, Option::Silent, false, true},
+    {L"log=", 4, Option::Log, false, false},
+    {L"setup", 5, Option::Setup, true, false},
+    {L"msi", 3, Option::Msi, true, false},
+    {L"init", 4, Option::Init, true, false},
+    {L"wait", 4, Option::Wait, true, false},
+    {L"noexplorer", 4, Option::NoExplorer, true, false},
+    {L"warning", 7, Option::Warning, true, false},
+    {L"?", 1, Option::Usage, true, false},
 };
 
 bool IsBlank(wchar_t c)
@@ -47,14 +57,6 @@ bool IsBlank(wchar_t c)
 bool IsAsciiLetter(wchar_t c)
 {
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
-}
-
-// "/S", "-s", "/S1": silent; "/setup" is not.
-bool IsSilentToken(const wchar_t* token)
-{
-    if (token[1] == 0)
-        return false;
-    return UpperChar(token[1]) == L'S' && !IsAsciiLetter(token[2]);
 }
 
 void ApplyOption(const OptionRow& row, const wchar_t* name, bool& setupRequested)
@@ -82,22 +84,26 @@ void ApplyOption(const OptionRow& row, const wchar_t* name, bool& setupRequested
     case Option::Usage:
         RunState.UsageRequested = true;
         break;
+    case Option::Silent:
+    case Option::Log:
+        // Taken as each token is read, before any other option applies.
+        break;
     }
+}
+
+bool Matches(const OptionRow& row, const wchar_t* name)
+{
+    if (row.LetterAlone)
+        return UpperChar(name[0]) == UpperChar(row.Name[0]) && !IsAsciiLetter(name[1]);
+    return CompareNoCasePrefix(name, row.Name, row.Compared) == 0;
 }
 
 const OptionRow* FindOption(const wchar_t* name)
 {
     for (const OptionRow& row : kOptionTable)
-        if (CompareNoCasePrefix(name, row.Name, row.Compared) == 0)
+        if (Matches(row, name))
             return &row;
     return nullptr;
-}
-
-// "/log=PATH" names the administrator's log: like the silent token it is
-// not counted, so that it goes with either road.
-bool IsLogToken(const wchar_t* token)
-{
-    return CompareNoCasePrefix(token + 1, L"log=", 4) == 0;
 }
 
 void TakeLogPath(const wchar_t* token)
@@ -113,8 +119,9 @@ void TakeLogPath(const wchar_t* token)
         RunState.LogPath[0] = 0;
 }
 
-// The option tokens of a text, the silent token apart (and on the command
-// line the log); fn gets each name (the token without its lead character).
+// The option tokens of a text: the silent token acts wherever it stands,
+// the log only on the command line; fn gets each other name (the token
+// without its lead character) with its row, or null for a name no row has.
 template <class Fn> void ForEachOption(OptionSource source, const wchar_t* text, Fn fn)
 {
     wchar_t token[kTokenChars];
@@ -123,17 +130,13 @@ template <class Fn> void ForEachOption(OptionSource source, const wchar_t* text,
     {
         if (token[0] != L'/' && token[0] != L'-')
             continue;
-        if (IsSilentToken(token))
-        {
+        const OptionRow* row = FindOption(token + 1);
+        if (row != nullptr && row->Id == Option::Silent)
             RunState.Silent = true;
-            continue;
-        }
-        if (source == OptionSource::CommandLine && IsLogToken(token))
-        {
+        else if (row != nullptr && row->Id == Option::Log && source == OptionSource::CommandLine)
             TakeLogPath(token);
-            continue;
-        }
-        fn(token + 1);
+        else
+            fn(token + 1, row);
     }
 }
 
@@ -176,24 +179,25 @@ void ParseOptions(OptionSource source, const wchar_t* text, bool& setupRequested
     // The installer's own options are ignored: only its silent token acts.
     if (source != OptionSource::CommandLine)
     {
-        ForEachOption(source, text, [](const wchar_t*) {});
+        ForEachOption(source, text, [](const wchar_t*, const OptionRow*) {});
         return;
     }
-    int count = 0;
+    int counted = 0;
     // An option the program does not know may be meant for another one (a
     // silent switch, a log): the run does nothing rather than guess, and
     // applies none of the others either.
-    ForEachOption(source, text, [&](const wchar_t* name) {
-        count++;
-        if (!FindOption(name))
+    ForEachOption(source, text, [&](const wchar_t*, const OptionRow* row) {
+        if (row == nullptr || row->Counted)
+            counted++;
+        if (row == nullptr)
             RunState.Outcome.BadOption = true;
     });
     if (RunState.Outcome.BadOption)
         return;
-    ForEachOption(source, text, [&](const wchar_t* name) {
-        ApplyOption(*FindOption(name), name, setupRequested);
+    ForEachOption(source, text, [&](const wchar_t* name, const OptionRow* row) {
+        ApplyOption(*row, name, setupRequested);
     });
-    uninstallRequested = count == 0;
+    uninstallRequested = counted == 0;
 }
 
 void ComposeWarningText(const wchar_t* programPath, wchar_t* text, size_t capacity)

@@ -12,7 +12,7 @@ const size_t kTokenChars = 1024;
 enum class OptionSource
 {
     CommandLine = 0,
-    SfxCommand = 1, // the installer's "sfxcmd": only the silent token counts
+    SfxCommand = 1, // the installer's "sfxcmd": only the silent token acts; nothing is counted
 };
 
 // Copies the next blank-separated token, quotes removed and "" read as one
@@ -20,11 +20,11 @@ enum class OptionSource
 // it, or null when only blanks remain.
 const wchar_t* NextToken(const wchar_t* text, wchar_t* token, size_t capacity);
 
-// Parses one option text, applying each option while it is read. Setup is
-// only ever set; uninstall ends up requested when the command line holds no
-// counted option. A command line with an option that matches none of the
-// table applies none of its options and marks the run's outcome; "sfxcmd"
-// only counts its options.
+// Parses one option text. Setup is only ever set; uninstall ends up
+// requested when the command line holds no counted option (the silent token
+// and the log are not counted). A command line with an option that matches
+// none of the table applies none of its options and marks the run's
+// outcome; of "sfxcmd" only the silent token acts.
 void ParseOptions(OptionSource source, const wchar_t* text, bool& setupRequested,
                   bool& uninstallRequested);
 

@@ -153,7 +153,7 @@ int RunProgram(HINSTANCE instance)
                 unsigned(kGuardWaitMilliseconds / 1000));
         if (!RunState.Silent)
             ShowMessageBox(nullptr, MessageText(MSG_ANOTHER_RUN),
-                           MessageText(setupRequested ? MSG_WOW64_CAPTION : MSG_UNINSTALL_CAPTION),
+                           MessageText(setupRequested ? MSG_SETUP_CAPTION : MSG_UNINSTALL_CAPTION),
                            MB_ICONERROR | MB_SETFOREGROUND);
         setupRequested = uninstallRequested = false;
     }
