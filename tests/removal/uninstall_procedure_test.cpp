@@ -201,7 +201,7 @@ TEST_F(ListTest, ANameThatStaysAfterItsDeletionIsLeftNotRemoved)
     if (!rescue.LetGo)
         CloseHandle(holder);
     EXPECT_FALSE(Exists(folder + L"plain.txt"));
-    EXPECT_EQ(stayed ? 1 : 0, result.Left) << stayed;
+    EXPECT_EQ(stayed ? 1 : 0, result.Unremovable) << stayed;
     EXPECT_EQ(stayed ? 1 : 2, result.Removed) << stayed;
     EXPECT_FALSE(result.RestartNeeded);
 }
@@ -344,7 +344,7 @@ TEST_F(ListTest, FilesInUseAreScheduledButNeverTheProgramOrTheList)
     EXPECT_EQ(moved ? 1 : 0, PendingCount(busy + L".1.tmp")) << moved;
     EXPECT_EQ(0, PendingCount(busy));
     // One that stays unscheduled is told, once; the protected ones are not.
-    EXPECT_EQ(moved ? 0 : 1, result.Left) << moved;
+    EXPECT_EQ(moved ? 0 : 1, result.Unremovable) << moved;
     EXPECT_EQ(1, PendingCount(mapped + L".1.tmp"));
     EXPECT_TRUE(Exists(namedLikeProgram));
     EXPECT_FALSE(IsPending(namedLikeProgram));

@@ -188,7 +188,7 @@ bool ContainedEntry::Delete()
             // until that one lets go: the name, and its folder, stay.
             if (NameStays())
             {
-                state_ = Left;
+                state_ = Stays;
                 return false;
             }
         }
@@ -235,7 +235,7 @@ bool ContainedEntry::ScheduleForRestart()
     // entry: the own name may hold a reinstalled file by the next restart.
     if (!haveName || !MoveFileW(name_, moved))
     {
-        state_ = IsAt(name_) ? Left : Elsewhere;
+        state_ = IsAt(name_) ? Stays : Elsewhere;
         return false;
     }
     if (!IsAt(moved))
@@ -245,7 +245,7 @@ bool ContainedEntry::ScheduleForRestart()
     }
     if (MoveFileExW(moved, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         return true;
-    state_ = Left;
+    state_ = Stays;
     return false;
 }
 

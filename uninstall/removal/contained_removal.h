@@ -54,7 +54,7 @@ public:
         Elsewhere, // a link, or something outside the folder: never touched
         Deletable, // opened with the right to delete it
         InUse,     // checked, but another process keeps it from deletion
-        Left,      // could be neither deleted nor scheduled: it stays
+        Stays,     // could be neither deleted nor scheduled: it stays
     };
 
     ContainedEntry(const ContainedFolder& folder, const wchar_t* fullName);
@@ -70,12 +70,12 @@ public:
     // Clears read-only, hidden and system, then deletes the entry (a folder
     // only when empty) and closes it, so that the name is gone on return.
     // An entry that stays is kept open; one whose deletion waits for
-    // another process to close it is Left.
+    // another process to close it Stays.
     bool Delete();
     // Moves the entry to the first free "%s.%d.tmp" name beside it and asks
     // for the deletion of that copy at the next restart. Its own name is never
     // scheduled: a file put there again before the restart (a reinstall) would
-    // go. False when nothing was scheduled; the state is then Left when the
+    // go. False when nothing was scheduled; the state is then Stays when the
     // entry stays, unmoved or moved but unscheduled, and Elsewhere when it was
     // swapped for something else meanwhile.
     bool ScheduleForRestart();

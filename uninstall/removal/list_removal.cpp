@@ -20,8 +20,8 @@ namespace
 {
 
 // Files told apart by what they are, whatever name reaches them: those the
-// removal has scheduled (a file in use whose move failed is scheduled once,
-// not in every pass), and the program and the list, which are never moved.
+// removal has settled (a file in use scheduled, or told as staying, once, not
+// in every pass), and the program and the list, which are never moved.
 class KnownFiles
 {
 public:
@@ -252,7 +252,9 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
     const size_t rootLength = wcslen(folder);
     const ContainedFolder inside(folder);
     ListEntries entries(list);
-    KnownFiles scheduled;
+    // Files in use already dealt with: scheduled for the restart, or told
+    // as staying; each only once, whatever name reaches it again.
+    KnownFiles settled;
     FoldersForRestart folders(rootLength);
     // The running program and the list, by what they are: a name the
     // comparison of names misses still reaches one of them.
@@ -295,32 +297,32 @@ ListRemoval RemoveListedFiles(FILE* list, const wchar_t* folder, const wchar_t* 
                 ++removed;
                 LogLine(L"deleted %s", fullName);
             }
-            else if (item.GetState() == ContainedEntry::Left)
+            else if (item.GetState() == ContainedEntry::Stays)
             {
                 // Its deletion waits for another process: it is not gone,
                 // and counting it as removed would run pass after pass.
-                if (!scheduled.Holds(item.Identity()))
+                if (!settled.Holds(item.Identity()))
                 {
-                    ++result.Left;
-                    scheduled.Add(item.Identity());
+                    ++result.Unremovable;
+                    settled.Add(item.Identity());
                     LogLine(L"left: %s goes only when another program closes it", fullName);
                 }
             }
             else if ((item.GetState() == ContainedEntry::Deletable ||
                       item.GetState() == ContainedEntry::InUse) &&
                      !item.IsFolder() && !IsProtectedName(fullName, programPath) &&
-                     !kept.Holds(item.Identity()) && !scheduled.Holds(item.Identity()))
+                     !kept.Holds(item.Identity()) && !settled.Holds(item.Identity()))
             {
                 // Scheduled, or told as left, once, whatever later passes see.
                 const bool restart = item.ScheduleForRestart();
-                if (!restart && item.GetState() != ContainedEntry::Left)
+                if (!restart && item.GetState() != ContainedEntry::Stays)
                     continue;
                 result.RestartNeeded |= restart;
-                result.Left += restart ? 0 : 1;
+                result.Unremovable += restart ? 0 : 1;
                 LogLine(restart ? L"in use, moved aside and deleted at the next restart: %s"
                                 : L"left: %s is in use and can be neither deleted nor moved",
                         fullName);
-                scheduled.Add(item.Identity());
+                settled.Add(item.Identity());
                 if (restart)
                     folders.AddFoldersOf(fullName);
             }

@@ -23,7 +23,7 @@ struct ListRemoval
     bool RestartNeeded; // some file in use was scheduled for the next restart, and
                         // after it the folders that held it, up to the program's
     bool ReadFailed;    // the list could not be read to its end
-    int Left;           // files in use, neither moved nor deleted: they stay, unscheduled
+    int Unremovable;    // files in use, neither moved nor deleted: they stay, unscheduled
 };
 
 // The deletion passes over an open list, read in the ANSI code page or, after

@@ -67,7 +67,7 @@ bool ListReadsToItsEnd(FILE* list)
     return fseek(list, 0, SEEK_SET) == 0 && readable;
 }
 
-bool OnlyTheProgramIsLeft(const wchar_t* folder, const wchar_t* programPath)
+bool OnlyTheProgramRemains(const wchar_t* folder, const wchar_t* programPath)
 {
     if (KeyExists(HKEY_LOCAL_MACHINE, kUninstallEntryKey))
         return false;

@@ -21,7 +21,7 @@ bool ListReadsToItsEnd(FILE* list);
 // over leaves the program alone in its folder (beside files that wait for
 // the restart), with no entry in the list of installed programs: all that
 // is left to do is the program's own deletion.
-bool OnlyTheProgramIsLeft(const wchar_t* folder, const wchar_t* programPath);
+bool OnlyTheProgramRemains(const wchar_t* folder, const wchar_t* programPath);
 
 // Whether a deletion at the next restart, this run's or an earlier one's,
 // names something inside folder (which ends with a backslash): until then

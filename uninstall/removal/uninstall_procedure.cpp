@@ -138,7 +138,7 @@ void RunUninstall()
     StreamFile list(_wfsopen(kListName, L"rb", _SH_DENYNO));
     CleanupFolder cleanup;
     wchar_t commandProcessor[kPathChars];
-    if (!list.Get() && !RunState.MsiMode && OnlyTheProgramIsLeft(folder, programPath))
+    if (!list.Get() && !RunState.MsiMode && OnlyTheProgramRemains(folder, programPath))
     {
         // A run before this one has taken the program away already; its
         // command processor deletes it.
@@ -186,7 +186,7 @@ void RunUninstall()
     // too: the caller learns that the removal ends there.
     const bool restart = removal.RestartNeeded || RestartDeletesFrom(folder);
     RunState.Outcome.RestartScheduled |= restart;
-    RunState.Outcome.FilesLeft |= removal.Left > 0;
+    RunState.Outcome.FilesLeft |= removal.Unremovable > 0;
     RunState.Outcome.ListUnreadable |= removal.ReadFailed;
     if (restart && !RunState.Silent)
         ShowMessageBox(nullptr, restartText, caption, MB_ICONINFORMATION | MB_SETFOREGROUND);
