@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 #include <initializer_list>
+#include <type_traits>
 
 #include "common/handles.h"
 #include "common/strings.h"
@@ -21,14 +22,6 @@ bool WriteBatchText(HANDLE file, const wchar_t* text)
     const DWORD length = static_cast<DWORD>(strlen(bytes));
     DWORD written = 0;
     return WriteFile(file, bytes, length, &written, nullptr) && written == length;
-}
-
-// Writes one line; a line cut to the buffer would name another file, and
-// fails the batch.
-template <class... Args> bool WriteBatchLine(HANDLE file, const wchar_t* format, Args... args)
-{
-    wchar_t text[kBatchChars];
-    return FormatString(text, format, args...) >= 0 && WriteBatchText(file, text);
 }
 
 // The ANSI bytes of the path read back as the same text in both code pages.
@@ -56,9 +49,11 @@ bool ReadsTheSame(const wchar_t* path)
 const wchar_t kProgramVariable[] = L"VNX_UNINSTALL_PROGRAM";
 const wchar_t kFolderVariable[] = L"VNX_UNINSTALL_FOLDER";
 const wchar_t kWaiterVariable[] = L"VNX_UNINSTALL_WAITER";
-// The longest line names the program twice; a longer name goes through its
-// variable, so that every line holds its names whole.
-const size_t kBatchNameChars = (kBatchChars - 32) / 2;
+// A line's own text, without its names; the longest line names the program
+// twice, and a longer name goes through its variable, so that every line
+// holds its names whole.
+const size_t kBatchFixedChars = 32;
+const size_t kBatchNameChars = (kBatchChars - kBatchFixedChars) / 2;
 
 // The batch file reads "%" as the start of a variable; "%%" is one "%".
 bool DoublePercents(const wchar_t* path, wchar_t (&text)[kBatchChars])
@@ -76,19 +71,54 @@ bool DoublePercents(const wchar_t* path, wchar_t (&text)[kBatchChars])
     return true;
 }
 
-// How the batch file names path: as it is, in its short form, or through a
-// variable set here for the command processor to inherit. False when none
-// of them works, and the lines naming it are left out.
-bool BatchName(const wchar_t* path, const wchar_t* variable, wchar_t (&text)[kBatchChars])
+// A path as the batch file names it: as it is, in its short form, or
+// through a variable set here for the command processor to inherit. Only
+// Name makes one, so that no line can hold a name that was not checked.
+class BatchPath
 {
-    wchar_t safe[kBatchChars];
-    if (BatchSafePath(path, safe, kBatchChars) && DoublePercents(safe, text) &&
-        wcslen(text) <= kBatchNameChars)
-        return true;
-    if (!SetEnvironmentVariableW(variable, path))
-        return false;
-    return FormatString(text, L"%%%s%%", variable) >= 0;
-}
+public:
+    // False when none of the forms works: the lines naming it are left out.
+    bool Name(const wchar_t* path, const wchar_t* variable)
+    {
+        wchar_t safe[kBatchChars];
+        named_ = path != nullptr &&
+                 ((BatchSafePath(path, safe, kBatchChars) && DoublePercents(safe, text_) &&
+                   wcslen(text_) <= kBatchNameChars) ||
+                  (SetEnvironmentVariableW(variable, path) &&
+                   FormatString(text_, L"%%%s%%", variable) >= 0));
+        return named_;
+    }
+    bool Named() const { return named_; }
+    const wchar_t* Text() const { return text_; }
+
+private:
+    wchar_t text_[kBatchChars] = {};
+    bool named_ = false;
+};
+
+// The batch file's lines: fixed text of fewer than kBatchFixedChars
+// characters around checked names, in the ANSI code page. A line cut to
+// the buffer would name another file: the first failure sticks and fails
+// the batch.
+class BatchWriter
+{
+public:
+    explicit BatchWriter(HANDLE file) : file_(file) {}
+    template <size_t N, class... Names>
+    void Line(const wchar_t (&format)[N], const Names&... names)
+    {
+        static_assert((std::is_same<Names, BatchPath>::value && ...), "only checked names");
+        static_assert(N - 1 - 2 * sizeof...(Names) < kBatchFixedChars, "a line's own text");
+        wchar_t text[kBatchChars];
+        ok_ = ok_ && FormatString(text, format, names.Text()...) >= 0 &&
+              WriteBatchText(file_, text);
+    }
+    bool Ok() const { return ok_; }
+
+private:
+    HANDLE file_;
+    bool ok_ = true;
+};
 
 } // namespace
 
@@ -111,34 +141,33 @@ bool WriteCleanupBatch(const wchar_t* batchPath, const wchar_t* programPath, con
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.Valid())
         return false;
-    wchar_t program[kBatchChars];
-    wchar_t dir[kBatchChars];
-    wchar_t waiter[kBatchChars];
-    const bool haveProgram = BatchName(programPath, kProgramVariable, program);
-    const bool haveDir = BatchName(folder, kFolderVariable, dir);
-    const bool haveWaiter = waiterPath && BatchName(waiterPath, kWaiterVariable, waiter);
+    BatchPath program, dir, waiter;
+    program.Name(programPath, kProgramVariable);
+    dir.Name(folder, kFolderVariable);
+    waiter.Name(waiterPath, kWaiterVariable);
 
-    bool ok = true;
-    if (haveWaiter)
-        ok &= WriteBatchLine(file.Get(), L"\"%s\" /wait\r\n", waiter);
-    else if (haveProgram && !waiterPath)
-        ok &= WriteBatchLine(file.Get(), L"\"%s\" /wait\r\n", program);
+    BatchWriter batch(file.Get());
+    if (waiter.Named())
+        batch.Line(L"\"%s\" /wait\r\n", waiter);
+    else if (program.Named() && !waiterPath)
+        batch.Line(L"\"%s\" /wait\r\n", program);
     for (int round = 0; round < 5; ++round)
     {
-        if (haveProgram)
-            ok &= WriteBatchLine(file.Get(), L"del \"%s\"\r\n", program);
-        if (haveDir)
-            ok &= WriteBatchLine(file.Get(), L"rd \"%s\"\r\n", dir);
-        if (haveProgram)
-            ok &= WriteBatchLine(file.Get(), L"if not exist \"%s\" goto done\r\n", program);
+        if (program.Named())
+            batch.Line(L"del \"%s\"\r\n", program);
+        if (dir.Named())
+            batch.Line(L"rd \"%s\"\r\n", dir);
+        if (program.Named())
+            batch.Line(L"if not exist \"%s\" goto done\r\n", program);
     }
-    ok &= WriteBatchText(file.Get(), L":done\r\n");
+    batch.Line(L":done\r\n");
     // The program left in its folder is never run, and the warning from
     // the copy would name the wrong file.
-    if (!silent && haveProgram && (!waiterPath || warnThroughProgram))
-        ok &= WriteBatchLine(file.Get(), L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
-    if (haveWaiter)
-        ok &= WriteBatchLine(file.Get(), L"del \"%s\"\r\n", waiter);
+    if (!silent && program.Named() && (!waiterPath || warnThroughProgram))
+        batch.Line(L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
+    if (waiter.Named())
+        batch.Line(L"del \"%s\"\r\n", waiter);
+    const bool ok = batch.Ok();
     if (!ok)
     {
         // Half a batch file must not run: empty what this handle created,
