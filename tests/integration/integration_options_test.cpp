@@ -21,7 +21,10 @@ TEST(ExtensionGroups, TwentySevenExtensionsEachKeepingItsDot)
     {
         ExtensionList list;
         SplitExtensionGroup(AssociationTable[row].Group, list);
-        EXPECT_STREQ(AssociationTable[row].PrimaryExtension, list.Items[0]) << "row " << row;
+        wchar_t primary[kExtensionGroupChars];
+        EXPECT_TRUE(PrimaryExtension(AssociationTable[row], primary));
+        EXPECT_STREQ(primary, list.Items[0]) << "row " << row;
+        EXPECT_EQ(row, RowNamed(list.Items[0]));
         for (size_t i = 0; i < list.Count; ++i)
             all += std::wstring(list.Items[i]) + L" ";
         count += list.Count;
@@ -37,7 +40,7 @@ TEST_F(OptionsTest, NoSettingsAndNoAssociationsLoadTheDefaults)
     memset(&options, 0xBD, sizeof(options));
     LoadIntegrationOptions(options);
     for (size_t row = 0; row < kAssociationRows; ++row)
-        EXPECT_EQ(row != kAssociationRowJar, options.Associate[row]) << "row " << row;
+        EXPECT_EQ(row != RowNamed(L".jar"), options.Associate[row]) << "row " << row;
     // The spare flags are the caller's.
     for (size_t row = kAssociationRows; row < kAssociateFlags; ++row)
         EXPECT_EQ(0xBD, *reinterpret_cast<unsigned char*>(&options.Associate[row])) << row;
@@ -81,8 +84,8 @@ TEST_F(OptionsTest, JarAndIsoFollowTheirCurrentOwner)
         SetUserInt(L"Setup\\.iso", L"Set", rows[i].set);
         IntegrationOptions options = {};
         LoadIntegrationOptions(options);
-        EXPECT_EQ(rows[i].jar, options.Associate[kAssociationRowJar]) << "row " << i;
-        EXPECT_EQ(rows[i].iso, options.Associate[kAssociationRowIso]) << "row " << i;
+        EXPECT_EQ(rows[i].jar, options.Associate[RowNamed(L".jar")]) << "row " << i;
+        EXPECT_EQ(rows[i].iso, options.Associate[RowNamed(L".iso")]) << "row " << i;
     }
 }
 

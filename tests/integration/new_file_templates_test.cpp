@@ -61,12 +61,12 @@ TEST_F(TemplatesTest, ShellNewIsReplacedWholeOnlyWithTheShellExtension)
         SetClassValue(key.c_str(), L"Command", L"old.exe /new");
         const bool zip = extension[1] == L'z';
 
-        SetExtensionAssociation(extension, true, false, !zip, zip);
+        SetExtensionAssociation(extension, AssociationTable[RowNamed(extension)], true, false);
         EXPECT_EQ(zip ? L"Velnox.ZIP" : L"Velnox", ClassValue(extension)) << extension;
         EXPECT_EQ(L"old.exe /new", ClassValue(key.c_str(), L"Command")) << extension;
         EXPECT_EQ(L"<no value>", ClassValue(key.c_str(), L"FileName")) << extension;
 
-        SetExtensionAssociation(extension, true, true, !zip, zip);
+        SetExtensionAssociation(extension, AssociationTable[RowNamed(extension)], true, true);
         HKEY opened = nullptr;
         ASSERT_EQ(ERROR_SUCCESS,
                   RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened));
@@ -112,7 +112,7 @@ TEST_F(TemplatesTest, VolumeExtensionsFollowTheOwnFormat)
         SetClassValue(L".v78", nullptr, L"Other");
         SetUserInt(L"Setup\\.vnx", L"Exist", rows[i].exist);
         SetUserString(L"Setup\\.vnx", L"Type", rows[i].type);
-        SetExtensionAssociation(L".vnx", false, false, true, false);
+        SetExtensionAssociation(L".vnx", AssociationTable[RowNamed(L".vnx")], false, false);
         for (unsigned n : {0u, 29u, 77u, 99u})
             EXPECT_EQ(rows[i].expected, ClassValue(VolumeExtension(n).c_str()))
                 << "row " << i << " volume " << n;
@@ -128,14 +128,14 @@ TEST_F(TemplatesTest, OwnTemplateIsNoPreviousOwnersEntry)
     const std::wstring own = BesideTestBinary(kZipTemplateName);
     SetClassValue(L".zip", nullptr, L"Other.Zip");
     SetClassValue(L".zip\\ShellNew", L"FileName", own);
-    SetExtensionAssociation(L".zip", true, false, false, true);
+    SetExtensionAssociation(L".zip", AssociationTable[RowNamed(L".zip")], true, false);
     wchar_t saved[kPathChars];
     GetUserString(L"Setup\\.zip", L"ShellNew", saved, L"<none>");
     EXPECT_STREQ(L"", saved);
 
     RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox\\Setup");
     SetUserString(L"Setup\\.zip", L"ShellNew", own.c_str());
-    SetExtensionAssociation(L".zip", false, false, false, true);
+    SetExtensionAssociation(L".zip", AssociationTable[RowNamed(L".zip")], false, false);
     EXPECT_EQ(L"Other.Zip", ClassValue(L".zip"));
     // The entry held only the archiver's template: it goes whole.
     EXPECT_EQ(L"<no key>", ClassValue(L".zip\\ShellNew", L"FileName"));

@@ -285,7 +285,7 @@ TEST_F(SetupDialogTest, SelectAllTogglesAndShellExtensionEnablesTheMenuBoxes)
     EXPECT_EQ(1, result);
     const IntegrationOptions stored = Stored();
     for (size_t row = 0; row < kAssociationRows; ++row)
-        EXPECT_EQ(row == kAssociationRowIso, stored.Associate[row]) << row;
+        EXPECT_EQ(row == RowNamed(L".iso"), stored.Associate[row]) << row;
     EXPECT_FALSE(stored.ShellExt);
     EXPECT_TRUE(stored.CascadedMenu);
     EXPECT_TRUE(stored.MenuIcons);

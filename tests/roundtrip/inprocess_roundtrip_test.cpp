@@ -145,7 +145,7 @@ bool RunSetup(const IntegrationOptions& chosen, bool stopBeforeAce)
     const bool applied = ApplyIntegration(chosen, RunState.ProgramGroupPath, kPathChars);
     WriteUninstallEntry();
     if (!stopBeforeAce)
-        SetExtensionAssociation(L".ace", false, false, false, false);
+        SetExtensionAssociation(kAceRow.Group, kAceRow, false, false);
     return applied;
 }
 
@@ -162,7 +162,9 @@ std::string StoredChoiceFault(const RoundTripCase& state, const IntegrationOptio
         for (const ExtensionState& extension : state.Extensions)
             if (RowOf(extension.Extension) == row && extension.LeftAlone)
                 rowWhole = false;
-        const bool stored = GetUserInt(AssociationTable[row].OptionKey, L"Set", 7) == 1;
+        wchar_t key[kExtensionGroupChars] = L"";
+        OptionKeyOf(AssociationTable[row], key);
+        const bool stored = GetUserInt(key, L"Set", 7) == 1;
         if (chosen.Associate[row] && stored != rowWhole)
             fault += " row " + std::to_string(row) + " stored " + (stored ? "1" : "0") + ";";
         whole = whole && (!chosen.Associate[row] || rowWhole);

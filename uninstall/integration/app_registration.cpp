@@ -65,7 +65,7 @@ void UpdateCapabilities(bool remove)
     {
         ExtensionList extensions;
         SplitExtensionGroup(AssociationTable[row].Group, extensions);
-        const wchar_t* className = row == kAssociationRowZip ? kZipClass : kArchiverClass;
+        const wchar_t* className = ClassOf(AssociationTable[row]);
         for (size_t i = 0; i < extensions.Count; ++i)
             SetString(HKEY_LOCAL_MACHINE, L"Capabilities\\FileAssociations", extensions.Items[i],
                       className);

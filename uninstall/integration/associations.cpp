@@ -67,8 +67,9 @@ void RestorePreviousAssociation(const wchar_t* extension, const PreviousAssociat
     }
 }
 
-void GiveBack(const wchar_t* extension, bool ownFormat, bool zip)
+void GiveBack(const wchar_t* extension, const AssociationRow& row)
 {
+    const bool ownFormat = row.OwnFormat, zip = row.Zip;
     PreviousAssociation previous;
     // A take-over stopped before it wrote the class is given back as a whole
     // one would be.
@@ -121,23 +122,23 @@ void WriteClass(const ClassEntry& entry, const wchar_t* openCommand, const wchar
         SetString(HKEY_CLASSES_ROOT, key, nullptr, newIcon);
 }
 
-void TakeOver(const wchar_t* extension, bool shellExt, bool ownFormat, bool zip)
+void TakeOver(const wchar_t* extension, const AssociationRow& row, bool shellExt)
 {
-    SetString(HKEY_CLASSES_ROOT, extension, nullptr, zip ? kZipClass : kArchiverClass);
-    if (ownFormat)
+    SetString(HKEY_CLASSES_ROOT, extension, nullptr, ClassOf(row));
+    if (row.OwnFormat)
         AssociateVolumeExtensions();
-    if (shellExt && (ownFormat || zip))
-        WriteNewFileTemplate(extension, zip);
+    if (shellExt && (row.OwnFormat || row.Zip))
+        WriteNewFileTemplate(extension, row.Zip);
 }
 } // namespace
 
 
-void SetExtensionAssociation(const wchar_t* extension, bool associate, bool shellExt,
-                             bool ownFormat, bool zip)
+void SetExtensionAssociation(const wchar_t* extension, const AssociationRow& row, bool associate,
+                             bool shellExt)
 {
     if (!associate)
     {
-        GiveBack(extension, ownFormat, zip);
+        GiveBack(extension, row);
         return;
     }
     // Only the first take-over saves: later ones would save the archiver
@@ -147,7 +148,7 @@ void SetExtensionAssociation(const wchar_t* extension, bool associate, bool shel
     if (!IsOwnAssociation(extension) &&
         (!SavePreviousAssociation(extension, saved) || !MakeRecordsDurable(saved)))
         return;
-    TakeOver(extension, shellExt, ownFormat, zip);
+    TakeOver(extension, row, shellExt);
     ClearTakingMark(extension);
 }
 
@@ -178,10 +179,10 @@ bool AssociateExtensions(const IntegrationOptions& options)
         {
             const wchar_t* extension = extensions.Items[i];
             if (!options.Associate[row])
-                GiveBack(extension, row == 0, row == kAssociationRowZip);
+                GiveBack(extension, AssociationTable[row]);
             else if (taken[row][i] && (durable || IsOwnAssociation(extension)))
             {
-                TakeOver(extension, options.ShellExt, row == 0, row == kAssociationRowZip);
+                TakeOver(extension, AssociationTable[row], options.ShellExt);
                 ClearTakingMark(extension);
             }
             else
@@ -196,7 +197,9 @@ bool AssociateExtensions(const IntegrationOptions& options)
         // shows a row that was not taken whole as clear.
         if (options.Associate[row] && !rowTaken)
         {
-            SetUserInt(AssociationTable[row].OptionKey, L"Set", 0);
+            wchar_t key[kExtensionGroupChars];
+            if (OptionKeyOf(AssociationTable[row], key))
+                SetUserInt(key, L"Set", 0);
             whole = false;
         }
     }
@@ -234,5 +237,5 @@ void NotifyAssociationChange()
 
 void GiveBackAce()
 {
-    SetExtensionAssociation(L".ace", false, false, false, false);
+    SetExtensionAssociation(kAceRow.Group, kAceRow, false, false);
 }

@@ -3,7 +3,7 @@
 // to their previous owners, and the classes themselves.
 #include "integration/owner_records.h"
 
-struct IntegrationOptions;
+#include "integration/integration_options.h"
 
 // Every extension of every row: associated when the row's flag is set, given
 // back when it is clear. The owners of all extensions to take are saved, and
@@ -18,13 +18,13 @@ bool AssociateExtensions(const IntegrationOptions& options);
 // Associates one extension (saving its previous owner unless it is already
 // ours) or, with associate clear, gives it back when it is still ours. An
 // owner whose class or new-file entry cannot be saved whole and in its type
-// keeps the extension. The own-format flag adds the old-style volume
-// extensions, and with shellExt the own-format and ZIP flags add the new-file
-// template. Given back or not, nothing of the extension's family is left
+// keeps the extension. The row of the own format adds the old-style volume
+// extensions, and with shellExt the rows of the own format and of ZIP add the
+// new-file template. Given back or not, nothing of the extension's family is left
 // pointing at the archiver: volume extensions of its class and a new-file
 // entry naming its template go.
-void SetExtensionAssociation(const wchar_t* extension, bool associate, bool shellExt,
-                             bool ownFormat, bool zip);
+void SetExtensionAssociation(const wchar_t* extension, const AssociationRow& row, bool associate,
+                             bool shellExt);
 
 // Gives ".ace", no longer offered, back to its previous owner while it still
 // opens in the archiver.

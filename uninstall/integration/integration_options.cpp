@@ -8,25 +8,10 @@ const wchar_t kZipClass[] = L"Velnox.ZIP";
 const wchar_t kRevisionClass[] = L"Velnox.REV";
 const wchar_t kRevisionExtension[] = L".rev";
 
-const AssociationRow AssociationTable[kAssociationRows] = {
-    {L".vnx", L".vnx", L"Setup\\.vnx", kArchiverClass},
-    {L".zip", L".zip", L"Setup\\.zip", kZipClass},
-    {L".cab", L".cab", L"Setup\\.cab", kArchiverClass},
-    {L".arj", L".arj", L"Setup\\.arj", kArchiverClass},
-    {L".lz.tlz", L".lz", L"Setup\\.lz", kArchiverClass},
-    {L".lzh.lha", L".lzh", L"Setup\\.lzh", kArchiverClass},
-    {L".7z", L".7z", L"Setup\\.7z", kArchiverClass},
-    {L".tar", L".tar", L"Setup\\.tar", kArchiverClass},
-    {L".gz.tgz", L".gz", L"Setup\\.gz", kArchiverClass},
-    {L".uue.xxe.uu", L".uue", L"Setup\\.uue", kArchiverClass},
-    {L".bz2.tbz2.bz.tbz", L".bz2", L"Setup\\.bz2", kArchiverClass},
-    {L".jar", L".jar", L"Setup\\.jar", kArchiverClass},
-    {L".iso", L".iso", L"Setup\\.iso", kArchiverClass},
-    {L".z.taz", L".z", L"Setup\\.z", kArchiverClass},
-    {L".xz.txz", L".xz", L"Setup\\.xz", kArchiverClass},
-    {L".zipx", L".zipx", L"Setup\\.zipx", kArchiverClass},
-    {L".001", L".001", L"Setup\\.001", kArchiverClass},
-};
+const wchar_t* ClassOf(const AssociationRow& row)
+{
+    return row.Zip ? kZipClass : kArchiverClass;
+}
 
 namespace
 {
@@ -94,16 +79,30 @@ bool IsOwnAssociation(const wchar_t* extension)
     return IsArchiverClass(className);
 }
 
+bool PrimaryExtension(const AssociationRow& row, wchar_t (&extension)[kExtensionGroupChars])
+{
+    ExtensionList list;
+    SplitExtensionGroup(row.Group, list);
+    return list.Count > 0 && CopyString(extension, list.Items[0]);
+}
+
+bool OptionKeyOf(const AssociationRow& row, wchar_t (&key)[kExtensionGroupChars])
+{
+    wchar_t primary[kExtensionGroupChars];
+    return PrimaryExtension(row, primary) && FormatString(key, L"Setup\\%s", primary) >= 0;
+}
+
 void LoadIntegrationOptions(IntegrationOptions& options)
 {
-    for (size_t row = 0; row < kAssociationRows; row++)
+    for (size_t index = 0; index < kAssociationRows; index++)
     {
-        const wchar_t* primary = AssociationTable[row].PrimaryExtension;
-        // A key cut to the buffer would be another row's: its default holds.
+        const AssociationRow& row = AssociationTable[index];
+        wchar_t primary[kExtensionGroupChars];
         wchar_t key[kExtensionGroupChars];
-        options.Associate[row] =
-            FormatString(key, L"Setup\\%s", primary) < 0 || GetUserInt(key, L"Set", 1) != 0;
-        if ((row == kAssociationRowJar || row == kAssociationRowIso) && !IsOwnAssociation(primary))
+        // A key cut to the buffer would be another row's: its default holds.
+        options.Associate[index] = !PrimaryExtension(row, primary) || !OptionKeyOf(row, key) ||
+                                   GetUserInt(key, L"Set", 1) != 0;
+        if (row.Loading != RowLoading::AsStored && !IsOwnAssociation(primary))
         {
             // ".jar" is offered only while it already opens in the archiver;
             // ".iso" is left to another program that owns it, also one whose
@@ -111,8 +110,9 @@ void LoadIntegrationOptions(IntegrationOptions& options)
             wchar_t className[kClassChars];
             const TextValue found =
                 ReadTextValue(HKEY_CLASSES_ROOT, primary, nullptr, className, kClassChars, nullptr);
-            if (found == TextValue::Unusable || className[0] != 0 || row == kAssociationRowJar)
-                options.Associate[row] = false;
+            if (found == TextValue::Unusable || className[0] != 0 ||
+                row.Loading == RowLoading::OnlyWhileOurs)
+                options.Associate[index] = false;
         }
     }
     for (const SingleFlag& flag : kSingleFlags)
@@ -122,7 +122,11 @@ void LoadIntegrationOptions(IntegrationOptions& options)
 void StoreIntegrationOptions(const IntegrationOptions& options)
 {
     for (size_t row = 0; row < kAssociationRows; row++)
-        SetUserInt(AssociationTable[row].OptionKey, L"Set", options.Associate[row] ? 1 : 0);
+    {
+        wchar_t key[kExtensionGroupChars];
+        if (OptionKeyOf(AssociationTable[row], key))
+            SetUserInt(key, L"Set", options.Associate[row] ? 1 : 0);
+    }
     for (const SingleFlag& flag : kSingleFlags)
         SetUserInt(flag.Key, flag.Name, options.*flag.Field ? 1 : 0);
 }
