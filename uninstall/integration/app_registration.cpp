@@ -5,7 +5,9 @@
 #include "integration/integration_options.h"
 #include "platform/platform_probes.h"
 #include "settings/registry_paths.h"
+#include "settings/settings_roots.h"
 #include "settings/settings_store.h"
+#include "settings/store_routing.h"
 
 namespace
 {
@@ -38,13 +40,12 @@ bool RegisterAppPath(const wchar_t* programPath)
     RemoveNameFromPath(folder);
     if (SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"", archiver) == ERROR_ACCESS_DENIED)
         return false;
-    SetString(HKEY_LOCAL_MACHINE, L"", L"exe32", archiver);
+    SetString(HKEY_LOCAL_MACHINE, kOwnSettingsKey, L"exe32", archiver);
     SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"Path", folder);
     // 64-bit programs look the archiver up in their own view.
-    SelectRegistryView(true);
+    const RegistryViewScope view(true);
     SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"", archiver);
     SetString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"Path", folder);
-    SelectRegistryView(false);
     return true;
 }
 
@@ -74,5 +75,5 @@ void UpdateCapabilities(bool remove)
 
 void DeleteMachineSettings()
 {
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, L"");
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kOwnSettingsKey);
 }

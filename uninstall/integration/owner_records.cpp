@@ -11,6 +11,7 @@
 #include "integration/new_file_templates.h"
 #include "platform/platform_probes.h"
 #include "settings/settings_store.h"
+#include "settings/store_routing.h"
 
 namespace
 {
@@ -35,19 +36,9 @@ bool ComposeRegistryRecordKey(const wchar_t* extension, wchar_t (&key)[kSettings
     return FormatString(key, L"%s\\%s", kRecordsKey, extension) >= 0;
 }
 
-// Records are always read and written in the default view, where the
-// removal of the machine's settings finds them.
-class DefaultRegistryView
-{
-public:
-    DefaultRegistryView() : saved_(RegistryView()) { SetRegistryView(0); }
-    ~DefaultRegistryView() { SetRegistryView(saved_); }
-    DefaultRegistryView(const DefaultRegistryView&) = delete;
-    DefaultRegistryView& operator=(const DefaultRegistryView&) = delete;
-
-private:
-    const DWORD saved_;
-};
+// Records are always read and written in the process's own view, where
+// the removal of the machine's settings finds them.
+const bool kRecordsView64 = false;
 
 // The registry records that a run in a settings file read.
 wchar_t RegistryRecordRead[kAssociationExtensions + 1][kSettingsKeyChars];
@@ -217,7 +208,7 @@ void ClearTakingMark(const wchar_t* extension)
     wchar_t machineKey[kSettingsKeyChars];
     if (!ComposeSettingsKey(extension, key) || !ComposeRegistryRecordKey(extension, machineKey))
         return;
-    const DefaultRegistryView view;
+    const RegistryViewScope view(kRecordsView64);
     if (ValueExists(HKEY_LOCAL_MACHINE, machineKey, kTakingMark))
         DeleteValue(HKEY_LOCAL_MACHINE, machineKey, kTakingMark);
     if (ValueExists(HKEY_CURRENT_USER, key, kTakingMark))
@@ -234,7 +225,7 @@ bool IsStoppedTakeOver(const wchar_t* extension)
         !KeyExists(HKEY_CLASSES_ROOT, extension) ||
         ValueExists(HKEY_CLASSES_ROOT, extension, nullptr))
         return false;
-    const DefaultRegistryView view;
+    const RegistryViewScope view(kRecordsView64);
     return StoppedTakeOverRoot(key, machineKey) != nullptr;
 }
 
@@ -264,7 +255,7 @@ bool SavePreviousAssociation(const wchar_t* extension, SavedRecords& saved)
         !KeepsTextWhole(HKEY_CURRENT_USER, key, previous.Type) ||
         !KeepsTextWhole(HKEY_CURRENT_USER, key, previous.ShellNew))
         return false;
-    const DefaultRegistryView view;
+    const RegistryViewScope view(kRecordsView64);
     // A take-over ended between making the extension's key and writing its
     // class leaves a key without one: the record that run saved still says
     // who had the extension, and is kept, in both stores. Only a record that
@@ -296,7 +287,7 @@ bool MakeRecordsDurable(const SavedRecords& saved)
 {
     if (!saved.Any)
         return true;
-    const DefaultRegistryView view;
+    const RegistryViewScope view(kRecordsView64);
     // The settings file gets its records now too where it may be written, so
     // that a run ended later leaves it as a whole setup would.
     const bool inFile = IsKeptInSettingsFile(HKEY_CURRENT_USER, L"Setup");
@@ -319,7 +310,7 @@ bool LoadPreviousAssociation(const wchar_t* extension, PreviousAssociation& prev
         return false;
     bool trusted = true;
     {
-        const DefaultRegistryView view;
+        const RegistryViewScope view(kRecordsView64);
         if (RecordIn(HKEY_LOCAL_MACHINE, registryKey))
             ReadRecord(HKEY_LOCAL_MACHINE, registryKey, previous);
         else
@@ -382,7 +373,7 @@ bool IsLocalFilePath(const wchar_t* path)
 
 void DeletePreviousOwnerRecords()
 {
-    const DefaultRegistryView view;
+    const RegistryViewScope view(kRecordsView64);
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kRecordsKey);
     if (KeyIsEmpty(HKEY_LOCAL_MACHINE, kArchiverKey))
         DeleteKey(HKEY_LOCAL_MACHINE, kArchiverKey);

@@ -6,7 +6,9 @@
 #include "integration/app_registration.h"
 #include "integration/integration_options.h"
 #include "platform/platform_probes.h"
+#include "settings/settings_roots.h"
 #include "settings/settings_store.h"
+#include "settings/store_routing.h"
 
 const wchar_t kShellExtClsid32[] = L"{6F2C1A40-5A17-4E59-A1C8-2B9E7D04F513}";
 const wchar_t kShellExtClsid64[] = L"{6F2C1A40-3D7B-4E59-A1C8-2B9E7D04F513}";
@@ -71,11 +73,10 @@ void WriteClassKeys(const wchar_t* clsid, const wchar_t* libraryPath, bool is64B
     wchar_t server[kKeyChars];
     if (!FormatClassKeys(clsid, key, server))
         return;
-    SelectRegistryView(is64Bit);
+    const RegistryViewScope view(is64Bit);
     SetString(HKEY_CLASSES_ROOT, key, L"", L"Velnox");
     SetString(HKEY_CLASSES_ROOT, server, L"", libraryPath);
     SetString(HKEY_CLASSES_ROOT, server, L"ThreadingModel", L"Apartment");
-    SelectRegistryView(false);
 }
 
 void DeleteClassKeys(const wchar_t* clsid, bool is64Bit)
@@ -90,10 +91,9 @@ void DeleteClassKeys(const wchar_t* clsid, bool is64Bit)
     // deletion from this 32-bit process does not reach.
     if (is64Bit && IsWow64())
     {
-        SelectRegistryView(true);
+        const RegistryViewScope view(true);
         DeleteKey(HKEY_CLASSES_ROOT, server);
         DeleteKey(HKEY_CLASSES_ROOT, key);
-        SelectRegistryView(false);
     }
 }
 

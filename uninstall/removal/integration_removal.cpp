@@ -17,7 +17,9 @@
 #include "settings/portable_settings.h"
 #include "settings/registry_paths.h"
 #include "run/run_log.h"
+#include "settings/settings_roots.h"
 #include "settings/settings_store.h"
+#include "settings/store_routing.h"
 
 namespace
 {
@@ -41,7 +43,7 @@ bool EntryNamesThisFolder()
     const DWORD length = GetModuleFileNameW(nullptr, folder, kPathChars);
     RegistryKey entry;
     if (length == 0 || length >= kPathChars ||
-        !entry.Open(HKEY_LOCAL_MACHINE, kUninstallEntryKey + 1, KEY_QUERY_VALUE))
+        !entry.Open(HKEY_LOCAL_MACHINE, BelowRoot(kUninstallEntryKey), KEY_QUERY_VALUE))
         return false;
     *PointToName(folder) = 0;
     wchar_t location[kPathChars];
@@ -130,7 +132,7 @@ bool IntegrationOfAnotherCopy()
                               L"Software\\Classes\\Velnox\\shell\\open\\command", nullptr, text)
             : ReadMachineText(HKEY_CLASSES_ROOT, L"Velnox\\shell\\open\\command", nullptr, text);
     return (classRead && NamesAnotherCopy(text)) ||
-           (ReadMachineText(HKEY_LOCAL_MACHINE, kAppPathsKey + 1, nullptr, text) &&
+           (ReadMachineText(HKEY_LOCAL_MACHINE, BelowRoot(kAppPathsKey), nullptr, text) &&
             NamesAnotherCopy(text));
 }
 
@@ -147,8 +149,8 @@ void RemoveIntegration()
     {
         LogLine(L"kept: the integration, its records and the shared settings belong to another "
                 L"copy of the archiver that is still there");
-        if (IsKeptInSettingsFile(HKEY_CURRENT_USER, L""))
-            DeleteKeyTree(HKEY_CURRENT_USER, L"");
+        if (IsKeptInSettingsFile(HKEY_CURRENT_USER, kOwnSettingsKey))
+            DeleteKeyTree(HKEY_CURRENT_USER, kOwnSettingsKey);
         return;
     }
     // A settings file the user can write, or one copied beside an
@@ -173,7 +175,7 @@ void RemoveIntegration()
     // archiver; a program that took it since keeps it whole.
     if (IsRevisionOurs())
         DeleteKeyTree(HKEY_CLASSES_ROOT, kRevisionExtension);
-    DeleteKeyTree(HKEY_CURRENT_USER, L"");
+    DeleteKeyTree(HKEY_CURRENT_USER, kOwnSettingsKey);
     DeletePreviousOwnerRecords();
 
     if (RunState.MsiMode)
@@ -183,9 +185,8 @@ void RemoveIntegration()
     // 64-bit entry would outlive the program it points at.
     if (IsWow64())
     {
-        SetRegistryView(KEY_WOW64_64KEY);
+        const RegistryViewScope view(true);
         DeleteKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
-        SetRegistryView(0);
     }
 }
 
@@ -195,7 +196,7 @@ void RemoveUninstallEntry()
         return;
     // The single entry may be another copy's, which is still there.
     wchar_t program[kPathChars];
-    if (ReadMachineText(HKEY_LOCAL_MACHINE, kUninstallEntryKey + 1, L"UninstallString", program) &&
+    if (ReadMachineText(HKEY_LOCAL_MACHINE, BelowRoot(kUninstallEntryKey), L"UninstallString", program) &&
         NamesAnotherCopy(program))
     {
         LogLine(L"kept: the installed-programs entry names another copy: %s", program);

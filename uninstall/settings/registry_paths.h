@@ -3,6 +3,12 @@
 // spelled once. The leading "\" puts them right below the root rather than
 // under the archiver's own key.
 
+// A key of this list as a plain registry call names it, below the root.
+inline const wchar_t* BelowRoot(const wchar_t* fromRoot)
+{
+    return fromRoot[0] == L'\\' ? fromRoot + 1 : fromRoot;
+}
+
 // The archiver's entry in the list of installed programs.
 const wchar_t kUninstallEntryKey[] =
     L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velnox archiver";

@@ -14,6 +14,11 @@ inline bool IsSettingsRoot(HKEY root)
     return root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE;
 }
 
+// The archiver's own key ("Software\Velnox") itself: a subkey of
+// HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE without a leading "\" lies below
+// it, so the empty one names it, with all of the archiver's settings.
+const wchar_t kOwnSettingsKey[] = L"";
+
 // A subkey of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE that begins with "\"
 // names a key right below the root, not one below "Software\Velnox".
 inline bool IsFromRoot(const wchar_t* subkey)

@@ -27,6 +27,20 @@ DWORD RegistryView();
 // view from now on; otherwise in the process's own view.
 void SelectRegistryView(bool is64Bit);
 
+// The store works in the 64-bit view under WOW64 (is64Bit) or in the
+// process's own view until the scope ends, then in the view it had.
+class RegistryViewScope
+{
+public:
+    explicit RegistryViewScope(bool is64Bit) : saved_(RegistryView()) { SelectRegistryView(is64Bit); }
+    ~RegistryViewScope() { SetRegistryView(saved_); }
+    RegistryViewScope(const RegistryViewScope&) = delete;
+    RegistryViewScope& operator=(const RegistryViewScope&) = delete;
+
+private:
+    const DWORD saved_;
+};
+
 // False only when a loaded settings file switches integration off. Does not
 // itself look for the file.
 bool IsIntegrationEnabled();
