@@ -20,7 +20,7 @@ template <size_t N>
 // and then nothing else is written. programPath as above.
 bool RegisterAppPath(const wchar_t* programPath = nullptr);
 
-// RegisteredApplications and Capabilities (all 27 extensions, whatever is
+// RegisteredApplications and Capabilities (every extension of the table, whatever is
 // associated); unregistering deletes the RegisteredApplications value. Does
 // nothing below Windows 6.0.
 void UpdateCapabilities(bool remove);

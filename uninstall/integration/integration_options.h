@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-// Flags 0 to 16 belong to the rows of AssociationTable; 17 to 19 are spare
+// The first flags belong to the rows of AssociationTable; the rest are spare
 // (only the "init" text can set them) and are never stored or applied.
 const size_t kAssociateFlags = 20;
 
