@@ -1,7 +1,5 @@
 #include "common/error_sink.h"
 
-#include "common/strings.h"
-
 #include <strsafe.h>
 
 #include <cstdarg>
@@ -47,7 +45,9 @@ void RecordFileReport(SinkReport kind, const wchar_t* fileName)
 {
     g_errorSink.LastReport = kind;
     g_errorSink.ReportCount++;
-    CopyStringCut(g_errorSink.LastText, fileName);
+    // Cut to the buffer: a report, never a name to act on.
+    StringCchCopyW(g_errorSink.LastText, ARRAYSIZE(g_errorSink.LastText),
+                   fileName != nullptr ? fileName : L"");
 }
 
 } // namespace
