@@ -396,3 +396,12 @@ bool IsPlainFileName(const wchar_t* name)
     const wchar_t last = name[length - 1];
     return last != L'.' && last != L' ' && !IsDeviceName(name);
 }
+
+bool ReadEntryIdentity(const wchar_t* name, BY_HANDLE_FILE_INFORMATION& identity)
+{
+    const KernelHandle entry(CreateFileW(name, 0,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                         nullptr));
+    return entry.Valid() && GetFileInformationByHandle(entry.Get(), &identity);
+}

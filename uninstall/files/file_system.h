@@ -106,6 +106,11 @@ bool IsPlainFileName(const wchar_t* name);
 // "CON", "nul.txt", "COM1 " and the like name devices in every folder.
 bool IsDeviceName(const wchar_t* name);
 
+// What the entry at name is (a link followed, as opening it would): its
+// volume's serial number and its index there. False when it cannot be
+// opened or told.
+bool ReadEntryIdentity(const wchar_t* name, BY_HANDLE_FILE_INFORMATION& identity);
+
 // The archiver's folder in the user's application data, "...\Velnox", in the
 // output whether or not it exists; true when it exists. It is not created.
 bool GetDefaultAppDataFolder(wchar_t* folder, size_t capacity);

@@ -6,6 +6,7 @@
 
 #include "common/handles.h"
 #include "common/strings.h"
+#include "files/file_system.h"
 #include "files/path_names.h"
 #include "integration/associations.h"
 #include "integration/integration_options.h"
@@ -13,10 +14,10 @@
 #include "integration/shell_extension.h"
 #include "integration/shortcuts.h"
 #include "platform/platform_probes.h"
+#include "run/run_log.h"
 #include "run/run_state.h"
 #include "settings/portable_settings.h"
 #include "settings/registry_paths.h"
-#include "run/run_log.h"
 #include "settings/settings_roots.h"
 #include "settings/settings_store.h"
 #include "settings/store_routing.h"
@@ -61,13 +62,8 @@ bool EntryNamesThisFolder()
 // can be opened, so that a short or differently spelt name is no other folder.
 bool SameFolder(const wchar_t* a, const wchar_t* b)
 {
-    KernelHandle first(CreateFileW(a, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    KernelHandle second(CreateFileW(b, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION one, other;
-    if (first.Valid() && second.Valid() && GetFileInformationByHandle(first.Get(), &one) &&
-        GetFileInformationByHandle(second.Get(), &other))
+    if (ReadEntryIdentity(a, one) && ReadEntryIdentity(b, other))
         return one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
                one.nFileIndexHigh == other.nFileIndexHigh &&
                one.nFileIndexLow == other.nFileIndexLow;

@@ -6,6 +6,7 @@
 
 #include "common/handles.h"
 #include "common/strings.h"
+#include "files/file_system.h"
 
 namespace
 {
@@ -59,26 +60,13 @@ bool CopyProgram(const wchar_t* programPath, const wchar_t* copyPath)
     return copied;
 }
 
-// The volume's serial number of an existing file or folder.
-bool VolumeOf(const wchar_t* path, DWORD& serial)
-{
-    const KernelHandle entry(CreateFileW(path, FILE_READ_ATTRIBUTES,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                         nullptr));
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!entry.Valid() || !GetFileInformationByHandle(entry.Get(), &information))
-        return false;
-    serial = information.dwVolumeSerialNumber;
-    return true;
-}
-
 } // namespace
 
 bool OnSameVolume(const wchar_t* path, const wchar_t* otherPath)
 {
-    DWORD serial = 0, otherSerial = 0;
-    return VolumeOf(path, serial) && VolumeOf(otherPath, otherSerial) && serial == otherSerial;
+    BY_HANDLE_FILE_INFORMATION one, other;
+    return ReadEntryIdentity(path, one) && ReadEntryIdentity(otherPath, other) &&
+           one.dwVolumeSerialNumber == other.dwVolumeSerialNumber;
 }
 
 bool PrepareProgramAside(const CleanupFolder& cleanup, const wchar_t* programPath,
