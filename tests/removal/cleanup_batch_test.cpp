@@ -5,6 +5,7 @@
 #include "removal/cleanup_batch.h"
 #include "removal/cleanup_folder.h"
 #include "removal/program_aside.h"
+#include "support/host_links.h"
 #include "support/import_patch.h"
 #include "support/plain_files.h"
 #include "support/program_under_test.h"
@@ -325,6 +326,19 @@ TEST(CleanupBatchTest, TheBatchFolderIsNewUnguessableAndClosedToOthers)
         ASSERT_TRUE(CreateDirectoryW(foreign.c_str(), nullptr));
         ASSERT_TRUE(WriteBytes(foreign + L"\\Uninstall_Vnx.Bat", "theirs"));
         ASSERT_TRUE(WriteBytes(foreign + L"\\notes.txt", "theirs"));
+        // Links planted under a leftover's name, and as its batch file, to
+        // a folder and a file of someone else's with the same names.
+        const std::wstring canary = scratch / L"canary";
+        ASSERT_TRUE(CreateDirectoryW(canary.c_str(), nullptr));
+        ASSERT_TRUE(WriteBytes(canary + L"\\Uninstall_Vnx.Bat", "canary"));
+        const std::wstring linkedFolder = temp + L"\\Uninstall_Vnx_linked";
+        const std::wstring withLink = temp + L"\\Uninstall_Vnx_withlink";
+        ASSERT_TRUE(CreateDirectoryW(withLink.c_str(), nullptr));
+        LinuxLinks links;
+        ASSERT_TRUE(links.Make(UnixName(canary), UnixName(linkedFolder), linkedFolder));
+        ASSERT_TRUE(links.Make(UnixName(canary + L"\\Uninstall_Vnx.Bat"),
+                               UnixName(withLink + L"\\Uninstall_Vnx.Bat"),
+                               withLink + L"\\Uninstall_Vnx.Bat"));
         {
             // Held as a running program's image is: not to be deleted.
             const HANDLE held = CreateFileW(waiter.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -340,6 +354,9 @@ TEST(CleanupBatchTest, TheBatchFolderIsNewUnguessableAndClosedToOthers)
         EXPECT_FALSE(Exists(endedPath));
         EXPECT_TRUE(Exists(waiter));
         EXPECT_EQ("theirs", ReadBytes(foreign + L"\\Uninstall_Vnx.Bat"));
+        EXPECT_EQ("canary", ReadBytes(canary + L"\\Uninstall_Vnx.Bat"));
+        links.RemoveAll();
+        RemoveDirectoryW(withLink.c_str());
         RemoveTree(runningPath);
         RemoveTree(foreign);
     }

@@ -11,6 +11,7 @@
 
 #include "common/strings.h"
 #include "files/entry_handles.h"
+#include "files/file_system.h"
 #include "platform/platform_probes.h"
 
 namespace
@@ -146,8 +147,9 @@ void RemoveEndedLeftover(const wchar_t* leftover)
         for (const wchar_t* name : {kWaiterName, kBatchName})
         {
             wchar_t path[kPathChars];
+            // Never through a link: only a plain file of this very folder goes.
             if (!JoinPath(leftover, name, path) ||
-                (!DeleteFileW(path) && GetLastError() != ERROR_FILE_NOT_FOUND))
+                (!DelFileInside(path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES))
                 return;
         }
     }
