@@ -5,6 +5,7 @@
 #include "integration/app_registration.h"
 #include "integration/associations.h"
 #include "integration/integration_options.h"
+#include "integration/other_copies.h"
 #include "integration/shell_extension.h"
 #include "integration/shortcuts.h"
 #include "integration/uninstall_entry.h"
@@ -14,17 +15,17 @@
 #include "settings/settings_store.h"
 
 bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
-                      size_t groupPathCapacity)
+                      size_t groupPathCapacity, const wchar_t* programPath)
 {
     // Refused here means no rights to the machine's settings: writing the
     // rest would leave a half integration behind.
-    if (!RegisterAppPath())
+    if (!RegisterAppPath(programPath))
         return false;
-    UpdateShellExtensions(false, options);
+    UpdateShellExtensions(false, options, programPath);
     // An owner that could not be kept has its extension still: the run goes
     // on, and says at the end that the choice was not applied whole.
-    const bool associated = AssociateExtensions(options);
-    const bool classesWritten = RegisterProgIds();
+    const bool associated = AssociateExtensions(options, programPath);
+    const bool classesWritten = RegisterProgIds(programPath);
     // The handlers are written even when the classes are refused.
     NotifyAssociationChange();
     if (!classesWritten)
@@ -36,13 +37,20 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPath,
     // there only from a drive of this machine.
     const bool haveIcon = iconFile[0] != 0 && (!RunsElevated() || IsLocalFilePath(iconFile)) &&
                           FileExists(iconFile);
-    UpdateShortcuts(options, groupPath, groupPathCapacity, haveIcon ? iconFile : nullptr);
+    if (programPath)
+        UpdateShortcutsFor(programPath, options, groupPath, groupPathCapacity,
+                           haveIcon ? iconFile : nullptr);
+    else
+        UpdateShortcuts(options, groupPath, groupPathCapacity, haveIcon ? iconFile : nullptr);
     return associated;
 }
 
 void AcceptIntegrationChoice(const IntegrationOptions& options)
 {
     const HeldRegistryKeys held;
+    // Before anything is written: the copy whose integration this replaces
+    // gets it back when this installation goes.
+    RememberReplacedCopy();
     StoreIntegrationOptions(options);
     // The run goes on to the entry, which lets what was written be removed,
     // but its caller learns that part of the choice is missing.

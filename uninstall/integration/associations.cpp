@@ -122,13 +122,14 @@ void WriteClass(const ClassEntry& entry, const wchar_t* openCommand, const wchar
         SetString(HKEY_CLASSES_ROOT, key, nullptr, newIcon);
 }
 
-void TakeOver(const wchar_t* extension, const AssociationRow& row, bool shellExt)
+void TakeOver(const wchar_t* extension, const AssociationRow& row, bool shellExt,
+              const wchar_t* programPath = nullptr)
 {
     SetString(HKEY_CLASSES_ROOT, extension, nullptr, ClassOf(row));
     if (row.OwnFormat)
         AssociateVolumeExtensions();
     if (shellExt && (row.OwnFormat || row.Zip))
-        WriteNewFileTemplate(extension, row.Zip);
+        WriteNewFileTemplate(extension, row.Zip, programPath);
 }
 } // namespace
 
@@ -152,7 +153,7 @@ void SetExtensionAssociation(const wchar_t* extension, const AssociationRow& row
     ClearTakingMark(extension);
 }
 
-bool AssociateExtensions(const IntegrationOptions& options)
+bool AssociateExtensions(const IntegrationOptions& options, const wchar_t* programPath)
 {
     // Every owner is saved, and on the disk, before the first extension is
     // taken; an extension whose owner could not be kept stays with it.
@@ -182,7 +183,7 @@ bool AssociateExtensions(const IntegrationOptions& options)
                 GiveBack(extension, AssociationTable[row]);
             else if (taken[row][i] && (durable || IsOwnAssociation(extension)))
             {
-                TakeOver(extension, AssociationTable[row], options.ShellExt);
+                TakeOver(extension, AssociationTable[row], options.ShellExt, programPath);
                 ClearTakingMark(extension);
             }
             else
@@ -207,12 +208,12 @@ bool AssociateExtensions(const IntegrationOptions& options)
 }
 
 
-bool RegisterProgIds()
+bool RegisterProgIds(const wchar_t* programPath)
 {
     // Cut, the name would make the classes open another program.
     wchar_t archiverPath[kPathChars];
     wchar_t openCommand[kCommandChars];
-    if (!ProgramFilePath(nullptr, L"Velnox.exe", archiverPath) ||
+    if (!ProgramFilePath(programPath, L"Velnox.exe", archiverPath) ||
         FormatString(openCommand, L"\"%s\" \"%%1\"", archiverPath) < 0)
         return true;
 

@@ -13,7 +13,8 @@
 // could have changed gives no class that runs the file itself and no
 // new-file entry on a share or a device to every user. False when a chosen
 // extension was not taken; its row's stored choice ("Set") is then cleared.
-bool AssociateExtensions(const IntegrationOptions& options);
+// The new-file templates are those beside programPath (null: this program).
+bool AssociateExtensions(const IntegrationOptions& options, const wchar_t* programPath = nullptr);
 
 // Associates one extension (saving its previous owner unless it is already
 // ours) or, with associate clear, gives it back when it is still ours. An
@@ -32,8 +33,9 @@ void GiveBackAce();
 
 // The classes "Velnox", "Velnox.ZIP" and "Velnox.REV" and the extension
 // ".rev"; an icon already set is kept. False only when the first class write
-// is refused with access denied, and then nothing else is written.
-bool RegisterProgIds();
+// is refused with access denied, and then nothing else is written. The
+// classes open the archiver beside programPath (null: this program).
+bool RegisterProgIds(const wchar_t* programPath = nullptr);
 
 // Tells the shell that associations, classes or handlers changed. Sent once
 // after a whole set of changes: each notice makes the shell reread them all.

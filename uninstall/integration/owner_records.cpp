@@ -371,6 +371,30 @@ bool IsLocalFilePath(const wchar_t* path)
     }
 }
 
+// Each record of the store in use has its machine copy: the store's own may
+// go, and the machine copies still give every extension back.
+bool EveryRecordOnMachine()
+{
+    const RegistryViewScope view(kRecordsView64);
+    auto onMachine = [](const wchar_t* extension)
+    {
+        wchar_t key[kSettingsKeyChars];
+        wchar_t machineKey[kSettingsKeyChars];
+        return ComposeSettingsKey(extension, key) &&
+               ComposeRegistryRecordKey(extension, machineKey) &&
+               (!RecordIn(HKEY_CURRENT_USER, key) || RecordIn(HKEY_LOCAL_MACHINE, machineKey));
+    };
+    for (size_t row = 0; row < kAssociationRows; ++row)
+    {
+        ExtensionList extensions;
+        SplitExtensionGroup(AssociationTable[row].Group, extensions);
+        for (size_t i = 0; i < extensions.Count; ++i)
+            if (!onMachine(extensions.Items[i]))
+                return false;
+    }
+    return onMachine(kAceRow.Group);
+}
+
 void DeletePreviousOwnerRecords()
 {
     const RegistryViewScope view(kRecordsView64);

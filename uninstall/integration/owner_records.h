@@ -54,6 +54,9 @@ bool IsOwnTemplate(const wchar_t* path);
 // settings file took over from; after every give-back.
 void DeletePreviousOwnerRecords();
 
+// Each per-user record of the store in use has its machine copy.
+bool EveryRecordOnMachine();
+
 // A full path on a drive of this machine, not on a share, a device or in
 // the long-path form: safe to hand to every user of the machine.
 bool IsLocalFilePath(const wchar_t* path);

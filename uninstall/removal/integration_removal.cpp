@@ -8,11 +8,15 @@
 #include "common/strings.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
+#include "integration/apply_integration.h"
 #include "integration/associations.h"
 #include "integration/integration_options.h"
 #include "integration/new_file_templates.h"
+#include "integration/other_copies.h"
+#include "integration/owner_records.h"
 #include "integration/shell_extension.h"
 #include "integration/shortcuts.h"
+#include "integration/uninstall_entry.h"
 #include "platform/platform_probes.h"
 #include "run/run_log.h"
 #include "run/run_state.h"
@@ -58,78 +62,50 @@ bool EntryNamesThisFolder()
     return CompareNoCase(location, folder) == 0;
 }
 
-// Whether two folder names are one folder: compared by identity where both
-// can be opened, so that a short or differently spelt name is no other folder.
-bool SameFolder(const wchar_t* a, const wchar_t* b)
+// The settings of a copy that leaves the integration to another. A file
+// beside this program is its own and is emptied. The registry, or the user's
+// folder's file, is shared, unless the other copy keeps a file of its own
+// beside it: then this copy's machine values go, and its settings too when
+// every record has its machine copy, which still gives the extensions back.
+void LeaveSettingsToOtherCopy(const wchar_t* otherFolder)
 {
-    BY_HANDLE_FILE_INFORMATION one, other;
-    if (ReadEntryIdentity(a, one) && ReadEntryIdentity(b, other))
-        return one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
-               one.nFileIndexHigh == other.nFileIndexHigh &&
-               one.nFileIndexLow == other.nFileIndexLow;
-    return CompareNoCase(a, b) == 0;
+    wchar_t otherFile[kPathChars];
+    if (IsKeptInSettingsFile(HKEY_CURRENT_USER, kOwnSettingsKey) && !Portable.InUserFolder)
+    {
+        DeleteKeyTree(HKEY_CURRENT_USER, kOwnSettingsKey);
+        return;
+    }
+    if (!JoinPath(otherFolder, L"Velnox.ini", otherFile) || !FileExists(otherFile))
+        return;
+    if (!IsKeptInSettingsFile(HKEY_LOCAL_MACHINE, kOwnSettingsKey))
+    {
+        DeleteValue(HKEY_LOCAL_MACHINE, kOwnSettingsKey, L"exe32");
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Capabilities");
+    }
+    if (EveryRecordOnMachine())
+        DeleteKeyTree(HKEY_CURRENT_USER, kOwnSettingsKey);
 }
 
-// Whether a command or path, as setup writes it (the program first, quoted or
-// not), names a file in another folder than this program's that is still
-// there: a copy of the archiver lives there, and what names it is that copy's.
-bool NamesAnotherCopy(const wchar_t* text)
+// The integration goes back to the copy whose integration this one's setup
+// replaced: the same choices, written for that copy's programs, and the
+// records stay for its own removal.
+void HandIntegrationBack(const wchar_t* program)
 {
-    wchar_t named[kPathChars];
-    const wchar_t* start = text;
-    while (*start == L' ' || *start == L'\t')
-        ++start;
-    const bool quoted = *start == L'"';
-    if (quoted)
-        ++start;
-    size_t length = 0;
-    while (start[length] != 0 && (quoted ? start[length] != L'"' : start[length] != L' '))
-        ++length;
-    if (length == 0 || length >= kPathChars)
-        return false;
-    CopyMemory(named, start, length * sizeof(wchar_t));
-    named[length] = 0;
-    wchar_t own[kPathChars];
-    const DWORD ownLength = GetModuleFileNameW(nullptr, own, kPathChars);
-    if (ownLength == 0 || ownLength >= kPathChars || !IsLocalFilePath(named) ||
-        GetFileAttributesW(named) == INVALID_FILE_ATTRIBUTES)
-        return false;
-    RemoveNameFromPath(own);
-    RemoveNameFromPath(named);
-    return !SameFolder(own, named);
-}
-
-// A text value as the registry itself holds it, whatever a settings file
-// routes or switches off: what the machine holds decides whose it is.
-bool ReadMachineText(HKEY root, const wchar_t* subkey, const wchar_t* name,
-                     wchar_t (&text)[kPathChars])
-{
-    RegistryKey key;
-    DWORD size = sizeof(text) - sizeof(wchar_t);
-    DWORD type = 0;
-    if (!key.Open(root, subkey, KEY_QUERY_VALUE) ||
-        RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
-    text[size / sizeof(wchar_t)] = 0;
-    return true;
-}
-
-// The archiver's classes or App Paths name the archiver in another folder
-// where it still is: the integration belongs to that copy. An elevated run
-// reads the machine's classes, not a copy the user made of them.
-bool IntegrationOfAnotherCopy()
-{
-    wchar_t text[kPathChars];
-    const bool classRead =
-        RunsElevated()
-            ? ReadMachineText(HKEY_LOCAL_MACHINE,
-                              L"Software\\Classes\\Velnox\\shell\\open\\command", nullptr, text)
-            : ReadMachineText(HKEY_CLASSES_ROOT, L"Velnox\\shell\\open\\command", nullptr, text);
-    return (classRead && NamesAnotherCopy(text)) ||
-           (ReadMachineText(HKEY_LOCAL_MACHINE, BelowRoot(kAppPathsKey), nullptr, text) &&
-            NamesAnotherCopy(text));
+    LogLine(L"handed back: the integration goes back to the copy of %s", program);
+    IntegrationOptions options;
+    LoadIntegrationOptions(options);
+    wchar_t group[kPathChars];
+    ApplyIntegration(options, group, kPathChars, program);
+    if (!RunState.MsiMode)
+        WriteUninstallEntry(program);
+    wchar_t folder[kPathChars];
+    if (CopyString(folder, program))
+    {
+        RemoveNameFromPath(folder);
+        LeaveSettingsToOtherCopy(folder);
+    }
+    // Last: a run stopped before this hands the integration back again.
+    ForgetReplacedCopy();
 }
 
 } // namespace
@@ -141,12 +117,24 @@ void RemoveIntegration()
     // machine after or instead of this one keeps its integration, the records
     // that give its extensions back, and the settings it shares in the
     // registry; only this copy's own settings file is emptied.
-    if (IntegrationOfAnotherCopy())
+    wchar_t other[kPathChars];
+    wchar_t replaced[kPathChars];
+    wchar_t replacedFolder[kPathChars];
+    const bool handBack = ReplacedCopyProgram(replaced) && CopyString(replacedFolder, replaced);
+    if (handBack)
+        RemoveNameFromPath(replacedFolder);
+    if (IntegrationOfAnotherCopy(other) && !(handBack && SameFolder(other, replacedFolder)))
     {
         LogLine(L"kept: the integration, its records and the shared settings belong to another "
                 L"copy of the archiver that is still there");
-        if (IsKeptInSettingsFile(HKEY_CURRENT_USER, kOwnSettingsKey))
-            DeleteKeyTree(HKEY_CURRENT_USER, kOwnSettingsKey);
+        LeaveSettingsToOtherCopy(other);
+        return;
+    }
+    // This installation's setup replaced the integration of a copy that is
+    // still there (or began to hand it back): that copy gets it again.
+    if (handBack)
+    {
+        HandIntegrationBack(replaced);
         return;
     }
     // A settings file the user can write, or one copied beside an
