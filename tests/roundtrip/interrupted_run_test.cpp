@@ -35,6 +35,10 @@ enum class Next
     SetupAgain,     // setup stopped, then setup: as after one setup
     Uninstall,      // setup stopped, then uninstall: as after setup and uninstall
     UninstallAgain, // setup, uninstall stopped, then uninstall: the same
+    // Another installed copy set up first, then this one; its uninstall,
+    // which hands the integration back, stopped, then uninstall: as after
+    // the other copy's setup.
+    HandBackAgain,
 };
 
 struct Row
@@ -51,6 +55,8 @@ const Row kRows[] = {
     {"PortableSetupAgain", true, Next::SetupAgain},
     {"PortableSetupThenUninstall", true, Next::Uninstall},
     {"PortableUninstallAgain", true, Next::UninstallAgain},
+    {"RegistryHandBackAgain", false, Next::HandBackAgain},
+    {"PortableHandBackAgain", true, Next::HandBackAgain},
 };
 
 // Stops at which the program is still known to fail: their differences are
@@ -295,7 +301,7 @@ std::vector<std::wstring> Compare(const Row& row, const std::vector<Scope>& scop
                                   const EndState& expected, const EndState& found)
 {
     std::vector<std::wstring> lines;
-    const bool setupLast = row.Then == Next::SetupAgain;
+    const bool setupLast = row.Then == Next::SetupAgain || row.Then == Next::HandBackAgain;
     for (size_t i = 0; i < scopes.size(); ++i)
         for (const RegistryDifference& difference :
              CompareRegistrySnapshots(expected.Registry[i], found.Registry[i]))
@@ -363,7 +369,9 @@ std::vector<unsigned long> PickWrites(unsigned long total, unsigned long sampled
 }
 
 // The uninterrupted setup and uninstall of one storage mode: where they end,
-// and the writes each makes. Read once per mode for all its rows.
+// and the writes each makes. Read once per mode for all its rows. With
+// another copy set up first: where that copy's setup ends, and the writes
+// of this copy's uninstall that hands the integration back.
 struct Reference
 {
     std::vector<RegistrySnapshot> Before;
@@ -375,16 +383,29 @@ class InterruptedRun : public testing::TestWithParam<size_t>
 {
 protected:
     InterruptedRun()
-        : scratch(L"interrupted"), folder(scratch / L"inst"), trace(scratch / L"writes.txt"),
-          scopes(TouchedScopes()), state(EarlierState()),
+        : scratch(L"interrupted"), folder(scratch / L"inst"), other(scratch / L"first"),
+          trace(scratch / L"writes.txt"), scopes(TouchedScopes()), state(EarlierState()),
           setup(L"/setup /S /noexplorer /init" + state.InitText)
     {
     }
-    void TearDown() override { Clear(folder); }
+    void TearDown() override
+    {
+        RemoveTree(other);
+        Clear(folder);
+    }
     const Reference* ReferenceOf(bool portable);
+    const Reference* HandBackReferenceOf(bool portable);
+    // The earlier owners, the other copy set up, then this one; false when
+    // a setup failed.
+    bool SetUpBothCopies(bool portable)
+    {
+        WriteEarlierState(state);
+        return LayOut(other, false) && RunProgram(other, setup.c_str()) == 0 &&
+               LayOut(folder, portable) && RunProgram(folder, setup.c_str()) == 0;
+    }
 
     ScratchDir scratch;
-    const std::wstring folder, trace;
+    const std::wstring folder, other, trace;
     const std::vector<Scope> scopes;
     const RoundTripCase state;
     const std::wstring setup;
@@ -432,6 +453,43 @@ const Reference* InterruptedRun::ReferenceOf(bool portable)
     return &(made[portable] = reference);
 }
 
+const Reference* InterruptedRun::HandBackReferenceOf(bool portable)
+{
+    static std::map<bool, Reference> made;
+    const auto found = made.find(portable);
+    if (found != made.end())
+        return &found->second;
+    if (ReferenceOf(portable) == nullptr)
+        return nullptr;
+    Reference reference;
+    WriteEarlierState(state);
+    reference.Before = TakeSnapshots(scopes);
+    if (!LayOut(other, false) || RunProgram(other, setup.c_str()) != 0)
+        return nullptr;
+    // This copy's folder is not there yet, as it is not after its uninstall.
+    reference.AfterSetup = ReadEndState(scopes, folder);
+    RemoveTree(other);
+    Clear(folder);
+    if (!SetUpBothCopies(portable) || RunProgram(folder, L"/S", 0, trace) != 0)
+        return nullptr;
+    reference.UninstallWrites = TraceLines(trace);
+    WaitForBatch({});
+    const EndState after = ReadEndState(scopes, folder);
+    RemoveTree(other);
+    Clear(folder);
+    std::vector<std::wstring> lines;
+    for (size_t i = 0; i < scopes.size(); ++i)
+        for (const std::wstring& line :
+             ListRegistryDifferences(reference.AfterSetup.Registry[i], after.Registry[i]))
+            lines.push_back(line);
+    EXPECT_TRUE(lines.empty() && !after.FolderLeft)
+        << "the uninterrupted hand-back differs from the other copy's setup:\n"
+        << JoinLines(lines);
+    std::printf("%s: the uninstall that hands back makes %zu writes\n",
+                portable ? "portable" : "registry", reference.UninstallWrites.size());
+    return &(made[portable] = reference);
+}
+
 TEST_P(InterruptedRun, NextRunEndsAsAnUninterruptedOne)
 {
     const size_t r = GetParam();
@@ -439,13 +497,16 @@ TEST_P(InterruptedRun, NextRunEndsAsAnUninterruptedOne)
     const unsigned long seed = EnvNumber("VNX_INTERRUPT_SEED", kDefaultSeed);
     std::printf("%s: seed %lu (VNX_INTERRUPT_SEED; VNX_INTERRUPT_ALL=1 stops at every write)\n",
                 row.Id, seed);
-    const Reference* reference = ReferenceOf(row.Portable);
+    const bool handBack = row.Then == Next::HandBackAgain;
+    const Reference* reference =
+        handBack ? HandBackReferenceOf(row.Portable) : ReferenceOf(row.Portable);
     ASSERT_NE(nullptr, reference) << "the uninterrupted setup or uninstall failed";
-    const bool stopUninstall = row.Then == Next::UninstallAgain;
+    const bool stopUninstall = row.Then == Next::UninstallAgain || handBack;
     const std::vector<std::string>& writes =
         stopUninstall ? reference->UninstallWrites : reference->SetupWrites;
-    const EndState& expected =
-        row.Then == Next::SetupAgain ? reference->AfterSetup : reference->AfterUninstall;
+    const EndState& expected = row.Then == Next::SetupAgain || handBack
+                                   ? reference->AfterSetup
+                                   : reference->AfterUninstall;
     std::mt19937 random(static_cast<std::mt19937::result_type>(seed * 31 + r));
     const std::vector<unsigned long> picked =
         PickWrites(static_cast<unsigned long>(writes.size()),
@@ -456,9 +517,14 @@ TEST_P(InterruptedRun, NextRunEndsAsAnUninterruptedOne)
     {
         std::vector<std::wstring> lines;
         WriteEarlierState(state);
-        if (!LayOut(folder, row.Portable))
+        if (handBack)
+        {
+            if (!SetUpBothCopies(row.Portable))
+                lines.push_back(L"a setup before the stopped uninstall failed");
+        }
+        else if (!LayOut(folder, row.Portable))
             lines.push_back(L"cannot lay out the installation folder");
-        if (stopUninstall && RunProgram(folder, setup.c_str()) != 0)
+        else if (stopUninstall && RunProgram(folder, setup.c_str()) != 0)
             lines.push_back(L"setup before the stopped uninstall failed");
         const long stopped = RunProgram(folder, stopUninstall ? L"/S" : setup.c_str(), n);
         if (stopped != 99)
@@ -476,6 +542,7 @@ TEST_P(InterruptedRun, NextRunEndsAsAnUninterruptedOne)
         for (const std::wstring& line :
              Compare(row, scopes, state, reference->Before, expected, ReadEndState(scopes, folder)))
             lines.push_back(line);
+        RemoveTree(other);
         Clear(folder);
         if (lines.empty())
             continue;

@@ -107,6 +107,14 @@ bool IntegrationOfAnotherCopy(wchar_t (&folder)[kPathChars])
             NamesAnotherCopy(text, folder));
 }
 
+bool EntryOfAnotherCopy()
+{
+    wchar_t program[kPathChars];
+    return ReadMachineText(HKEY_LOCAL_MACHINE, BelowRoot(kUninstallEntryKey), L"UninstallString",
+                           program) &&
+           NamesAnotherCopy(program);
+}
+
 void RememberReplacedCopy()
 {
     wchar_t folder[kPathChars];

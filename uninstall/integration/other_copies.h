@@ -27,6 +27,10 @@ bool ReadMachineText(HKEY root, const wchar_t* subkey, const wchar_t* name,
 // where it still is; folder receives it.
 bool IntegrationOfAnotherCopy(wchar_t (&folder)[kPathChars]);
 
+// The single installed-programs entry runs the removal of another copy that
+// is still there: it is that copy's.
+bool EntryOfAnotherCopy();
+
 // Called by setup before it writes: the integration on the machine names
 // another copy that is still there, so this setup replaces it. Only an
 // elevated run remembers, where only administrators write.

@@ -179,11 +179,9 @@ void RemoveUninstallEntry()
     if (RunState.MsiMode)
         return;
     // The single entry may be another copy's, which is still there.
-    wchar_t program[kPathChars];
-    if (ReadMachineText(HKEY_LOCAL_MACHINE, BelowRoot(kUninstallEntryKey), L"UninstallString", program) &&
-        NamesAnotherCopy(program))
+    if (EntryOfAnotherCopy())
     {
-        LogLine(L"kept: the installed-programs entry names another copy: %s", program);
+        LogLine(L"kept: the installed-programs entry runs the removal of another copy");
         return;
     }
     DeleteKey(HKEY_LOCAL_MACHINE, kUninstallEntryKey);

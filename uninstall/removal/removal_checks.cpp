@@ -9,6 +9,7 @@
 #include "common/handles.h"
 #include "common/strings.h"
 #include "files/file_system.h"
+#include "integration/other_copies.h"
 #include "platform/platform_probes.h"
 #include "removal/contained_removal.h"
 #include "removal/list_entries.h"
@@ -69,7 +70,9 @@ bool ListReadsToItsEnd(FILE* list)
 
 bool OnlyTheProgramRemains(const wchar_t* folder, const wchar_t* programPath)
 {
-    if (KeyExists(HKEY_LOCAL_MACHINE, kUninstallEntryKey))
+    // An entry still there is this installation's, unless it runs the
+    // removal of another copy, which a run before this one handed it to.
+    if (KeyExists(HKEY_LOCAL_MACHINE, kUninstallEntryKey) && !EntryOfAnotherCopy())
         return false;
     wchar_t mask[kPathChars];
     if (!JoinPath(folder, L"*", mask))
