@@ -133,6 +133,14 @@ protected:
         EXPECT_FALSE(Exists(batch));
         EXPECT_FALSE(Exists(exe));
     }
+    // The silent uninstall of the copy in that folder, to its end.
+    void UninstallCopyIn(const std::wstring& in)
+    {
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(L"\"" + in + L"\\uninstall.exe\" /S", in.c_str()));
+        EXPECT_EQ(0, child.Wait(30000)) << in;
+        EXPECT_TRUE(WaitForUninstallEnd(in)) << in;
+    }
     ScratchDir folder{L"uninstall_after_setup"};
     std::wstring exe = folder / L"uninstall.exe";
     std::wstring batch;
@@ -279,14 +287,7 @@ TEST_F(UninstallAfterSetup, TwoCopiesEachKeepTheOthersIntegration)
         const std::vector<RegistrySnapshot> bothSetUp = TakeSnapshots();
 
         const bool secondFirst = rows[row].LastSetUpGoesFirst || !rows[row].SecondSetsUp;
-        const std::wstring firstGoing = secondFirst ? other.Path() : folder.Path();
-        {
-            ChildProcess child;
-            ASSERT_TRUE(child.Start(L"\"" + firstGoing + L"\\uninstall.exe\" /S",
-                                    firstGoing.c_str()));
-            EXPECT_EQ(0, child.Wait(30000));
-        }
-        EXPECT_TRUE(WaitForUninstallEnd(firstGoing));
+        UninstallCopyIn(secondFirst ? other.Path() : folder.Path());
         // The entry's size is measured again, over files that changed since.
         if (rows[row].LastSetUpGoesFirst)
             EXPECT_EQ("", Differences(firstSetUp, TakeSnapshots(), {L"[EstimatedSize]"}))
@@ -302,14 +303,7 @@ TEST_F(UninstallAfterSetup, TwoCopiesEachKeepTheOthersIntegration)
         else
             EXPECT_EQ("", Differences(bothSetUp, TakeSnapshots()));
 
-        const std::wstring lastGoing = secondFirst ? folder.Path() : other.Path();
-        {
-            ChildProcess child;
-            ASSERT_TRUE(child.Start(L"\"" + lastGoing + L"\\uninstall.exe\" /S",
-                                    lastGoing.c_str()));
-            EXPECT_EQ(0, child.Wait(30000));
-        }
-        EXPECT_TRUE(WaitForUninstallEnd(lastGoing));
+        UninstallCopyIn(secondFirst ? folder.Path() : other.Path());
         EXPECT_EQ("", Differences(before, TakeSnapshots()));
     }
 }

@@ -23,14 +23,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             WideCharToMultiByte(CP_UTF8, 0, arguments[i], -1, &line[0], size, nullptr, nullptr);
         lines += line + "\r\n";
     }
-    // Appending: a test may see several openings, one after the other. The
-    // test polls the record with a reader that shares reading only, so an
-    // open that meets it is tried again rather than lost.
+    // Appending: a test may see several openings, one after the other or
+    // two at once. Neither a second recorder nor the test's reader, which
+    // shares reading only, may hold the file while one appends: two appends
+    // at once could land at the same end, and one line would be lost. An
+    // open that meets either is tried again, for up to a minute on a busy
+    // machine.
     HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 200 && file == INVALID_HANDLE_VALUE; ++attempt)
+    for (int attempt = 0; attempt < 2400 && file == INVALID_HANDLE_VALUE; ++attempt)
     {
-        file = CreateFileW(arguments[1], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        file = CreateFileW(arguments[1], FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION)
             break;
         if (file == INVALID_HANDLE_VALUE)
