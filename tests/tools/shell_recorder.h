@@ -26,6 +26,11 @@ public:
             Swap(key, command);
         Swap(L".txt", L"VnxRecorded");
         Swap(L".chm", L"VnxRecorded");
+        // The desktop's shell, which opens for an elevated run, may still be
+        // busy with the change notices earlier tests sent: until it answers,
+        // what it is handed waits behind them.
+        if (const HWND desktop = GetShellWindow())
+            SendMessageTimeoutW(desktop, WM_NULL, 0, 0, SMTO_NORMAL, 30000, nullptr);
     }
     ~ShellRecorder()
     {
