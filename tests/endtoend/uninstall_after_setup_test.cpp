@@ -88,6 +88,8 @@ void RemoveArchiverKeys()
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox", view);
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, kEntryKey, view);
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, kAppPathKey, view);
+        // Left by an in-process setup of another test in this prefix.
+        RawDeleteValue(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Velnox", view);
     }
 }
 

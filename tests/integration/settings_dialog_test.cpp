@@ -188,6 +188,7 @@ protected:
         FreeLibrary(RichEdit);
         // What the accepted dialogs applied for the whole machine.
         RemoveRegistryTree(HKEY_LOCAL_MACHINE, L"Software\\Velnox");
+        RawDeleteValue(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Velnox");
         IntegrationTest::TearDown();
     }
     // Links stay off: the tests do not touch the shell folders.
