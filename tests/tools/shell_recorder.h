@@ -5,6 +5,9 @@
 // changes is put back when it ends.
 #include <windows.h>
 
+#include <exdisp.h>
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -26,11 +29,7 @@ public:
             Swap(key, command);
         Swap(L".txt", L"VnxRecorded");
         Swap(L".chm", L"VnxRecorded");
-        // The desktop's shell, which opens for an elevated run, may still be
-        // busy with the change notices earlier tests sent: until it answers,
-        // what it is handed waits behind them.
-        if (const HWND desktop = GetShellWindow())
-            SendMessageTimeoutW(desktop, WM_NULL, 0, 0, SMTO_NORMAL, 30000, nullptr);
+        WaitForDesktopShell();
     }
     ~ShellRecorder()
     {
@@ -62,6 +61,35 @@ public:
     void Forget() const { DeleteFileW(Record.c_str()); }
 
 private:
+    // The desktop's shell, which opens for an elevated run, is found through
+    // the shell windows: a prefix that has just started registers it a little
+    // later, and a shell still busy with the change notices of earlier tests
+    // answers late. Asked until it answers, for up to half a minute.
+    static void WaitForDesktopShell()
+    {
+        const bool started = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        for (const DWORD found = GetTickCount(); GetTickCount() - found < 30000; Sleep(100))
+        {
+            IShellWindows* windows = nullptr;
+            if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
+                                        IID_IShellWindows, reinterpret_cast<void**>(&windows))))
+                continue;
+            VARIANT none;
+            VariantInit(&none);
+            long window = 0;
+            IDispatch* shell = nullptr;
+            const HRESULT result = windows->FindWindowSW(&none, &none, SWC_DESKTOP, &window,
+                                                         SWFO_NEEDDISPATCH, &shell);
+            if (shell != nullptr)
+                shell->Release();
+            windows->Release();
+            if (result == S_OK && shell != nullptr)
+                break;
+        }
+        if (started)
+            CoUninitialize();
+    }
+
     struct Change
     {
         std::wstring Path;
