@@ -95,7 +95,8 @@ void HandIntegrationBack(const wchar_t* program)
     IntegrationOptions options;
     LoadIntegrationOptions(options);
     wchar_t group[kPathChars];
-    ApplyIntegration(options, group, kPathChars, program);
+    if (!ApplyIntegration(options, group, kPathChars, program))
+        LogLine(L"part of the integration could not be written for that copy");
     if (!RunState.MsiMode)
         WriteUninstallEntry(program);
     wchar_t folder[kPathChars];
