@@ -4,7 +4,6 @@
 
 #include <shlobj.h>
 
-#include "common/handles.h"
 #include "common/strings.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
@@ -46,19 +45,12 @@ bool EntryNamesThisFolder()
 {
     wchar_t folder[kPathChars];
     const DWORD length = GetModuleFileNameW(nullptr, folder, kPathChars);
-    RegistryKey entry;
+    wchar_t location[kPathChars];
     if (length == 0 || length >= kPathChars ||
-        !entry.Open(HKEY_LOCAL_MACHINE, BelowRoot(kUninstallEntryKey), KEY_QUERY_VALUE))
+        !ReadMachineText(HKEY_LOCAL_MACHINE, BelowRoot(kUninstallEntryKey), L"InstallLocation",
+                         location))
         return false;
     *PointToName(folder) = 0;
-    wchar_t location[kPathChars];
-    DWORD size = sizeof(location) - sizeof(wchar_t);
-    DWORD type = 0;
-    if (RegQueryValueExW(entry.Get(), L"InstallLocation", nullptr, &type,
-                         reinterpret_cast<BYTE*>(location), &size) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    location[size / sizeof(wchar_t)] = 0;
     return CompareNoCase(location, folder) == 0;
 }
 
